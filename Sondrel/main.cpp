@@ -1,0 +1,54 @@
+#include "AnalyzeCommand.h"
+
+#include <CLI/CLI.hpp>
+
+#include <iostream>
+
+namespace {
+
+constexpr int kUsageError = 2;
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    CLI::App app{"Sondrel checks a music library for files whose real quality is lower than they "
+                 "claim: lossy transcodes posing as high-bitrate or lossless files, and clipping."};
+    app.name("sondrel");
+    app.require_subcommand(0, 1);
+
+    sondrel::app::AnalyzeOptions analyze;
+    std::vector<std::string> files;
+    CLI::App* analyzeCommand = app.add_subcommand(
+        "analyze",
+        "Analyse audio files (mp3, wav, aiff, flac, m4a, aac) and print a verdict for each: the "
+        "rating, the estimated true bitrate, the spectral cutoff, the confidence and the clipping. "
+        "Nothing is cached. Exit status: 0 when every file was analysed, 1 when any could not be, "
+        "2 for a usage error.");
+    analyzeCommand->add_option("files", files, "Audio files to analyse")->required();
+    analyzeCommand->add_flag("--json", analyze.json,
+                             "One JSON object per line, in argument order");
+    analyzeCommand->add_flag("--quick", analyze.quick,
+                             "Quick screen: one excerpt from the middle of each file, sorted into "
+                             "clearPass, borderline or clearFail");
+    analyzeCommand->add_option("--jobs", analyze.jobs, "Files analysed at once (default: all cores)")
+        ->check(CLI::Range(1u, 1024u));
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        app.exit(e);
+        return kUsageError;
+    }
+
+    if (*analyzeCommand) {
+        analyze.files.assign(files.begin(), files.end());
+        return sondrel::app::runAnalyze(analyze, std::cout);
+    }
+    std::cout << app.help();
+    return kUsageError;
+}

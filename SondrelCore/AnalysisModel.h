@@ -1,0 +1,88 @@
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace sondrel::core {
+
+// Container formats the library accepts, in their fixed order.
+enum class AudioFormat { mp3, wav, aiff, flac, m4a, aac };
+
+inline constexpr std::array<AudioFormat, 6> kAllAudioFormats = {
+    AudioFormat::mp3, AudioFormat::wav, AudioFormat::aiff,
+    AudioFormat::flac, AudioFormat::m4a, AudioFormat::aac};
+
+[[nodiscard]] std::string_view rawValue(AudioFormat format) noexcept;
+[[nodiscard]] bool isLossless(AudioFormat format) noexcept;
+// From a file-name extension without the dot, case-insensitively; "aif" is AIFF.
+[[nodiscard]] std::optional<AudioFormat> audioFormatFromExtension(std::string_view extension);
+// The six raw values plus "aif".
+[[nodiscard]] const std::array<std::string_view, 7>& supportedExtensions() noexcept;
+
+// Nominal lossy bitrates; the value is the rate in kbps.
+enum class Bitrate : int { low = 128, medium = 192, high = 256, maximum = 320 };
+
+inline constexpr std::array<Bitrate, 4> kAllBitrates = {
+    Bitrate::low, Bitrate::medium, Bitrate::high, Bitrate::maximum};
+
+[[nodiscard]] std::string description(Bitrate bitrate);
+
+enum class QualityRating { lossless, high, medium, low, poor, suspicious };
+
+inline constexpr std::array<QualityRating, 6> kAllQualityRatings = {
+    QualityRating::lossless, QualityRating::high, QualityRating::medium,
+    QualityRating::low, QualityRating::poor, QualityRating::suspicious};
+
+// The stored and displayed text: "Lossless", "320kbps", ..., "< 128kbps".
+[[nodiscard]] std::string_view rawValue(QualityRating rating) noexcept;
+[[nodiscard]] std::optional<QualityRating> qualityRatingFromRawValue(std::string_view raw) noexcept;
+[[nodiscard]] bool passesThreshold(QualityRating rating) noexcept;
+[[nodiscard]] std::string_view displayColor(QualityRating rating) noexcept;
+// The nominal bitrate a rating stands for, not a file's own estimate.
+[[nodiscard]] std::int64_t estimatedBitrate(QualityRating rating) noexcept;
+
+enum class ClippingSeverity { none, mild, moderate, severe };
+
+[[nodiscard]] std::string_view rawValue(ClippingSeverity severity) noexcept;
+
+struct ClippingInfo {
+    std::int64_t clippedSamples = 0;
+    std::int64_t totalSamples = 0;
+    float peakAmplitude = 0.0f;
+
+    [[nodiscard]] bool hasClipping() const noexcept { return clippedSamples > 0; }
+    [[nodiscard]] ClippingSeverity severity() const noexcept;
+    // 20 log10 of the peak; negative infinity for a peak of 0 or less.
+    [[nodiscard]] float peakDb() const noexcept;
+
+    bool operator==(const ClippingInfo&) const = default;
+};
+
+struct AnalysisResult {
+    float cutoffFrequency = 0.0f;
+    std::int64_t estimatedBitrate = 0;
+    QualityRating rating = QualityRating::suspicious;
+    float confidence = 0.5f;
+    ClippingInfo clipping;
+
+    // The rating passes and the clipping is not severe.
+    [[nodiscard]] bool passesThreshold() const noexcept;
+    // "%.1f kHz" of the cutoff, e.g. "20.5 kHz".
+    [[nodiscard]] std::string cutoffDescription() const;
+
+    bool operator==(const AnalysisResult&) const = default;
+};
+
+struct UserOverride {
+    bool djReady = false;
+    QualityRating qualityRating = QualityRating::suspicious;
+    std::chrono::system_clock::time_point timestamp;
+
+    bool operator==(const UserOverride&) const = default;
+};
+
+} // namespace sondrel::core

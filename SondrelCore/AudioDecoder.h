@@ -1,0 +1,70 @@
+#pragma once
+
+#include "Result.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <span>
+#include <vector>
+
+namespace sondrel::core {
+
+// Non-interleaved 32-bit float frames, reused across reads. Its capacity is fixed when
+// it is made; a read never delivers more frames than that.
+class AudioBuffer {
+public:
+    AudioBuffer(int channels, std::size_t capacity)
+        : m_channels(static_cast<std::size_t>(channels > 0 ? channels : 0),
+                     std::vector<float>(capacity)),
+          m_capacity(capacity) {}
+
+    [[nodiscard]] int channelCount() const noexcept { return static_cast<int>(m_channels.size()); }
+    [[nodiscard]] std::size_t capacity() const noexcept { return m_capacity; }
+    [[nodiscard]] std::size_t frameLength() const noexcept { return m_frameLength; }
+    void setFrameLength(std::size_t frames) noexcept { m_frameLength = std::min(frames, m_capacity); }
+
+    // The delivered frames of one channel.
+    [[nodiscard]] std::span<const float> channel(int index) const
+    {
+        return {m_channels[static_cast<std::size_t>(index)].data(), m_frameLength};
+    }
+    // The whole capacity of one channel, for the decoder to fill.
+    [[nodiscard]] std::span<float> storage(int index)
+    {
+        return m_channels[static_cast<std::size_t>(index)];
+    }
+
+private:
+    std::vector<std::vector<float>> m_channels;
+    std::size_t m_capacity;
+    std::size_t m_frameLength = 0;
+};
+
+// Reads a file's audio as float frames at its own sample rate.
+//
+// Call order: open (through a factory such as openAudioFile), then any sequence of
+// seek and read. Frame 0 is the first audible frame (encoder delay and padding are
+// dropped). Not thread-safe: one decoder serves one caller at a time.
+class AudioDecoder {
+public:
+    virtual ~AudioDecoder() = default;
+
+    [[nodiscard]] virtual double sampleRate() const noexcept = 0;
+    [[nodiscard]] virtual int channelCount() const noexcept = 0;
+    // Exact for PCM and FLAC; the container's estimate for MP3 and AAC.
+    [[nodiscard]] virtual std::uint64_t lengthInFrames() const noexcept = 0;
+
+    // Moves the read position to a frame, sample-accurately.
+    [[nodiscard]] virtual Status seek(std::uint64_t frame) = 0;
+
+    // Reads up to `frames` frames (at most the buffer's capacity) into `buffer` from the
+    // read position and sets its frame length to what came: fewer at the end of the
+    // stream. Channels beyond the buffer's are dropped. A failure carries the decoder's text.
+    [[nodiscard]] virtual Result<std::size_t> read(std::size_t frames, AudioBuffer& buffer) = 0;
+};
+
+// Opens a file with FFmpeg. Errors carry FFmpeg's or the system's text.
+[[nodiscard]] Result<std::unique_ptr<AudioDecoder>> openAudioFile(const std::filesystem::path& path);
+
+} // namespace sondrel::core

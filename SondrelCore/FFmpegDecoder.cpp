@@ -1,0 +1,363 @@
+#include "AudioDecoder.h"
+#include "FFmpegPtr.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <mutex>
+#include <system_error>
+
+namespace sondrel::core {
+namespace {
+
+using namespace ffmpeg;
+
+// Lossy decoders need a little audio before a seek target to settle (bit reservoir,
+// overlapped transforms), so seeks aim this many frames early and discard up to the target.
+constexpr std::int64_t kLossyPreroll = 2048;
+
+void silenceFFmpeg()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
+}
+
+Error systemError(int code)
+{
+    return Error{std::strerror(code)};
+}
+
+// One sample converted to float as libswresample does it.
+template <typename T>
+float toFloat(T value) noexcept
+{
+    if constexpr (std::is_same_v<T, std::uint8_t>)
+        return static_cast<float>(static_cast<int>(value) - 128) / 128.0f;
+    else if constexpr (std::is_same_v<T, std::int16_t>)
+        return static_cast<float>(value) / 32768.0f;
+    else if constexpr (std::is_same_v<T, std::int32_t>)
+        return static_cast<float>(static_cast<double>(value) / 2147483648.0);
+    else if constexpr (std::is_same_v<T, std::int64_t>)
+        return static_cast<float>(static_cast<double>(value) / 9223372036854775808.0);
+    else
+        return static_cast<float>(value);
+}
+
+template <typename T>
+void convertFrame(const AVFrame& frame, bool planar, std::vector<std::vector<float>>& out)
+{
+    const int channels = static_cast<int>(out.size());
+    const int frameChannels = frame.ch_layout.nb_channels;
+    const auto count = static_cast<std::size_t>(frame.nb_samples);
+    for (int c = 0; c < channels; ++c) {
+        float* target = out[static_cast<std::size_t>(c)].data();
+        if (c >= frameChannels) {
+            std::fill_n(target, count, 0.0f);
+            continue;
+        }
+        if (planar) {
+            const auto* source = reinterpret_cast<const T*>(frame.extended_data[c]);
+            for (std::size_t i = 0; i < count; ++i)
+                target[i] = toFloat(source[i]);
+        } else {
+            const auto* source = reinterpret_cast<const T*>(frame.extended_data[0]) + c;
+            for (std::size_t i = 0; i < count; ++i)
+                target[i] = toFloat(source[i * static_cast<std::size_t>(frameChannels)]);
+        }
+    }
+}
+
+class FFmpegDecoder final : public AudioDecoder {
+public:
+    static Result<std::unique_ptr<AudioDecoder>> open(const std::filesystem::path& path);
+
+    double sampleRate() const noexcept override { return m_sampleRate; }
+    int channelCount() const noexcept override { return m_channels; }
+    std::uint64_t lengthInFrames() const noexcept override { return m_length; }
+    Status seek(std::uint64_t frame) override;
+    Result<std::size_t> read(std::size_t frames, AudioBuffer& buffer) override;
+
+private:
+    enum class Next { frame, end };
+
+    // Decodes the next frame into m_frameData; `end` at the end of the stream.
+    Result<Next> decodeNextFrame();
+    Status convert(const AVFrame& frame);
+    Status seekStream(std::int64_t frame);
+
+    FormatInputPtr m_format;
+    CodecContextPtr m_codec;
+    FramePtr m_frame;
+    PacketPtr m_packet;
+    int m_stream = -1;
+    AVRational m_timeBase{};
+    double m_sampleRate = 0;
+    int m_channels = 0;
+    std::uint64_t m_length = 0;
+    bool m_lossy = false;
+    bool m_draining = false;
+
+    // Timestamp, in frames, of the first audible frame; positions count from it.
+    std::int64_t m_origin = 0;
+    // The current decoded frame: its data, where it starts, and how much was consumed.
+    std::vector<std::vector<float>> m_frameData;
+    std::int64_t m_frameStart = 0;
+    std::size_t m_frameLength = 0;
+    std::size_t m_frameOffset = 0;
+};
+
+Result<std::unique_ptr<AudioDecoder>> FFmpegDecoder::open(const std::filesystem::path& path)
+{
+    silenceFFmpeg();
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec))
+        return systemError(EISDIR);
+
+    auto decoder = std::make_unique<FFmpegDecoder>();
+    // The "file:" prefix keeps a name like "a:b.mp3" from being taken for a protocol.
+    const std::string url = "file:" + path.string();
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    AVFormatContext* format = nullptr;
+    int status = avformat_open_input(&format, url.c_str(), nullptr, &options);
+    av_dict_free(&options);
+    if (status < 0)
+        return Error{errorText(status)};
+    decoder->m_format.reset(format);
+
+    AVStream* stream = nullptr;
+    const auto findStream = [&] {
+        decoder->m_stream = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+        stream = decoder->m_stream >= 0 ? format->streams[decoder->m_stream] : nullptr;
+    };
+    findStream();
+    // Probing the stream costs a few decoded packets; only do it when the header
+    // did not give the rate, the channels and a length.
+    const bool complete = stream && stream->codecpar->sample_rate > 0
+        && stream->codecpar->ch_layout.nb_channels > 0
+        && (stream->duration != AV_NOPTS_VALUE || format->duration != AV_NOPTS_VALUE);
+    if (!complete) {
+        status = avformat_find_stream_info(format, nullptr);
+        if (status < 0)
+            return Error{errorText(status)};
+        findStream();
+    }
+    // No audio stream: to the user this is simply not an audio file.
+    if (!stream)
+        return Error{errorText(AVERROR_INVALIDDATA)};
+    for (unsigned i = 0; i < format->nb_streams; ++i) {
+        if (static_cast<int>(i) != decoder->m_stream)
+            format->streams[i]->discard = AVDISCARD_ALL;
+    }
+
+    const AVCodecParameters* parameters = stream->codecpar;
+    const AVCodec* codec = avcodec_find_decoder(parameters->codec_id);
+    if (!codec || parameters->sample_rate <= 0 || parameters->ch_layout.nb_channels <= 0)
+        return Error{errorText(codec ? AVERROR_INVALIDDATA : AVERROR_DECODER_NOT_FOUND)};
+    decoder->m_codec.reset(avcodec_alloc_context3(codec));
+    if (!decoder->m_codec)
+        return systemError(ENOMEM);
+    AVCodecContext* context = decoder->m_codec.get();
+    if ((status = avcodec_parameters_to_context(context, parameters)) < 0)
+        return Error{errorText(status)};
+    // Lets the decoder move timestamps past the encoder delay it drops.
+    context->pkt_timebase = stream->time_base;
+    if ((status = avcodec_open2(context, codec, nullptr)) < 0)
+        return Error{errorText(status)};
+
+    decoder->m_frame.reset(av_frame_alloc());
+    decoder->m_packet.reset(av_packet_alloc());
+    if (!decoder->m_frame || !decoder->m_packet)
+        return systemError(ENOMEM);
+
+    decoder->m_timeBase = stream->time_base;
+    decoder->m_sampleRate = parameters->sample_rate;
+    decoder->m_channels = parameters->ch_layout.nb_channels;
+    decoder->m_frameData.resize(static_cast<std::size_t>(decoder->m_channels));
+    const AVRational perFrame{1, parameters->sample_rate};
+    std::int64_t length = 0;
+    if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0)
+        length = av_rescale_q(stream->duration, stream->time_base, perFrame);
+    else if (format->duration != AV_NOPTS_VALUE && format->duration > 0)
+        length = av_rescale_q(format->duration, AV_TIME_BASE_Q, perFrame);
+    decoder->m_length = static_cast<std::uint64_t>(std::max<std::int64_t>(length, 0));
+    const AVCodecDescriptor* descriptor = avcodec_descriptor_get(parameters->codec_id);
+    decoder->m_lossy = !descriptor || (descriptor->props & AV_CODEC_PROP_LOSSLESS) == 0;
+
+    // The first decoded frame fixes the origin of positions.
+    auto first = decoder->decodeNextFrame();
+    if (!first)
+        return first.error();
+    if (*first == Next::frame)
+        decoder->m_origin = decoder->m_frameStart;
+    decoder->m_frameStart = 0;
+    return std::unique_ptr<AudioDecoder>(std::move(decoder));
+}
+
+Result<FFmpegDecoder::Next> FFmpegDecoder::decodeNextFrame()
+{
+    const std::int64_t expectedStart = m_frameStart + static_cast<std::int64_t>(m_frameLength);
+    AVCodecContext* context = m_codec.get();
+    AVFrame* frame = m_frame.get();
+    for (;;) {
+        int status = avcodec_receive_frame(context, frame);
+        if (status == 0) {
+            std::int64_t timestamp = frame->pts != AV_NOPTS_VALUE ? frame->pts
+                                                                  : frame->best_effort_timestamp;
+            m_frameStart = timestamp != AV_NOPTS_VALUE
+                ? av_rescale_q(timestamp, m_timeBase, AVRational{1, static_cast<int>(m_sampleRate)})
+                    - m_origin
+                : expectedStart;
+            Status converted = convert(*frame);
+            av_frame_unref(frame);
+            if (!converted)
+                return converted.error();
+            if (m_frameLength == 0)
+                continue;
+            return Next::frame;
+        }
+        if (status == AVERROR_EOF)
+            return Next::end;
+        if (status != AVERROR(EAGAIN) && status != AVERROR_INVALIDDATA)
+            return Error{errorText(status)};
+        if (m_draining)
+            return Next::end;
+
+        status = av_read_frame(m_format.get(), m_packet.get());
+        if (status == AVERROR_EOF) {
+            m_draining = true;
+            avcodec_send_packet(context, nullptr);
+            continue;
+        }
+        if (status < 0)
+            return Error{errorText(status)};
+        if (m_packet->stream_index == m_stream) {
+            status = avcodec_send_packet(context, m_packet.get());
+            // A damaged packet is skipped, as players do; the decoder resynchronises.
+            if (status < 0 && status != AVERROR_INVALIDDATA && status != AVERROR(EAGAIN)) {
+                av_packet_unref(m_packet.get());
+                return Error{errorText(status)};
+            }
+        }
+        av_packet_unref(m_packet.get());
+    }
+}
+
+Status FFmpegDecoder::convert(const AVFrame& frame)
+{
+    const auto count = static_cast<std::size_t>(std::max(frame.nb_samples, 0));
+    for (auto& channel : m_frameData) {
+        if (channel.size() < count)
+            channel.resize(count);
+    }
+    m_frameOffset = 0;
+    m_frameLength = count;
+    const auto format = static_cast<AVSampleFormat>(frame.format);
+    const bool planar = av_sample_fmt_is_planar(format) != 0;
+    switch (av_get_packed_sample_fmt(format)) {
+    case AV_SAMPLE_FMT_U8: convertFrame<std::uint8_t>(frame, planar, m_frameData); break;
+    case AV_SAMPLE_FMT_S16: convertFrame<std::int16_t>(frame, planar, m_frameData); break;
+    case AV_SAMPLE_FMT_S32: convertFrame<std::int32_t>(frame, planar, m_frameData); break;
+    case AV_SAMPLE_FMT_S64: convertFrame<std::int64_t>(frame, planar, m_frameData); break;
+    case AV_SAMPLE_FMT_FLT: convertFrame<float>(frame, planar, m_frameData); break;
+    case AV_SAMPLE_FMT_DBL: convertFrame<double>(frame, planar, m_frameData); break;
+    default:
+        m_frameLength = 0;
+        return Error{errorText(AVERROR_PATCHWELCOME)};
+    }
+    return Ok{};
+}
+
+Status FFmpegDecoder::seekStream(std::int64_t frame)
+{
+    const std::int64_t target = av_rescale_q(frame + m_origin,
+                                             AVRational{1, static_cast<int>(m_sampleRate)},
+                                             m_timeBase);
+    const int status = avformat_seek_file(m_format.get(), m_stream, std::numeric_limits<std::int64_t>::min(),
+                                          target, target, 0);
+    if (status < 0)
+        return Error{errorText(status)};
+    avcodec_flush_buffers(m_codec.get());
+    m_draining = false;
+    m_frameLength = 0;
+    m_frameOffset = 0;
+    m_frameStart = frame;
+    return Ok{};
+}
+
+Status FFmpegDecoder::seek(std::uint64_t frame)
+{
+    if (frame > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max() / 2))
+        return Error{errorText(AVERROR(EINVAL))};
+    const auto target = static_cast<std::int64_t>(frame);
+    const std::int64_t position = m_frameStart + static_cast<std::int64_t>(m_frameOffset);
+    // Already there, or a little ahead within reach: decode forward instead of seeking.
+    const bool forwardOnly = target >= position && target - position <= kLossyPreroll;
+    if (!forwardOnly) {
+        const std::int64_t preroll = m_lossy ? kLossyPreroll : 0;
+        // A container may land after the target; then aim earlier, by growing steps,
+        // down to the start.
+        std::int64_t step = std::max(preroll, static_cast<std::int64_t>(m_sampleRate));
+        for (std::int64_t aim = std::max<std::int64_t>(target - preroll, 0);;) {
+            if (Status sought = seekStream(aim); !sought)
+                return sought;
+            auto next = decodeNextFrame();
+            if (!next)
+                return next.error();
+            if (*next == Next::end || m_frameStart <= target || aim == 0)
+                break;
+            aim = std::max<std::int64_t>(aim - step, 0);
+            step *= 2;
+        }
+    }
+    // Discard up to the target.
+    for (;;) {
+        const std::int64_t end = m_frameStart + static_cast<std::int64_t>(m_frameLength);
+        if (m_frameLength > 0 && target < end) {
+            m_frameOffset = static_cast<std::size_t>(std::max<std::int64_t>(target - m_frameStart, 0));
+            return Ok{};
+        }
+        auto next = decodeNextFrame();
+        if (!next)
+            return next.error();
+        if (*next == Next::end) {
+            m_frameOffset = m_frameLength;
+            return Ok{};
+        }
+    }
+}
+
+Result<std::size_t> FFmpegDecoder::read(std::size_t frames, AudioBuffer& buffer)
+{
+    frames = std::min(frames, buffer.capacity());
+    const int channels = std::min(buffer.channelCount(), m_channels);
+    std::size_t delivered = 0;
+    while (delivered < frames) {
+        if (m_frameOffset >= m_frameLength) {
+            auto next = decodeNextFrame();
+            if (!next)
+                return next.error();
+            if (*next == Next::end)
+                break;
+        }
+        const std::size_t take = std::min(frames - delivered, m_frameLength - m_frameOffset);
+        for (int c = 0; c < channels; ++c) {
+            const float* source = m_frameData[static_cast<std::size_t>(c)].data() + m_frameOffset;
+            std::copy_n(source, take, buffer.storage(c).data() + delivered);
+        }
+        m_frameOffset += take;
+        delivered += take;
+    }
+    buffer.setFrameLength(delivered);
+    return delivered;
+}
+
+} // namespace
+
+Result<std::unique_ptr<AudioDecoder>> openAudioFile(const std::filesystem::path& path)
+{
+    return FFmpegDecoder::open(path);
+}
+
+} // namespace sondrel::core

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <string>
+#include <string_view>
+
+namespace sondrel::core::json {
+
+// Members keep the order they were added in.
+using Object = nlohmann::ordered_json;
+
+// The double whose shortest text is the float's shortest text, so that 0.8225806f is
+// written as 0.8225806 rather than 0.8225806355476379. Non-finite values become 0.
+[[nodiscard]] double shortest(float value) noexcept;
+
+// Compact text; bytes that are not valid UTF-8 become U+FFFD instead of failing.
+[[nodiscard]] std::string text(const Object& value);
+
+// The text with invalid UTF-8 sequences replaced by U+FFFD, for display.
+[[nodiscard]] std::string validUtf8(std::string_view text);
+
+} // namespace sondrel::core::json

@@ -1,0 +1,82 @@
+#include "QualityClassifier.h"
+
+#include <cmath>
+
+namespace sondrel::core {
+
+AnalysisResult QualityClassifier::classify(float cutoffFrequency, AudioFormat format,
+                                           const ClippingInfo& clipping, double sampleRate) const
+{
+    const float cutoff = std::isfinite(cutoffFrequency) && cutoffFrequency >= 0.0f ? cutoffFrequency : 0.0f;
+    const bool hiRes = sampleRate > 48000.0;
+    return AnalysisResult{cutoff, estimateBitrate(cutoff, format, sampleRate),
+                          determineRating(cutoff, format, hiRes), calculateConfidence(cutoff, hiRes),
+                          clipping};
+}
+
+QualityRating QualityClassifier::determineRating(float cutoff, AudioFormat format, bool hiRes)
+{
+    if (isLossless(format)) {
+        const bool full = cutoff >= losslessThreshold || (hiRes && cutoff >= hiResThreshold);
+        return full ? QualityRating::lossless : QualityRating::suspicious;
+    }
+    if (cutoff >= highThreshold)
+        return QualityRating::high;
+    if (cutoff >= mediumThreshold)
+        return QualityRating::medium;
+    if (cutoff >= lowThreshold)
+        return QualityRating::low;
+    if (cutoff >= poorThreshold)
+        return QualityRating::poor;
+    return QualityRating::suspicious;
+}
+
+std::int64_t QualityClassifier::estimateBitrate(float cutoff, AudioFormat format, double sampleRate)
+{
+    if (isLossless(format) && cutoff >= losslessThreshold) {
+        // The PCM rate the sample rate suggests.
+        if (sampleRate > 88200.0)
+            return 4233;
+        if (sampleRate > 48000.0)
+            return 2822;
+        if (sampleRate > 44100.0)
+            return 2304;
+        return 1411;
+    }
+    if (cutoff >= highThreshold)
+        return 320;
+    if (cutoff >= mediumThreshold)
+        return 256;
+    if (cutoff >= lowThreshold)
+        return 192;
+    if (cutoff >= poorThreshold)
+        return 128;
+    return 96;
+}
+
+float QualityClassifier::calculateConfidence(float cutoff, bool hiRes)
+{
+    if (hiRes && cutoff >= hiResThreshold) {
+        if (cutoff >= 28000.0f)
+            return 0.95f;
+        return cutoff >= 24000.0f ? 0.85f : 0.75f;
+    }
+    struct Range {
+        float lower;
+        float upper;
+    };
+    // Confidence peaks in the middle of each range and falls to 0.5 at its edges.
+    static constexpr Range kRanges[] = {
+        {20500.0f, 22050.0f}, {20000.0f, 20500.0f}, {19000.0f, 20000.0f},
+        {17500.0f, 19000.0f}, {15500.0f, 17500.0f},
+    };
+    for (const Range& range : kRanges) {
+        if (cutoff >= range.lower && cutoff < range.upper) {
+            const float position = (cutoff - range.lower) / (range.upper - range.lower);
+            return 1.0f - std::fabs(position - 0.5f);
+        }
+    }
+    return 0.5f;
+}
+
+} // namespace sondrel::core

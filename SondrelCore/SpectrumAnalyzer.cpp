@@ -1,0 +1,198 @@
+#include "SpectrumAnalyzer.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace sondrel::core {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The float nearest 0.9999.
+constexpr float kClipLevel = 0.9999f;
+
+std::uint64_t clampedLength(const AudioDecoder& decoder)
+{
+    return std::min(decoder.lengthInFrames(), SpectrumAnalyzer::kMaxFrames);
+}
+
+// Reads an excerpt. Less than one FFT frame where at least one was announced means the
+// stream ended early; judging the file on what little came would report a verdict on
+// audio that was never examined.
+Result<std::size_t> readExcerpt(AudioDecoder& decoder, AudioBuffer& buffer, std::uint64_t position,
+                                std::size_t frames)
+{
+    buffer.setFrameLength(0);
+    if (Status sought = decoder.seek(position); !sought)
+        return sought.error();
+    auto read = decoder.read(frames, buffer);
+    if (!read)
+        return read;
+    const auto minimum = static_cast<std::size_t>(SpectrumAnalyzer::fftSize);
+    if (frames >= minimum && *read < minimum)
+        return makeError(AnalyzerError::endedEarly);
+    return read;
+}
+
+} // namespace
+
+std::string_view description(AnalyzerError error) noexcept
+{
+    switch (error) {
+    case AnalyzerError::fileTooShort: return "Audio file is too short to analyze";
+    case AnalyzerError::bufferCreationFailed: return "Failed to create audio buffer";
+    case AnalyzerError::noAudioData: return "No audio data found in file";
+    case AnalyzerError::unsupportedFormat: return "Unsupported audio format";
+    case AnalyzerError::endedEarly: return "Audio data ends before the file's stated length";
+    }
+    return "Unsupported audio format";
+}
+
+std::string_view rawValue(SpectrumAnalyzer::ScreeningConfidence confidence) noexcept
+{
+    switch (confidence) {
+    case SpectrumAnalyzer::ScreeningConfidence::clearPass: return "clearPass";
+    case SpectrumAnalyzer::ScreeningConfidence::clearFail: return "clearFail";
+    case SpectrumAnalyzer::ScreeningConfidence::borderline: return "borderline";
+    }
+    return "borderline";
+}
+
+std::optional<SpectrumAnalyzer> SpectrumAnalyzer::make()
+{
+    auto processor = FastFFTProcessor::make(fftSize);
+    if (!processor)
+        return std::nullopt;
+    return SpectrumAnalyzer(std::move(*processor));
+}
+
+Result<SpectrumAnalyzer::FullAnalysisResult> SpectrumAnalyzer::analyzeFileComplete(
+    const std::filesystem::path& path)
+{
+    const auto start = Clock::now();
+    auto decoder = openAudioFile(path);
+    if (!decoder)
+        return decoder.error();
+    auto result = analyze(**decoder);
+    if (result)
+        result->metrics.totalTime = Clock::now() - start;
+    return result;
+}
+
+Result<float> SpectrumAnalyzer::analyzeFile(const std::filesystem::path& path)
+{
+    auto result = analyzeFileComplete(path);
+    if (!result)
+        return result.error();
+    return result->cutoff;
+}
+
+Result<std::pair<float, AnalysisMetrics>> SpectrumAnalyzer::analyzeFileWithMetrics(
+    const std::filesystem::path& path)
+{
+    auto result = analyzeFileComplete(path);
+    if (!result)
+        return result.error();
+    return std::pair{result->cutoff, result->metrics};
+}
+
+Result<SpectrumAnalyzer::FullAnalysisResult> SpectrumAnalyzer::analyze(AudioDecoder& decoder)
+{
+    const auto start = Clock::now();
+    const std::uint64_t length = clampedLength(decoder);
+    if (length < static_cast<std::uint64_t>(fftSize))
+        return makeError(AnalyzerError::fileTooShort);
+    if (decoder.channelCount() < 1)
+        return makeError(AnalyzerError::bufferCreationFailed);
+    AudioBuffer buffer(decoder.channelCount(), samplesPerSegment);
+
+    const std::uint64_t segment = static_cast<std::uint64_t>(samplesPerSegment);
+    const std::uint64_t third = length / 3;
+    std::uint64_t positions[segmentCount] = {0, third, 2 * third};
+    const std::size_t positionCount = length < segment * segmentCount ? 1 : segmentCount;
+
+    FullAnalysisResult result;
+    AnalysisMetrics& metrics = result.metrics;
+    metrics.sampleRate = decoder.sampleRate();
+    const auto rate = static_cast<float>(metrics.sampleRate);
+    for (std::size_t i = 0; i < positionCount; ++i) {
+        const std::uint64_t remaining = length - positions[i];
+        if (remaining < static_cast<std::uint64_t>(fftSize))
+            continue;
+        const auto decodeStart = Clock::now();
+        auto read = readExcerpt(decoder, buffer, positions[i],
+                                static_cast<std::size_t>(std::min(remaining, segment)));
+        metrics.decodeTime += Clock::now() - decodeStart;
+        if (!read)
+            return read.error();
+
+        const std::span<const float> samples = buffer.channel(0);
+        metrics.sampleCount += static_cast<std::int64_t>(samples.size());
+        const ClippingCount clipping = detectClipping(samples);
+        result.clipping.clippedSamples += clipping.clipped;
+        result.clipping.peakAmplitude = std::max(result.clipping.peakAmplitude, clipping.peak);
+
+        const auto fftStart = Clock::now();
+        const auto segmentResult = m_fftProcessor.analyzeSegment(samples, rate);
+        metrics.fftTime += Clock::now() - fftStart;
+        result.cutoff = std::max(result.cutoff, segmentResult.cutoff);
+        metrics.frameCount += segmentResult.frameCount;
+    }
+    result.clipping.totalSamples = metrics.sampleCount;
+    metrics.totalTime = Clock::now() - start;
+    return result;
+}
+
+Result<float> SpectrumAnalyzer::quickScreenCutoff(AudioDecoder& decoder)
+{
+    const std::uint64_t length = clampedLength(decoder);
+    if (length < static_cast<std::uint64_t>(fftSize))
+        return makeError(AnalyzerError::fileTooShort);
+    if (decoder.channelCount() < 1)
+        return makeError(AnalyzerError::noAudioData);
+    AudioBuffer buffer(decoder.channelCount(), samplesPerSegment);
+    const std::uint64_t middle = length / 2;
+    const auto frames = static_cast<std::size_t>(
+        std::min(length - middle, static_cast<std::uint64_t>(samplesPerSegment)));
+    auto read = readExcerpt(decoder, buffer, middle, frames);
+    if (!read)
+        return read.error();
+    return m_fftProcessor.analyzeSegment(buffer.channel(0), static_cast<float>(decoder.sampleRate()))
+        .cutoff;
+}
+
+Result<SpectrumAnalyzer::QuickScreenResult> SpectrumAnalyzer::quickScreen(
+    const std::filesystem::path& path)
+{
+    auto decoder = openAudioFile(path);
+    if (!decoder)
+        return decoder.error();
+    auto cutoff = quickScreenCutoff(**decoder);
+    if (!cutoff)
+        return cutoff.error();
+    return QuickScreenResult{*cutoff, screen(*cutoff)};
+}
+
+SpectrumAnalyzer::ScreeningConfidence SpectrumAnalyzer::screen(float cutoff) noexcept
+{
+    if (cutoff > 19500.0f)
+        return ScreeningConfidence::clearPass;
+    if (cutoff < 16000.0f)
+        return ScreeningConfidence::clearFail;
+    return ScreeningConfidence::borderline;
+}
+
+SpectrumAnalyzer::ClippingCount SpectrumAnalyzer::detectClipping(std::span<const float> samples) noexcept
+{
+    ClippingCount count;
+    for (const float sample : samples) {
+        const float magnitude = std::fabs(sample);
+        if (magnitude >= kClipLevel)
+            ++count.clipped;
+        if (std::isfinite(magnitude))
+            count.peak = std::max(count.peak, magnitude);
+    }
+    return count;
+}
+
+} // namespace sondrel::core
