@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Builds the whole project with AddressSanitizer and UndefinedBehaviorSanitizer into
+# build-test/, warnings as errors, and runs every test with CTest.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/setup.sh --deps-only
+cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSONDREL_SANITIZE=ON -DSONDREL_WERROR=ON \
+      -DSONDREL_TESTS=ON -DSONDREL_BENCH=OFF >/dev/null
+cmake --build build-test
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+export QT_QPA_PLATFORM=offscreen
+ctest --test-dir build-test --output-on-failure -j "$(nproc)"
