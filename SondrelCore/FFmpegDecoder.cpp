@@ -85,7 +85,11 @@ private:
     Result<Next> decodeNextFrame();
     Status convert(const AVFrame& frame);
     Status seekStream(std::int64_t frame);
+    // Opens the file afresh: the exact way back to frame 0, since a seek to the start may
+    // skip the priming a lossy decoder needs.
+    Status start();
 
+    std::string m_url;
     FormatInputPtr m_format;
     CodecContextPtr m_codec;
     FramePtr m_frame;
@@ -113,23 +117,41 @@ Result<std::unique_ptr<AudioDecoder>> FFmpegDecoder::open(const std::filesystem:
     std::error_code ec;
     if (std::filesystem::is_directory(path, ec))
         return systemError(EISDIR);
+    // FFmpeg's probe calls an empty file an invalid argument; to the user it is not audio.
+    if (std::filesystem::is_regular_file(path, ec) && std::filesystem::file_size(path, ec) == 0)
+        return Error{errorText(AVERROR_INVALIDDATA)};
 
     auto decoder = std::make_unique<FFmpegDecoder>();
     // The "file:" prefix keeps a name like "a:b.mp3" from being taken for a protocol.
-    const std::string url = "file:" + path.string();
+    decoder->m_url = "file:" + path.string();
+    if (Status started = decoder->start(); !started)
+        return started.error();
+    return std::unique_ptr<AudioDecoder>(std::move(decoder));
+}
+
+Status FFmpegDecoder::start()
+{
+    m_codec.reset();
+    m_format.reset();
+    m_draining = false;
+    m_origin = 0;
+    m_frameStart = 0;
+    m_frameLength = 0;
+    m_frameOffset = 0;
+
     AVDictionary* options = nullptr;
     av_dict_set(&options, "protocol_whitelist", "file", 0);
     AVFormatContext* format = nullptr;
-    int status = avformat_open_input(&format, url.c_str(), nullptr, &options);
+    int status = avformat_open_input(&format, m_url.c_str(), nullptr, &options);
     av_dict_free(&options);
     if (status < 0)
         return Error{errorText(status)};
-    decoder->m_format.reset(format);
+    m_format.reset(format);
 
     AVStream* stream = nullptr;
     const auto findStream = [&] {
-        decoder->m_stream = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
-        stream = decoder->m_stream >= 0 ? format->streams[decoder->m_stream] : nullptr;
+        m_stream = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+        stream = m_stream >= 0 ? format->streams[m_stream] : nullptr;
     };
     findStream();
     // Probing the stream costs a few decoded packets; only do it when the header
@@ -147,7 +169,7 @@ Result<std::unique_ptr<AudioDecoder>> FFmpegDecoder::open(const std::filesystem:
     if (!stream)
         return Error{errorText(AVERROR_INVALIDDATA)};
     for (unsigned i = 0; i < format->nb_streams; ++i) {
-        if (static_cast<int>(i) != decoder->m_stream)
+        if (static_cast<int>(i) != m_stream)
             format->streams[i]->discard = AVDISCARD_ALL;
     }
 
@@ -155,10 +177,10 @@ Result<std::unique_ptr<AudioDecoder>> FFmpegDecoder::open(const std::filesystem:
     const AVCodec* codec = avcodec_find_decoder(parameters->codec_id);
     if (!codec || parameters->sample_rate <= 0 || parameters->ch_layout.nb_channels <= 0)
         return Error{errorText(codec ? AVERROR_INVALIDDATA : AVERROR_DECODER_NOT_FOUND)};
-    decoder->m_codec.reset(avcodec_alloc_context3(codec));
-    if (!decoder->m_codec)
+    m_codec.reset(avcodec_alloc_context3(codec));
+    if (!m_codec)
         return systemError(ENOMEM);
-    AVCodecContext* context = decoder->m_codec.get();
+    AVCodecContext* context = m_codec.get();
     if ((status = avcodec_parameters_to_context(context, parameters)) < 0)
         return Error{errorText(status)};
     // Lets the decoder move timestamps past the encoder delay it drops.
@@ -166,33 +188,35 @@ Result<std::unique_ptr<AudioDecoder>> FFmpegDecoder::open(const std::filesystem:
     if ((status = avcodec_open2(context, codec, nullptr)) < 0)
         return Error{errorText(status)};
 
-    decoder->m_frame.reset(av_frame_alloc());
-    decoder->m_packet.reset(av_packet_alloc());
-    if (!decoder->m_frame || !decoder->m_packet)
+    if (!m_frame)
+        m_frame.reset(av_frame_alloc());
+    if (!m_packet)
+        m_packet.reset(av_packet_alloc());
+    if (!m_frame || !m_packet)
         return systemError(ENOMEM);
 
-    decoder->m_timeBase = stream->time_base;
-    decoder->m_sampleRate = parameters->sample_rate;
-    decoder->m_channels = parameters->ch_layout.nb_channels;
-    decoder->m_frameData.resize(static_cast<std::size_t>(decoder->m_channels));
+    m_timeBase = stream->time_base;
+    m_sampleRate = parameters->sample_rate;
+    m_channels = parameters->ch_layout.nb_channels;
+    m_frameData.resize(static_cast<std::size_t>(m_channels));
     const AVRational perFrame{1, parameters->sample_rate};
     std::int64_t length = 0;
     if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0)
         length = av_rescale_q(stream->duration, stream->time_base, perFrame);
     else if (format->duration != AV_NOPTS_VALUE && format->duration > 0)
         length = av_rescale_q(format->duration, AV_TIME_BASE_Q, perFrame);
-    decoder->m_length = static_cast<std::uint64_t>(std::max<std::int64_t>(length, 0));
+    m_length = static_cast<std::uint64_t>(std::max<std::int64_t>(length, 0));
     const AVCodecDescriptor* descriptor = avcodec_descriptor_get(parameters->codec_id);
-    decoder->m_lossy = !descriptor || (descriptor->props & AV_CODEC_PROP_LOSSLESS) == 0;
+    m_lossy = !descriptor || (descriptor->props & AV_CODEC_PROP_LOSSLESS) == 0;
 
     // The first decoded frame fixes the origin of positions.
-    auto first = decoder->decodeNextFrame();
+    auto first = decodeNextFrame();
     if (!first)
         return first.error();
     if (*first == Next::frame)
-        decoder->m_origin = decoder->m_frameStart;
-    decoder->m_frameStart = 0;
-    return std::unique_ptr<AudioDecoder>(std::move(decoder));
+        m_origin = m_frameStart;
+    m_frameStart = 0;
+    return Ok{};
 }
 
 Result<FFmpegDecoder::Next> FFmpegDecoder::decodeNextFrame()
@@ -296,19 +320,22 @@ Status FFmpegDecoder::seek(std::uint64_t frame)
     const bool forwardOnly = target >= position && target - position <= kLossyPreroll;
     if (!forwardOnly) {
         const std::int64_t preroll = m_lossy ? kLossyPreroll : 0;
-        // A container may land after the target; then aim earlier, by growing steps,
-        // down to the start.
+        // A container may land after the target; then aim earlier, by growing steps, and
+        // at the start reopen.
         std::int64_t step = std::max(preroll, static_cast<std::int64_t>(m_sampleRate));
-        for (std::int64_t aim = std::max<std::int64_t>(target - preroll, 0);;) {
-            if (Status sought = seekStream(aim); !sought)
-                return sought;
+        for (std::int64_t aim = target - preroll;; aim -= step, step *= 2) {
+            // Some containers refuse a seek past what they can index (a truncated file):
+            // then too go back to the start, from which decoding on is exact.
+            if (aim <= 0 || !seekStream(aim)) {
+                if (Status started = start(); !started)
+                    return started;
+                break;
+            }
             auto next = decodeNextFrame();
             if (!next)
                 return next.error();
-            if (*next == Next::end || m_frameStart <= target || aim == 0)
+            if (*next == Next::end || m_frameStart <= target)
                 break;
-            aim = std::max<std::int64_t>(aim - step, 0);
-            step *= 2;
         }
     }
     // Discard up to the target.

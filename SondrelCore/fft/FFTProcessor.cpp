@@ -16,24 +16,41 @@ namespace {
 // lifetime (one per analysed file), so each size is planned once, under a lock, and the
 // plan is executed through the new-array interface on each processor's own buffers.
 // Executing a plan is thread-safe. Plans live until the process ends.
+class PlanCache {
+public:
+    ~PlanCache()
+    {
+        for (auto& [size, plan] : m_plans)
+            fftwf_destroy_plan(plan);
+    }
+
+    fftwf_plan plan(int32_t fftSize)
+    {
+        std::lock_guard lock(m_mutex);
+        if (auto it = m_plans.find(fftSize); it != m_plans.end())
+            return it->second;
+        const auto n = static_cast<size_t>(fftSize);
+        auto* in = static_cast<float*>(fftwf_malloc(sizeof(float) * n));
+        auto* out = static_cast<fftwf_complex*>(fftwf_malloc(sizeof(fftwf_complex) * (n / 2 + 1)));
+        fftwf_plan plan = nullptr;
+        if (in && out)
+            plan = fftwf_plan_dft_r2c_1d(fftSize, in, out, FFTW_ESTIMATE);
+        fftwf_free(in);
+        fftwf_free(out);
+        if (plan)
+            m_plans.emplace(fftSize, plan);
+        return plan;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::map<int32_t, fftwf_plan> m_plans;
+};
+
 fftwf_plan sharedPlan(int32_t fftSize)
 {
-    static std::mutex mutex;
-    static std::map<int32_t, fftwf_plan> plans;
-    std::lock_guard lock(mutex);
-    if (auto it = plans.find(fftSize); it != plans.end())
-        return it->second;
-    const auto n = static_cast<size_t>(fftSize);
-    auto* in = static_cast<float*>(fftwf_malloc(sizeof(float) * n));
-    auto* out = static_cast<fftwf_complex*>(fftwf_malloc(sizeof(fftwf_complex) * (n / 2 + 1)));
-    fftwf_plan plan = nullptr;
-    if (in && out)
-        plan = fftwf_plan_dft_r2c_1d(fftSize, in, out, FFTW_ESTIMATE);
-    fftwf_free(in);
-    fftwf_free(out);
-    if (plan)
-        plans.emplace(fftSize, plan);
-    return plan;
+    static PlanCache cache;
+    return cache.plan(fftSize);
 }
 
 float* allocateFloats(int32_t count)
