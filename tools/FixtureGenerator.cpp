@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <exception>
 #include <fstream>
+#include <new>
 #include <system_error>
 #include <utility>
 
@@ -354,21 +355,7 @@ private:
                      music, pictureFirst);
 }
 
-[[nodiscard]] std::string writeManifest(const std::filesystem::path& folder, const std::vector<ManifestEntry>& entries)
-{
-    const std::filesystem::path path = folder / kManifestFileName;
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    if (!file) {
-        return "cannot create " + path.string();
-    }
-    file << manifestToJson(entries);
-    file.close();
-    return file ? std::string() : "cannot write " + path.string();
-}
-
-} // namespace
-
-std::string manifestToJson(const std::vector<ManifestEntry>& entries)
+[[nodiscard]] std::string buildManifestJson(const std::vector<ManifestEntry>& entries)
 {
     std::string out = "[\n";
     for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -414,6 +401,30 @@ std::string manifestToJson(const std::vector<ManifestEntry>& entries)
     out += "]\n";
     return out;
 }
+
+[[nodiscard]] std::string writeManifest(const std::filesystem::path& folder, const std::vector<ManifestEntry>& entries)
+{
+    const std::filesystem::path path = folder / kManifestFileName;
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    if (!file) {
+        return "cannot create " + path.string();
+    }
+    file << buildManifestJson(entries);
+    file.close();
+    return file ? std::string() : "cannot write " + path.string();
+}
+
+} // namespace
+
+std::string manifestToJson(const std::vector<ManifestEntry>& entries) noexcept
+{
+    try {
+        return buildManifestJson(entries);
+    } catch (const std::bad_alloc&) {
+        return {};
+    }
+}
+
 
 std::string generateLibrary(const std::filesystem::path& folder, std::vector<ManifestEntry>& entries) noexcept
 {

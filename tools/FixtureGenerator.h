@@ -49,8 +49,8 @@ struct ManifestEntry {
 [[nodiscard]] std::string generateLibrary(const std::filesystem::path& folder,
                                           std::vector<ManifestEntry>& entries) noexcept;
 
-// manifest.json text: an array with one object per file.
-[[nodiscard]] std::string manifestToJson(const std::vector<ManifestEntry>& entries);
+// manifest.json text: an array with one object per file (empty only if memory runs out).
+[[nodiscard]] std::string manifestToJson(const std::vector<ManifestEntry>& entries) noexcept;
 
 // One long stereo 44.1 kHz music-like file for benchmarks. format: "wav" (s16), "aiff" (s16),
 // "flac" (s16), "mp3" (CBR 320) or "m4a" (AAC 256). Returns an empty string on success.
