@@ -1,0 +1,216 @@
+#include "AudioDecoder.h"
+#include "AudioIo.h"
+#include "FixtureFolder.h"
+#include "SpectrumAnalyzer.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+
+using namespace sondrel::core;
+namespace fx = sondrel::fixtures;
+using sondrel::test::FixtureFolder;
+
+namespace {
+
+constexpr int kRate = 44100;
+constexpr std::size_t kFrames = 3 * kRate;
+
+struct FormatCase {
+    const char* name;
+    fx::EncodeOptions options;
+    // How far a seek may land from the frame asked for: 0 where the codec is exact.
+    int alignment;
+};
+
+void PrintTo(const FormatCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+const fx::Signal& music()
+{
+    static const fx::Signal signal = fx::makeMusicLike(kFrames, kRate, 2, 11);
+    return signal;
+}
+
+std::vector<float> firstChannel(const fx::Signal& signal)
+{
+    std::vector<float> channel(signal.frames());
+    for (std::size_t i = 0; i < channel.size(); ++i)
+        channel[i] = signal.samples[i * static_cast<std::size_t>(signal.channels)];
+    return channel;
+}
+
+double meanSquareError(std::span<const float> a, std::span<const float> b)
+{
+    double sum = 0;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        sum += (a[i] - b[i]) * (a[i] - b[i]);
+    return sum / static_cast<double>(a.size());
+}
+
+class AudioDecoderFormatTest : public testing::TestWithParam<FormatCase> {};
+
+} // namespace
+
+TEST_P(AudioDecoderFormatTest, SeeksAndReadsTheSameFramesAsAFullDecode)
+{
+    const FormatCase& c = GetParam();
+    if (!fx::encoderAvailable(c.options.container))
+        GTEST_SKIP() << "no encoder for " << c.name;
+    FixtureFolder folder;
+    const auto path = folder / (std::string("music") + std::string(fx::fileExtension(c.options.container)));
+    ASSERT_EQ(fx::writeAudioFile(path, music(), c.options), "");
+    const fx::DecodedAudio reference = fx::decodeToFloat(path);
+    ASSERT_TRUE(reference.ok()) << reference.error;
+    const std::vector<float> expected = firstChannel(reference.signal);
+
+    auto opened = openAudioFile(path);
+    ASSERT_TRUE(opened) << opened.error().description;
+    AudioDecoder& decoder = **opened;
+    EXPECT_EQ(decoder.sampleRate(), kRate);
+    EXPECT_EQ(decoder.channelCount(), 2);
+    if (c.alignment == 0) {
+        EXPECT_EQ(decoder.lengthInFrames(), kFrames);
+    }
+    // A lossy container's length is its estimate, which counts the encoder's delay and
+    // padding: within two codec frames of what decodes.
+    EXPECT_NEAR(static_cast<double>(decoder.lengthInFrames()), static_cast<double>(expected.size()),
+                2.0 * c.alignment);
+
+    AudioBuffer buffer(2, 16384);
+    // Forward, backward, to the start again, and into the last frames.
+    for (std::uint64_t position : {std::uint64_t{0}, std::uint64_t{44100}, std::uint64_t{20001}, std::uint64_t{0},
+                                   std::uint64_t{90001}, std::uint64_t{kFrames - 12000}}) {
+        ASSERT_TRUE(decoder.seek(position));
+        auto read = decoder.read(16384, buffer);
+        ASSERT_TRUE(read) << read.error().description;
+        const std::size_t available = expected.size() - position;
+        if (c.alignment == 0) {
+            ASSERT_EQ(*read, std::min<std::size_t>(16384, available)) << position;
+            EXPECT_TRUE(std::equal(buffer.channel(0).begin(), buffer.channel(0).end(),
+                                   expected.begin() + static_cast<std::ptrdiff_t>(position)))
+                << "frames differ after a seek to " << position;
+            continue;
+        }
+        // A lossy decoder restarts after a seek: judge the samples after its first frames,
+        // and find the offset that matches the full decode best.
+        ASSERT_GE(*read, std::min<std::size_t>(16384, available) - static_cast<std::size_t>(c.alignment));
+        const std::size_t skip = 4096;
+        const std::size_t span = std::min<std::size_t>(*read, available) - skip - static_cast<std::size_t>(c.alignment);
+        int bestOffset = 0;
+        double bestError = INFINITY;
+        for (int offset = -c.alignment; offset <= c.alignment; ++offset) {
+            const auto start = static_cast<std::ptrdiff_t>(position + skip) + offset;
+            if (start < 0)
+                continue;
+            const double error = meanSquareError(buffer.channel(0).subspan(skip, span),
+                                                 std::span(expected).subspan(static_cast<std::size_t>(start), span));
+            if (error < bestError)
+                bestError = error, bestOffset = offset;
+        }
+        EXPECT_EQ(bestOffset, 0) << "seek to " << position << " landed off by " << bestOffset;
+        EXPECT_LT(bestError, 1e-6) << position;
+    }
+
+    // Reading on past the end delivers what is left, then nothing.
+    ASSERT_TRUE(decoder.seek(expected.size() - 100));
+    EXPECT_NEAR(static_cast<double>(*decoder.read(16384, buffer)), 100.0, c.alignment);
+    EXPECT_EQ(*decoder.read(16384, buffer), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryFormat, AudioDecoderFormatTest,
+    testing::Values(FormatCase{"wav", {fx::Container::Wav, fx::SampleFormat::S16, 0, {}}, 0},
+                    FormatCase{"wav-float", {fx::Container::Wav, fx::SampleFormat::F32, 0, {}}, 0},
+                    FormatCase{"aiff", {fx::Container::Aiff, fx::SampleFormat::S16, 0, {}}, 0},
+                    FormatCase{"flac", {fx::Container::Flac, fx::SampleFormat::S16, 0, {}}, 0},
+                    FormatCase{"flac-24", {fx::Container::Flac, fx::SampleFormat::S24, 0, {}}, 0},
+                    FormatCase{"mp3", {fx::Container::Mp3, fx::SampleFormat::S16, 320, {}}, 1152},
+                    FormatCase{"m4a", {fx::Container::M4a, fx::SampleFormat::S16, 256, {}}, 1024}),
+    [](const testing::TestParamInfo<FormatCase>& param) {
+        std::string name = param.param.name;
+        std::replace(name.begin(), name.end(), '-', '_');
+        return name;
+    });
+
+TEST(AudioDecoderTest, BadInputGivesAClearErrorNeverACrash)
+{
+    FixtureFolder folder;
+    const auto write = [&](const std::string& name, const std::string& bytes) {
+        std::ofstream(folder / name, std::ios::binary) << bytes;
+        return folder / name;
+    };
+    std::string randomBytes(200000, '\0');
+    std::mt19937 random(3);
+    for (char& byte : randomBytes)
+        byte = static_cast<char>(random());
+    std::filesystem::create_directory(folder / "folder.mp3");
+
+    struct Case {
+        std::filesystem::path path;
+        std::string error;
+    };
+    const Case cases[] = {
+        {folder / "missing.wav", "No such file or directory"},
+        {write("empty.mp3", ""), "Invalid data found when processing input"},
+        {write("random.mp3", randomBytes), "Invalid data found when processing input"},
+        {write("text.flac", std::string(5000, 'x')), "Invalid data found when processing input"},
+        {folder / "folder.mp3", "Is a directory"},
+    };
+    for (const Case& c : cases) {
+        auto decoder = openAudioFile(c.path);
+        if (decoder) {
+            // Some junk opens as a stream; then analysing it must still fail cleanly.
+            auto analyzer = SpectrumAnalyzer::make();
+            auto result = analyzer->analyze(**decoder);
+            EXPECT_FALSE(result) << c.path;
+            continue;
+        }
+        EXPECT_EQ(decoder.error().description, c.error) << c.path;
+    }
+}
+
+TEST(AudioDecoderTest, OddFileNamesAreOpenedAsGiven)
+{
+    FixtureFolder folder;
+    const fx::Signal tone = fx::makeTone(8192, kRate, 1, 1);
+    for (const std::string name : {"a:b.wav", "file:x.wav", "100% ?#.wav", "caf\xC3\xA9.wav", "bad\xFF\xFE.wav",
+                                   "-dash.wav"}) {
+        const auto path = folder / name;
+        ASSERT_EQ(fx::writeAudioFile(folder / "plain.wav", tone, {}), "");
+        std::filesystem::rename(folder / "plain.wav", path);
+        auto decoder = openAudioFile(path);
+        ASSERT_TRUE(decoder) << name << ": " << decoder.error().description;
+        EXPECT_EQ((*decoder)->lengthInFrames(), 8192u) << name;
+    }
+}
+
+TEST(AudioDecoderTest, FlacWithThirtyTwoBitSamplesIsRefused)
+{
+    // A hand-made STREAMINFO declaring 32 bits per sample, which this decoder cannot read.
+    std::string bytes = "fLaC";
+    const unsigned char header[] = {0x80, 0x00, 0x00, 0x22};
+    bytes.append(reinterpret_cast<const char*>(header), sizeof header);
+    std::uint8_t info[34] = {};
+    info[0] = 0x10; // min block size 4096
+    info[2] = 0x10; // max block size 4096
+    // sample rate 44100 (20 bits), channels - 1 = 1 (3 bits), bits - 1 = 31 (5 bits),
+    // total samples 100000 (36 bits)
+    const std::uint64_t packed = (std::uint64_t{44100} << 44) | (std::uint64_t{1} << 41) | (std::uint64_t{31} << 36)
+        | 100000;
+    for (int i = 0; i < 8; ++i)
+        info[10 + i] = static_cast<std::uint8_t>(packed >> (56 - 8 * i));
+    bytes.append(reinterpret_cast<const char*>(info), sizeof info);
+    bytes.append(std::string(20000, '\x55'));
+    FixtureFolder folder;
+    std::ofstream(folder / "deep.flac", std::ios::binary) << bytes;
+
+    auto analyzer = SpectrumAnalyzer::make();
+    auto result = analyzer->analyzeFileComplete(folder / "deep.flac");
+    ASSERT_FALSE(result);
+    EXPECT_FALSE(result.error().description.empty());
+}

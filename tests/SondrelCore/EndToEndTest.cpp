@@ -1,0 +1,179 @@
+// Real encoded files, made by libavcodec's own encoders, judged end to end.
+
+#include "FixtureFolder.h"
+#include "FixtureGenerator.h"
+#include "QualityClassifier.h"
+#include "SpectrumAnalyzer.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+using namespace sondrel::core;
+using sondrel::test::FixtureFolder;
+
+namespace {
+
+class EndToEndTest : public testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        s_folder = new FixtureFolder();
+        std::vector<sondrel::fixtures::ManifestEntry> entries;
+        const std::string error = sondrel::fixtures::generateLibrary(s_folder->path(), entries);
+        ASSERT_EQ(error, "");
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_folder;
+        s_folder = nullptr;
+    }
+
+    struct Verdict {
+        AnalysisResult result;
+        AnalysisMetrics metrics;
+    };
+
+    static Result<Verdict> judge(const std::string& name)
+    {
+        const auto path = s_folder->path() / name;
+        auto analyzer = SpectrumAnalyzer::make();
+        auto analysis = analyzer->analyzeFileComplete(path);
+        if (!analysis)
+            return analysis.error();
+        std::string extension = path.extension().string().substr(1);
+        const AudioFormat format = audioFormatFromExtension(extension).value_or(AudioFormat::mp3);
+        return Verdict{QualityClassifier{}.classify(analysis->cutoff, format, analysis->clipping,
+                                                    analysis->metrics.sampleRate),
+                       analysis->metrics};
+    }
+
+    static std::filesystem::path path(const std::string& name) { return s_folder->path() / name; }
+
+    static inline FixtureFolder* s_folder = nullptr;
+};
+
+} // namespace
+
+TEST_F(EndToEndTest, GenuineLosslessFilesPass)
+{
+    for (const char* name : {"stereo-44100-wav-s16-genuine.wav", "stereo-44100-wav-f32-genuine.wav",
+                             "stereo-44100-aiff-s16-genuine.aiff", "stereo-44100-flac-s16-genuine.flac",
+                             "stereo-44100-flac-s24-genuine.flac"}) {
+        auto verdict = judge(name);
+        ASSERT_TRUE(verdict) << name << ": " << verdict.error().description;
+        EXPECT_EQ(verdict->result.rating, QualityRating::lossless) << name;
+        EXPECT_EQ(verdict->result.estimatedBitrate, 1411) << name;
+        EXPECT_TRUE(verdict->result.passesThreshold()) << name;
+        EXPECT_EQ(verdict->metrics.sampleCount, 49152) << name;
+        EXPECT_EQ(verdict->metrics.frameCount, 21) << name;
+    }
+    auto hiRes = judge("stereo-96000-flac-s24-genuine.flac");
+    ASSERT_TRUE(hiRes);
+    EXPECT_EQ(hiRes->result.cutoffFrequency, 32000.0f);
+    EXPECT_EQ(hiRes->result.rating, QualityRating::lossless);
+    EXPECT_EQ(hiRes->result.estimatedBitrate, 4233);
+    EXPECT_FLOAT_EQ(hiRes->result.confidence, 0.95f);
+}
+
+TEST_F(EndToEndTest, LossyFilesAreRatedByTheirEncodersLowPass)
+{
+    auto mp3At320 = judge("stereo-44100-mp3-cbr320-from-lossless.mp3");
+    ASSERT_TRUE(mp3At320);
+    EXPECT_EQ(mp3At320->result.rating, QualityRating::high);
+    EXPECT_TRUE(mp3At320->result.passesThreshold());
+
+    auto mp3At128 = judge("stereo-44100-mp3-cbr128-from-lossless.mp3");
+    ASSERT_TRUE(mp3At128);
+    EXPECT_EQ(mp3At128->result.rating, QualityRating::poor);
+    EXPECT_EQ(mp3At128->result.estimatedBitrate, 128);
+    EXPECT_FALSE(mp3At128->result.passesThreshold());
+
+    // Higher bitrates never rate lower.
+    float previous = 0.0f;
+    for (int kbps : {128, 192, 256, 320}) {
+        auto verdict = judge("stereo-44100-mp3-cbr" + std::to_string(kbps) + "-from-lossless.mp3");
+        ASSERT_TRUE(verdict) << kbps;
+        EXPECT_GE(verdict->result.cutoffFrequency, previous) << kbps;
+        previous = verdict->result.cutoffFrequency;
+    }
+    auto aac = judge("stereo-44100-m4a-aac128-from-lossless.m4a");
+    ASSERT_TRUE(aac) << aac.error().description;
+    EXPECT_FALSE(aac->result.passesThreshold());
+}
+
+TEST_F(EndToEndTest, EveryTranscodeIsCaught)
+{
+    for (const char* name : {"stereo-44100-mp3-cbr320-from-mp3-cbr128.mp3", "stereo-44100-flac-from-mp3-cbr128.flac",
+                             "stereo-44100-wav-from-mp3-cbr128.wav", "stereo-44100-flac-from-m4a-aac128.flac"}) {
+        auto verdict = judge(name);
+        ASSERT_TRUE(verdict) << name;
+        EXPECT_FALSE(verdict->result.passesThreshold()) << name;
+        EXPECT_LT(verdict->result.cutoffFrequency, 20000.0f) << name;
+    }
+    auto flac = judge("stereo-44100-flac-from-mp3-cbr128.flac");
+    EXPECT_EQ(flac->result.rating, QualityRating::suspicious);
+    EXPECT_EQ(flac->result.estimatedBitrate, 128);
+}
+
+TEST_F(EndToEndTest, ClippingSilenceAndASilentFirstChannel)
+{
+    auto clipped = judge("stereo-44100-wav-clipped.wav");
+    ASSERT_TRUE(clipped);
+    EXPECT_EQ(clipped->result.clipping.severity(), ClippingSeverity::severe);
+    EXPECT_EQ(clipped->result.clipping.peakAmplitude, 1.0f);
+    EXPECT_FALSE(clipped->result.passesThreshold());
+
+    for (const char* name : {"stereo-44100-wav-silence.wav", "stereo-44100-wav-silent-left.wav"}) {
+        auto verdict = judge(name);
+        ASSERT_TRUE(verdict) << name;
+        EXPECT_EQ(verdict->result.cutoffFrequency, 0.0f) << name;
+        EXPECT_EQ(verdict->result.rating, QualityRating::suspicious) << name;
+        EXPECT_EQ(verdict->result.clipping.peakAmplitude, 0.0f) << name;
+    }
+}
+
+TEST_F(EndToEndTest, ShortFilesAreAnalysedFromOneFrameOn)
+{
+    auto tooShort = judge("mono-44100-wav-4095-frames.wav");
+    ASSERT_FALSE(tooShort);
+    EXPECT_EQ(tooShort.error().description, "Audio file is too short to analyze");
+    struct Case {
+        const char* name;
+        std::int64_t samples;
+        std::int64_t frames;
+    };
+    for (const Case c : {Case{"mono-44100-wav-4096-frames.wav", 4096, 1},
+                         Case{"mono-44100-wav-10000-frames.wav", 10000, 3},
+                         Case{"mono-44100-wav-49152-frames.wav", 49152, 21}}) {
+        auto verdict = judge(c.name);
+        ASSERT_TRUE(verdict) << c.name;
+        EXPECT_EQ(verdict->metrics.sampleCount, c.samples) << c.name;
+        EXPECT_EQ(verdict->metrics.frameCount, c.frames) << c.name;
+    }
+}
+
+TEST_F(EndToEndTest, TruncatedFilesFailWithAClearError)
+{
+    for (const char* name : {"stereo-44100-flac-s16-genuine.flac", "stereo-44100-mp3-cbr320-from-lossless.mp3"}) {
+        std::ifstream in(path(name), std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const auto truncated = path(std::string("truncated-") + name);
+        std::ofstream(truncated, std::ios::binary) << bytes.substr(0, bytes.size() / 3);
+        auto analyzer = SpectrumAnalyzer::make();
+        auto result = analyzer->analyzeFileComplete(truncated);
+        ASSERT_FALSE(result) << name;
+        EXPECT_EQ(result.error().description, description(AnalyzerError::endedEarly)) << name;
+    }
+}
+
+TEST_F(EndToEndTest, QuickScreenAgreesWithTheFullAnalysisOnClearCases)
+{
+    auto analyzer = SpectrumAnalyzer::make();
+    auto genuine = analyzer->quickScreen(path("stereo-44100-flac-s16-genuine.flac"));
+    ASSERT_TRUE(genuine);
+    EXPECT_EQ(genuine->confidence, SpectrumAnalyzer::ScreeningConfidence::clearPass);
+    auto lowRate = analyzer->quickScreen(path("stereo-44100-mp3-cbr128-from-lossless.mp3"));
+    ASSERT_TRUE(lowRate);
+    EXPECT_NE(lowRate->confidence, SpectrumAnalyzer::ScreeningConfidence::clearPass);
+}
