@@ -1,0 +1,382 @@
+#include "ID3Parser.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace sondrel::core {
+
+namespace {
+
+using Metadata = ID3Parser::Metadata;
+using Bytes = std::span<const std::uint8_t>;
+
+constexpr std::size_t kTagHeaderSize = 10;
+// Covers the text frames of any sane tag; big pictures behind them are not worth reading.
+constexpr std::size_t kMaxTagBodySize = 262144;
+constexpr std::size_t kAudioHeaderSize = 4;
+
+// MPEG-1 Layer III, kbps by the 4-bit bitrate index; 0 = free format or invalid.
+constexpr std::array<std::int64_t, 16> kLayer3Bitrates
+    = { 0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0 };
+
+// The file-size guess assumes a track of 3.5 minutes; ties go to the lower bitrate.
+constexpr double kAssumedSeconds = 210.0;
+constexpr std::array<std::int64_t, 4> kGuessedBitrates = { 128, 192, 256, 320 };
+
+// Owns a file descriptor; closes it on every path out (a failing close changes nothing for a reader).
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int descriptor) noexcept
+        : m_descriptor(descriptor)
+    {
+    }
+    ~FileDescriptor()
+    {
+        if (m_descriptor >= 0)
+            ::close(m_descriptor);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+    [[nodiscard]] int get() const noexcept { return m_descriptor; }
+    [[nodiscard]] bool valid() const noexcept { return m_descriptor >= 0; }
+
+private:
+    int m_descriptor;
+};
+
+// Fills buffer from offset; fewer bytes only at the end of the file, none on an error.
+[[nodiscard]] std::optional<std::size_t> readAt(
+    int descriptor, std::span<std::uint8_t> buffer, std::int64_t offset) noexcept
+{
+    std::size_t total = 0;
+    while (total < buffer.size()) {
+        const ssize_t count = ::pread(descriptor, buffer.data() + total, buffer.size() - total,
+            static_cast<off_t>(offset + static_cast<std::int64_t>(total)));
+        if (count < 0) {
+            if (errno == EINTR)
+                continue;
+            return std::nullopt;
+        }
+        if (count == 0)
+            break;
+        total += static_cast<std::size_t>(count);
+    }
+    return total;
+}
+
+[[nodiscard]] std::uint32_t bigEndian(Bytes bytes) noexcept
+{
+    std::uint32_t value = 0;
+    for (const std::uint8_t byte : bytes)
+        value = (value << 8) | byte;
+    return value;
+}
+
+// 7 bits per byte. The top bits are deliberately not cleared: a corrupt size stays large and
+// fails the bounds checks instead of being wrapped into a plausible one.
+[[nodiscard]] std::uint32_t synchsafe(Bytes bytes) noexcept
+{
+    std::uint32_t value = 0;
+    for (const std::uint8_t byte : bytes)
+        value = (value << 7) | byte;
+    return value;
+}
+
+[[nodiscard]] bool isIdentifier(Bytes bytes, std::string_view identifier) noexcept
+{
+    return std::equal(bytes.begin(), bytes.end(), identifier.begin(), identifier.end(),
+        [](std::uint8_t byte, char letter) { return byte == static_cast<std::uint8_t>(letter); });
+}
+
+void appendUtf8(std::string& text, char32_t codePoint)
+{
+    const auto unit = [](char32_t bits) { return static_cast<char>(bits); };
+    if (codePoint < 0x80) {
+        text += unit(codePoint);
+    } else if (codePoint < 0x800) {
+        text += unit(0xC0 | (codePoint >> 6));
+        text += unit(0x80 | (codePoint & 0x3F));
+    } else if (codePoint < 0x10000) {
+        text += unit(0xE0 | (codePoint >> 12));
+        text += unit(0x80 | ((codePoint >> 6) & 0x3F));
+        text += unit(0x80 | (codePoint & 0x3F));
+    } else {
+        text += unit(0xF0 | (codePoint >> 18));
+        text += unit(0x80 | ((codePoint >> 12) & 0x3F));
+        text += unit(0x80 | ((codePoint >> 6) & 0x3F));
+        text += unit(0x80 | (codePoint & 0x3F));
+    }
+}
+
+[[nodiscard]] std::string decodeLatin1(Bytes bytes)
+{
+    std::string text;
+    text.reserve(bytes.size());
+    for (const std::uint8_t byte : bytes)
+        appendUtf8(text, byte);
+    return text;
+}
+
+// Without a byte-order mark, UTF-16 is big-endian. Odd lengths and unpaired surrogates are invalid.
+[[nodiscard]] std::optional<std::string> decodeUtf16(Bytes bytes, bool honourByteOrderMark)
+{
+    if (bytes.size() % 2 != 0)
+        return std::nullopt;
+    bool bigEndianUnits = true;
+    if (honourByteOrderMark && bytes.size() >= 2) {
+        if (bytes[0] == 0xFE && bytes[1] == 0xFF) {
+            bytes = bytes.subspan(2);
+        } else if (bytes[0] == 0xFF && bytes[1] == 0xFE) {
+            bigEndianUnits = false;
+            bytes = bytes.subspan(2);
+        }
+    }
+    const auto unitAt = [&](std::size_t index) -> char32_t {
+        const char32_t first = bytes[2 * index];
+        const char32_t second = bytes[2 * index + 1];
+        return bigEndianUnits ? (first << 8) | second : (second << 8) | first;
+    };
+
+    std::string text;
+    text.reserve(bytes.size());
+    const std::size_t units = bytes.size() / 2;
+    for (std::size_t index = 0; index < units; ++index) {
+        const char32_t unit = unitAt(index);
+        if (unit >= 0xDC00 && unit <= 0xDFFF)
+            return std::nullopt;
+        if (unit >= 0xD800 && unit <= 0xDBFF) {
+            if (index + 1 == units)
+                return std::nullopt;
+            const char32_t low = unitAt(++index);
+            if (low < 0xDC00 || low > 0xDFFF)
+                return std::nullopt;
+            appendUtf8(text, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+        } else {
+            appendUtf8(text, unit);
+        }
+    }
+    return text;
+}
+
+// Well-formed UTF-8 only: no overlong forms, no surrogates, nothing above U+10FFFF.
+[[nodiscard]] bool isValidUtf8(Bytes bytes) noexcept
+{
+    std::size_t index = 0;
+    while (index < bytes.size()) {
+        const std::uint8_t lead = bytes[index];
+        if (lead < 0x80) {
+            ++index;
+            continue;
+        }
+        std::size_t continuation = 0;
+        std::uint8_t low = 0x80;
+        std::uint8_t high = 0xBF; // allowed range of the first continuation byte
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            continuation = 1;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            continuation = 2;
+            low = lead == 0xE0 ? 0xA0 : 0x80;
+            high = lead == 0xED ? 0x9F : 0xBF;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            continuation = 3;
+            low = lead == 0xF0 ? 0x90 : 0x80;
+            high = lead == 0xF4 ? 0x8F : 0xBF;
+        } else {
+            return false;
+        }
+        if (bytes.size() - index <= continuation)
+            return false;
+        if (bytes[index + 1] < low || bytes[index + 1] > high)
+            return false;
+        for (std::size_t offset = 2; offset <= continuation; ++offset) {
+            if ((bytes[index + offset] & 0xC0) != 0x80)
+                return false;
+        }
+        index += continuation + 1;
+    }
+    return true;
+}
+
+[[nodiscard]] std::optional<std::string> decodeTextFrame(Bytes content)
+{
+    if (content.empty())
+        return std::nullopt;
+    const std::uint8_t encoding = content[0];
+    const Bytes text = content.subspan(1);
+
+    std::optional<std::string> decoded;
+    switch (encoding) {
+    case 0:
+        decoded = decodeLatin1(text);
+        break;
+    case 1:
+        decoded = decodeUtf16(text, true);
+        break;
+    case 2:
+        decoded = decodeUtf16(text, false);
+        break;
+    default: // 3, and unknown encodings are read as UTF-8 too
+        if (isValidUtf8(text))
+            decoded = std::string(text.begin(), text.end());
+        break;
+    }
+    if (!decoded)
+        return std::nullopt;
+
+    // Terminators and padding are NULs; in UTF-8 a NUL byte is always U+0000.
+    const std::size_t first = decoded->find_first_not_of('\0');
+    if (first == std::string::npos)
+        return std::string();
+    const std::size_t last = decoded->find_last_not_of('\0');
+    return decoded->substr(first, last - first + 1);
+}
+
+struct FrameLayout {
+    std::size_t headerSize;
+    std::size_t identifierSize; // also the width of the size field
+    bool synchsafeSizes;
+    std::string_view titleIdentifier;
+    std::string_view artistIdentifier;
+    std::string_view albumIdentifier;
+};
+
+void walkFrames(Bytes data, const FrameLayout& layout, Metadata& fields)
+{
+    const std::size_t count = data.size();
+    if (count <= layout.headerSize)
+        return;
+    std::size_t position = 0;
+    for (;;) {
+        // Invariant: position + headerSize < count, so the frame header lies inside data.
+        const Bytes identifier = data.subspan(position, layout.identifierSize);
+        const Bytes sizeField = data.subspan(position + layout.identifierSize, layout.identifierSize);
+        const std::size_t size = layout.synchsafeSizes ? synchsafe(sizeField) : bigEndian(sizeField);
+        if (size == 0)
+            return; // padding
+        const std::size_t contentStart = position + layout.headerSize;
+        if (size > count - contentStart)
+            return;
+        const Bytes content = data.subspan(contentStart, size);
+
+        if (isIdentifier(identifier, layout.titleIdentifier))
+            fields.title = decodeTextFrame(content);
+        else if (isIdentifier(identifier, layout.artistIdentifier))
+            fields.artist = decodeTextFrame(content);
+        else if (isIdentifier(identifier, layout.albumIdentifier))
+            fields.album = decodeTextFrame(content);
+        if (fields.title && fields.artist && fields.album)
+            return;
+
+        position = contentStart + size;
+        if (count - position <= layout.headerSize)
+            return;
+    }
+}
+
+void parseID3v23Frames(Bytes data, bool synchsafeSizes, Metadata& fields)
+{
+    walkFrames(data, FrameLayout { 10, 4, synchsafeSizes, "TIT2", "TPE1", "TALB" }, fields);
+}
+
+void parseID3v22Frames(Bytes data, Metadata& fields)
+{
+    walkFrames(data, FrameLayout { 6, 3, false, "TT2", "TP1", "TAL" }, fields);
+}
+
+[[nodiscard]] std::optional<std::int64_t> estimateBitrateFromFileSize(int descriptor) noexcept
+{
+    struct stat status { };
+    if (::fstat(descriptor, &status) != 0)
+        return std::nullopt;
+    const double kilobitsPerSecond = static_cast<double>(status.st_size) * 8.0 / kAssumedSeconds / 1000.0;
+    const auto estimate = static_cast<std::int64_t>(kilobitsPerSecond);
+    std::int64_t nearest = kGuessedBitrates.front();
+    for (const std::int64_t candidate : kGuessedBitrates) {
+        if (std::abs(estimate - candidate) < std::abs(estimate - nearest))
+            nearest = candidate;
+    }
+    return nearest;
+}
+
+// The header must stand exactly at audioOffset: no search for a frame sync.
+[[nodiscard]] std::optional<std::int64_t> estimateBitrate(int descriptor, std::int64_t audioOffset) noexcept
+{
+    std::array<std::uint8_t, kAudioHeaderSize> header {};
+    const std::optional<std::size_t> count = readAt(descriptor, header, audioOffset);
+    if (count && *count == header.size()) {
+        const bool frameSync = header[0] == 0xFF && header[1] >= 0xE0;
+        const bool mpeg1Layer3 = (header[1] & 0x1E) == 0x1A; // version bits 11, layer bits 01
+        if (frameSync && mpeg1Layer3) {
+            const std::int64_t kbps = kLayer3Bitrates[header[2] >> 4];
+            if (kbps >= 1)
+                return kbps;
+        }
+    }
+    return estimateBitrateFromFileSize(descriptor);
+}
+
+[[nodiscard]] Metadata parseMP3(const std::filesystem::path& url)
+{
+    // O_NONBLOCK keeps a FIFO named *.mp3 from blocking the open; regular files ignore it.
+    const FileDescriptor file(::open(url.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (!file.valid())
+        return Metadata::empty;
+    struct stat status { };
+    if (::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode))
+        return Metadata::empty;
+
+    Metadata fields;
+    std::array<std::uint8_t, kTagHeaderSize> header {};
+    const std::optional<std::size_t> headerCount = readAt(file.get(), header, 0);
+    if (!headerCount || *headerCount < header.size() || !isIdentifier(Bytes(header).first(3), "ID3")) {
+        fields.bitrate = estimateBitrate(file.get(), 0);
+        return fields;
+    }
+
+    const std::uint8_t majorVersion = header[3];
+    const std::uint32_t tagSize = synchsafe(Bytes(header).subspan(6, 4));
+    std::vector<std::uint8_t> body(std::min<std::size_t>(tagSize, kMaxTagBodySize));
+    const std::optional<std::size_t> bodyCount = readAt(file.get(), body, kTagHeaderSize);
+    if (!bodyCount || *bodyCount == 0)
+        return Metadata::empty;
+    const Bytes data = Bytes(body).first(*bodyCount);
+
+    if (majorVersion >= 3)
+        parseID3v23Frames(data, majorVersion == 4, fields); // 2.4 frame sizes are synchsafe, 2.3 plain
+    else if (majorVersion == 2)
+        parseID3v22Frames(data, fields);
+
+    // Behind the tag as declared, even when the body read was capped.
+    fields.bitrate = estimateBitrate(file.get(), std::int64_t { tagSize } + std::int64_t { kTagHeaderSize });
+    return fields;
+}
+
+} // namespace
+
+Metadata ID3Parser::parse(const std::filesystem::path& url) noexcept
+{
+    try {
+        std::string extension = url.extension().string();
+        std::transform(extension.begin(), extension.end(), extension.begin(), [](char letter) {
+            return letter >= 'A' && letter <= 'Z' ? static_cast<char>(letter - 'A' + 'a') : letter;
+        });
+        if (extension != ".mp3")
+            return Metadata::empty;
+        return parseMP3(url);
+    } catch (...) {
+        // Only allocation can throw here; a reader that reports nothing returns nothing.
+        return Metadata {};
+    }
+}
+
+} // namespace sondrel::core

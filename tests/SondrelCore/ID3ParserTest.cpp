@@ -1,0 +1,595 @@
+#include "ID3Parser.h"
+
+#include "AudioIo.h"
+#include "Signals.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <iterator>
+#include <random>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <iconv.h>
+#include <sys/stat.h>
+
+namespace sondrel::core {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::string_view_literals;
+using Metadata = ID3Parser::Metadata;
+using Bytes = std::vector<std::uint8_t>;
+
+// --- Hand-built tags -------------------------------------------------------------------------
+
+Bytes operator+(Bytes left, const Bytes& right)
+{
+    left.insert(left.end(), right.begin(), right.end());
+    return left;
+}
+
+Bytes ascii(std::string_view text)
+{
+    return Bytes(text.begin(), text.end());
+}
+
+Bytes bigEndian(std::uint32_t value, int width)
+{
+    Bytes bytes;
+    for (int shift = 8 * (width - 1); shift >= 0; shift -= 8)
+        bytes.push_back(static_cast<std::uint8_t>(value >> shift));
+    return bytes;
+}
+
+Bytes synchsafe(std::uint32_t value)
+{
+    return { static_cast<std::uint8_t>((value >> 21) & 0x7F), static_cast<std::uint8_t>((value >> 14) & 0x7F),
+        static_cast<std::uint8_t>((value >> 7) & 0x7F), static_cast<std::uint8_t>(value & 0x7F) };
+}
+
+// Encoding byte followed by the text's bytes.
+Bytes text(std::uint8_t encoding, const Bytes& bytes)
+{
+    return Bytes { encoding } + bytes;
+}
+
+Bytes utf8(std::string_view value)
+{
+    return text(3, ascii(value));
+}
+
+Bytes frame22(std::string_view id, const Bytes& content)
+{
+    return ascii(id) + bigEndian(static_cast<std::uint32_t>(content.size()), 3) + content;
+}
+
+Bytes frame23(std::string_view id, const Bytes& content)
+{
+    return ascii(id) + bigEndian(static_cast<std::uint32_t>(content.size()), 4) + Bytes { 0, 0 } + content;
+}
+
+Bytes frame24(std::string_view id, const Bytes& content)
+{
+    return ascii(id) + synchsafe(static_cast<std::uint32_t>(content.size())) + Bytes { 0, 0 } + content;
+}
+
+Bytes tagHeader(std::uint8_t majorVersion, const Bytes& sizeField)
+{
+    return ascii("ID3") + Bytes { majorVersion, 0, 0 } + sizeField;
+}
+
+// A whole tag whose header declares exactly the body's size.
+Bytes tag(std::uint8_t majorVersion, const Bytes& body)
+{
+    return tagHeader(majorVersion, synchsafe(static_cast<std::uint32_t>(body.size()))) + body;
+}
+
+// MPEG-1 Layer III, no CRC, 44.1 kHz, no padding, stereo.
+Bytes layer3Header(std::uint8_t bitrateIndex)
+{
+    return { 0xFF, 0xFB, static_cast<std::uint8_t>(bitrateIndex << 4), 0x00 };
+}
+
+Bytes threeTextFramesV23()
+{
+    return frame23("TIT2", utf8("Title")) + frame23("TPE1", utf8("Artist")) + frame23("TALB", utf8("Album"));
+}
+
+Metadata expected(std::optional<std::string> title, std::optional<std::string> artist,
+    std::optional<std::string> album, std::optional<std::int64_t> bitrate)
+{
+    return Metadata { std::move(title), std::move(artist), std::move(album), bitrate };
+}
+
+class ID3ParserTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string pattern = (fs::temp_directory_path() / "sondrel-id3-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        m_dir = pattern;
+    }
+    void TearDown() override
+    {
+        std::error_code ignored;
+        fs::remove_all(m_dir, ignored);
+    }
+
+    [[nodiscard]] fs::path write(const std::string& name, const Bytes& bytes) const
+    {
+        const fs::path path = m_dir / name;
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        return path;
+    }
+
+    // bytes, then zeros (a sparse hole) up to size.
+    [[nodiscard]] fs::path writeSized(const std::string& name, const Bytes& bytes, std::uintmax_t size) const
+    {
+        const fs::path path = write(name, bytes);
+        fs::resize_file(path, size);
+        return path;
+    }
+
+    [[nodiscard]] Metadata parseBytes(const Bytes& bytes) const
+    {
+        return ID3Parser::parse(write("track.mp3", bytes));
+    }
+
+    fs::path m_dir;
+};
+
+// --- Which files are read --------------------------------------------------------------------
+
+TEST_F(ID3ParserTest, ReadsOnlyFilesWithMp3ExtensionInAnyCase)
+{
+    const Bytes file = tag(3, threeTextFramesV23()) + layer3Header(9);
+    for (const char* name : { "a.mp3", "b.MP3", "c.Mp3" })
+        EXPECT_EQ(ID3Parser::parse(write(name, file)), expected("Title", "Artist", "Album", 128)) << name;
+    for (const char* name : { "track.flac", "track.mp3.part", "mp3", "track.mp3 " })
+        EXPECT_EQ(ID3Parser::parse(write(name, file)), Metadata::empty) << name;
+}
+
+// --- Text frames and encodings ---------------------------------------------------------------
+
+TEST_F(ID3ParserTest, ReadsUtf8TitleArtistAlbumFromVersion23TagWithoutTrailingNul)
+{
+    const Bytes body = frame23("TIT2", utf8(std::string("Caf\xC3\xA9\0", 6)))
+        + frame23("TPE1", utf8(std::string("DJ \xE2\x9C\x93\0", 7))) + frame23("TALB", utf8("Album"));
+    EXPECT_EQ(
+        parseBytes(tag(3, body) + layer3Header(9)), expected("Caf\xC3\xA9", "DJ \xE2\x9C\x93", "Album", 128));
+}
+
+TEST_F(ID3ParserTest, DecodesLatin1AndBothUtf16Forms)
+{
+    struct Case {
+        const char* what;
+        Bytes content;
+        std::optional<std::string> title;
+    };
+    const Case cases[] = {
+        { "latin-1", text(0, { 'C', 'a', 'f', 0xE9, ' ', 0xFF, 0x00 }), "Caf\xC3\xA9 \xC3\xBF" },
+        { "utf-16 little-endian mark", text(1, { 0xFF, 0xFE, 'H', 0, 0xE9, 0, 0, 0 }), "H\xC3\xA9" },
+        { "utf-16 big-endian mark", text(1, { 0xFE, 0xFF, 0, 'H', 0, 0xE9, 0, 0 }), "H\xC3\xA9" },
+        { "utf-16 without mark is big-endian", text(1, { 0, 'H', 0, 0xE9 }), "H\xC3\xA9" },
+        { "utf-16be", text(2, { 0, 'H', 0, 0xE9, 0x20, 0xAC }), "H\xC3\xA9\xE2\x82\xAC" },
+        // Encoding 2 has no mark: a leading FF FE is the character U+FFFE, not a byte-order switch.
+        { "utf-16be keeps leading FF FE", text(2, { 0xFF, 0xFE, 0, 'H' }), "\xEF\xBF\xBEH" },
+        { "utf-16 surrogate pair", text(1, { 0xFF, 0xFE, 0x3C, 0xD8, 0xB5, 0xDF }), "\xF0\x9F\x8E\xB5" },
+        { "utf-16 mark only", text(1, { 0xFF, 0xFE }), "" },
+        { "unknown encoding byte reads utf-8", text(9, ascii("Ti\xC3\xA9")), "Ti\xC3\xA9" },
+    };
+    for (const Case& c : cases) {
+        const Bytes body = frame23("TIT2", c.content) + frame23("TPE1", utf8("Artist"));
+        const Metadata metadata = parseBytes(tag(3, body));
+        EXPECT_EQ(metadata.title, c.title) << c.what;
+        EXPECT_EQ(metadata.artist, "Artist") << c.what;
+    }
+}
+
+TEST_F(ID3ParserTest, GivesNoTextForBytesInvalidInTheirEncodingAndKeepsWalking)
+{
+    const std::pair<const char*, Bytes> cases[] = {
+        { "utf-16 odd length", text(1, { 0xFF, 0xFE, 'H', 0, 'i' }) },
+        { "utf-16 lone high surrogate at end", text(1, { 0xFF, 0xFE, 'H', 0, 0x3C, 0xD8 }) },
+        { "utf-16 high surrogate before a letter", text(2, { 0xD8, 0x3C, 0, 'H' }) },
+        { "utf-16 lone low surrogate", text(2, { 0xDF, 0xB5, 0, 'H' }) },
+        { "utf-8 truncated sequence", text(3, { 'A', 0xC3 }) },
+        { "utf-8 overlong slash", text(3, { 0xC0, 0xAF }) },
+        { "utf-8 overlong three bytes", text(3, { 0xE0, 0x80, 0xAF }) },
+        { "utf-8 encoded surrogate", text(3, { 0xED, 0xA0, 0x80 }) },
+        { "utf-8 above U+10FFFF", text(3, { 0xF4, 0x90, 0x80, 0x80 }) },
+        { "utf-8 stray continuation byte", text(3, { 'A', 0x80 }) },
+    };
+    for (const auto& [what, content] : cases) {
+        const Metadata metadata
+            = parseBytes(tag(3, frame23("TIT2", content) + frame23("TALB", utf8("Album"))));
+        EXPECT_EQ(metadata.title, std::nullopt) << what;
+        EXPECT_EQ(metadata.album, "Album") << what;
+    }
+}
+
+TEST_F(ID3ParserTest, FrameWithOnlyTheEncodingByteGivesEmptyTextButEmptyFrameGivesNone)
+{
+    const Bytes body = frame23("TIT2", { 3 }) + frame23("TPE1", { 1 }) + frame23("TALB", {});
+    const Metadata metadata = parseBytes(tag(3, body));
+    EXPECT_EQ(metadata.title, "");
+    EXPECT_EQ(metadata.artist, "");
+    // A zero-size frame ends the walk before any album frame is decoded.
+    EXPECT_EQ(metadata.album, std::nullopt);
+}
+
+TEST_F(ID3ParserTest, TrimsOnlyNulCharactersFromBothEnds)
+{
+    const Bytes body = frame23("TIT2", utf8(std::string("\0\0 Intro \0\0", 11)))
+        + frame23("TPE1", text(1, { 0xFF, 0xFE, 0, 0, 'A', 0, 0, 0, 'B', 0, 0, 0 }))
+        + frame23("TALB", text(0, { 0, '\t', 'X', 0 }));
+    const Metadata metadata = parseBytes(tag(3, body));
+    EXPECT_EQ(metadata.title, " Intro ");
+    EXPECT_EQ(metadata.artist, std::string("A\0B", 3)); // a NUL between values stays
+    EXPECT_EQ(metadata.album, "\tX");
+}
+
+// --- Frame walk --------------------------------------------------------------------------------
+
+TEST_F(ID3ParserTest, LaterFrameWithTheSameIdentifierReplacesTheEarlierOne)
+{
+    const Bytes replaced = frame23("TIT2", utf8("First")) + frame23("TIT2", utf8("Second"));
+    EXPECT_EQ(parseBytes(tag(3, replaced)).title, "Second");
+    const Bytes invalidLater = frame23("TIT2", utf8("First")) + frame23("TIT2", text(3, { 0xFF }));
+    EXPECT_EQ(parseBytes(tag(3, invalidLater)).title, std::nullopt);
+}
+
+TEST_F(ID3ParserTest, SkipsOtherFramesAndStopsAtPadding)
+{
+    const Bytes body = frame23("TXXX", text(0, ascii("comment\0long"sv))) + frame23("TIT2", utf8("Title"))
+        + frame23("COMM", text(0, ascii("eng\0Text"sv))) + frame23("TPE1", utf8("Artist")) + Bytes(64, 0)
+        + frame23("TALB", utf8("Behind padding"));
+    EXPECT_EQ(parseBytes(tag(3, body) + layer3Header(14)), expected("Title", "Artist", std::nullopt, 320));
+}
+
+TEST_F(ID3ParserTest, StopsWalkingOnceAllThreeFieldsArePresent)
+{
+    const Bytes body = threeTextFramesV23() + frame23("TIT2", utf8("Too late"));
+    EXPECT_EQ(parseBytes(tag(3, body)).title, "Title");
+}
+
+TEST_F(ID3ParserTest, ReadsVersion22FramesWithThreeByteIdentifiersAndSizes)
+{
+    const Bytes body = frame22("PIC", Bytes(300, 0xAB)) + frame22("TT2", utf8("Title"))
+        + frame22("TP1", text(0, ascii("Artist"))) + frame22("TAL", text(1, { 0xFE, 0xFF, 0, 'A' }));
+    EXPECT_EQ(parseBytes(tag(2, body) + layer3Header(11)), expected("Title", "Artist", "A", 192));
+    // Four-letter identifiers mean nothing in a version 2.2 tag.
+    EXPECT_EQ(parseBytes(tag(2, threeTextFramesV23())).title, std::nullopt);
+}
+
+TEST_F(ID3ParserTest, ReadsTitleAfterLargePictureFrameInVersion24Tag)
+{
+    // 300 bytes is 0x00 0x00 0x02 0x2C synchsafe, which a plain reading takes as 556.
+    const Bytes body = frame24("APIC", Bytes(300, 0x5A)) + frame24("TIT2", utf8("Title"))
+        + frame24("TPE1", utf8("Artist")) + frame24("TALB", utf8("Album"));
+    EXPECT_EQ(parseBytes(tag(4, body) + layer3Header(13)), expected("Title", "Artist", "Album", 256));
+}
+
+TEST_F(ID3ParserTest, ReadsFrameSizesOfVersion23TagsAsPlainNumbers)
+{
+    // 256 bytes is 0x00 0x00 0x01 0x00, which a synchsafe reading takes as 128.
+    const Bytes body = frame23("APIC", Bytes(256, 0x01)) + threeTextFramesV23();
+    EXPECT_EQ(parseBytes(tag(3, body)), expected("Title", "Artist", "Album", 128));
+}
+
+TEST_F(ID3ParserTest, ReadsNoFramesFromMajorVersionsZeroAndOne)
+{
+    for (const std::uint8_t version : { std::uint8_t { 0 }, std::uint8_t { 1 } }) {
+        const Metadata metadata = parseBytes(tag(version, threeTextFramesV23()) + layer3Header(9));
+        EXPECT_EQ(metadata, expected(std::nullopt, std::nullopt, std::nullopt, 128)) << int { version };
+    }
+}
+
+// --- Tag size ----------------------------------------------------------------------------------
+
+TEST_F(ID3ParserTest, WalksOnlyTheFirst256KiBOfALargeTagAndSeeksAudioBehindTheDeclaredSize)
+{
+    constexpr std::uint32_t kDeclared = 300000;
+    Bytes body
+        = frame23("TIT2", utf8("Title")) + frame23("TXXX", Bytes(270000, 0x20)) + frame23("TPE1", utf8("A"));
+    body.resize(kDeclared, 0);
+    // A header where the capped read ends must not be taken for the audio.
+    const Bytes decoy = layer3Header(14);
+    std::copy(decoy.begin(), decoy.end(), body.begin() + 262144);
+    const Bytes file = tagHeader(3, synchsafe(kDeclared)) + body + layer3Header(9);
+    EXPECT_EQ(parseBytes(file), expected("Title", std::nullopt, std::nullopt, 128));
+}
+
+TEST_F(ID3ParserTest, KeepsTopBitsOfTagSizeBytes)
+{
+    // 0x81 in the last size byte counts as 129, not 1, so the audio header sits at 139.
+    const Bytes body = frame23("TIT2", utf8("Title")) + Bytes(129 - 16, 0);
+    EXPECT_EQ(parseBytes(tagHeader(3, { 0, 0, 0, 0x81 }) + body + layer3Header(10)),
+        expected("Title", std::nullopt, std::nullopt, 160));
+}
+
+// --- Claimed bitrate ---------------------------------------------------------------------------
+
+TEST_F(ID3ParserTest, ReadsEveryMpeg1Layer3BitrateFromTheHeaderBehindTheTag)
+{
+    constexpr std::array<std::int64_t, 15> kKbps
+        = { 0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320 };
+    for (std::uint8_t index = 1; index <= 14; ++index) {
+        EXPECT_EQ(parseBytes(tag(3, threeTextFramesV23()) + layer3Header(index)).bitrate, kKbps[index])
+            << int { index };
+        EXPECT_EQ(parseBytes(layer3Header(index)).bitrate, kKbps[index])
+            << "untagged, index " << int { index };
+    }
+    // Protection, sampling rate, padding and mode bits play no part.
+    EXPECT_EQ(parseBytes(Bytes { 0xFF, 0xFA, 0x9F, 0xFF }).bitrate, 128);
+}
+
+TEST_F(ID3ParserTest, FallsBackToFileSizeWithoutAUsableHeaderExactlyBehindTheTag)
+{
+    // 7,000,000 bytes over 210 s is 266 kbps: the guess is 256, which no header below claims.
+    constexpr std::uintmax_t kSize = 7000000;
+    const Bytes tagBytes = tag(3, threeTextFramesV23());
+    const std::pair<const char*, Bytes> cases[] = {
+        { "free format", layer3Header(0) },
+        { "bad index 15", layer3Header(15) },
+        { "MPEG-2 Layer III", { 0xFF, 0xF3, 0x90, 0x00 } },
+        { "MPEG-1 Layer II", { 0xFF, 0xFD, 0x90, 0x00 } },
+        { "MPEG-1 Layer I", { 0xFF, 0xFF, 0x90, 0x00 } },
+        { "MPEG-2.5", { 0xFF, 0xE3, 0x90, 0x00 } },
+        { "reserved MPEG version", { 0xFF, 0xEB, 0x90, 0x00 } },
+        { "no frame sync", { 0xFF, 0x7B, 0x90, 0x00 } },
+        { "header one byte late", Bytes { 0x00 } + layer3Header(9) },
+        { "no audio at all", {} },
+    };
+    for (const auto& [what, audio] : cases) {
+        const Metadata metadata = ID3Parser::parse(writeSized("track.mp3", tagBytes + audio, kSize));
+        EXPECT_EQ(metadata, expected("Title", "Artist", "Album", 256)) << what;
+    }
+}
+
+TEST_F(ID3ParserTest, GuessesBitrateFromFileSizeWithTiesGoingToTheLowerRate)
+{
+    const std::pair<std::uintmax_t, std::int64_t> cases[] = {
+        { 0, 128 },
+        { 4226249, 128 }, // 160 kbps, halfway between 128 and 192
+        { 4226250, 192 },
+        { 5000000, 192 },
+        { 5906249, 192 }, // 224
+        { 5906250, 256 },
+        { 7586249, 256 }, // 288
+        { 7586250, 320 },
+        { std::uintmax_t { 1 } << 40, 320 },
+    };
+    for (const auto& [size, kbps] : cases) {
+        const Metadata metadata = ID3Parser::parse(writeSized("track.mp3", {}, size));
+        EXPECT_EQ(metadata, expected(std::nullopt, std::nullopt, std::nullopt, kbps)) << size;
+    }
+}
+
+// --- Hostile input -----------------------------------------------------------------------------
+
+TEST_F(ID3ParserTest, GivesEmptyMetadataForWhatCannotBeOpenedAsAFile)
+{
+    EXPECT_EQ(ID3Parser::parse(m_dir / "missing.mp3"), Metadata::empty);
+    fs::create_directory(m_dir / "folder.mp3");
+    EXPECT_EQ(ID3Parser::parse(m_dir / "folder.mp3"), Metadata::empty);
+    // A FIFO has no writer: opening it must neither block nor read.
+    const fs::path fifo = m_dir / "pipe.mp3";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(ID3Parser::parse(fifo), Metadata::empty);
+}
+
+TEST_F(ID3ParserTest, TreatsFilesShorterThanATagHeaderAsUntagged)
+{
+    const Metadata untagged = expected(std::nullopt, std::nullopt, std::nullopt, 128);
+    EXPECT_EQ(parseBytes({}), untagged);
+    EXPECT_EQ(parseBytes(ascii("ID3")), untagged);
+    EXPECT_EQ(parseBytes(tagHeader(3, { 0, 0, 1 })), untagged);
+    EXPECT_EQ(
+        parseBytes(ascii("ID2") + Bytes { 3, 0, 0, 0, 0, 0, 10 } + frame23("TIT2", utf8("T"))), untagged);
+}
+
+TEST_F(ID3ParserTest, GivesNoFieldsAtAllWhenTheTagBodyIsEmptyOrMissing)
+{
+    EXPECT_EQ(parseBytes(tag(3, {})), Metadata::empty);
+    EXPECT_EQ(parseBytes(tag(4, {}) + layer3Header(9)), Metadata::empty);
+    EXPECT_EQ(parseBytes(tagHeader(3, synchsafe(1000))), Metadata::empty);
+}
+
+TEST_F(ID3ParserTest, ReadsWhatIsThereWhenTheDeclaredTagSizeRunsPastTheEndOfTheFile)
+{
+    const Bytes file = tagHeader(3, { 0x7F, 0x7F, 0x7F, 0x7F }) + frame23("TIT2", utf8("Title"))
+        + frame23("TPE1", utf8("Art"));
+    EXPECT_EQ(parseBytes(file), expected("Title", "Art", std::nullopt, 128));
+    // Top bits set in every size byte: the largest size the header can declare.
+    EXPECT_EQ(parseBytes(tagHeader(3, { 0xFF, 0xFF, 0xFF, 0xFF }) + threeTextFramesV23()),
+        expected("Title", "Artist", "Album", 128));
+}
+
+TEST_F(ID3ParserTest, EndsTheWalkAtFrameSizesPastTheEndOfTheTag)
+{
+    const Bytes huge4 = { 0xFF, 0xFF, 0xFF, 0xFF };
+    const Bytes v23
+        = frame23("TIT2", utf8("Title")) + ascii("TPE1") + huge4 + Bytes { 0, 0 } + utf8("Artist");
+    EXPECT_EQ(parseBytes(tag(3, v23)), expected("Title", std::nullopt, std::nullopt, 128));
+    const Bytes v24
+        = frame24("TIT2", utf8("Title")) + ascii("TPE1") + huge4 + Bytes { 0, 0 } + utf8("Artist");
+    EXPECT_EQ(parseBytes(tag(4, v24)), expected("Title", std::nullopt, std::nullopt, 128));
+    const Bytes v22
+        = frame22("TT2", utf8("Title")) + ascii("TP1") + Bytes { 0xFF, 0xFF, 0xFF } + utf8("Artist");
+    EXPECT_EQ(parseBytes(tag(2, v22)), expected("Title", std::nullopt, std::nullopt, 128));
+    // One byte too many for the body.
+    const Bytes overByOne
+        = frame23("TIT2", utf8("Title")) + ascii("TPE1") + bigEndian(8, 4) + Bytes { 0, 0 } + utf8("Artist");
+    EXPECT_EQ(parseBytes(tag(3, overByOne)).artist, std::nullopt);
+}
+
+TEST_F(ID3ParserTest, StopsAtFrameHeadersCutOffByTheEndOfTheTag)
+{
+    const Bytes body = frame23("TIT2", utf8("Title")) + ascii("TPE1") + Bytes { 0, 0, 0 };
+    EXPECT_EQ(parseBytes(tag(3, body)), expected("Title", std::nullopt, std::nullopt, 128));
+    // Exactly one header plus content: the smallest body that yields a field.
+    EXPECT_EQ(parseBytes(tag(3, frame23("TIT2", { 0 }))).title, "");
+    EXPECT_EQ(parseBytes(tag(2, frame22("TT2", { 0 }))).title, "");
+}
+
+// --- Tags written by FFmpeg's mp3 muxer ----------------------------------------------------------
+
+// 0.2 s of stereo silence through libmp3lame at CBR 320 kbps, tagged as asked.
+std::string writeTaggedMp3(const fs::path& path, const fixtures::Id3Tags& tags)
+{
+    if (!fixtures::encoderAvailable(fixtures::Container::Mp3))
+        return "this FFmpeg has no MP3 encoder";
+    fixtures::EncodeOptions options;
+    options.container = fixtures::Container::Mp3;
+    options.bitrateKbps = 320;
+    options.id3 = tags;
+    return fixtures::writeAudioFile(path, fixtures::makeSilence(8820, 44100, 2), options);
+}
+
+TEST_F(ID3ParserTest, ReadsVersion23TagWrittenByFfmpegMp3Muxer)
+{
+    // FFmpeg writes ASCII text as ISO-8859-1 and anything else as UTF-16 with a byte-order mark.
+    // The muxer's Info frame comes first behind the tag and claims the stream's 320 kbps.
+    const fs::path path = m_dir / "stereo-44100-mp3-cbr320-id3v23.mp3";
+    const std::string error = writeTaggedMp3(
+        path, { 3, "Caf\xC3\xA9 Noir", "Sondrel Test Artist", "\xE2\x99\xAB Fixtures", {}, {} });
+    ASSERT_EQ(error, "");
+    EXPECT_EQ(ID3Parser::parse(path),
+        expected("Caf\xC3\xA9 Noir", "Sondrel Test Artist", "\xE2\x99\xAB Fixtures", 320));
+}
+
+TEST_F(ID3ParserTest, ReadsTitleBehindLongCommentInVersion24TagWrittenByFfmpegMp3Muxer)
+{
+    // The comment frame (far over 127 bytes) stands ahead of the title: only synchsafe frame
+    // sizes lead to the title. The picture comes after all text frames.
+    const fs::path path = m_dir / "stereo-44100-mp3-cbr320-id3v24-long-comment.mp3";
+    const std::string error = writeTaggedMp3(
+        path, { 4, "Titel \xC3\xBC", "Artist", "Album", std::string(600, 'c'), Bytes(20000, 0x42) });
+    ASSERT_EQ(error, "");
+    EXPECT_EQ(ID3Parser::parse(path), expected("Titel \xC3\xBC", "Artist", "Album", 320));
+}
+
+TEST_F(ID3ParserTest, ReadsTitleBehindLargePictureInVersion24TagOfTheFixtureLibrary)
+{
+    fixtures::Id3Tags tags { 4, "Picture First", "Artist", "Album", std::string(300, 'c'),
+        Bytes(20000, 0x42) };
+    tags.pictureBeforeText = true;
+    const fs::path path = m_dir / "stereo-44100-mp3-cbr320-id3v24-apic-first.mp3";
+    ASSERT_EQ(writeTaggedMp3(path, tags), "");
+    EXPECT_EQ(ID3Parser::parse(path), expected("Picture First", "Artist", "Album", 320));
+}
+
+// --- Randomised mutations ----------------------------------------------------------------------
+
+bool isWellFormedUtf8(const std::string& value)
+{
+    iconv_t converter = ::iconv_open("UTF-32LE", "UTF-8");
+    if (converter == reinterpret_cast<iconv_t>(-1))
+        return false;
+    std::string input = value;
+    std::vector<char> output(4 * value.size() + 4);
+    char* in = input.data();
+    char* out = output.data();
+    std::size_t inLeft = input.size();
+    std::size_t outLeft = output.size();
+    const std::size_t result = ::iconv(converter, &in, &inLeft, &out, &outLeft);
+    ::iconv_close(converter);
+    return result != static_cast<std::size_t>(-1) && inLeft == 0;
+}
+
+Bytes mutate(Bytes bytes, std::mt19937& random)
+{
+    const auto pick
+        = [&](std::size_t bound) { return std::uniform_int_distribution<std::size_t>(0, bound)(random); };
+    const int edits = 1 + static_cast<int>(pick(7));
+    for (int edit = 0; edit < edits && !bytes.empty(); ++edit) {
+        const std::size_t at = pick(bytes.size() - 1);
+        switch (pick(5)) {
+        case 0:
+            bytes[at] ^= static_cast<std::uint8_t>(1u << pick(7));
+            break;
+        case 1: {
+            constexpr std::array<std::uint8_t, 6> kInteresting = { 0x00, 0x01, 0x7F, 0x80, 0xFE, 0xFF };
+            bytes[at] = kInteresting[pick(kInteresting.size() - 1)];
+            break;
+        }
+        case 2:
+            bytes[at] = static_cast<std::uint8_t>(pick(255));
+            break;
+        case 3:
+            bytes.resize(at);
+            break;
+        case 4: {
+            const std::size_t length = std::min(pick(32), bytes.size() - at);
+            const Bytes chunk(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                bytes.begin() + static_cast<std::ptrdiff_t>(at + length));
+            bytes.insert(
+                bytes.begin() + static_cast<std::ptrdiff_t>(pick(bytes.size())), chunk.begin(), chunk.end());
+            break;
+        }
+        default:
+            bytes.erase(bytes.begin() + static_cast<std::ptrdiff_t>(at));
+            break;
+        }
+    }
+    return bytes;
+}
+
+TEST_F(ID3ParserTest, SurvivesRandomMutationsOfRealTags)
+{
+    std::vector<Bytes> seeds = {
+        tag(3,
+            frame23("TXXX", text(1, { 0xFF, 0xFE, 'c', 0, 0, 0, 'x', 0 }))
+                + frame23("TIT2", text(0, { 'T', 0xE9 }))
+                + frame23("TPE1", text(1, { 0xFE, 0xFF, 0xD8, 0x3C, 0xDF, 0xB5 }))
+                + frame23("TALB", utf8("Album")) + Bytes(16, 0))
+            + layer3Header(14),
+        tag(4,
+            frame24("APIC", Bytes(200, 0x11)) + frame24("TIT2", text(2, { 0, 'T' }))
+                + frame24("TPE1", utf8("A\xC3\xA9")) + frame24("TALB", text(3, { 'B', 0 })))
+            + layer3Header(9),
+        tag(2,
+            frame22("TT2", utf8("T")) + frame22("TP1", text(1, { 0xFF, 0xFE, 'A', 0 }))
+                + frame22("TAL", text(0, { 'B' })))
+            + layer3Header(5),
+    };
+    const fs::path written = m_dir / "ffmpeg-seed.mp3";
+    if (writeTaggedMp3(written, { 4, "T\xC3\xA9", "A", "B", std::string(200, 'c'), {} }).empty()) {
+        std::ifstream in(written, std::ios::binary);
+        seeds.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    const std::set<std::int64_t> kClaimable
+        = { 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320 };
+
+    std::mt19937 random(20240611u);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    int iterations = 0;
+    for (; iterations < 4000 && std::chrono::steady_clock::now() < deadline; ++iterations) {
+        const Bytes input = mutate(seeds[static_cast<std::size_t>(iterations) % seeds.size()], random);
+        const Metadata metadata = parseBytes(input);
+        for (const auto* field : { &metadata.title, &metadata.artist, &metadata.album }) {
+            if (*field) {
+                ASSERT_TRUE(isWellFormedUtf8(**field)) << "iteration " << iterations;
+            }
+        }
+        if (metadata.bitrate) {
+            ASSERT_TRUE(kClaimable.contains(*metadata.bitrate)) << "iteration " << iterations;
+        }
+    }
+    EXPECT_GE(iterations, 500); // the deadline only guards very slow machines
+}
+
+} // namespace
+} // namespace sondrel::core
