@@ -9,6 +9,7 @@
 #include <map>
 #include <mutex>
 #include <numbers>
+#include <vector>
 
 namespace {
 
@@ -18,39 +19,49 @@ namespace {
 // Executing a plan is thread-safe. Plans live until the process ends.
 class PlanCache {
 public:
+    struct Entry {
+        fftwf_plan plan = nullptr;
+        std::vector<float> window;
+    };
+
     ~PlanCache()
     {
-        for (auto& [size, plan] : m_plans)
-            fftwf_destroy_plan(plan);
+        for (auto& [size, entry] : m_entries)
+            fftwf_destroy_plan(entry.plan);
     }
 
-    fftwf_plan plan(int32_t fftSize)
+    // The plan and window for a size, made on first use; null when FFTW cannot plan it.
+    const Entry* entry(int32_t fftSize)
     {
         std::lock_guard lock(m_mutex);
-        if (auto it = m_plans.find(fftSize); it != m_plans.end())
-            return it->second;
+        if (auto it = m_entries.find(fftSize); it != m_entries.end())
+            return &it->second;
         const auto n = static_cast<size_t>(fftSize);
         auto* in = static_cast<float*>(fftwf_malloc(sizeof(float) * n));
         auto* out = static_cast<fftwf_complex*>(fftwf_malloc(sizeof(fftwf_complex) * (n / 2 + 1)));
-        fftwf_plan plan = nullptr;
+        Entry entry;
         if (in && out)
-            plan = fftwf_plan_dft_r2c_1d(fftSize, in, out, FFTW_ESTIMATE);
+            entry.plan = fftwf_plan_dft_r2c_1d(fftSize, in, out, FFTW_ESTIMATE);
         fftwf_free(in);
         fftwf_free(out);
-        if (plan)
-            m_plans.emplace(fftSize, plan);
-        return plan;
+        if (!entry.plan)
+            return nullptr;
+        entry.window.resize(n);
+        const double step = 2.0 * std::numbers::pi / fftSize;
+        for (size_t i = 0; i < n; ++i)
+            entry.window[i] = static_cast<float>(0.8165 * (1.0 - std::cos(step * static_cast<double>(i))));
+        return &m_entries.emplace(fftSize, std::move(entry)).first->second;
     }
 
 private:
     std::mutex m_mutex;
-    std::map<int32_t, fftwf_plan> m_plans;
+    std::map<int32_t, Entry> m_entries;
 };
 
-fftwf_plan sharedPlan(int32_t fftSize)
+const PlanCache::Entry* sharedEntry(int32_t fftSize)
 {
     static PlanCache cache;
-    return cache.plan(fftSize);
+    return cache.entry(fftSize);
 }
 
 float* allocateFloats(int32_t count)
@@ -146,15 +157,13 @@ FFTProcessor* fft_processor_create(int32_t fftSize)
     p->spectrum = allocateFloats(fftSize + 2);
     p->magnitudes = allocateFloats(p->halfSize);
     p->accumulatedSpec = allocateFloats(p->halfSize);
-    p->fftSetup = sharedPlan(fftSize);
-    if (!p->window || !p->frameBuffer || !p->spectrum || !p->magnitudes || !p->accumulatedSpec
-        || !p->fftSetup) {
+    const PlanCache::Entry* shared = sharedEntry(fftSize);
+    if (!p->window || !p->frameBuffer || !p->spectrum || !p->magnitudes || !p->accumulatedSpec || !shared) {
         fft_processor_destroy(p);
         return nullptr;
     }
-    const double step = 2.0 * std::numbers::pi / fftSize;
-    for (int32_t n = 0; n < fftSize; ++n)
-        p->window[n] = static_cast<float>(0.8165 * (1.0 - std::cos(step * n)));
+    p->fftSetup = shared->plan;
+    std::memcpy(p->window, shared->window.data(), sizeof(float) * static_cast<size_t>(fftSize));
     return p;
 }
 
