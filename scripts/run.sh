@@ -4,9 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-if [ ! -x build/sondrel ] || [ ! -x build/sondrel-fixtures ]; then
-    scripts/setup.sh
-fi
+# Installs and builds as needed; an up-to-date build costs a second.
+scripts/setup.sh >&2
 if (($#)); then
     exec build/sondrel "$@"
 fi
