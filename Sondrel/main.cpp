@@ -1,4 +1,5 @@
 #include "AnalyzeCommand.h"
+#include "SpectrogramCommand.h"
 
 #include <CLI/CLI.hpp>
 
@@ -34,6 +35,23 @@ int main(int argc, char** argv)
     analyzeCommand->add_option("--jobs", analyze.jobs, "Files analysed at once (default: all cores)")
         ->check(CLI::Range(1u, 1024u));
 
+    sondrel::app::SpectrogramOptions spectrogram;
+    std::string spectrogramFile;
+    std::string spectrogramOutput;
+    CLI::App* spectrogramCommand = app.add_subcommand(
+        "spectrogram",
+        "Compute the whole-file spectrogram of an audio file (first channel; time left to right, "
+        "frequency bottom to top, -120 dB black to 0 dB white) and write it as a PNG image. "
+        "Prints the image's path.");
+    spectrogramCommand->add_option("file", spectrogramFile, "Audio file")->required();
+    spectrogramCommand->add_option("-o,--output", spectrogramOutput, "PNG file to write")->required();
+    spectrogramCommand->add_option("--width", spectrogram.width, "Image width in pixels")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 16384));
+    spectrogramCommand->add_option("--height", spectrogram.height, "Image height in pixels")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 16384));
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -48,6 +66,11 @@ int main(int argc, char** argv)
     if (*analyzeCommand) {
         analyze.files.assign(files.begin(), files.end());
         return sondrel::app::runAnalyze(analyze, std::cout);
+    }
+    if (*spectrogramCommand) {
+        spectrogram.file = spectrogramFile;
+        spectrogram.output = spectrogramOutput;
+        return sondrel::app::runSpectrogram(spectrogram, std::cout, std::cerr);
     }
     std::cout << app.help();
     return kUsageError;

@@ -104,4 +104,3 @@ BENCHMARK(ID3ParserParse)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
-BENCHMARK_MAIN();
