@@ -119,3 +119,18 @@ TEST_F(AnalyzeCommandTest, TextLineForAFileThatPassesAndExitZero)
     EXPECT_EQ(out.str(),
               "stereo-44100-aiff-s16-genuine.aiff  Lossless   1411 kbps  20.5 kHz  confidence 0.50  clipping None\n");
 }
+
+TEST_F(AnalyzeCommandTest, NamesThatAreNotUtf8ShowWithReplacementCharacters)
+{
+    const auto odd = s_folder->path() / "odd\xFF\xFE.wav";
+    std::filesystem::copy_file(s_folder->path() / "mono-44100-wav-4096-frames.wav", odd,
+                               std::filesystem::copy_options::overwrite_existing);
+    for (bool json : {false, true}) {
+        AnalyzeOptions options;
+        options.json = json;
+        options.files = {odd};
+        std::ostringstream out;
+        EXPECT_EQ(runAnalyze(options, out), 0);
+        EXPECT_NE(out.str().find("odd\xEF\xBF\xBD\xEF\xBF\xBD.wav"), std::string::npos) << out.str();
+    }
+}
