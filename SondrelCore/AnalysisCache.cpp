@@ -1,0 +1,720 @@
+#include "AnalysisCache.h"
+
+#include "JsonSupport.h"
+#include "Result.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <iostream>
+#include <limits>
+#include <system_error>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace sondrel::core {
+
+namespace fs = std::filesystem;
+using std::chrono::system_clock;
+
+namespace {
+
+// Dates in the file count seconds from 2001-01-01T00:00:00Z.
+constexpr std::int64_t kReferenceDateUnixSeconds = 978307200;
+// Beyond this, nanosecond time points overflow; such a date counts as damage.
+constexpr double kMaxDateSeconds = 8.0e9;
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) noexcept
+        : m_fd(fd)
+    {
+    }
+    ~FileDescriptor()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+    [[nodiscard]] int get() const noexcept { return m_fd; }
+    [[nodiscard]] int release() noexcept { return std::exchange(m_fd, -1); }
+
+private:
+    int m_fd;
+};
+
+class SystemClock final : public AnalysisCache::Clock {
+public:
+    ~SystemClock() override
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_stopping = true;
+        }
+        m_wake.notify_all();
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+    [[nodiscard]] Instant now() const override
+    {
+        timespec ts {};
+        ::clock_gettime(CLOCK_BOOTTIME, &ts);
+        return std::chrono::seconds(ts.tv_sec) + std::chrono::nanoseconds(ts.tv_nsec);
+    }
+
+    [[nodiscard]] system_clock::time_point date() const override { return system_clock::now(); }
+
+    void callAt(Instant deadline, std::function<void()> task) override
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_tasks.emplace(deadline, std::move(task));
+            if (!m_thread.joinable())
+                m_thread = std::thread([this] { run(); });
+        }
+        m_wake.notify_one();
+    }
+
+private:
+    void run()
+    {
+        std::unique_lock lock(m_mutex);
+        while (!m_stopping) {
+            if (m_tasks.empty()) {
+                m_wake.wait(lock);
+                continue;
+            }
+            const auto first = m_tasks.begin();
+            const Instant current = now();
+            if (current < first->first) {
+                // The wait runs on the monotonic clock, which pauses in sleep; the
+                // loop re-reads boot time, so a sleep only delays a save, never skips it.
+                m_wake.wait_for(lock, first->first - current);
+                continue;
+            }
+            std::function<void()> task = std::move(first->second);
+            m_tasks.erase(first);
+            lock.unlock();
+            task();
+            task = nullptr;
+            lock.lock();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::multimap<Instant, std::function<void()>> m_tasks;
+    bool m_stopping = false;
+    std::thread m_thread;
+};
+
+[[nodiscard]] Error systemError(std::string_view what, const fs::path& path, int error)
+{
+    return Error { std::string(what) + " " + path.string() + ": " + std::system_category().message(error) };
+}
+
+[[nodiscard]] double secondsSinceReferenceDate(system_clock::time_point date)
+{
+    const auto sinceUnixEpoch = std::chrono::duration_cast<std::chrono::nanoseconds>(date.time_since_epoch());
+    const auto whole = std::chrono::floor<std::chrono::seconds>(sinceUnixEpoch);
+    const auto fraction = sinceUnixEpoch - whole;
+    return static_cast<double>(whole.count() - kReferenceDateUnixSeconds)
+        + static_cast<double>(fraction.count()) / 1e9;
+}
+
+// Microsecond precision: a double of this magnitude holds no more.
+[[nodiscard]] std::optional<system_clock::time_point> dateFromReferenceSeconds(double seconds)
+{
+    if (!std::isfinite(seconds) || std::fabs(seconds) > kMaxDateSeconds)
+        return std::nullopt;
+    const auto micros = std::chrono::microseconds(std::llround(seconds * 1e6))
+        + std::chrono::seconds(kReferenceDateUnixSeconds);
+    return system_clock::time_point(std::chrono::duration_cast<system_clock::duration>(micros));
+}
+
+[[nodiscard]] float finiteOr(float value, float fallback) noexcept
+{
+    return std::isfinite(value) ? value : fallback;
+}
+
+// JSON has no NaN or infinity; one such value would fail every later save.
+[[nodiscard]] AnalysisResult sanitised(AnalysisResult result) noexcept
+{
+    result.cutoffFrequency = finiteOr(result.cutoffFrequency, 0.0f);
+    result.confidence = finiteOr(result.confidence, 0.5f);
+    result.clipping.peakAmplitude = finiteOr(result.clipping.peakAmplitude, 0.0f);
+    return result;
+}
+
+[[nodiscard]] json::Object encodeEntry(const AnalysisCache::CachedResult& entry)
+{
+    json::Object object = json::Object::object();
+    object["cutoffFrequency"] = json::shortest(entry.cutoffFrequency);
+    object["estimatedBitrate"] = entry.estimatedBitrate;
+    object["rating"] = entry.rating;
+    object["confidence"] = json::shortest(entry.confidence);
+    object["clippedSamples"] = entry.clippedSamples;
+    object["totalSamples"] = entry.totalSamples;
+    object["peakAmplitude"] = json::shortest(entry.peakAmplitude);
+    object["cachedAt"] = secondsSinceReferenceDate(entry.cachedAt);
+    if (entry.userOverride) {
+        json::Object override = json::Object::object();
+        override["djReady"] = entry.userOverride->djReady;
+        override["qualityRating"] = std::string(rawValue(entry.userOverride->qualityRating));
+        override["timestamp"] = secondsSinceReferenceDate(entry.userOverride->timestamp);
+        object["userOverride"] = std::move(override);
+    }
+    return object;
+}
+
+// Written member by member: an ordered object would look up each new key linearly.
+[[nodiscard]] std::string encode(const AnalysisCache::Map& cache)
+{
+    std::string out;
+    out.reserve(cache.size() * 320 + 2);
+    out += '{';
+    bool first = true;
+    for (const auto& [key, entry] : cache) {
+        if (!first)
+            out += ',';
+        first = false;
+        out += json::text(json::Object(key));
+        out += ':';
+        out += json::text(encodeEntry(entry));
+    }
+    out += '}';
+    return out;
+}
+
+using Json = nlohmann::json;
+
+[[nodiscard]] const Json* member(const Json& object, const char* name)
+{
+    const auto it = object.find(name);
+    return it == object.end() ? nullptr : &*it;
+}
+
+[[nodiscard]] bool readFloat(const Json& object, const char* name, float& out)
+{
+    const Json* value = member(object, name);
+    if (value == nullptr || !value->is_number())
+        return false;
+    const double number = value->get<double>();
+    if (!std::isfinite(number) || std::fabs(number) > std::numeric_limits<float>::max())
+        return false;
+    out = static_cast<float>(number);
+    return true;
+}
+
+[[nodiscard]] bool readInteger(const Json& object, const char* name, std::int64_t& out)
+{
+    const Json* value = member(object, name);
+    if (value == nullptr)
+        return false;
+    if (value->is_number_unsigned()) {
+        const auto number = value->get<std::uint64_t>();
+        if (number > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+            return false;
+        out = static_cast<std::int64_t>(number);
+        return true;
+    }
+    if (!value->is_number_integer())
+        return false;
+    out = value->get<std::int64_t>();
+    return true;
+}
+
+[[nodiscard]] bool readDate(const Json& object, const char* name, system_clock::time_point& out)
+{
+    const Json* value = member(object, name);
+    if (value == nullptr || !value->is_number())
+        return false;
+    const auto date = dateFromReferenceSeconds(value->get<double>());
+    if (!date)
+        return false;
+    out = *date;
+    return true;
+}
+
+[[nodiscard]] std::optional<UserOverride> decodeOverride(const Json& object)
+{
+    if (!object.is_object())
+        return std::nullopt;
+    const Json* djReady = member(object, "djReady");
+    const Json* rating = member(object, "qualityRating");
+    if (djReady == nullptr || !djReady->is_boolean() || rating == nullptr || !rating->is_string())
+        return std::nullopt;
+    const auto qualityRating = qualityRatingFromRawValue(rating->get_ref<const std::string&>());
+    UserOverride override;
+    if (!qualityRating || !readDate(object, "timestamp", override.timestamp))
+        return std::nullopt;
+    override.djReady = djReady->get<bool>();
+    override.qualityRating = *qualityRating;
+    return override;
+}
+
+[[nodiscard]] std::optional<AnalysisCache::CachedResult> decodeEntry(const Json& object)
+{
+    if (!object.is_object())
+        return std::nullopt;
+    AnalysisCache::CachedResult entry;
+    const Json* rating = member(object, "rating");
+    if (rating == nullptr || !rating->is_string())
+        return std::nullopt;
+    entry.rating = rating->get<std::string>();
+    if (!readFloat(object, "cutoffFrequency", entry.cutoffFrequency)
+        || !readInteger(object, "estimatedBitrate", entry.estimatedBitrate)
+        || !readFloat(object, "confidence", entry.confidence)
+        || !readInteger(object, "clippedSamples", entry.clippedSamples)
+        || !readInteger(object, "totalSamples", entry.totalSamples)
+        || !readFloat(object, "peakAmplitude", entry.peakAmplitude)
+        || !readDate(object, "cachedAt", entry.cachedAt))
+        return std::nullopt;
+    // Absent and null both mean no override.
+    if (const Json* override = member(object, "userOverride"); override != nullptr && !override->is_null()) {
+        entry.userOverride = decodeOverride(*override);
+        if (!entry.userOverride)
+            return std::nullopt;
+    }
+    return entry;
+}
+
+// One bad entry rejects the whole file.
+[[nodiscard]] std::optional<AnalysisCache::Map> decode(std::string_view text)
+{
+    try {
+        const Json document = Json::parse(text, nullptr, false);
+        if (!document.is_object())
+            return std::nullopt;
+        AnalysisCache::Map cache;
+        for (const auto& [key, value] : document.items()) {
+            auto entry = decodeEntry(value);
+            if (!entry)
+                return std::nullopt;
+            // The parser's object is ordered the same way, so each insert lands at the end.
+            cache.emplace_hint(cache.end(), key, std::move(*entry));
+        }
+        return cache;
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+[[nodiscard]] Result<std::string> readWholeFile(const fs::path& path)
+{
+    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (file.get() < 0)
+        return systemError("cannot open", path, errno);
+    struct stat info { };
+    std::string bytes;
+    if (::fstat(file.get(), &info) == 0 && info.st_size > 0)
+        bytes.reserve(static_cast<std::size_t>(info.st_size));
+    char buffer[65536];
+    for (;;) {
+        const ssize_t count = ::read(file.get(), buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0)
+            return systemError("cannot read", path, errno);
+        if (count == 0)
+            return bytes;
+        bytes.append(buffer, static_cast<std::size_t>(count));
+    }
+}
+
+[[nodiscard]] Status writeAll(int fd, std::string_view bytes, const fs::path& path)
+{
+    while (!bytes.empty()) {
+        const ssize_t count = ::write(fd, bytes.data(), bytes.size());
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0)
+            return systemError("cannot write", path, errno);
+        bytes.remove_prefix(static_cast<std::size_t>(count));
+    }
+    return Ok {};
+}
+
+// Temporary file in the same folder, fsync, the old file's permission bits, rename.
+// On failure the old file is untouched and the temporary file is gone.
+[[nodiscard]] Status writeAtomically(const fs::path& target, std::string_view bytes)
+{
+    static std::atomic<std::uint64_t> counter { 0 };
+    fs::path temporary;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        temporary = target;
+        temporary += ".tmp-";
+        temporary += std::to_string(::getpid());
+        temporary += "-";
+        temporary += std::to_string(counter++);
+        // 0666 lets the umask decide the bits of a first file, as for any new file.
+        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            return systemError("cannot create", temporary, errno);
+    }
+    if (fd < 0)
+        return systemError("cannot create", temporary, EEXIST);
+    FileDescriptor file(fd);
+    bool renamed = false;
+    struct RemoveUnlessRenamed {
+        const fs::path& path;
+        const bool& renamed;
+        ~RemoveUnlessRenamed()
+        {
+            if (!renamed)
+                ::unlink(path.c_str());
+        }
+    } cleanup { temporary, renamed };
+
+    if (Status written = writeAll(file.get(), bytes, temporary); !written)
+        return written;
+    struct stat old { };
+    if (::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode)
+        && ::fchmod(file.get(), old.st_mode & 07777) != 0)
+        return systemError("cannot set permissions of", temporary, errno);
+    if (::fsync(file.get()) != 0)
+        return systemError("cannot sync", temporary, errno);
+    if (::close(file.release()) != 0)
+        return systemError("cannot close", temporary, errno);
+    if (::rename(temporary.c_str(), target.c_str()) != 0)
+        return systemError("cannot replace", target, errno);
+    renamed = true;
+
+    // Makes the rename itself durable; a failure here loses nothing already written.
+    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    FileDescriptor directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (directory.get() >= 0)
+        ::fsync(directory.get());
+    return Ok {};
+}
+
+// Keeps a damaged file for the user instead of letting the next save overwrite it.
+void keepUnreadableFile(const fs::path& file, system_clock::time_point now)
+{
+    fs::path kept = file;
+    kept += ".unreadable-";
+    kept += std::to_string(std::chrono::floor<std::chrono::seconds>(now.time_since_epoch()).count());
+    if (::rename(file.c_str(), kept.c_str()) == 0)
+        std::cerr << "Unreadable analysis cache kept as " << kept.string() << std::endl;
+}
+
+} // namespace
+
+struct AnalysisCache::Lifeline {
+    std::mutex mutex;
+    AnalysisCache* cache = nullptr;
+};
+
+std::shared_ptr<AnalysisCache::Clock> AnalysisCache::Clock::system()
+{
+    return std::make_shared<SystemClock>();
+}
+
+AnalysisCache::CachedResult::CachedResult(
+    const AnalysisResult& result, std::optional<UserOverride> override, system_clock::time_point cachedAtDate)
+    : cutoffFrequency(result.cutoffFrequency)
+    , estimatedBitrate(result.estimatedBitrate)
+    , rating(rawValue(result.rating))
+    , confidence(result.confidence)
+    , clippedSamples(result.clipping.clippedSamples)
+    , totalSamples(result.clipping.totalSamples)
+    , peakAmplitude(result.clipping.peakAmplitude)
+    , cachedAt(cachedAtDate)
+    , userOverride(std::move(override))
+{
+}
+
+AnalysisResult AnalysisCache::CachedResult::toAnalysisResult() const
+{
+    return AnalysisResult {
+        cutoffFrequency,
+        estimatedBitrate,
+        qualityRatingFromRawValue(rating).value_or(QualityRating::suspicious),
+        confidence,
+        ClippingInfo { clippedSamples, totalSamples, peakAmplitude },
+    };
+}
+
+AnalysisCache::AnalysisCache(fs::path cacheFile)
+    : AnalysisCache(std::move(cacheFile), Clock::system())
+{
+}
+
+AnalysisCache::AnalysisCache(fs::path cacheFile, std::shared_ptr<Clock> clock)
+    : m_cacheURL(std::move(cacheFile))
+    , m_clock(std::move(clock))
+    , m_lifeline(std::make_shared<Lifeline>())
+{
+    m_lifeline->cache = this;
+    load();
+}
+
+AnalysisCache::~AnalysisCache()
+{
+    // Waits for a timer save in progress; later timer calls find no cache.
+    std::lock_guard lock(m_lifeline->mutex);
+    m_lifeline->cache = nullptr;
+}
+
+AnalysisCache& AnalysisCache::shared()
+{
+    // Never destroyed: nothing may save at exit, and no thread outlives its object.
+    static AnalysisCache* const instance = new AnalysisCache(defaultLocation());
+    return *instance;
+}
+
+fs::path AnalysisCache::defaultLocation()
+{
+    fs::path dataHome;
+    // Relative values are invalid for XDG variables and are ignored.
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg != nullptr && xdg[0] == '/') {
+        dataHome = xdg;
+    } else {
+        fs::path home;
+        if (const char* variable = std::getenv("HOME"); variable != nullptr && variable[0] != '\0') {
+            home = variable;
+        } else {
+            passwd entry {};
+            passwd* found = nullptr;
+            std::vector<char> buffer(16384);
+            if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0
+                && found != nullptr)
+                home = found->pw_dir;
+        }
+        dataHome = home / ".local" / "share";
+    }
+    return dataHome / "Sondrel" / kFileName;
+}
+
+std::optional<std::string> AnalysisCache::cacheKey(const fs::path& location)
+{
+    struct stat info { };
+    if (location.empty() || ::stat(location.c_str(), &info) != 0)
+        return std::nullopt;
+    const double modified
+        = static_cast<double>(info.st_mtim.tv_sec) + static_cast<double>(info.st_mtim.tv_nsec) / 1e9;
+    // Fixed notation: the plain shortest form would write 1700000000 as 1.7e+09.
+    char text[64];
+    const auto [end, error] = std::to_chars(text, text + sizeof text, modified, std::chars_format::fixed);
+    if (error != std::errc {})
+        return std::nullopt;
+    std::string mtime(text, end);
+    if (mtime.find('.') == std::string::npos)
+        mtime += ".0";
+    std::string key = location.native();
+    key += '|';
+    key += mtime;
+    key += '|';
+    key += std::to_string(static_cast<std::int64_t>(info.st_size));
+    return key;
+}
+
+std::optional<AnalysisResult> AnalysisCache::get(const fs::path& location) const
+{
+    const auto key = cacheKey(location);
+    if (!key)
+        return std::nullopt;
+    std::lock_guard lock(m_mutex);
+    const auto it = m_cache.find(*key);
+    if (it == m_cache.end())
+        return std::nullopt;
+    return it->second.toAnalysisResult();
+}
+
+void AnalysisCache::set(const fs::path& location, const AnalysisResult& result)
+{
+    auto key = cacheKey(location);
+    if (!key)
+        return;
+    CachedResult entry(sanitised(result), std::nullopt, m_clock->date());
+    std::lock_guard lock(m_mutex);
+    m_cache.insert_or_assign(std::move(*key), std::move(entry));
+    markChangedLocked();
+}
+
+bool AnalysisCache::has(const fs::path& location) const
+{
+    const auto key = cacheKey(location);
+    if (!key)
+        return false;
+    std::lock_guard lock(m_mutex);
+    return m_cache.contains(*key);
+}
+
+std::optional<UserOverride> AnalysisCache::getOverride(const fs::path& location) const
+{
+    const auto key = cacheKey(location);
+    if (!key)
+        return std::nullopt;
+    std::lock_guard lock(m_mutex);
+    const auto it = m_cache.find(*key);
+    if (it == m_cache.end())
+        return std::nullopt;
+    return it->second.userOverride;
+}
+
+void AnalysisCache::setOverride(const fs::path& location, const UserOverride& override)
+{
+    const auto key = cacheKey(location);
+    if (!key)
+        return;
+    std::lock_guard lock(m_mutex);
+    const auto it = m_cache.find(*key);
+    if (it == m_cache.end())
+        return;
+    it->second.userOverride = override;
+    markChangedLocked();
+}
+
+void AnalysisCache::clearOverride(const fs::path& location)
+{
+    const auto key = cacheKey(location);
+    if (!key)
+        return;
+    std::lock_guard lock(m_mutex);
+    const auto it = m_cache.find(*key);
+    if (it == m_cache.end())
+        return;
+    it->second.userOverride.reset();
+    markChangedLocked();
+}
+
+void AnalysisCache::clear()
+{
+    Map removed;
+    {
+        std::lock_guard lock(m_mutex);
+        removed.swap(m_cache);
+        markChangedLocked();
+    }
+    // The entries are freed here, outside the lock.
+}
+
+std::size_t AnalysisCache::count() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_cache.size();
+}
+
+bool AnalysisCache::isDirty() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_generation != m_savedGeneration;
+}
+
+void AnalysisCache::flush()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_savePending = false;
+    }
+    saveCache();
+}
+
+void AnalysisCache::load()
+{
+    std::error_code ignored;
+    if (m_cacheURL.has_parent_path())
+        fs::create_directories(m_cacheURL.parent_path(), ignored);
+    if (!fs::exists(m_cacheURL, ignored))
+        return;
+    const Result<std::string> bytes = readWholeFile(m_cacheURL);
+    std::optional<Map> cache = bytes ? decode(*bytes) : std::nullopt;
+    if (!cache) {
+        keepUnreadableFile(m_cacheURL, m_clock->date());
+        return;
+    }
+    std::lock_guard lock(m_mutex);
+    m_cache = std::move(*cache);
+}
+
+void AnalysisCache::markChangedLocked()
+{
+    ++m_generation;
+    scheduleSaveLocked();
+}
+
+void AnalysisCache::scheduleSaveLocked()
+{
+    // One timer at most: it re-arms itself while changes keep moving the deadline.
+    m_saveDeadline = m_clock->now() + kSaveDelay;
+    m_savePending = true;
+    if (!m_timerArmed)
+        armTimerLocked(m_saveDeadline);
+}
+
+void AnalysisCache::armTimerLocked(Clock::Instant deadline)
+{
+    m_timerArmed = true;
+    try {
+        m_clock->callAt(deadline, [lifeline = m_lifeline] {
+            std::lock_guard guard(lifeline->mutex);
+            if (lifeline->cache != nullptr)
+                lifeline->cache->onSaveTimer();
+        });
+    } catch (...) {
+        // No timer thread: the next change or flush() tries again.
+        m_timerArmed = false;
+    }
+}
+
+void AnalysisCache::onSaveTimer()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_savePending) {
+            m_timerArmed = false;
+            return;
+        }
+        if (m_clock->now() < m_saveDeadline) {
+            armTimerLocked(m_saveDeadline);
+            return;
+        }
+        m_savePending = false;
+        m_timerArmed = false;
+    }
+    saveCache();
+}
+
+void AnalysisCache::saveCache()
+{
+    std::lock_guard saveLock(m_saveMutex);
+    Map snapshot;
+    std::uint64_t generation = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_generation == m_savedGeneration)
+            return;
+        snapshot = m_cache;
+        generation = m_generation;
+    }
+    Status status = Ok {};
+    try {
+        status = writeAtomically(m_cacheURL, encode(snapshot));
+    } catch (const std::exception& error) {
+        status = Error { error.what() };
+    }
+    if (!status) {
+        std::cout << "Failed to save analysis cache: " << status.error().description << std::endl;
+        return;
+    }
+    std::lock_guard lock(m_mutex);
+    m_savedGeneration = generation;
+}
+
+} // namespace sondrel::core

@@ -1,0 +1,147 @@
+#pragma once
+
+#include "AnalysisModel.h"
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace sondrel::core {
+
+// Results of analysed files, kept across runs in one JSON file and keyed by
+// path, modification time and size, so a changed file simply misses.
+//
+// A mutex-guarded serialised service: every operation is thread-safe and runs one
+// at a time over the in-memory map. Operations that take a location read the
+// file's attributes before taking the lock. A save copies the map under the lock
+// and encodes and writes it outside, so look-ups never wait for the disk; saves
+// are serialised among themselves. No operation throws. Dates are stored as
+// seconds since 2001-01-01 in a double, which keeps microseconds.
+class AnalysisCache {
+public:
+    // Time source and timer of the debounced save; tests replace it to run the
+    // save without waiting.
+    class Clock {
+    public:
+        // Time since an arbitrary fixed origin; never goes backwards.
+        using Instant = std::chrono::nanoseconds;
+
+        virtual ~Clock() = default;
+
+        [[nodiscard]] virtual Instant now() const = 0;
+        // Wall-clock time for the `cachedAt` of new entries.
+        [[nodiscard]] virtual std::chrono::system_clock::time_point date() const = 0;
+        // Runs `task` once, no earlier than `deadline`, on a thread of the clock's
+        // choosing, never from inside callAt() itself and with none of the clock's
+        // locks held. Tasks still waiting when the clock is destroyed are dropped.
+        // May throw when it cannot schedule; the save then waits for the next change.
+        virtual void callAt(Instant deadline, std::function<void()> task) = 0;
+
+        // Boot-time clock (keeps counting while the machine sleeps) with one timer thread.
+        [[nodiscard]] static std::shared_ptr<Clock> system();
+    };
+
+    // One entry: a result plus the user's override, the only field that changes.
+    struct CachedResult {
+        float cutoffFrequency = 0.0f;
+        std::int64_t estimatedBitrate = 0;
+        std::string rating; // raw value of a QualityRating
+        float confidence = 0.0f;
+        std::int64_t clippedSamples = 0;
+        std::int64_t totalSamples = 0;
+        float peakAmplitude = 0.0f;
+        std::chrono::system_clock::time_point cachedAt;
+        std::optional<UserOverride> userOverride;
+
+        CachedResult() = default;
+        explicit CachedResult(const AnalysisResult& result,
+            std::optional<UserOverride> override = std::nullopt,
+            std::chrono::system_clock::time_point cachedAtDate = std::chrono::system_clock::now());
+
+        // A rating text that names no QualityRating gives `suspicious`.
+        [[nodiscard]] AnalysisResult toAnalysisResult() const;
+
+        bool operator==(const CachedResult&) const = default;
+    };
+
+    using Map = std::map<std::string, CachedResult, std::less<>>;
+
+    static constexpr std::chrono::seconds kSaveDelay { 2 };
+    static constexpr std::string_view kFileName = "analysis_cache.json";
+
+    // Loads `cacheFile` if it exists, creating its folder first. A file that cannot be
+    // read or decoded is renamed to "<name>.unreadable-<unix time>" beside it (one line
+    // on standard error names the copy) and the cache starts empty.
+    explicit AnalysisCache(std::filesystem::path cacheFile);
+    AnalysisCache(std::filesystem::path cacheFile, std::shared_ptr<Clock> clock);
+    // Does not save: changes whose save has not started yet are lost.
+    ~AnalysisCache();
+
+    AnalysisCache(const AnalysisCache&) = delete;
+    AnalysisCache& operator=(const AnalysisCache&) = delete;
+
+    // The process-wide instance at defaultLocation(), created on first use and never destroyed.
+    [[nodiscard]] static AnalysisCache& shared();
+    // $XDG_DATA_HOME/Sondrel/analysis_cache.json, else ~/.local/share/Sondrel/analysis_cache.json.
+    [[nodiscard]] static std::filesystem::path defaultLocation();
+
+    // "path|mtime|size", e.g. "/Music/a.mp3|1712345678.25|8123456"; the path as given,
+    // symbolic links followed for the attributes. None when the attributes can't be read.
+    [[nodiscard]] static std::optional<std::string> cacheKey(const std::filesystem::path& location);
+
+    [[nodiscard]] std::optional<AnalysisResult> get(const std::filesystem::path& location) const;
+    // Replaces any entry (and its override). Non-finite cutoff, confidence and peak are
+    // stored as 0, 0.5 and 0 so that the file can always be written.
+    void set(const std::filesystem::path& location, const AnalysisResult& result);
+    [[nodiscard]] bool has(const std::filesystem::path& location) const;
+
+    [[nodiscard]] std::optional<UserOverride> getOverride(const std::filesystem::path& location) const;
+    // Only for a file that has an entry; otherwise nothing changes.
+    void setOverride(const std::filesystem::path& location, const UserOverride& override);
+    void clearOverride(const std::filesystem::path& location);
+
+    void clear();
+    [[nodiscard]] std::size_t count() const;
+
+    // Cancels the pending save and writes now if anything changed; returns once written.
+    // Blocks on the disk: not for the GUI thread.
+    void flush();
+
+    [[nodiscard]] bool isDirty() const;
+    [[nodiscard]] const std::filesystem::path& cacheURL() const noexcept { return m_cacheURL; }
+
+private:
+    struct Lifeline;
+
+    void load();
+    void markChangedLocked();
+    void scheduleSaveLocked();
+    void armTimerLocked(Clock::Instant deadline);
+    void onSaveTimer();
+    void saveCache();
+
+    const std::filesystem::path m_cacheURL;
+    const std::shared_ptr<Clock> m_clock;
+
+    mutable std::mutex m_mutex; // guards everything below
+    Map m_cache;
+    // Dirty while the last change is newer than the last snapshot written.
+    std::uint64_t m_generation = 0;
+    std::uint64_t m_savedGeneration = 0;
+    bool m_savePending = false;
+    bool m_timerArmed = false;
+    Clock::Instant m_saveDeadline {};
+
+    std::mutex m_saveMutex; // one save at a time, so an older snapshot never lands last
+    std::shared_ptr<Lifeline> m_lifeline;
+};
+
+} // namespace sondrel::core

@@ -1,0 +1,94 @@
+#include "AnalysisCache.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+namespace {
+
+using sondrel::core::AnalysisCache;
+using sondrel::core::AnalysisResult;
+using sondrel::core::ClippingInfo;
+using sondrel::core::QualityRating;
+namespace fs = std::filesystem;
+
+constexpr int kEntries = 50000;
+
+// A cache file of kEntries realistic entries, one in ten with an override,
+// written once per process.
+const fs::path& benchFolder()
+{
+    static const fs::path folder = [] {
+        std::string pattern = (fs::temp_directory_path() / "sondrel-cache-bench-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr)
+            std::abort();
+        const fs::path path = pattern;
+        std::ofstream out(path / "analysis_cache.json", std::ios::binary);
+        out << '{';
+        for (int i = 0; i < kEntries; ++i) {
+            if (i > 0)
+                out << ',';
+            out << "\"/home/dj/Music/Library/Artist " << i % 700 << "/Album " << i % 90 << "/" << i % 20
+                << " Track Title Number " << i << ".mp3|" << 1712345678 + i << ".123456|" << 8000000 + i * 37
+                << "\":{\"cutoffFrequency\":" << 15500 + i % 5000 << ".5"
+                << ",\"estimatedBitrate\":" << 128 + 64 * (i % 4) << ",\"rating\":\"256kbps\""
+                << ",\"confidence\":0.8225806,\"clippedSamples\":" << i % 13
+                << ",\"totalSamples\":3175200,\"peakAmplitude\":0.99874" << i % 10
+                << ",\"cachedAt\":734038478.125";
+            if (i % 10 == 0)
+                out << ",\"userOverride\":{\"djReady\":true,\"qualityRating\":\"320kbps\",\"timestamp\":"
+                       "734038500.0}";
+            out << '}';
+        }
+        out << '}';
+        return path;
+    }();
+    return folder;
+}
+
+void BM_LoadFiftyThousandEntries(benchmark::State& state)
+{
+    const fs::path file = benchFolder() / "analysis_cache.json";
+    for (auto _ : state) {
+        AnalysisCache cache(file);
+        if (cache.count() != kEntries)
+            state.SkipWithError("entries lost on load");
+    }
+    state.counters["file_bytes"] = static_cast<double>(fs::file_size(file));
+}
+BENCHMARK(BM_LoadFiftyThousandEntries)->Unit(benchmark::kMillisecond);
+
+void BM_SaveFiftyThousandEntries(benchmark::State& state)
+{
+    const fs::path source = benchFolder() / "analysis_cache.json";
+    const fs::path file = benchFolder() / "saved.json";
+    fs::copy_file(source, file, fs::copy_options::overwrite_existing);
+    const fs::path track = benchFolder() / "track.mp3";
+    std::ofstream(track) << "audio";
+    AnalysisCache cache(file);
+    const AnalysisResult result { 19500.0f, 320, QualityRating::high, 0.8225806f,
+        ClippingInfo { 3, 441000, 0.99f } };
+    for (auto _ : state) {
+        // One change makes the whole cache due; flush() copies, encodes, writes, fsyncs, renames.
+        cache.set(track, result);
+        cache.flush();
+    }
+    state.counters["file_bytes"] = static_cast<double>(fs::file_size(file));
+}
+BENCHMARK(BM_SaveFiftyThousandEntries)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    std::error_code ignored;
+    fs::remove_all(benchFolder(), ignored);
+    return 0;
+}

@@ -1,0 +1,325 @@
+#include "FilePrefetcher.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <optional>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace sondrel::core {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// Appending, not "text" + std::string: GCC 12 at -O3 warns falsely (-Wrestrict) on the latter.
+std::string numbered(std::string_view prefix, std::size_t number, std::string_view suffix = "")
+{
+    std::string name(prefix);
+    name += std::to_string(number);
+    name += suffix;
+    return name;
+}
+
+// Holds every read-ahead until the test releases it, and records what started.
+class HeldReader {
+public:
+    [[nodiscard]] FilePrefetcher::Reader reader()
+    {
+        return [this](const fs::path& location) { read(location); };
+    }
+
+    void release(std::size_t index)
+    {
+        std::lock_guard lock(m_mutex);
+        m_released.insert(index);
+        m_changed.notify_all();
+    }
+
+    void releaseAll()
+    {
+        std::lock_guard lock(m_mutex);
+        m_releaseAll = true;
+        m_changed.notify_all();
+    }
+
+    [[nodiscard]] bool waitForStarts(std::size_t count)
+    {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, 5s, [&] { return m_started.size() >= count; });
+    }
+
+    [[nodiscard]] std::multiset<std::string> started() const
+    {
+        std::lock_guard lock(m_mutex);
+        return { m_started.begin(), m_started.end() };
+    }
+
+    [[nodiscard]] std::vector<int> niceValues() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_nice;
+    }
+
+private:
+    void read(const fs::path& location)
+    {
+        const int nice = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()));
+        std::unique_lock lock(m_mutex);
+        const std::size_t index = m_started.size();
+        m_started.push_back(location.string());
+        m_nice.push_back(nice);
+        m_changed.notify_all();
+        m_changed.wait(lock, [&] { return m_releaseAll || m_released.contains(index); });
+    }
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<std::string> m_started;
+    std::vector<int> m_nice;
+    std::set<std::size_t> m_released;
+    bool m_releaseAll = false;
+};
+
+std::vector<fs::path> locations(std::string_view prefix, int count)
+{
+    std::vector<fs::path> paths;
+    for (int i = 0; i < count; ++i)
+        paths.emplace_back("/music/" + std::string(prefix) + std::to_string(i) + ".mp3");
+    return paths;
+}
+
+class FilePrefetcherTest : public ::testing::Test {
+protected:
+    ~FilePrefetcherTest() override { m_held.releaseAll(); }
+
+    HeldReader m_held;
+    // Declared after the reader, so it is destroyed (and joined) first.
+    FilePrefetcher m_prefetcher { m_held.reader() };
+};
+
+// --- Bound ---
+
+TEST_F(FilePrefetcherTest, ListStartsOnlyTheFirstFour)
+{
+    const auto paths = locations("t", 10);
+    m_prefetcher.prefetch(paths);
+    ASSERT_TRUE(m_held.waitForStarts(4));
+    EXPECT_EQ(m_prefetcher.inFlightCount(), 4u);
+    for (std::size_t i = 0; i < paths.size(); ++i)
+        EXPECT_EQ(m_prefetcher.isPrefetching(paths[i]), i < 4) << i;
+
+    m_held.releaseAll();
+    m_prefetcher.waitUntilIdle();
+    EXPECT_EQ(m_held.started(), (std::multiset<std::string> { paths[0], paths[1], paths[2], paths[3] }));
+}
+
+TEST_F(FilePrefetcherTest, WithThreeInFlightAListOfFourStartsOneMore)
+{
+    for (const auto& path : locations("old", 3))
+        m_prefetcher.prefetch(path);
+    const auto fresh = locations("new", 4);
+    m_prefetcher.prefetch(fresh);
+    ASSERT_TRUE(m_held.waitForStarts(4));
+    EXPECT_EQ(m_prefetcher.inFlightCount(), 4u);
+    EXPECT_TRUE(m_prefetcher.isPrefetching(fresh[0]));
+    EXPECT_FALSE(m_prefetcher.isPrefetching(fresh[1]));
+
+    // Dropped, not queued: a free slot later does not start them.
+    m_prefetcher.prefetch(fresh[3]);
+    m_held.releaseAll();
+    m_prefetcher.waitUntilIdle();
+    EXPECT_EQ(m_held.started().size(), 4u);
+    EXPECT_EQ(m_held.started().count(fresh[3].string()), 0u);
+}
+
+// --- De-duplication and the in-flight map ---
+
+TEST_F(FilePrefetcherTest, LocationInFlightStartsOnceAndAgainAfterItEnds)
+{
+    const fs::path track = "/music/track.mp3";
+    m_prefetcher.prefetch(track);
+    m_prefetcher.prefetch(track);
+    m_prefetcher.prefetch(std::vector<fs::path> { track, track });
+    ASSERT_TRUE(m_held.waitForStarts(1));
+    EXPECT_EQ(m_prefetcher.inFlightCount(), 1u);
+
+    m_held.release(0);
+    m_prefetcher.waitUntilIdle();
+    EXPECT_EQ(m_prefetcher.inFlightCount(), 0u);
+    EXPECT_FALSE(m_prefetcher.isPrefetching(track));
+
+    m_prefetcher.prefetch(track);
+    ASSERT_TRUE(m_held.waitForStarts(2));
+    EXPECT_EQ(m_held.started().count(track.string()), 2u);
+}
+
+TEST_F(FilePrefetcherTest, ListNeverLooksBeyondItsFourthLocation)
+{
+    const fs::path repeated = "/music/a.mp3";
+    const fs::path fifth = "/music/b.mp3";
+    m_prefetcher.prefetch(std::vector<fs::path> { repeated, repeated, repeated, repeated, fifth });
+    ASSERT_TRUE(m_held.waitForStarts(1));
+    EXPECT_EQ(m_prefetcher.inFlightCount(), 1u);
+    EXPECT_FALSE(m_prefetcher.isPrefetching(fifth));
+}
+
+TEST_F(FilePrefetcherTest, PathsAreComparedAsText)
+{
+    m_prefetcher.prefetch(fs::path("/music/set/a.mp3"));
+    m_prefetcher.prefetch(fs::path("/music/set/./a.mp3"));
+    ASSERT_TRUE(m_held.waitForStarts(2));
+    EXPECT_EQ(m_prefetcher.inFlightCount(), 2u);
+}
+
+TEST_F(FilePrefetcherTest, CancelFreesTheSlotAndTheOldReadDoesNotEndTheNewOne)
+{
+    const fs::path track = "/music/track.mp3";
+    m_prefetcher.prefetch(track);
+    ASSERT_TRUE(m_held.waitForStarts(1));
+    m_prefetcher.cancel(fs::path("/music/other.mp3"));
+    EXPECT_EQ(m_prefetcher.inFlightCount(), 1u);
+
+    m_prefetcher.cancel(track);
+    EXPECT_EQ(m_prefetcher.inFlightCount(), 0u);
+    EXPECT_EQ(m_prefetcher.runningCount(), 1u);
+
+    m_prefetcher.prefetch(track);
+    ASSERT_TRUE(m_held.waitForStarts(2));
+    m_held.release(0);
+    for (int i = 0; i < 5000 && m_prefetcher.runningCount() > 1; ++i)
+        std::this_thread::sleep_for(1ms);
+    ASSERT_EQ(m_prefetcher.runningCount(), 1u);
+    EXPECT_TRUE(m_prefetcher.isPrefetching(track));
+
+    m_held.release(1);
+    m_prefetcher.waitUntilIdle();
+    EXPECT_FALSE(m_prefetcher.isPrefetching(track));
+}
+
+TEST_F(FilePrefetcherTest, ReadAheadsRunAtLoweredPriority)
+{
+    m_prefetcher.prefetch(locations("t", 2));
+    ASSERT_TRUE(m_held.waitForStarts(2));
+    for (int nice : m_held.niceValues())
+        EXPECT_GE(nice, 10);
+}
+
+// --- The real read-ahead ---
+
+class TemporaryDirectory {
+public:
+    TemporaryDirectory()
+    {
+        std::string pattern = (fs::temp_directory_path() / "sondrel-prefetch-test-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) != nullptr)
+            m_path = pattern;
+    }
+    ~TemporaryDirectory()
+    {
+        std::error_code ignored;
+        fs::remove_all(m_path, ignored);
+    }
+    [[nodiscard]] const fs::path& path() const { return m_path; }
+
+private:
+    fs::path m_path;
+};
+
+fs::path makeFile(const fs::path& path, std::size_t size)
+{
+    std::ofstream(path, std::ios::binary) << std::string(size, 'x');
+    return path;
+}
+
+// Bytes this thread has read through read(2) and pread(2) so far. Reading the counter
+// itself adds to it, which the caller subtracts.
+struct ReadCounter {
+    long long rchar = 0;
+    long long ownBytes = 0;
+};
+
+std::optional<ReadCounter> threadReadCounter()
+{
+    const int fd = ::open("/proc/thread-self/io", O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    char text[1024];
+    const ssize_t count = ::read(fd, text, sizeof text - 1);
+    ::close(fd);
+    if (count <= 0)
+        return std::nullopt;
+    text[count] = '\0';
+    const char* field = std::strstr(text, "rchar: ");
+    if (field == nullptr)
+        return std::nullopt;
+    return ReadCounter { std::atoll(field + 7), count };
+}
+
+TEST(FilePrefetcherReadTest, ReadsUpToOneBlockAtTheStartAndOneFromTheMiddle)
+{
+    TemporaryDirectory folder;
+    // size -> bytes read: [0, min(size, block)) plus [size / 2, min(size, size / 2 + block)).
+    const std::vector<std::pair<std::size_t, long long>> cases
+        = { { 0, 0 }, { 100, 150 }, { 300000, 262144 + 150000 }, { 1 << 20, 2 * 262144 } };
+    for (const auto& [size, expected] : cases) {
+        SCOPED_TRACE(size);
+        const fs::path path = makeFile(folder.path() / numbered("f", size), size);
+        const auto before = threadReadCounter();
+        if (!before)
+            GTEST_SKIP() << "no per-thread I/O counters";
+        FilePrefetcher::prefetchSync(path);
+        const auto after = threadReadCounter();
+        ASSERT_TRUE(after);
+        EXPECT_EQ(after->rchar - before->rchar - before->ownBytes, expected);
+    }
+}
+
+TEST(FilePrefetcherReadTest, MissingAndSpecialFilesAreSkippedSilentlyAndLeaveNoEntry)
+{
+    TemporaryDirectory folder;
+    const fs::path fifo = folder.path() / "pipe.mp3";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::vector<fs::path> paths
+        = { folder.path() / "missing.mp3", fifo, folder.path(), makeFile(folder.path() / "real.mp3", 1000) };
+
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    {
+        FilePrefetcher prefetcher;
+        prefetcher.prefetch(paths);
+        // A FIFO opened for blocking reads would never let this return.
+        prefetcher.waitUntilIdle();
+        EXPECT_EQ(prefetcher.inFlightCount(), 0u);
+        EXPECT_EQ(prefetcher.runningCount(), 0u);
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+TEST(FilePrefetcherReadTest, DestroyingWithReadAheadsRunningWaitsForThem)
+{
+    TemporaryDirectory folder;
+    std::vector<fs::path> paths;
+    for (int i = 0; i < 4; ++i)
+        paths.push_back(makeFile(folder.path() / numbered("t", static_cast<std::size_t>(i)), 600000));
+    auto prefetcher = std::make_unique<FilePrefetcher>();
+    prefetcher->prefetch(paths);
+    prefetcher.reset();
+    SUCCEED();
+}
+
+} // namespace
+} // namespace sondrel::core
