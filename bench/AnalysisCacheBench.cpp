@@ -1,4 +1,5 @@
 #include "AnalysisCache.h"
+#include "BenchFolder.h"
 
 #include <benchmark/benchmark.h>
 
@@ -21,10 +22,8 @@ constexpr int kEntries = 50000;
 const fs::path& benchFolder()
 {
     static const fs::path folder = [] {
-        std::string pattern = (fs::temp_directory_path() / "sondrel-cache-bench-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            std::abort();
-        const fs::path path = pattern;
+        const fs::path path = sondrel::bench::benchFolder() / "cache";
+        fs::create_directories(path);
         std::ofstream out(path / "analysis_cache.json", std::ios::binary);
         out << '{';
         for (int i = 0; i < kEntries; ++i) {
@@ -80,15 +79,3 @@ void BM_SaveFiftyThousandEntries(benchmark::State& state)
 BENCHMARK(BM_SaveFiftyThousandEntries)->Unit(benchmark::kMillisecond);
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    std::error_code ignored;
-    fs::remove_all(benchFolder(), ignored);
-    return 0;
-}

@@ -2,7 +2,9 @@
 // analysis, and the FFT segment processor on one excerpt.
 
 #include "AudioDecoder.h"
+#include "BenchFolder.h"
 #include "FixtureGenerator.h"
+#include "SpectrogramGenerator.h"
 #include "SpectrumAnalyzer.h"
 #include "fft/FastFFTProcessor.h"
 
@@ -21,19 +23,15 @@ namespace fs = std::filesystem;
 
 constexpr double kSeconds = 180.0;
 
-// Three-minute files, written once per run into a temporary folder.
-const fs::path& benchFile(const std::string& format)
+// Files written once per run into a temporary folder: three minutes, or as long as asked.
+const fs::path& benchFile(const std::string& format, double seconds = kSeconds)
 {
     static std::map<std::string, fs::path> files;
-    static const fs::path folder = [] {
-        auto dir = fs::temp_directory_path() / ("sondrel-bench-" + std::to_string(::getpid()));
-        fs::create_directories(dir);
-        std::atexit([] { std::error_code ec; fs::remove_all(fs::temp_directory_path() / ("sondrel-bench-" + std::to_string(::getpid())), ec); });
-        return dir;
-    }();
-    auto [it, inserted] = files.try_emplace(format, folder / ("music-180s." + format));
+    static const fs::path folder = sondrel::bench::benchFolder();
+    const std::string name = "music-" + std::to_string(static_cast<int>(seconds)) + "s." + format;
+    auto [it, inserted] = files.try_emplace(name, folder / name);
     if (inserted) {
-        const std::string error = sondrel::fixtures::writeBenchmarkFile(it->second, format, kSeconds);
+        const std::string error = sondrel::fixtures::writeBenchmarkFile(it->second, format, seconds);
         if (!error.empty()) {
             std::fprintf(stderr, "cannot write %s: %s\n", it->second.c_str(), error.c_str());
             std::exit(1);
@@ -78,6 +76,35 @@ void AnalyzeFile(benchmark::State& state, const std::string& format)
     }
 }
 
+// The spectrogram reads the whole file; its floor is decoding the whole file.
+void DecodeWhole(benchmark::State& state, const std::string& format)
+{
+    const fs::path& path = benchFile(format, 300.0);
+    for (auto _ : state) {
+        auto decoder = openAudioFile(path);
+        AudioBuffer buffer((*decoder)->channelCount(), 16384);
+        while (true) {
+            auto read = (*decoder)->read(16384, buffer);
+            if (!read || *read == 0)
+                break;
+        }
+    }
+}
+
+void Spectrogram(benchmark::State& state, const std::string& format)
+{
+    const fs::path& path = benchFile(format, 300.0);
+    const SpectrogramGenerator generator(4096, 2000);
+    for (auto _ : state) {
+        auto data = generator.generate(path);
+        if (!data) {
+            state.SkipWithError(data.error().description.c_str());
+            return;
+        }
+        benchmark::DoNotOptimize(data->magnitudes.data());
+    }
+}
+
 void FftSegment(benchmark::State& state)
 {
     std::vector<float> samples(16384);
@@ -103,6 +130,12 @@ void registerAll()
             ->MeasureProcessCPUTime();
     }
     benchmark::RegisterBenchmark("FftSegment", FftSegment)->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("DecodeWhole/mp3-300s", DecodeWhole, std::string("mp3"))
+        ->Unit(benchmark::kMillisecond)
+        ->MeasureProcessCPUTime();
+    benchmark::RegisterBenchmark("Spectrogram/mp3-300s", Spectrogram, std::string("mp3"))
+        ->Unit(benchmark::kMillisecond)
+        ->MeasureProcessCPUTime();
 }
 
 } // namespace
