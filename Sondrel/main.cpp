@@ -1,3 +1,4 @@
+#include "AnalysisCache.h"
 #include "AnalyzeCommand.h"
 #include "SpectrogramCommand.h"
 
@@ -52,6 +53,13 @@ int main(int argc, char** argv)
         ->capture_default_str()
         ->check(CLI::Range(1, 16384));
 
+    bool clearCache = false;
+    CLI::App* cacheCommand = app.add_subcommand(
+        "cache",
+        "Print the analysis cache file's path and its number of entries "
+        "($XDG_DATA_HOME/Sondrel/analysis_cache.json, else ~/.local/share/Sondrel/...).");
+    cacheCommand->add_flag("--clear", clearCache, "Remove every entry (verdicts and overrides) and save at once");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -71,6 +79,16 @@ int main(int argc, char** argv)
         spectrogram.file = spectrogramFile;
         spectrogram.output = spectrogramOutput;
         return sondrel::app::runSpectrogram(spectrogram, std::cout, std::cerr);
+    }
+    if (*cacheCommand) {
+        auto& cache = sondrel::core::AnalysisCache::shared();
+        if (clearCache) {
+            cache.clear();
+            cache.flush();
+        }
+        const std::size_t count = cache.count();
+        std::cout << cache.cacheURL().string() << '\n' << count << (count == 1 ? " entry" : " entries") << '\n';
+        return 0;
     }
     std::cout << app.help();
     return kUsageError;
