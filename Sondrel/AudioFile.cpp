@@ -1,0 +1,51 @@
+#include "AudioFile.h"
+
+#include "PathText.h"
+
+#include <limits>
+#include <system_error>
+#include <utility>
+
+namespace sondrel::app {
+
+namespace {
+
+[[nodiscard]] core::AudioFormat formatOf(const std::filesystem::path& url)
+{
+    const std::string extension = url.extension().string();
+    const std::string_view withoutDot
+        = extension.empty() ? std::string_view() : std::string_view(extension).substr(1);
+    return core::audioFormatFromExtension(withoutDot).value_or(core::AudioFormat::mp3);
+}
+
+[[nodiscard]] std::int64_t sizeOf(const std::filesystem::path& url) noexcept
+{
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(url, error);
+    if (error || size > static_cast<std::uintmax_t>(std::numeric_limits<std::int64_t>::max()))
+        return 0;
+    return static_cast<std::int64_t>(size);
+}
+
+} // namespace
+
+AudioFile::AudioFile(const std::filesystem::path& url)
+    : AudioFile(url, formatOf(url), sizeOf(url), core::ID3Parser::parse(url))
+{
+}
+
+AudioFile::AudioFile(std::filesystem::path url, core::AudioFormat format, std::int64_t fileSize,
+    const core::ID3Parser::Metadata& tags)
+    : m_id(QUuid::createUuid())
+    , m_url(std::move(url))
+    , m_name(PathText::lastPathComponent(m_url))
+    , m_format(format)
+    , m_fileSize(fileSize)
+    , m_claimedBitrate(tags.bitrate)
+    , m_artist(tags.artist)
+    , m_album(tags.album)
+    , m_title(tags.title)
+{
+}
+
+} // namespace sondrel::app

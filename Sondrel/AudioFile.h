@@ -1,0 +1,78 @@
+#pragma once
+
+#include "AnalysisModel.h"
+#include "ID3Parser.h"
+#include "ScanStatus.h"
+
+#include <QUuid>
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace sondrel::app {
+
+// The record of one audio file of the library: a plain value, copied freely between threads.
+// Its identity is id(), a random UUID given when the record is built and never reused; == compares
+// every field. Only the scan state, the result and the override change; a file that gets a new
+// location gets a new record.
+class AudioFile {
+public:
+    // Reads the file's size and, through ID3Parser, its tags and claimed bitrate. Blocks on the
+    // disk, so not for the GUI thread. Never fails: a file whose attributes cannot be read has
+    // size 0, one the tag reader cannot read has no tags, and an unknown extension counts as mp3.
+    explicit AudioFile(const std::filesystem::path& url);
+
+    // A record from facts already known; touches no disk.
+    AudioFile(std::filesystem::path url, core::AudioFormat format, std::int64_t fileSize,
+        const core::ID3Parser::Metadata& tags);
+
+    [[nodiscard]] const QUuid& id() const noexcept { return m_id; }
+    // Exactly as given: no symbolic-link resolution, no normalisation.
+    [[nodiscard]] const std::filesystem::path& url() const noexcept { return m_url; }
+    // The last path component as valid UTF-8 (undecodable bytes shown as U+FFFD).
+    [[nodiscard]] const std::string& name() const noexcept { return m_name; }
+    [[nodiscard]] core::AudioFormat format() const noexcept { return m_format; }
+    [[nodiscard]] std::int64_t fileSize() const noexcept { return m_fileSize; }
+    // kbps, as the tags or frame headers claim.
+    [[nodiscard]] const std::optional<std::int64_t>& claimedBitrate() const noexcept
+    {
+        return m_claimedBitrate;
+    }
+    [[nodiscard]] const std::optional<std::string>& artist() const noexcept { return m_artist; }
+    [[nodiscard]] const std::optional<std::string>& album() const noexcept { return m_album; }
+    [[nodiscard]] const std::optional<std::string>& title() const noexcept { return m_title; }
+
+    [[nodiscard]] const ScanStatus& status() const noexcept { return m_status; }
+    [[nodiscard]] const std::optional<core::AnalysisResult>& result() const noexcept { return m_result; }
+    [[nodiscard]] const std::optional<core::UserOverride>& userOverride() const noexcept
+    {
+        return m_userOverride;
+    }
+
+    void setStatus(ScanStatus status) noexcept { m_status = std::move(status); }
+    void setResult(std::optional<core::AnalysisResult> result) noexcept { m_result = result; }
+    void setUserOverride(std::optional<core::UserOverride> userOverride) noexcept
+    {
+        m_userOverride = userOverride;
+    }
+
+    bool operator==(const AudioFile&) const = default;
+
+private:
+    QUuid m_id;
+    std::filesystem::path m_url;
+    std::string m_name;
+    core::AudioFormat m_format;
+    std::int64_t m_fileSize;
+    std::optional<std::int64_t> m_claimedBitrate;
+    std::optional<std::string> m_artist;
+    std::optional<std::string> m_album;
+    std::optional<std::string> m_title;
+    ScanStatus m_status;
+    std::optional<core::AnalysisResult> m_result;
+    std::optional<core::UserOverride> m_userOverride;
+};
+
+} // namespace sondrel::app

@@ -1,0 +1,85 @@
+#include "DirectoryScanner.h"
+
+#include "PathText.h"
+
+#include <system_error>
+#include <utility>
+
+namespace sondrel::app {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr fs::directory_options kListingOptions = fs::directory_options::skip_permission_denied;
+
+} // namespace
+
+std::vector<fs::path> DirectoryScanner::scanDirectory(
+    const fs::path& root, const ProgressCallback& onProgress) const noexcept
+{
+    std::vector<fs::path> found;
+    int lastReported = 0;
+    try {
+        // One open listing per level of depth; each is advanced before its entry's folder is
+        // entered, so the walk is depth first in directory order.
+        std::vector<fs::directory_iterator> listings;
+        std::error_code error;
+        fs::directory_iterator rootListing(root, kListingOptions, error);
+        if (!error)
+            listings.push_back(std::move(rootListing));
+
+        while (!listings.empty()) {
+            fs::directory_iterator& listing = listings.back();
+            if (listing == fs::directory_iterator()) {
+                listings.pop_back();
+                continue;
+            }
+            const fs::directory_entry entry = *listing;
+            listing.increment(error);
+            if (error) {
+                // The rest of this folder cannot be read; carry on with its parent.
+                listing = fs::directory_iterator();
+                error.clear();
+            }
+
+            const fs::path& path = entry.path();
+            const fs::path name = path.filename();
+            if (PathText::isHiddenName(name))
+                continue;
+
+            if (PathText::hasSupportedExtension(name)) {
+                found.push_back(path);
+                const int count = static_cast<int>(found.size());
+                if (onProgress && count - lastReported >= kProgressInterval) {
+                    lastReported = count;
+                    onProgress(count);
+                }
+            }
+
+            // The type from the listing itself (no extra query on most file systems), and of the
+            // item, not of a link's target.
+            std::error_code typeError;
+            if (entry.symlink_status(typeError).type() != fs::file_type::directory || typeError)
+                continue;
+            fs::directory_iterator child(path, kListingOptions, error);
+            if (error) {
+                error.clear();
+                continue;
+            }
+            listings.push_back(std::move(child));
+        }
+    } catch (...) {
+        // Out of memory, or a throwing callback: report what was found until then.
+    }
+
+    if (onProgress) {
+        try {
+            onProgress(static_cast<int>(found.size()));
+        } catch (...) {
+        }
+    }
+    return found;
+}
+
+} // namespace sondrel::app

@@ -1,0 +1,112 @@
+#include "FileListRules.h"
+
+#include <QString>
+
+namespace sondrel::app {
+
+namespace {
+
+[[nodiscard]] QString toQString(std::string_view text)
+{
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+[[nodiscard]] bool containsLowered(const std::optional<std::string>& field, const QString& loweredNeedle)
+{
+    return field && toQString(*field).toLower().contains(loweredNeedle);
+}
+
+} // namespace
+
+std::vector<AudioFile> FileListRules::filteredFiles(
+    const std::vector<AudioFile>& source, bool showFailedOnly, std::string_view searchText)
+{
+    const QString needle = toQString(searchText).toLower();
+    std::vector<AudioFile> visible;
+    for (const AudioFile& file : source) {
+        if (showFailedOnly && file.status().kind() != ScanStatus::Kind::failed)
+            continue;
+        if (!needle.isEmpty()) {
+            const bool matches = toQString(file.name()).toLower().contains(needle)
+                || containsLowered(file.artist(), needle) || containsLowered(file.album(), needle)
+                || containsLowered(file.title(), needle);
+            if (!matches)
+                continue;
+        }
+        visible.push_back(file);
+    }
+    return visible;
+}
+
+std::string FileListRules::bitrateText(const AudioFile& file)
+{
+    if (file.claimedBitrate())
+        return std::to_string(*file.claimedBitrate()) + "kbps";
+    return core::isLossless(file.format()) ? "Uncompressed" : "-";
+}
+
+std::string FileListRules::qualityText(const core::AnalysisResult& result, core::AudioFormat format)
+{
+    if (core::isLossless(format) && result.rating == core::QualityRating::lossless)
+        return "Lossless";
+    return std::to_string(result.estimatedBitrate) + "kbps";
+}
+
+std::optional<std::string> FileListRules::issueText(const AudioFile& file, QualityThreshold threshold)
+{
+    if (!file.result())
+        return std::nullopt;
+    const core::AnalysisResult& result = *file.result();
+    // Written as "not at least" so that a NaN cutoff, which fails the scan, also shows why.
+    if (!(result.cutoffFrequency >= minimumCutoffFrequency(threshold)))
+        return "Below quality threshold";
+    return issueDescription(file.claimedBitrate(), result.estimatedBitrate, file.format(), result.rating);
+}
+
+std::optional<std::string> FileListRules::issueDescription(std::optional<std::int64_t> claimed,
+    std::int64_t detected, core::AudioFormat format, core::QualityRating rating)
+{
+    if (core::isLossless(format) && rating == core::QualityRating::suspicious)
+        return "Lossy source";
+    if (!claimed)
+        return std::nullopt;
+    const std::int64_t claimedKbps = *claimed;
+    if ((claimedKbps >= 256 && detected <= 192) || (claimedKbps >= 192 && detected <= 128))
+        return "Marked as " + std::to_string(claimedKbps) + "k";
+    return std::nullopt;
+}
+
+bool FileListRules::isTranscode(const AudioFile& file)
+{
+    if (!file.result())
+        return false;
+    const core::AnalysisResult& result = *file.result();
+    return issueDescription(file.claimedBitrate(), result.estimatedBitrate, file.format(), result.rating)
+        .has_value();
+}
+
+FileListRules::DJReadyVerdict FileListRules::djReadyVerdict(const AudioFile& file)
+{
+    using State = DJReadyVerdict::State;
+    if (!file.result()) {
+        if (file.status().kind() == ScanStatus::Kind::error) {
+            const std::string& message = file.status().errorDescription();
+            return { State::analysisError, false, "Analysis failed: " + message,
+                "Analysis error: " + message };
+        }
+        return { State::notScanned, false, "Not yet scanned", "Not scanned" };
+    }
+
+    const std::optional<core::UserOverride>& userOverride = file.userOverride();
+    const bool ready = userOverride ? userOverride->djReady : file.result()->passesThreshold();
+    if (ready) {
+        return { State::ready, userOverride.has_value(),
+            userOverride ? "Manually marked as DJ ready" : "Meets quality threshold for DJ use", "DJ ready" };
+    }
+    return { State::notReady, userOverride.has_value(),
+        userOverride ? "Manually marked as not DJ ready"
+                     : "Below quality threshold - may sound poor on large systems",
+        "Not DJ ready" };
+}
+
+} // namespace sondrel::app

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "AudioFile.h"
+
+#include <QSet>
+#include <QUuid>
+
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <unordered_map>
+#include <vector>
+
+namespace sondrel::app {
+
+// The records of the library by identifier, with running counts of their scan states.
+//
+// A mutex-guarded serialised service: every operation is thread-safe and runs to completion
+// before the next one starts, so a status change and its two counter updates are always seen
+// together. Counting is incremental (old status out, new status in), never a recount; after
+// every operation each counter equals the number of records in that state. Identifiers that are
+// not in the store are ignored. Only replaceFile() touches the disk. No operation throws: should
+// memory run out, an operation stops between two records, with counts still matching records.
+class FilesStore {
+public:
+    struct StatusCounts {
+        int passed = 0;
+        int failed = 0;
+        int error = 0;
+        int pending = 0;
+        int scanning = 0;
+
+        void increment(const ScanStatus& status) noexcept;
+        // Never below 0: a counter at 0 stays 0.
+        void decrement(const ScanStatus& status) noexcept;
+        // The counter of the status's kind.
+        [[nodiscard]] int count(ScanStatus::Kind kind) const noexcept;
+
+        bool operator==(const StatusCounts&) const = default;
+    };
+
+    // In list order: stores each record under its id. A record that replaces one with the same
+    // id takes the old one's place in the counts.
+    void addFiles(std::vector<AudioFile> files) noexcept;
+    void removeFiles(const QSet<QUuid>& ids) noexcept;
+    // Changes the status only; the result stays.
+    void updateStatus(const QUuid& id, const ScanStatus& status) noexcept;
+    // Sets status and result; no result clears it.
+    void updateFileAnalysis(const QUuid& id, const ScanStatus& status,
+        const std::optional<core::AnalysisResult>& result) noexcept;
+    // Counts are not touched; no override clears it.
+    void updateOverride(const QUuid& id, const std::optional<core::UserOverride>& userOverride) noexcept;
+    // Status `pending` and no result; the override stays.
+    void resetToPending(const std::vector<QUuid>& ids) noexcept;
+    // Removes the record and adds a fresh AudioFile(newUrl) with the given result and status (the
+    // old override is not carried over); returns the new id, or none when `id` is not present.
+    // Reads the new file's size and tags outside the lock; blocks on the disk.
+    [[nodiscard]] std::optional<QUuid> replaceFile(const QUuid& id, const std::filesystem::path& newUrl,
+        const std::optional<core::AnalysisResult>& preservingResult, const ScanStatus& status) noexcept;
+    void clear() noexcept;
+
+    // Copies of all records, in no particular order.
+    [[nodiscard]] std::vector<AudioFile> snapshot() const noexcept;
+    [[nodiscard]] StatusCounts counts() const noexcept;
+    [[nodiscard]] std::optional<AudioFile> file(const QUuid& id) const noexcept;
+
+private:
+    struct UuidHash {
+        std::size_t operator()(const QUuid& id) const noexcept { return qHash(id); }
+    };
+
+    mutable std::mutex m_mutex; // guards everything below
+    std::unordered_map<QUuid, AudioFile, UuidHash> m_filesById;
+    StatusCounts m_counts;
+};
+
+} // namespace sondrel::app

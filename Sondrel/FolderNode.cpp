@@ -1,0 +1,97 @@
+#include "FolderNode.h"
+
+#include "PathText.h"
+
+#include <QCollator>
+#include <QString>
+
+#include <algorithm>
+#include <new>
+#include <system_error>
+#include <utility>
+
+namespace sondrel::app {
+
+namespace fs = std::filesystem;
+
+FolderNode::FolderNode(fs::path url, int depth, std::weak_ptr<FolderNode> parent)
+    : m_id(QUuid::createUuid())
+    , m_url(std::move(url))
+    , m_name(PathText::lastPathComponent(m_url))
+    , m_depth(depth)
+    , m_isExpanded(depth == 0)
+    , m_parent(std::move(parent))
+{
+}
+
+std::shared_ptr<FolderNode> FolderNode::create(
+    fs::path url, int depth, const std::shared_ptr<FolderNode>& parent)
+{
+    // Not make_shared: the constructor is private.
+    return std::shared_ptr<FolderNode>(new FolderNode(std::move(url), depth, parent));
+}
+
+void FolderNode::setExpanded(bool isExpanded)
+{
+    if (m_isExpanded == isExpanded)
+        return;
+    m_isExpanded = isExpanded;
+    emit isExpandedChanged(m_isExpanded);
+}
+
+void FolderNode::markLoaded()
+{
+    m_isLoaded = true;
+    emit isLoadedChanged(true);
+}
+
+void FolderNode::loadChildren()
+{
+    if (m_isLoaded)
+        return;
+
+    struct Entry {
+        fs::path path;
+        QString name;
+    };
+    std::vector<Entry> folders;
+    try {
+        std::error_code error;
+        fs::directory_iterator listing(m_url, error);
+        // A listing that fails part way counts as failed as a whole.
+        for (; !error && listing != fs::directory_iterator(); listing.increment(error)) {
+            const fs::path& path = listing->path();
+            const fs::path fileName = path.filename();
+            if (PathText::isHiddenName(fileName))
+                continue;
+            std::error_code typeError;
+            if (listing->symlink_status(typeError).type() != fs::file_type::directory || typeError)
+                continue;
+            const std::string& name = fileName.native();
+            folders.push_back({ path, QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())) });
+        }
+        if (error) {
+            markLoaded();
+            return;
+        }
+
+        QCollator collator;
+        collator.setCaseSensitivity(Qt::CaseInsensitive);
+        std::stable_sort(folders.begin(), folders.end(), [&collator](const Entry& left, const Entry& right) {
+            return collator.compare(left.name, right.name) < 0;
+        });
+
+        std::vector<std::shared_ptr<FolderNode>> children;
+        children.reserve(folders.size());
+        const std::shared_ptr<FolderNode> self = weak_from_this().lock();
+        for (Entry& folder : folders)
+            children.push_back(create(std::move(folder.path), m_depth + 1, self));
+        m_children = std::move(children);
+        emit childrenChanged();
+    } catch (const std::bad_alloc&) {
+        // Out of memory: a loaded node without children, as for an unreadable folder.
+    }
+    markLoaded();
+}
+
+} // namespace sondrel::app

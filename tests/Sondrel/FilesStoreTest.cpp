@@ -1,0 +1,288 @@
+#include "FilesStore.h"
+
+#include "../SondrelCore/FixtureFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace sondrel::app {
+namespace {
+
+using StatusCounts = FilesStore::StatusCounts;
+
+AudioFile makeFile(ScanStatus status = ScanStatus::pending())
+{
+    AudioFile file("/library/track.mp3", core::AudioFormat::mp3, 1000, {});
+    file.setStatus(std::move(status));
+    return file;
+}
+
+core::AnalysisResult resultWithCutoff(float cutoff)
+{
+    core::AnalysisResult result;
+    result.cutoffFrequency = cutoff;
+    return result;
+}
+
+const core::UserOverride kOverride { true, core::QualityRating::high, {} };
+
+StatusCounts recount(const std::vector<AudioFile>& files)
+{
+    StatusCounts counts;
+    for (const AudioFile& file : files)
+        counts.increment(file.status());
+    return counts;
+}
+
+TEST(StatusCountsTest, EachStatusHasItsOwnCounterThatNeverGoesNegative)
+{
+    StatusCounts counts;
+    const std::vector<ScanStatus> statuses = { ScanStatus::passed(), ScanStatus::failed(),
+        ScanStatus::failed(), ScanStatus::error("a"), ScanStatus::error("b"), ScanStatus::error("c"),
+        ScanStatus::pending(), ScanStatus::pending(), ScanStatus::pending(), ScanStatus::pending() };
+    for (const ScanStatus& status : statuses)
+        counts.increment(status);
+    for (double progress : { 0.0, 0.1, 0.2, 0.3, 0.4 })
+        counts.increment(ScanStatus::scanning(progress));
+    EXPECT_EQ(counts, (StatusCounts { 1, 2, 3, 4, 5 }));
+    EXPECT_EQ(counts.count(ScanStatus::Kind::error), 3);
+
+    counts.decrement(ScanStatus::passed());
+    counts.decrement(ScanStatus::passed());
+    EXPECT_EQ(counts.passed, 0);
+}
+
+TEST(FilesStoreTest, ResettingAPendingRecordKeepsItCountedOnceAndClearsItsResult)
+{
+    FilesStore store;
+    AudioFile file = makeFile();
+    file.setResult(resultWithCutoff(16000.0f));
+    file.setUserOverride(kOverride);
+    store.addFiles({ file });
+
+    store.resetToPending({ file.id() });
+
+    EXPECT_EQ(store.counts(), (StatusCounts { 0, 0, 0, 1, 0 }));
+    EXPECT_FALSE(store.file(file.id())->result());
+    EXPECT_EQ(store.file(file.id())->userOverride(), kOverride);
+}
+
+TEST(FilesStoreTest, AddingARecordAgainUncountsTheOneItReplaces)
+{
+    FilesStore store;
+    const AudioFile file = makeFile();
+    store.addFiles({ file });
+    AudioFile again = file;
+    again.setStatus(ScanStatus::passed());
+    store.addFiles({ again });
+
+    EXPECT_EQ(store.counts(), (StatusCounts { 1, 0, 0, 0, 0 }));
+    EXPECT_EQ(store.snapshot(), std::vector<AudioFile> { again });
+}
+
+TEST(FilesStoreTest, ReplaceFileBuildsANewRecordFromTheNewLocation)
+{
+    test::FixtureFolder folder;
+    const std::filesystem::path location = folder / "track fake-128.wav";
+    std::ofstream(location, std::ios::binary) << std::string(2048, 'x');
+    FilesStore store;
+    AudioFile old = makeFile(ScanStatus::failed());
+    old.setUserOverride(kOverride);
+    store.addFiles({ old });
+
+    const std::optional<QUuid> id
+        = store.replaceFile(old.id(), location, resultWithCutoff(15500.0f), ScanStatus::passed());
+
+    ASSERT_TRUE(id);
+    EXPECT_FALSE(store.file(old.id()));
+    const AudioFile replacement = *store.file(*id);
+    EXPECT_NE(replacement.id(), old.id());
+    EXPECT_EQ(replacement.url(), location);
+    EXPECT_EQ(replacement.format(), core::AudioFormat::wav);
+    EXPECT_EQ(replacement.fileSize(), 2048);
+    EXPECT_EQ(replacement.result(), resultWithCutoff(15500.0f));
+    EXPECT_FALSE(replacement.userOverride());
+    EXPECT_EQ(store.counts(), (StatusCounts { 1, 0, 0, 0, 0 }));
+}
+
+// Random operations on present and absent identifiers. With a model (a plain map of what the
+// store should hold) each one is mirrored there as the store's contract describes it.
+class RandomOperations {
+public:
+    RandomOperations(unsigned seed, std::vector<QUuid> known)
+        : m_random(seed)
+        , m_known(std::move(known))
+    {
+    }
+
+    void step(FilesStore& store, std::map<QUuid, AudioFile>* model)
+    {
+        const QUuid id = randomId();
+        const ScanStatus status = randomStatus();
+        const std::optional<core::AnalysisResult> result
+            = pick(3) ? std::optional(resultWithCutoff(static_cast<float>(pick(20000)))) : std::nullopt;
+        auto present = [&] { return model && model->contains(id); };
+        switch (pick(9)) {
+        case 0: {
+            // A fresh record, or a known one again with another status.
+            std::optional<AudioFile> file = pick(2) ? store.file(id) : std::nullopt;
+            if (!file)
+                file = makeFile();
+            file->setStatus(status);
+            m_known.push_back(file->id());
+            if (model)
+                model->insert_or_assign(file->id(), *file);
+            store.addFiles({ *file });
+            break;
+        }
+        case 1: {
+            const QSet<QUuid> ids = { id, randomId(), QUuid::createUuid() };
+            for (const QUuid& each : ids) {
+                if (model)
+                    model->erase(each);
+            }
+            store.removeFiles(ids);
+            break;
+        }
+        case 2:
+        case 3:
+            if (present())
+                model->at(id).setStatus(status);
+            store.updateStatus(id, status);
+            break;
+        case 4:
+            if (present()) {
+                model->at(id).setStatus(status);
+                model->at(id).setResult(result);
+            }
+            store.updateFileAnalysis(id, status, result);
+            break;
+        case 5: {
+            const std::optional<core::UserOverride> userOverride
+                = pick(2) ? std::optional(kOverride) : std::nullopt;
+            if (present())
+                model->at(id).setUserOverride(userOverride);
+            store.updateOverride(id, userOverride);
+            break;
+        }
+        case 6:
+            if (present()) {
+                model->at(id).setStatus(ScanStatus::pending());
+                model->at(id).setResult(std::nullopt);
+            }
+            store.resetToPending({ id, id });
+            break;
+        case 7: {
+            const bool wasPresent = present();
+            const std::optional<QUuid> newId = store.replaceFile(id, "/library/renamed.mp3", result, status);
+            if (model) {
+                ASSERT_EQ(newId.has_value(), wasPresent);
+            }
+            if (!newId)
+                break;
+            m_known.push_back(*newId);
+            if (model) {
+                model->erase(id);
+                AudioFile expected = *store.file(*newId);
+                EXPECT_EQ(expected.url(), "/library/renamed.mp3");
+                EXPECT_EQ(expected.status(), status);
+                EXPECT_EQ(expected.result(), result);
+                EXPECT_FALSE(expected.userOverride());
+                model->insert_or_assign(*newId, expected);
+            }
+            break;
+        }
+        default:
+            if (pick(20) == 0) {
+                if (model)
+                    model->clear();
+                store.clear();
+            }
+        }
+    }
+
+private:
+    std::size_t pick(std::size_t bound)
+    {
+        return std::uniform_int_distribution<std::size_t>(0, bound - 1)(m_random);
+    }
+
+    ScanStatus randomStatus()
+    {
+        switch (pick(5)) {
+        case 0:
+            return ScanStatus::pending();
+        case 1:
+            return ScanStatus::scanning(static_cast<double>(pick(2)) / 2);
+        case 2:
+            return ScanStatus::passed();
+        case 3:
+            return ScanStatus::failed();
+        default:
+            return ScanStatus::error(pick(2) ? "No such file or directory" : "Invalid data");
+        }
+    }
+
+    // Mostly identifiers the store has seen, sometimes one it never saw.
+    QUuid randomId()
+    {
+        return m_known.empty() || pick(5) == 0 ? QUuid::createUuid() : m_known[pick(m_known.size())];
+    }
+
+    std::mt19937 m_random;
+    std::vector<QUuid> m_known;
+};
+
+TEST(FilesStoreTest, RandomOperationsKeepTheCountsEqualToARecount)
+{
+    for (const unsigned seed : { 1u, 2u, 3u }) {
+        FilesStore store;
+        std::map<QUuid, AudioFile> model;
+        RandomOperations operations(seed, {});
+        for (int step = 0; step < 1000; ++step) {
+            SCOPED_TRACE("seed " + std::to_string(seed) + ", step " + std::to_string(step));
+            operations.step(store, &model);
+            std::vector<AudioFile> records = store.snapshot();
+            ASSERT_EQ(store.counts(), recount(records));
+            std::sort(
+                records.begin(), records.end(), [](const auto& a, const auto& b) { return a.id() < b.id(); });
+            std::vector<AudioFile> expected;
+            for (const auto& [id, file] : model)
+                expected.push_back(file);
+            ASSERT_EQ(records, expected);
+        }
+    }
+}
+
+TEST(FilesStoreTest, ConcurrentOperationsOnTheSameRecordsKeepTheCountsEqualToARecount)
+{
+    FilesStore store;
+    std::vector<QUuid> ids;
+    for (int i = 0; i < 50; ++i) {
+        const AudioFile file = makeFile();
+        ids.push_back(file.id());
+        store.addFiles({ file });
+    }
+
+    std::vector<std::thread> threads;
+    for (unsigned seed = 10; seed < 14; ++seed) {
+        threads.emplace_back([&store, &ids, seed] {
+            RandomOperations operations(seed, ids);
+            for (int step = 0; step < 500; ++step)
+                operations.step(store, nullptr);
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(store.counts(), recount(store.snapshot()));
+}
+
+} // namespace
+} // namespace sondrel::app
