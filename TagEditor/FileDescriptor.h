@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <system_error>
+
+namespace sondrel::tags {
+
+// Owns one POSIX file descriptor and closes it when destroyed.
+class FileDescriptor {
+public:
+    FileDescriptor() noexcept = default;
+    explicit FileDescriptor(int descriptor) noexcept
+        : m_descriptor(descriptor)
+    {
+    }
+    FileDescriptor(FileDescriptor&& other) noexcept;
+    FileDescriptor& operator=(FileDescriptor&& other) noexcept;
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    ~FileDescriptor();
+
+    [[nodiscard]] int get() const noexcept { return m_descriptor; }
+    [[nodiscard]] bool valid() const noexcept { return m_descriptor >= 0; }
+    // Closes now and reports the error, which a destructor would lose.
+    [[nodiscard]] std::error_code close() noexcept;
+
+    // Reads until `buffer` is full or the file ends; the count read. Retries interrupted calls.
+    [[nodiscard]] std::size_t readAt(
+        std::span<std::uint8_t> buffer, std::uint64_t offset, std::error_code& error) const noexcept;
+    // Writes all of `bytes` at the current offset.
+    [[nodiscard]] std::error_code writeAll(std::span<const std::uint8_t> bytes) const noexcept;
+
+private:
+    int m_descriptor = -1;
+};
+
+// The calling thread's errno as an error code.
+[[nodiscard]] std::error_code lastSystemError() noexcept;
+
+} // namespace sondrel::tags

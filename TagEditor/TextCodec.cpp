@@ -1,0 +1,162 @@
+#include "TextCodec.h"
+
+namespace sondrel::tags {
+namespace {
+
+constexpr char32_t kReplacementCharacter = 0xFFFD;
+
+void appendUtf8(std::string& out, char32_t codePoint)
+{
+    if (codePoint < 0x80) {
+        out += static_cast<char>(codePoint);
+    } else if (codePoint < 0x800) {
+        out += static_cast<char>(0xC0 | codePoint >> 6);
+        out += static_cast<char>(0x80 | (codePoint & 0x3F));
+    } else if (codePoint < 0x10000) {
+        out += static_cast<char>(0xE0 | codePoint >> 12);
+        out += static_cast<char>(0x80 | (codePoint >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (codePoint & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | codePoint >> 18);
+        out += static_cast<char>(0x80 | (codePoint >> 12 & 0x3F));
+        out += static_cast<char>(0x80 | (codePoint >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (codePoint & 0x3F));
+    }
+}
+
+// The code point of the UTF-8 sequence at `index`, which moves past it; none for an invalid
+// sequence (overlong, surrogate, above U+10FFFF, truncated), and then `index` moves by one.
+template <typename Byte>
+std::optional<char32_t> nextUtf8(std::span<const Byte> text, std::size_t& index) noexcept
+{
+    const auto lead = static_cast<std::uint8_t>(text[index]);
+    std::size_t length = 0;
+    char32_t codePoint = 0;
+    char32_t minimum = 0;
+    if (lead < 0x80) {
+        ++index;
+        return lead;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2, codePoint = lead & 0x1Fu, minimum = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3, codePoint = lead & 0x0Fu, minimum = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4, codePoint = lead & 0x07u, minimum = 0x10000;
+    } else {
+        ++index;
+        return std::nullopt;
+    }
+    if (text.size() - index < length) {
+        ++index;
+        return std::nullopt;
+    }
+    for (std::size_t offset = 1; offset < length; ++offset) {
+        const auto continuation = static_cast<std::uint8_t>(text[index + offset]);
+        if ((continuation & 0xC0) != 0x80) {
+            ++index;
+            return std::nullopt;
+        }
+        codePoint = codePoint << 6 | (continuation & 0x3Fu);
+    }
+    if (codePoint < minimum || codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF)) {
+        ++index;
+        return std::nullopt;
+    }
+    index += length;
+    return codePoint;
+}
+
+std::optional<std::string> decodeUtf16(std::span<const std::uint8_t> bytes)
+{
+    if (bytes.empty())
+        return std::string();
+    if (bytes.size() % 2 != 0)
+        return std::nullopt;
+    bool littleEndian = false;
+    if (bytes[0] == 0xFF && bytes[1] == 0xFE)
+        littleEndian = true;
+    else if (!(bytes[0] == 0xFE && bytes[1] == 0xFF))
+        return std::nullopt;
+    const auto unitAt = [&](std::size_t index) {
+        const std::uint8_t first = bytes[index];
+        const std::uint8_t second = bytes[index + 1];
+        return littleEndian ? static_cast<char16_t>(second << 8 | first)
+                            : static_cast<char16_t>(first << 8 | second);
+    };
+    std::string out;
+    out.reserve(bytes.size());
+    for (std::size_t index = 2; index < bytes.size(); index += 2) {
+        const char16_t unit = unitAt(index);
+        if (unit >= 0xDC00 && unit <= 0xDFFF)
+            return std::nullopt;
+        if (unit >= 0xD800 && unit <= 0xDBFF) {
+            if (index + 4 > bytes.size())
+                return std::nullopt;
+            const char16_t low = unitAt(index + 2);
+            if (low < 0xDC00 || low > 0xDFFF)
+                return std::nullopt;
+            appendUtf8(out, 0x10000 + ((char32_t { unit } - 0xD800) << 10) + (char32_t { low } - 0xDC00));
+            index += 2;
+        } else {
+            appendUtf8(out, unit);
+        }
+    }
+    return out;
+}
+
+void appendUtf16Unit(std::vector<std::uint8_t>& out, char32_t unit)
+{
+    out.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+    out.push_back(static_cast<std::uint8_t>(unit >> 8 & 0xFF));
+}
+
+} // namespace
+
+std::optional<std::string> TextCodec::decode(std::span<const std::uint8_t> bytes, TextEncoding encoding)
+{
+    switch (encoding) {
+    case TextEncoding::UTF16:
+        return decodeUtf16(bytes);
+    case TextEncoding::UTF8:
+        for (std::size_t index = 0; index < bytes.size();) {
+            if (!nextUtf8(bytes, index))
+                return std::nullopt;
+        }
+        return std::string(bytes.begin(), bytes.end());
+    case TextEncoding::ISO88591:
+        break;
+    }
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (const std::uint8_t byte : bytes)
+        appendUtf8(out, byte);
+    return out;
+}
+
+void TextCodec::appendUtf16WithByteOrderMark(std::vector<std::uint8_t>& out, std::string_view utf8)
+{
+    out.reserve(out.size() + 2 + utf8.size() * 2);
+    out.push_back(0xFF);
+    out.push_back(0xFE);
+    const std::span<const char> text(utf8.data(), utf8.size());
+    for (std::size_t index = 0; index < text.size();) {
+        const char32_t codePoint = nextUtf8(text, index).value_or(kReplacementCharacter);
+        if (codePoint >= 0x10000) {
+            const char32_t offset = codePoint - 0x10000;
+            appendUtf16Unit(out, 0xD800 + (offset >> 10));
+            appendUtf16Unit(out, 0xDC00 + (offset & 0x3FF));
+        } else {
+            appendUtf16Unit(out, codePoint);
+        }
+    }
+}
+
+std::string_view TextCodec::trimNulls(std::string_view text) noexcept
+{
+    const std::size_t first = text.find_first_not_of('\0');
+    if (first == std::string_view::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of('\0') - first + 1);
+}
+
+} // namespace sondrel::tags
