@@ -1,10 +1,13 @@
 #include "AnalysisCache.h"
 #include "AnalyzeCommand.h"
+#include "ScanCommand.h"
 #include "SpectrogramCommand.h"
 
 #include <CLI/CLI.hpp>
+#include <QCoreApplication>
 
 #include <iostream>
+#include <unistd.h>
 
 namespace {
 
@@ -53,6 +56,31 @@ int main(int argc, char** argv)
         ->capture_default_str()
         ->check(CLI::Range(1, 16384));
 
+    sondrel::app::ScanOptions scan;
+    std::string scanFolder;
+    std::string scanSubfolder;
+    int scanThreshold = 0;
+    bool scanJson = false;
+    bool scanCsv = false;
+    CLI::App* scanCommand = app.add_subcommand(
+        "scan",
+        "Discover the audio files below FOLDER, analyse every file not already in the analysis cache "
+        "(in parallel), judge each against the quality threshold and print one line per file. "
+        "Exit status: 0 when the scan completed and no file failed or errored, 1 when any file failed "
+        "the threshold or could not be analysed, 2 when the scan could not run, 130 when interrupted.");
+    scanCommand->add_option("folder", scanFolder, "The library folder")->required();
+    scanCommand->add_option("--folder", scanSubfolder, "Scan only this sub-folder (absolute, or relative to FOLDER)");
+    scanCommand->add_option("--threshold", scanThreshold,
+                            "Quality threshold in kbps for this run (64, 96, 128, 160, 192, 224, 256 or 320); "
+                            "the stored setting is not changed")
+        ->check(CLI::IsMember({64, 96, 128, 160, 192, 224, 256, 320}));
+    auto* jsonFlag = scanCommand->add_flag("--json", scanJson, "One JSON object per file");
+    scanCommand->add_flag("--csv", scanCsv, "CSV with a header row")->excludes(jsonFlag);
+    scanCommand->add_flag("--failed-only", scan.failedOnly, "Only the files that failed the threshold");
+    scanCommand->add_flag("--no-cache", scan.noCache, "Neither read nor write the analysis cache");
+    scanCommand->add_option("--jobs", scan.jobs, "Files analysed at once (default: all cores)")
+        ->check(CLI::Range(1, 1024));
+
     bool clearCache = false;
     CLI::App* cacheCommand = app.add_subcommand(
         "cache",
@@ -79,6 +107,18 @@ int main(int argc, char** argv)
         spectrogram.file = spectrogramFile;
         spectrogram.output = spectrogramOutput;
         return sondrel::app::runSpectrogram(spectrogram, std::cout, std::cerr);
+    }
+    if (*scanCommand) {
+        QCoreApplication application(argc, argv);
+        scan.folder = scanFolder;
+        if (!scanSubfolder.empty())
+            scan.subfolder = scanSubfolder;
+        if (scanThreshold != 0)
+            scan.threshold = sondrel::app::qualityThresholdFromRawValue(scanThreshold);
+        scan.output = scanJson ? sondrel::app::ScanOptions::Output::json
+            : scanCsv          ? sondrel::app::ScanOptions::Output::csv
+                               : sondrel::app::ScanOptions::Output::table;
+        return sondrel::app::runScan(scan, std::cout, std::cerr, ::isatty(STDERR_FILENO) != 0);
     }
     if (*cacheCommand) {
         auto& cache = sondrel::core::AnalysisCache::shared();

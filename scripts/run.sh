@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Runs Sondrel's main job. With arguments: build/sondrel ARGS. Without: analyses the
-# demo library in build/demo-library (generated on first use).
+# Runs Sondrel's main job. With arguments: build/sondrel ARGS. Without: scans the demo
+# library in build/demo-library (generated on first use).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,6 +12,4 @@ fi
 if [ ! -f build/demo-library/manifest.json ]; then
     build/sondrel-fixtures build/demo-library >/dev/null
 fi
-shopt -s nullglob
-files=(build/demo-library/*.{mp3,wav,aiff,aif,flac,m4a,aac})
-exec build/sondrel analyze "${files[@]}"
+exec build/sondrel scan build/demo-library

@@ -43,6 +43,50 @@ cache-reports-and-clears)
     "$sondrel" cache --clear | grep -qx '0 entries' || fail "clear"
     grep -qx '{}' "$XDG_DATA_HOME/Sondrel/analysis_cache.json" || fail "cleared file"
     ;;
+scan-json-matches-golden)
+    golden=$4
+    "$fixtures" "$work/lib" >/dev/null || fail "fixtures"
+    "$sondrel" scan "$work/lib" --json --jobs 2 >"$work/out" 2>"$work/err"; status=$?
+    test $status -eq 1 || fail "exit status $status (failed files expected)"
+    grep -qx '27 files - 17 passed - 9 failed' "$work/err" || fail "summary: $(cat "$work/err")"
+    sed "s|$work/lib/||g" "$work/out" >"$work/stable"
+    if [ -n "${SONDREL_UPDATE_GOLDEN:-}" ]; then cp "$work/stable" "$golden"; fi
+    diff -u "$golden" "$work/stable" || fail "differs from $golden"
+    # Everything is cached now: the same verdicts without analysis.
+    "$sondrel" scan "$work/lib" --json >"$work/again" 2>/dev/null
+    sed "s|$work/lib/||g" "$work/again" | diff -q "$golden" - >/dev/null || fail "cached scan differs"
+    # A lower threshold for this run only; the failed-only filter.
+    "$sondrel" scan "$work/lib" --threshold 128 --failed-only --csv >"$work/csv" 2>/dev/null
+    head -n 1 "$work/csv" | grep -qx 'Status,DJ Ready,Title,Artist,Bitrate,Quality,Issue,Path' || fail "csv header"
+    test "$(tail -n +2 "$work/csv" | cut -d, -f1 | sort -u)" = "failed" || fail "failed-only"
+    ;;
+scan-usage-errors-exit-with-two)
+    "$sondrel" scan "$work/missing" >/dev/null 2>&1; test $? -eq 2 || fail "missing folder"
+    mkdir "$work/lib"
+    "$sondrel" scan "$work/lib" --threshold 288 >/dev/null 2>&1; test $? -eq 2 || fail "threshold 288"
+    "$sondrel" scan "$work/lib" --json --csv >/dev/null 2>&1; test $? -eq 2 || fail "json and csv"
+    "$sondrel" scan "$work/lib" --folder nowhere >/dev/null 2>&1; test $? -eq 2 || fail "missing sub-folder"
+    "$sondrel" scan "$work/lib" >/dev/null 2>"$work/err"; test $? -eq 0 || fail "empty library"
+    grep -qx 'Select a folder to scan' "$work/err" || fail "empty summary"
+    ;;
+scan-interrupt-cancels-and-exits-130)
+    "$fixtures" "$work/lib" >/dev/null || fail "fixtures"
+    mkdir "$work/many"
+    i=0
+    while [ $i -lt 3000 ]; do
+        ln "$work/lib/mono-44100-wav-10000-frames.wav" "$work/many/track-$i.wav"
+        i=$((i + 1))
+    done
+    timeout --preserve-status -s INT 2 "$sondrel" scan "$work/many" --json --jobs 1 >"$work/out" 2>/dev/null
+    status=$?
+    test $status -eq 130 || fail "exit status $status"
+    grep -q '"status":"pending"' "$work/out" || fail "nothing left pending: the scan was not cancelled"
+    ! grep -q '"status":"scanning"' "$work/out" || fail "files left scanning"
+    # What was analysed before the interrupt is in the flushed cache.
+    passed=$(grep -c '"status":"passed"' "$work/out")
+    entries=$("$sondrel" cache | tail -n 1 | cut -d' ' -f1)
+    test "$entries" -ge "$passed" || fail "cache has $entries entries for $passed verdicts"
+    ;;
 *)
     fail "unknown case $case_name"
     ;;

@@ -1,0 +1,347 @@
+#include "ScanCommand.h"
+
+#include "AnalysisCache.h"
+#include "AppSettings.h"
+#include "FileListRules.h"
+#include "FilePrefetcher.h"
+#include "JsonSupport.h"
+#include "ScannerViewModel.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <ostream>
+#include <unistd.h>
+
+namespace sondrel::app {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::atomic<int> g_interrupts{0};
+
+void onInterrupt(int)
+{
+    // The second Ctrl-C does not wait for the scan to wind down.
+    if (g_interrupts.fetch_add(1) >= 1)
+        ::_exit(130);
+}
+
+std::string statusText(const ScanStatus& status)
+{
+    switch (status.kind()) {
+    case ScanStatus::Kind::pending: return "pending";
+    case ScanStatus::Kind::scanning: return "scanning";
+    case ScanStatus::Kind::passed: return "passed";
+    case ScanStatus::Kind::failed: return "failed";
+    case ScanStatus::Kind::error: return "error";
+    }
+    return "pending";
+}
+
+std::optional<bool> djReady(const AudioFile& file)
+{
+    using State = FileListRules::DJReadyVerdict::State;
+    switch (FileListRules::djReadyVerdict(file).state) {
+    case State::ready: return true;
+    case State::notReady: return false;
+    case State::analysisError:
+    case State::notScanned: return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+std::string isoTime(std::chrono::system_clock::time_point time)
+{
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
+}
+
+template <typename T>
+core::json::Object optionalJson(const std::optional<T>& value)
+{
+    return value ? core::json::Object(*value) : core::json::Object(nullptr);
+}
+
+std::string jsonLine(const AudioFile& file, QualityThreshold threshold)
+{
+    using core::json::shortest;
+    core::json::Object line;
+    line["path"] = file.url().string();
+    line["name"] = file.name();
+    line["format"] = core::rawValue(file.format());
+    line["fileSize"] = file.fileSize();
+    line["claimedBitrate"] = optionalJson(file.claimedBitrate());
+    line["title"] = optionalJson(file.title());
+    line["artist"] = optionalJson(file.artist());
+    line["album"] = optionalJson(file.album());
+    line["status"] = statusText(file.status());
+    if (file.status().kind() == ScanStatus::Kind::error)
+        line["error"] = file.status().errorDescription();
+    if (const auto& r = file.result()) {
+        line["result"] = {{"cutoffFrequency", shortest(r->cutoffFrequency)},
+                          {"estimatedBitrate", r->estimatedBitrate},
+                          {"rating", core::rawValue(r->rating)},
+                          {"confidence", shortest(r->confidence)},
+                          {"passesThreshold", r->passesThreshold()},
+                          {"clipping",
+                           {{"clippedSamples", r->clipping.clippedSamples},
+                            {"totalSamples", r->clipping.totalSamples},
+                            {"peakAmplitude", shortest(r->clipping.peakAmplitude)},
+                            {"severity", core::rawValue(r->clipping.severity())}}}};
+    } else {
+        line["result"] = nullptr;
+    }
+    if (const auto& o = file.userOverride()) {
+        line["userOverride"] = {{"djReady", o->djReady},
+                                {"qualityRating", core::rawValue(o->qualityRating)},
+                                {"timestamp", isoTime(o->timestamp)}};
+    } else {
+        line["userOverride"] = nullptr;
+    }
+    line["djReady"] = optionalJson(djReady(file));
+    line["bitrateText"] = FileListRules::bitrateText(file);
+    line["qualityText"] = file.result()
+        ? core::json::Object(FileListRules::qualityText(*file.result(), file.format()))
+        : core::json::Object(nullptr);
+    line["issue"] = optionalJson(FileListRules::issueText(file, threshold));
+    return core::json::text(line);
+}
+
+std::string csvField(const std::string& text)
+{
+    if (text.find_first_of(",\"\n\r") == std::string::npos)
+        return text;
+    std::string quoted = "\"";
+    for (char c : text) {
+        if (c == '"')
+            quoted += '"';
+        quoted += c;
+    }
+    return quoted + '"';
+}
+
+// The columns of the table and of the CSV.
+std::vector<std::string> columns(const AudioFile& file, QualityThreshold threshold)
+{
+    const auto ready = djReady(file);
+    return {statusText(file.status()),
+            ready ? (*ready ? "yes" : "no") : "-",
+            core::json::validUtf8(file.title().value_or(file.name())),
+            core::json::validUtf8(file.artist().value_or("")),
+            FileListRules::bitrateText(file),
+            file.result() ? FileListRules::qualityText(*file.result(), file.format()) : "-",
+            file.status().kind() == ScanStatus::Kind::error
+                ? file.status().errorDescription()
+                : FileListRules::issueText(file, threshold).value_or(""),
+            core::json::validUtf8(file.url().string())};
+}
+
+// Prints the files without copying them: the table takes its widths in a first pass.
+void printResults(const std::vector<const AudioFile*>& files, const ScanOptions& options, QualityThreshold threshold,
+                  std::ostream& out)
+{
+    static const std::vector<std::string> kHeader = {"Status", "DJ Ready", "Title", "Artist",
+                                                     "Bitrate", "Quality", "Issue", "Path"};
+    if (options.output == ScanOptions::Output::json) {
+        for (const AudioFile* file : files)
+            out << jsonLine(*file, threshold) << '\n';
+        return;
+    }
+    if (options.output == ScanOptions::Output::csv) {
+        const auto printRow = [&](const std::vector<std::string>& row) {
+            for (std::size_t i = 0; i < row.size(); ++i)
+                out << (i ? "," : "") << csvField(row[i]);
+            out << '\n';
+        };
+        printRow(kHeader);
+        for (const AudioFile* file : files)
+            printRow(columns(*file, threshold));
+        return;
+    }
+    // Widths in bytes: close enough for aligned columns of mostly ASCII names.
+    std::vector<std::size_t> widths(kHeader.size(), 0);
+    const auto widen = [&](const std::vector<std::string>& row) {
+        for (std::size_t i = 0; i < row.size(); ++i)
+            widths[i] = std::min<std::size_t>(std::max(widths[i], row[i].size()), 40);
+    };
+    widen(kHeader);
+    for (const AudioFile* file : files)
+        widen(columns(*file, threshold));
+    const auto printRow = [&](const std::vector<std::string>& row) {
+        std::string line;
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            std::string cell = row[i];
+            if (i + 1 < row.size())
+                cell.resize(std::max(cell.size(), widths[i]), ' ');
+            line += (i ? "  " : "") + cell;
+        }
+        out << line << '\n';
+    };
+    printRow(kHeader);
+    for (const AudioFile* file : files)
+        printRow(columns(*file, threshold));
+}
+
+// One line on a terminal, redrawn in place at most ten times a second.
+class ProgressLine {
+public:
+    explicit ProgressLine(bool enabled) : m_enabled(enabled) {}
+
+    void show(const ScannerViewModel& model)
+    {
+        if (!m_enabled)
+            return;
+        const auto now = Clock::now();
+        if (now - m_lastDraw < std::chrono::milliseconds(100))
+            return;
+        m_lastDraw = now;
+        std::string text;
+        if (model.isDiscovering()) {
+            text = "Discovering: " + std::to_string(model.discoveredFileCount()) + " audio files found";
+        } else if (model.isScanning()) {
+            const auto& c = model.cachedCounts();
+            const int done = c.passed + c.failed + c.error;
+            const int total = done + c.pending + c.scanning;
+            if (!m_scanStart) {
+                m_scanStart = now;
+                m_doneAtStart = done;
+            }
+            const double seconds = std::chrono::duration<double>(now - *m_scanStart).count();
+            const double rate = seconds > 0.5 ? (done - m_doneAtStart) / seconds : 0.0;
+            char buffer[160];
+            std::snprintf(buffer, sizeof buffer, "Scanning %d of %d files  %3.0f%%  %.1f files/s", done, total,
+                          100.0 * model.scanProgress(), rate);
+            text = buffer;
+            if (rate > 0) {
+                const int left = static_cast<int>((total - done) / rate);
+                std::snprintf(buffer, sizeof buffer, "  %d:%02d left", left / 60, left % 60);
+                text += buffer;
+            }
+        }
+        std::fprintf(stderr, "\r\033[K%s", text.c_str());
+        m_drawn = true;
+    }
+
+    void clear()
+    {
+        if (m_drawn)
+            std::fprintf(stderr, "\r\033[K");
+        m_drawn = false;
+    }
+
+private:
+    bool m_enabled;
+    bool m_drawn = false;
+    Clock::time_point m_lastDraw{};
+    std::optional<Clock::time_point> m_scanStart;
+    int m_doneAtStart = 0;
+};
+
+} // namespace
+
+int runScan(const ScanOptions& options, std::ostream& out, std::ostream& err, bool showProgress)
+{
+    std::error_code ec;
+    if (!std::filesystem::is_directory(options.folder, ec)) {
+        err << options.folder.string() << ": not a folder\n";
+        return 2;
+    }
+    std::filesystem::path subfolder;
+    if (options.subfolder) {
+        subfolder = options.subfolder->is_absolute() ? *options.subfolder : options.folder / *options.subfolder;
+        if (!std::filesystem::is_directory(subfolder, ec)) {
+            err << subfolder.string() << ": not a folder\n";
+            return 2;
+        }
+    }
+
+    ScannerViewModel::Services services;
+    services.cache = options.noCache ? nullptr : &core::AnalysisCache::shared();
+    services.prefetcher = &core::FilePrefetcher::shared();
+    const QualityThreshold threshold = options.threshold.value_or(AppSettings::shared().qualityThreshold());
+    services.threshold = [threshold] { return threshold; };
+    services.concurrentAnalyses = options.jobs;
+    ScannerViewModel model(std::move(services));
+
+    ProgressLine progress(showProgress);
+    QObject::connect(&model, &ScannerViewModel::discoveredFileCountChanged, [&] { progress.show(model); });
+    QObject::connect(&model, &ScannerViewModel::cachedCountsChanged, [&] { progress.show(model); });
+
+    bool completed = false;
+    QObject::connect(&model, &ScannerViewModel::discoveryFinished, [&] {
+        if (options.subfolder)
+            model.setSelectedFolder(FolderNode::create(subfolder, 1, model.rootNode()));
+        model.startScan();
+        // Nothing to scan: the run is complete as it stands.
+        if (!model.isScanning()) {
+            completed = true;
+            QCoreApplication::quit();
+        }
+    });
+    QObject::connect(&model, &ScannerViewModel::scanFinished, [&] {
+        completed = g_interrupts.load() == 0;
+        QCoreApplication::quit();
+    });
+
+    g_interrupts = 0;
+    struct sigaction action{};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    struct sigaction previous{};
+    sigaction(SIGINT, &action, &previous);
+    QTimer interruptWatch;
+    QObject::connect(&interruptWatch, &QTimer::timeout, [&] {
+        if (g_interrupts.load() > 0 && model.isScanning())
+            model.cancelScan();
+        else if (g_interrupts.load() > 0 && !model.isScanning())
+            QCoreApplication::quit();
+    });
+    interruptWatch.start(50);
+
+    model.setLibrary(options.folder);
+    QCoreApplication::exec();
+    interruptWatch.stop();
+    sigaction(SIGINT, &previous, nullptr);
+    progress.clear();
+
+    std::vector<AudioFile> inFolder;
+    if (options.subfolder)
+        inFolder = model.filesInFolder(subfolder);
+    const std::vector<AudioFile>& files = options.subfolder ? inFolder : model.allFiles();
+    bool anyBad = false;
+    std::vector<const AudioFile*> shown;
+    for (const AudioFile& file : files) {
+        const auto kind = file.status().kind();
+        anyBad = anyBad || kind == ScanStatus::Kind::failed || kind == ScanStatus::Kind::error;
+        if (!options.failedOnly || kind == ScanStatus::Kind::failed)
+            shown.push_back(&file);
+    }
+    std::sort(shown.begin(), shown.end(),
+              [](const AudioFile* a, const AudioFile* b) { return a->url().native() < b->url().native(); });
+    printResults(shown, options, threshold, out);
+    out.flush();
+    err << model.statusMessage() << '\n';
+
+    if (g_interrupts.load() > 0) {
+        core::AnalysisCache* cache = options.noCache ? nullptr : &core::AnalysisCache::shared();
+        if (cache)
+            cache->flush();
+        return 130;
+    }
+    if (!completed)
+        return 1;
+    return anyBad ? 1 : 0;
+}
+
+} // namespace sondrel::app

@@ -1,0 +1,595 @@
+#include "ScannerViewModel.h"
+
+#include "AnalysisCache.h"
+#include "AppSettings.h"
+#include "FilePrefetcher.h"
+
+#include <QMetaObject>
+#include <QPointer>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <thread>
+#include <unordered_set>
+
+namespace sondrel::app {
+namespace {
+
+constexpr std::size_t kDiscoveryBatch = 100;
+constexpr std::chrono::milliseconds kDiscoverySyncInterval{100};
+constexpr std::size_t kLookAhead = 4;
+constexpr int kSyncPeriod = 25;
+
+int usableCores()
+{
+    return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
+
+// Builds the records of a batch on up to one thread per core (tag reads touch the disk).
+std::vector<AudioFile> buildRecords(const std::vector<std::filesystem::path>& locations, std::size_t begin,
+                                    std::size_t end)
+{
+    std::vector<std::optional<AudioFile>> built(end - begin);
+    std::atomic<std::size_t> next{begin};
+    {
+        std::vector<std::jthread> workers;
+        const auto threads = std::min<std::size_t>(static_cast<std::size_t>(usableCores()), end - begin);
+        for (std::size_t t = 0; t < threads; ++t) {
+            workers.emplace_back([&] {
+                for (std::size_t i; (i = next++) < end;)
+                    built[i - begin].emplace(locations[i]);
+            });
+        }
+    }
+    std::vector<AudioFile> records;
+    records.reserve(built.size());
+    for (auto& record : built)
+        records.push_back(std::move(*record));
+    return records;
+}
+
+} // namespace
+
+std::string_view description(AnalysisError error) noexcept
+{
+    switch (error) {
+    case AnalysisError::analyzerInitFailed: return "Failed to initialise audio analyzer";
+    }
+    return "Failed to initialise audio analyzer";
+}
+
+// The state of one scan, shared by the view model and the analyses it started.
+struct ScannerViewModel::Scan {
+    std::atomic<bool> cancelled{false};
+    std::vector<AudioFile> uncached;
+    std::size_t nextIndex = 0;
+    std::deque<AudioFile> queue;
+    int running = 0;
+    int processed = 0;
+    // Records this scan marked scanning whose verdict has not come back.
+    struct UuidHash {
+        std::size_t operator()(const QUuid& id) const noexcept { return qHash(id); }
+    };
+    std::unordered_set<QUuid, UuidHash> inFlight;
+    Analysis analysis;
+};
+
+ScannerViewModel::Services ScannerViewModel::Services::standard()
+{
+    Services services;
+    services.cache = &core::AnalysisCache::shared();
+    services.prefetcher = &core::FilePrefetcher::shared();
+    AppSettings* settings = &AppSettings::shared();
+    services.threshold = [settings] { return settings->qualityThreshold(); };
+    return services;
+}
+
+ScannerViewModel::ScannerViewModel(Services services, QObject* parent)
+    : QObject(parent)
+    , m_services(std::move(services))
+    , m_analyzer(core::SpectrumAnalyzer::make())
+{
+    const int analyses = m_services.concurrentAnalyses > 0 ? m_services.concurrentAnalyses : usableCores();
+    m_analysisPool.setMaxThreadCount(analyses);
+    m_ioPool.setMaxThreadCount(1);
+    m_rescanPool.setMaxThreadCount(1);
+}
+
+ScannerViewModel::~ScannerViewModel()
+{
+    // Workers report back through queued calls on this object, which Qt drops once it is
+    // gone; what they touch directly (the store) must outlive them.
+    if (m_scanTask)
+        m_scanTask->cancelled = true;
+    ++*m_discoveryGeneration;
+    m_analysisPool.waitForDone();
+    m_ioPool.waitForDone();
+    m_rescanPool.waitForDone();
+}
+
+void ScannerViewModel::runThenReport(std::function<void()> work, std::function<void()> then)
+{
+    m_ioPool.start([this, work = std::move(work), then = std::move(then)]() mutable {
+        work();
+        QMetaObject::invokeMethod(this, std::move(then), Qt::QueuedConnection);
+    });
+}
+
+// --- observable state -------------------------------------------------------------------
+
+void ScannerViewModel::setSelectedFolder(std::shared_ptr<FolderNode> folder)
+{
+    if (folder == m_selectedFolder)
+        return;
+    m_selectedFolder = std::move(folder);
+    emit selectedFolderChanged();
+}
+
+void ScannerViewModel::setIsScanning(bool value)
+{
+    if (value == m_isScanning)
+        return;
+    m_isScanning = value;
+    emit isScanningChanged(value);
+}
+
+void ScannerViewModel::setIsDiscovering(bool value)
+{
+    if (value == m_isDiscovering)
+        return;
+    m_isDiscovering = value;
+    emit isDiscoveringChanged(value);
+}
+
+void ScannerViewModel::setDiscoveryProgress(double value)
+{
+    if (value == m_discoveryProgress)
+        return;
+    m_discoveryProgress = value;
+    emit discoveryProgressChanged(value);
+}
+
+void ScannerViewModel::setDiscoveredFileCount(int value)
+{
+    if (value == m_discoveredFileCount)
+        return;
+    m_discoveredFileCount = value;
+    emit discoveredFileCountChanged(value);
+}
+
+void ScannerViewModel::syncFromStore()
+{
+    // Let go of the old copy first, so that no more than two copies of the records (the
+    // store's and this one) exist at any time.
+    std::vector<AudioFile>().swap(m_allFiles);
+    m_allFiles = m_filesStore.snapshot();
+    emit allFilesChanged();
+    m_cachedCounts = m_filesStore.counts();
+    emit cachedCountsChanged();
+}
+
+// --- discovery --------------------------------------------------------------------------
+
+void ScannerViewModel::setLibrary(const std::filesystem::path& location)
+{
+    m_rootFolder = location;
+    emit rootFolderChanged();
+    startDiscovery(location);
+}
+
+void ScannerViewModel::refreshLibrary()
+{
+    if (!m_rootFolder)
+        return;
+    startDiscovery(*m_rootFolder);
+}
+
+void ScannerViewModel::startDiscovery(const std::filesystem::path& location)
+{
+    m_rootNode = FolderNode::create(location, 0);
+    m_rootNode->loadChildren();
+    emit rootNodeChanged();
+    setSelectedFolder(m_rootNode);
+
+    const int generation = ++*m_discoveryGeneration;
+    auto current = m_discoveryGeneration;
+    const auto stale = [current, generation] { return current->load() != generation; };
+    setIsDiscovering(true);
+    setDiscoveryProgress(0.0);
+    setDiscoveredFileCount(0);
+
+    // Every report back is dropped when a newer discovery has begun.
+    const QPointer<ScannerViewModel> self(this);
+    const auto report = [self, stale](std::function<void()> change) {
+        QMetaObject::invokeMethod(
+            self, [self, stale, change = std::move(change)] {
+                if (self && !stale())
+                    change();
+            },
+            Qt::QueuedConnection);
+    };
+
+    m_ioPool.start([this, location, stale, report] {
+        if (stale())
+            return;
+        m_filesStore.clear();
+        report([this] { syncFromStore(); });
+        const auto locations = m_scanner.scanDirectory(location, [&](int found) {
+            report([this, found] { setDiscoveredFileCount(found); });
+        });
+        const std::size_t total = locations.size();
+        report([this, total] { setDiscoveredFileCount(static_cast<int>(total)); });
+        // Each sync copies every record, so on a large library the copies are made at most
+        // ten times a second (and for the first and last batch); the progress moves every batch.
+        auto lastSync = std::chrono::steady_clock::time_point{};
+        for (std::size_t begin = 0; begin < total && !stale(); begin += kDiscoveryBatch) {
+            const std::size_t end = std::min(total, begin + kDiscoveryBatch);
+            m_filesStore.addFiles(buildRecords(locations, begin, end));
+            const double progress = static_cast<double>(end) / static_cast<double>(total);
+            const auto now = std::chrono::steady_clock::now();
+            const bool sync = begin == 0 || end == total || now - lastSync >= kDiscoverySyncInterval;
+            if (sync)
+                lastSync = now;
+            report([this, progress, sync] {
+                if (sync)
+                    syncFromStore();
+                setDiscoveryProgress(progress);
+            });
+        }
+        report([this, total] {
+            if (total > 0)
+                setDiscoveryProgress(1.0);
+            setIsDiscovering(false);
+            emit discoveryFinished();
+        });
+    });
+}
+
+// --- the scan ---------------------------------------------------------------------------
+
+ScanStatus ScannerViewModel::verdict(const core::AnalysisResult& result) const
+{
+    const float minimum = minimumCutoffFrequency(m_services.threshold());
+    // A cutoff that is not a number fails: the comparison is false.
+    return result.cutoffFrequency >= minimum ? ScanStatus::passed() : ScanStatus::failed();
+}
+
+core::Result<core::AnalysisResult> ScannerViewModel::analyseAndClassify(const std::filesystem::path& url,
+                                                                        core::AudioFormat format,
+                                                                        const Analysis& analysis) const
+{
+    auto full = analysis(url);
+    if (!full)
+        return full.error();
+    return m_classifier.classify(full->cutoff, format, full->clipping, full->metrics.sampleRate);
+}
+
+void ScannerViewModel::startScan()
+{
+    if (!m_rootFolder || m_isScanning)
+        return;
+    std::vector<AudioFile> files = m_selectedFolder && m_selectedFolder->url() != *m_rootFolder
+        ? filesInFolder(*m_selectedFolder)
+        : m_allFiles;
+    if (files.empty())
+        return;
+    performScan(std::move(files));
+}
+
+void ScannerViewModel::performScan(std::vector<AudioFile> files)
+{
+    auto scan = std::make_shared<Scan>();
+    scan->analysis = m_services.analysis;
+    if (!scan->analysis) {
+        scan->analysis = [](const std::filesystem::path& url)
+            -> core::Result<core::SpectrumAnalyzer::FullAnalysisResult> {
+            auto analyzer = core::SpectrumAnalyzer::make();
+            if (!analyzer)
+                return core::Error{std::string(description(AnalysisError::analyzerInitFailed))};
+            return analyzer->analyzeFileComplete(url);
+        };
+    }
+    m_scanTask = scan;
+
+    std::vector<QUuid> ids;
+    ids.reserve(files.size());
+    for (const AudioFile& file : files)
+        ids.push_back(file.id());
+    m_filesStore.resetToPending(ids);
+    syncFromStore();
+    setIsScanning(true);
+
+    // Cached results: each look-up reads the file's attributes, so off this thread.
+    auto uncached = std::make_shared<std::vector<AudioFile>>();
+    auto cachedAny = std::make_shared<bool>(false);
+    core::AnalysisCache* cache = m_services.cache;
+    if (!cache) {
+        startAnalyses(scan, std::move(files));
+        return;
+    }
+    runThenReport(
+        [this, cache, files = std::move(files), uncached, cachedAny] {
+            for (const AudioFile& file : files) {
+                auto result = cache->get(file.url());
+                if (!result) {
+                    uncached->push_back(file);
+                    continue;
+                }
+                m_filesStore.updateFileAnalysis(file.id(), verdict(*result), *result);
+                if (auto override = cache->getOverride(file.url()))
+                    m_filesStore.updateOverride(file.id(), *override);
+                *cachedAny = true;
+            }
+        },
+        [this, scan, uncached, cachedAny] {
+            if (*cachedAny) {
+                m_cachedCounts = m_filesStore.counts();
+                emit cachedCountsChanged();
+            }
+            startAnalyses(scan, std::move(*uncached));
+        });
+}
+
+void ScannerViewModel::startAnalyses(const std::shared_ptr<Scan>& scan, std::vector<AudioFile> uncached)
+{
+    if (scan->cancelled || uncached.empty()) {
+        // Nothing was analysed, so there is nothing new to save.
+        finishScan(scan, false);
+        return;
+    }
+    scan->uncached = std::move(uncached);
+    const auto concurrent = static_cast<std::size_t>(m_analysisPool.maxThreadCount());
+    const std::size_t window = std::min(concurrent + kLookAhead, scan->uncached.size());
+    scan->nextIndex = window;
+
+    if (m_services.prefetcher) {
+        const std::size_t ahead = std::min(kLookAhead, window);
+        std::vector<std::filesystem::path> locations;
+        for (std::size_t i = 0; i < ahead; ++i)
+            locations.push_back(scan->uncached[i].url());
+        m_services.prefetcher->prefetch(locations);
+    }
+    const std::size_t started = std::min(concurrent, window);
+    for (std::size_t i = 0; i < started; ++i)
+        launchAnalysis(scan, scan->uncached[i]);
+    for (std::size_t i = started; i < window; ++i)
+        scan->queue.push_back(scan->uncached[i]);
+}
+
+void ScannerViewModel::launchAnalysis(const std::shared_ptr<Scan>& scan, const AudioFile& file)
+{
+    m_filesStore.updateStatus(file.id(), ScanStatus::scanning(0.0));
+    scan->inFlight.insert(file.id());
+    ++scan->running;
+    const QPointer<ScannerViewModel> self(this);
+    m_analysisPool.start([this, self, scan, id = file.id(), url = file.url(), format = file.format()] {
+        Outcome outcome{id, url, analyseAndClassify(url, format, scan->analysis)};
+        // The cache replaces the entry, and with it any stored override.
+        if (outcome.result && m_services.cache)
+            m_services.cache->set(url, *outcome.result);
+        QMetaObject::invokeMethod(
+            self,
+            [self, scan, outcome = std::move(outcome)]() mutable {
+                if (self)
+                    self->onAnalysisResult(scan, std::move(outcome));
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void ScannerViewModel::onAnalysisResult(const std::shared_ptr<Scan>& scan, Outcome outcome)
+{
+    --scan->running;
+    if (scan->cancelled)
+        return; // cancelScan() already put the file back to pending
+    scan->inFlight.erase(outcome.id);
+    if (outcome.result)
+        m_filesStore.updateFileAnalysis(outcome.id, verdict(*outcome.result), *outcome.result);
+    else
+        m_filesStore.updateStatus(outcome.id, ScanStatus::error(outcome.result.error().description));
+
+    ++scan->processed;
+    m_cachedCounts = m_filesStore.counts();
+    emit cachedCountsChanged();
+    if (scan->processed % kSyncPeriod == 0)
+        syncFromStore();
+
+    if (scan->nextIndex < scan->uncached.size()) {
+        const AudioFile& next = scan->uncached[scan->nextIndex++];
+        scan->queue.push_back(next);
+        if (m_services.prefetcher)
+            m_services.prefetcher->prefetch(next.url());
+    }
+    if (!scan->queue.empty()) {
+        const AudioFile file = std::move(scan->queue.front());
+        scan->queue.pop_front();
+        launchAnalysis(scan, file);
+    }
+    if (scan->running == 0)
+        finishScan(scan, true);
+}
+
+void ScannerViewModel::finishScan(const std::shared_ptr<Scan>& scan, bool flushCache)
+{
+    const auto done = [this, scan] {
+        if (m_scanTask == scan)
+            setIsScanning(false);
+        syncFromStore();
+        emit scanFinished();
+    };
+    if (!m_services.cache || !flushCache) {
+        done();
+        return;
+    }
+    core::AnalysisCache* cache = m_services.cache;
+    runThenReport([cache] { cache->flush(); }, done);
+}
+
+void ScannerViewModel::cancelScan()
+{
+    if (auto scan = std::exchange(m_scanTask, nullptr)) {
+        const bool wasRunning = !scan->cancelled.exchange(true) && m_isScanning;
+        // The files being analysed go back to pending now; their late results are dropped.
+        if (!scan->inFlight.empty()) {
+            m_filesStore.resetToPending(std::vector<QUuid>(scan->inFlight.begin(), scan->inFlight.end()));
+            scan->inFlight.clear();
+            syncFromStore();
+        }
+        if (wasRunning && scan->running > 0)
+            finishScan(scan, true);
+    }
+    setIsScanning(false);
+    setIsDiscovering(false);
+}
+
+void ScannerViewModel::rescanFile(const AudioFile& file)
+{
+    // `file` may be an element of allFiles, which the sync below replaces.
+    const QUuid id = file.id();
+    const std::filesystem::path url = file.url();
+    const core::AudioFormat format = file.format();
+    m_filesStore.updateFileAnalysis(id, ScanStatus::scanning(0.0), std::nullopt);
+    syncFromStore();
+    const QPointer<ScannerViewModel> self(this);
+    m_rescanPool.start([this, self, id, url, format] {
+        core::Result<core::AnalysisResult> result = core::Error{
+            std::string(description(AnalysisError::analyzerInitFailed))};
+        if (m_services.analysis)
+            result = analyseAndClassify(url, format, m_services.analysis);
+        else if (m_analyzer)
+            result = analyseAndClassify(url, format, [this](const std::filesystem::path& path) {
+                return m_analyzer->analyzeFileComplete(path);
+            });
+        QMetaObject::invokeMethod(
+            self,
+            [self, id, result = std::move(result)] {
+                if (!self)
+                    return;
+                if (result)
+                    self->m_filesStore.updateFileAnalysis(id, self->verdict(*result), *result);
+                else
+                    self->m_filesStore.updateStatus(id, ScanStatus::error(result.error().description));
+                self->syncFromStore();
+                emit self->rescanFinished(id);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+// --- overrides and derived views --------------------------------------------------------
+
+void ScannerViewModel::setUserOverride(const AudioFile& file, bool djReady, core::QualityRating rating)
+{
+    const core::UserOverride override{djReady, rating, std::chrono::system_clock::now()};
+    const QUuid id = file.id();
+    const std::filesystem::path url = file.url();
+    core::AnalysisCache* cache = m_services.cache;
+    runThenReport([cache, url, override] { if (cache) cache->setOverride(url, override); },
+                  [this, id, override] {
+                      m_filesStore.updateOverride(id, override);
+                      syncFromStore();
+                  });
+}
+
+void ScannerViewModel::clearUserOverride(const AudioFile& file)
+{
+    const QUuid id = file.id();
+    const std::filesystem::path url = file.url();
+    core::AnalysisCache* cache = m_services.cache;
+    runThenReport([cache, url] { if (cache) cache->clearOverride(url); },
+                  [this, id] {
+                      m_filesStore.updateOverride(id, std::nullopt);
+                      syncFromStore();
+                  });
+}
+
+std::vector<AudioFile> ScannerViewModel::failedFiles() const
+{
+    std::vector<AudioFile> failed;
+    std::copy_if(m_allFiles.begin(), m_allFiles.end(), std::back_inserter(failed),
+                 [](const AudioFile& file) { return file.status().kind() == ScanStatus::Kind::failed; });
+    return failed;
+}
+
+std::vector<AudioFile> ScannerViewModel::filesInFolder(const FolderNode& folder) const
+{
+    return filesInFolder(folder.url());
+}
+
+std::vector<AudioFile> ScannerViewModel::filesInFolder(const std::filesystem::path& folder) const
+{
+    // The trailing "/" keeps Live from matching its sibling Live Sets.
+    std::string prefix = folder.string();
+    if (prefix.empty() || prefix.back() != '/')
+        prefix += '/';
+    std::vector<AudioFile> files;
+    for (const AudioFile& file : m_allFiles) {
+        if (file.url().string().starts_with(prefix))
+            files.push_back(file);
+    }
+    return files;
+}
+
+ScannerViewModel::FolderStatus ScannerViewModel::folderStatus(const FolderNode& folder) const
+{
+    return folderStatus(filesInFolder(folder));
+}
+
+ScannerViewModel::FolderStatus ScannerViewModel::folderStatus(const std::vector<AudioFile>& files)
+{
+    int passed = 0;
+    int failed = 0;
+    int scanning = 0;
+    for (const AudioFile& file : files) {
+        switch (file.status().kind()) {
+        case ScanStatus::Kind::passed: ++passed; break;
+        case ScanStatus::Kind::failed: ++failed; break;
+        case ScanStatus::Kind::scanning: ++scanning; break;
+        case ScanStatus::Kind::pending:
+        case ScanStatus::Kind::error: break;
+        }
+    }
+    if (scanning > 0)
+        return {FolderStatusKind::scanning};
+    if (passed + failed == 0)
+        return {FolderStatusKind::notScanned};
+    if (failed == 0)
+        return {FolderStatusKind::allPassed, passed, 0};
+    if (passed == 0)
+        return {FolderStatusKind::allFailed, 0, failed};
+    return {FolderStatusKind::mixed, passed, failed};
+}
+
+double ScannerViewModel::scanProgress() const noexcept
+{
+    const auto& c = m_cachedCounts;
+    const int total = c.passed + c.failed + c.error + c.pending + c.scanning;
+    if (total < 1)
+        return 0.0;
+    return static_cast<double>(c.passed + c.failed + c.error) / static_cast<double>(total);
+}
+
+std::string ScannerViewModel::statusMessage() const
+{
+    return statusMessage(m_allFiles.size(), m_cachedCounts, m_isDiscovering, m_isScanning);
+}
+
+std::string ScannerViewModel::statusMessage(std::size_t records, const FilesStore::StatusCounts& c,
+                                            bool isDiscovering, bool isScanning)
+{
+    const std::string n = std::to_string(records);
+    const int decided = c.passed + c.failed + c.error;
+    const int total = decided + c.pending + c.scanning;
+    if (isDiscovering)
+        return "Discovering files... " + n + " found";
+    if (isScanning)
+        return "Scanning " + std::to_string(decided) + " of " + std::to_string(total) + " files";
+    if (records == 0)
+        return "Select a folder to scan";
+    if (decided < 1)
+        return n + " files ready to scan";
+    return n + " files - " + std::to_string(c.passed) + " passed - " + std::to_string(c.failed) + " failed";
+}
+
+} // namespace sondrel::app

@@ -1,0 +1,192 @@
+#pragma once
+
+#include "AudioFile.h"
+#include "DirectoryScanner.h"
+#include "FilesStore.h"
+#include "FolderNode.h"
+#include "QualityClassifier.h"
+#include "QualityThreshold.h"
+#include "SpectrumAnalyzer.h"
+
+#include <QObject>
+#include <QThreadPool>
+
+#include <atomic>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sondrel::core {
+class AnalysisCache;
+class FilePrefetcher;
+} // namespace sondrel::core
+
+namespace sondrel::app {
+
+enum class AnalysisError { analyzerInitFailed };
+
+[[nodiscard]] std::string_view description(AnalysisError error) noexcept;
+
+// The application's single orchestrator: discovery of a library, the scan, overrides and the
+// derived views of the records. Lives on the thread that creates it (the GUI thread) and must
+// be used from there only; every step that touches the disk or decodes runs on a worker and
+// reports back to that thread. The views read only the copies `allFiles` and `cachedCounts`.
+class ScannerViewModel : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(bool isScanning READ isScanning NOTIFY isScanningChanged)
+    Q_PROPERTY(bool isDiscovering READ isDiscovering NOTIFY isDiscoveringChanged)
+    Q_PROPERTY(double discoveryProgress READ discoveryProgress NOTIFY discoveryProgressChanged)
+    Q_PROPERTY(int discoveredFileCount READ discoveredFileCount NOTIFY discoveredFileCountChanged)
+
+public:
+    // One file's analysis, on a worker thread. The default creates a SpectrumAnalyzer for the
+    // file alone.
+    using Analysis = std::function<core::Result<core::SpectrumAnalyzer::FullAnalysisResult>(
+        const std::filesystem::path&)>;
+
+    // What the view model works with. The defaults are the process-wide services.
+    struct Services {
+        core::AnalysisCache* cache = nullptr;       // none: the scan neither reads nor writes a cache
+        core::FilePrefetcher* prefetcher = nullptr; // none: no read-ahead
+        std::function<QualityThreshold()> threshold; // read at every verdict
+        Analysis analysis;                           // empty: the real analysis
+        int concurrentAnalyses = 0;                  // 0: one per usable core
+
+        [[nodiscard]] static Services standard();
+    };
+
+    enum class FolderStatusKind { allFailed, mixed, notScanned, scanning, allPassed };
+    struct FolderStatus {
+        FolderStatusKind kind = FolderStatusKind::notScanned;
+        int passed = 0;
+        int failed = 0; // the count of allFailed, or the failed of mixed
+
+        bool operator==(const FolderStatus&) const = default;
+    };
+
+    explicit ScannerViewModel(Services services = Services::standard(), QObject* parent = nullptr);
+    ~ScannerViewModel() override;
+
+    ScannerViewModel(const ScannerViewModel&) = delete;
+    ScannerViewModel& operator=(const ScannerViewModel&) = delete;
+
+    [[nodiscard]] const std::optional<std::filesystem::path>& rootFolder() const noexcept { return m_rootFolder; }
+    [[nodiscard]] const std::shared_ptr<FolderNode>& rootNode() const noexcept { return m_rootNode; }
+    [[nodiscard]] const std::shared_ptr<FolderNode>& selectedFolder() const noexcept { return m_selectedFolder; }
+    void setSelectedFolder(std::shared_ptr<FolderNode> folder);
+    [[nodiscard]] const std::vector<AudioFile>& allFiles() const noexcept { return m_allFiles; }
+    [[nodiscard]] bool isScanning() const noexcept { return m_isScanning; }
+    [[nodiscard]] bool isDiscovering() const noexcept { return m_isDiscovering; }
+    [[nodiscard]] double discoveryProgress() const noexcept { return m_discoveryProgress; }
+    [[nodiscard]] int discoveredFileCount() const noexcept { return m_discoveredFileCount; }
+    [[nodiscard]] const FilesStore::StatusCounts& cachedCounts() const noexcept { return m_cachedCounts; }
+    [[nodiscard]] FilesStore& filesStore() noexcept { return m_filesStore; }
+
+    // Chooses the library and discovers it; returns at once. A discovery still running is
+    // stopped first, so two never fill the store together.
+    void setLibrary(const std::filesystem::path& location);
+    // Drops every record and discovers the library again; nothing without a library.
+    void refreshLibrary();
+
+    // Scans the selected folder's files (all files when the root or nothing is selected);
+    // returns at once. Does nothing without a library, while a scan runs, or with no files.
+    void startScan();
+    // Late results are discarded; files still being analysed return to pending.
+    void cancelScan();
+    // Analyses one file again, ignoring the cache. Re-scans run one after another.
+    void rescanFile(const AudioFile& file);
+
+    void setUserOverride(const AudioFile& file, bool djReady, core::QualityRating rating);
+    void clearUserOverride(const AudioFile& file);
+
+    [[nodiscard]] std::vector<AudioFile> failedFiles() const;
+    [[nodiscard]] std::vector<AudioFile> filesInFolder(const FolderNode& folder) const;
+    [[nodiscard]] std::vector<AudioFile> filesInFolder(const std::filesystem::path& folder) const;
+    [[nodiscard]] FolderStatus folderStatus(const FolderNode& folder) const;
+
+    [[nodiscard]] double scanProgress() const noexcept;
+    [[nodiscard]] std::string statusMessage() const;
+
+    // The rules behind folderStatus and statusMessage, over given records and counts.
+    [[nodiscard]] static FolderStatus folderStatus(const std::vector<AudioFile>& files);
+    [[nodiscard]] static std::string statusMessage(std::size_t records, const FilesStore::StatusCounts& counts,
+                                                   bool isDiscovering, bool isScanning);
+
+signals:
+    void rootFolderChanged();
+    void rootNodeChanged();
+    void selectedFolderChanged();
+    void allFilesChanged();
+    void cachedCountsChanged();
+    void isScanningChanged(bool isScanning);
+    void isDiscoveringChanged(bool isDiscovering);
+    void discoveryProgressChanged(double progress);
+    void discoveredFileCountChanged(int count);
+    // A discovery ran to its end (not emitted for one that a newer discovery replaced).
+    void discoveryFinished();
+    // A scan ended, by itself or cancelled, with the cache flushed and the copies synchronised.
+    void scanFinished();
+    // A re-scan's verdict (or error) is in the store and the copies.
+    void rescanFinished(QUuid id);
+
+private:
+    struct Scan;
+    struct Outcome {
+        QUuid id;
+        std::filesystem::path url;
+        core::Result<core::AnalysisResult> result;
+    };
+
+    void syncFromStore();
+    void setIsScanning(bool value);
+    void setIsDiscovering(bool value);
+    void setDiscoveryProgress(double value);
+    void setDiscoveredFileCount(int value);
+    void startDiscovery(const std::filesystem::path& location);
+
+    void performScan(std::vector<AudioFile> files);
+    void startAnalyses(const std::shared_ptr<Scan>& scan, std::vector<AudioFile> uncached);
+    void launchAnalysis(const std::shared_ptr<Scan>& scan, const AudioFile& file);
+    void onAnalysisResult(const std::shared_ptr<Scan>& scan, Outcome outcome);
+    void finishScan(const std::shared_ptr<Scan>& scan, bool flushCache);
+    // Runs `work` on the I/O worker, then `then` back on this object's thread.
+    void runThenReport(std::function<void()> work, std::function<void()> then);
+
+    [[nodiscard]] core::Result<core::AnalysisResult> analyseAndClassify(const std::filesystem::path& url,
+                                                                        core::AudioFormat format,
+                                                                        const Analysis& analysis) const;
+    [[nodiscard]] ScanStatus verdict(const core::AnalysisResult& result) const;
+
+    const Services m_services;
+    FilesStore m_filesStore;
+    DirectoryScanner m_scanner;
+    std::optional<core::SpectrumAnalyzer> m_analyzer; // re-scans only, one at a time
+    core::QualityClassifier m_classifier;
+
+    std::optional<std::filesystem::path> m_rootFolder;
+    std::shared_ptr<FolderNode> m_rootNode;
+    std::shared_ptr<FolderNode> m_selectedFolder;
+    std::vector<AudioFile> m_allFiles;
+    FilesStore::StatusCounts m_cachedCounts;
+    bool m_isScanning = false;
+    bool m_isDiscovering = false;
+    double m_discoveryProgress = 0.0;
+    int m_discoveredFileCount = 0;
+
+    std::shared_ptr<Scan> m_scanTask;
+    // Bumped by every new discovery; a discovery whose number is no longer current stops.
+    std::shared_ptr<std::atomic<int>> m_discoveryGeneration = std::make_shared<std::atomic<int>>(0);
+
+    // Analyses of a scan; one thread per concurrent analysis.
+    QThreadPool m_analysisPool;
+    // Discovery, cache look-ups and flushes, one job at a time, in order.
+    QThreadPool m_ioPool;
+    // Re-scans, one at a time on the view model's own analyzer.
+    QThreadPool m_rescanPool;
+};
+
+} // namespace sondrel::app

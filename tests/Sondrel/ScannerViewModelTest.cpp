@@ -1,0 +1,432 @@
+#include "AnalysisCache.h"
+#include "FilePrefetcher.h"
+#include "ScannerViewModel.h"
+
+#include "../SondrelCore/FixtureFolder.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <mutex>
+#include <thread>
+
+using namespace sondrel::app;
+using sondrel::core::AnalysisResult;
+using sondrel::core::QualityRating;
+using sondrel::test::FixtureFolder;
+using FullAnalysis = sondrel::core::SpectrumAnalyzer::FullAnalysisResult;
+
+namespace {
+
+// Runs the event loop until the condition holds or the time is up.
+bool waitUntil(const std::function<bool()>& condition, int milliseconds = 20000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > milliseconds)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+// A stand-in for the analysis: a fixed cutoff per file name, an optional delay, and a
+// record of how many run at once.
+class FakeAnalysis {
+public:
+    explicit FakeAnalysis(std::chrono::milliseconds delay = {}) : m_delay(delay) {}
+
+    ScannerViewModel::Analysis function()
+    {
+        return [this](const std::filesystem::path& path) -> sondrel::core::Result<FullAnalysis> {
+            {
+                std::lock_guard lock(m_mutex);
+                m_maxRunning = std::max(m_maxRunning, ++m_running);
+                ++m_calls;
+            }
+            std::this_thread::sleep_for(m_delay);
+            std::lock_guard lock(m_mutex);
+            --m_running;
+            if (path.filename().string().starts_with("broken"))
+                return sondrel::core::Error{"Invalid data found when processing input"};
+            FullAnalysis result;
+            result.cutoff = path.filename().string().starts_with("low") ? 16000.0f : 20500.0f;
+            result.metrics.sampleRate = 44100;
+            return result;
+        };
+    }
+    int calls()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_calls;
+    }
+    int maxRunning()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_maxRunning;
+    }
+
+private:
+    std::chrono::milliseconds m_delay;
+    std::mutex m_mutex;
+    int m_running = 0;
+    int m_maxRunning = 0;
+    int m_calls = 0;
+};
+
+class ScannerViewModelTest : public testing::Test {
+protected:
+    void SetUp() override { m_library = m_folder.path() / "library"; }
+
+    std::filesystem::path makeFile(const std::string& relative, const std::string& bytes = "not really audio")
+    {
+        const auto path = m_library / relative;
+        std::filesystem::create_directories(path.parent_path());
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path;
+    }
+
+    ScannerViewModel::Services services(FakeAnalysis& analysis, int concurrent = 2)
+    {
+        ScannerViewModel::Services s;
+        s.cache = &m_cache;
+        s.prefetcher = &m_prefetcher;
+        s.threshold = [this] { return m_threshold; };
+        s.analysis = analysis.function();
+        s.concurrentAnalyses = concurrent;
+        return s;
+    }
+
+    static void discover(ScannerViewModel& model, const std::filesystem::path& library)
+    {
+        bool finished = false;
+        auto connection = QObject::connect(&model, &ScannerViewModel::discoveryFinished, [&] { finished = true; });
+        model.setLibrary(library);
+        ASSERT_TRUE(waitUntil([&] { return finished; }));
+        QObject::disconnect(connection);
+    }
+
+    static void scan(ScannerViewModel& model)
+    {
+        bool finished = false;
+        auto connection = QObject::connect(&model, &ScannerViewModel::scanFinished, [&] { finished = true; });
+        model.startScan();
+        ASSERT_TRUE(waitUntil([&] { return finished; }));
+        QObject::disconnect(connection);
+    }
+
+    std::vector<std::filesystem::path> prefetched()
+    {
+        std::lock_guard lock(m_prefetchMutex);
+        return m_prefetched;
+    }
+
+    FixtureFolder m_folder;
+    std::filesystem::path m_library;
+    sondrel::core::AnalysisCache m_cache{m_folder.path() / "cache" / "analysis_cache.json"};
+    std::mutex m_prefetchMutex;
+    std::vector<std::filesystem::path> m_prefetched;
+    sondrel::core::FilePrefetcher m_prefetcher{[this](const std::filesystem::path& path) {
+        std::lock_guard lock(m_prefetchMutex);
+        m_prefetched.push_back(path);
+    }};
+    QualityThreshold m_threshold = QualityThreshold::kbps320;
+};
+
+AnalysisResult resultWithCutoff(float cutoff)
+{
+    return AnalysisResult{cutoff, 320, QualityRating::high, 0.5f, {0, 49152, 0.5f}};
+}
+
+} // namespace
+
+TEST_F(ScannerViewModelTest, DiscoveryBuildsRecordsInBatchesOfAHundred)
+{
+    for (int i = 0; i < 250; ++i)
+        makeFile("album/" + std::to_string(i) + ".mp3");
+    makeFile(".hidden.mp3");
+    makeFile("cover.jpg");
+    FakeAnalysis analysis;
+    ScannerViewModel model(services(analysis));
+    std::vector<double> progress;
+    QObject::connect(&model, &ScannerViewModel::discoveryProgressChanged, [&](double p) { progress.push_back(p); });
+    discover(model, m_library);
+    EXPECT_EQ(progress, (std::vector<double>{0.4, 0.8, 1.0}));
+    EXPECT_EQ(model.discoveredFileCount(), 250);
+    EXPECT_EQ(model.allFiles().size(), 250u);
+    EXPECT_FALSE(model.isDiscovering());
+    EXPECT_EQ(model.cachedCounts().pending, 250);
+    EXPECT_EQ(model.selectedFolder(), model.rootNode());
+    EXPECT_EQ(model.statusMessage(), "250 files ready to scan");
+}
+
+TEST_F(ScannerViewModelTest, EmptyLibraryEndsDiscoveryWithNothing)
+{
+    std::filesystem::create_directories(m_library);
+    FakeAnalysis analysis;
+    ScannerViewModel model(services(analysis));
+    std::vector<bool> discovering;
+    QObject::connect(&model, &ScannerViewModel::isDiscoveringChanged, [&](bool d) { discovering.push_back(d); });
+    discover(model, m_library);
+    EXPECT_EQ(discovering, (std::vector<bool>{true, false}));
+    EXPECT_EQ(model.discoveryProgress(), 0.0);
+    EXPECT_TRUE(model.allFiles().empty());
+    EXPECT_EQ(model.statusMessage(), "Select a folder to scan");
+    model.startScan();
+    EXPECT_FALSE(model.isScanning());
+}
+
+TEST_F(ScannerViewModelTest, ANewDiscoveryReplacesOneStillRunning)
+{
+    for (int i = 0; i < 300; ++i)
+        makeFile(std::to_string(i) + ".flac");
+    FakeAnalysis analysis;
+    ScannerViewModel model(services(analysis));
+    model.setLibrary(m_library);
+    discover(model, m_library);
+    EXPECT_EQ(model.allFiles().size(), 300u);
+    EXPECT_EQ(model.cachedCounts().pending, 300);
+}
+
+TEST_F(ScannerViewModelTest, CachedResultsAreJudgedAtTheThresholdWithoutAnalysis)
+{
+    const auto at19999 = makeFile("a.mp3");
+    const auto at20000 = makeFile("b.mp3");
+    const auto at11000 = makeFile("c.mp3");
+    m_cache.set(at19999, resultWithCutoff(19999.0f));
+    m_cache.set(at20000, resultWithCutoff(20000.0f));
+    m_cache.set(at11000, resultWithCutoff(11000.0f));
+    FakeAnalysis analysis;
+    ScannerViewModel model(services(analysis));
+    discover(model, m_library);
+
+    const auto statusOf = [&](const std::filesystem::path& path) {
+        for (const AudioFile& file : model.allFiles()) {
+            if (file.url() == path)
+                return file.status().kind();
+        }
+        return ScanStatus::Kind::pending;
+    };
+    scan(model);
+    EXPECT_EQ(statusOf(at19999), ScanStatus::Kind::failed);
+    EXPECT_EQ(statusOf(at20000), ScanStatus::Kind::passed);
+    EXPECT_EQ(statusOf(at11000), ScanStatus::Kind::failed);
+    EXPECT_EQ(analysis.calls(), 0);
+    m_prefetcher.waitUntilIdle();
+    EXPECT_TRUE(prefetched().empty());
+    EXPECT_FALSE(model.isScanning());
+
+    m_threshold = QualityThreshold::kbps64;
+    scan(model);
+    EXPECT_EQ(statusOf(at11000), ScanStatus::Kind::passed);
+    EXPECT_EQ(model.failedFiles().size(), 0u);
+}
+
+TEST_F(ScannerViewModelTest, AnalysesStayWithinTheWindowAndResultsAreCached)
+{
+    for (int i = 0; i < 60; ++i)
+        makeFile((i % 3 ? "good-" : "low-") + std::to_string(i) + ".mp3");
+    makeFile("broken.mp3");
+    FakeAnalysis analysis(std::chrono::milliseconds(5));
+    ScannerViewModel model(services(analysis, 2));
+    discover(model, m_library);
+
+    int syncs = 0;
+    int maxScanning = 0;
+    QObject::connect(&model, &ScannerViewModel::allFilesChanged, [&] { ++syncs; });
+    QObject::connect(&model, &ScannerViewModel::cachedCountsChanged,
+                     [&] { maxScanning = std::max(maxScanning, model.cachedCounts().scanning); });
+    scan(model);
+
+    EXPECT_EQ(analysis.calls(), 61);
+    EXPECT_LE(analysis.maxRunning(), 2);
+    EXPECT_LE(maxScanning, 2);
+    // Reset, after the 25th and 50th results, and at the end.
+    EXPECT_EQ(syncs, 4);
+    const auto& counts = model.cachedCounts();
+    EXPECT_EQ(counts.passed, 40);
+    EXPECT_EQ(counts.failed, 20);
+    EXPECT_EQ(counts.error, 1);
+    EXPECT_EQ(model.scanProgress(), 1.0);
+    EXPECT_EQ(model.statusMessage(), "61 files - 40 passed - 20 failed");
+    for (const AudioFile& file : model.allFiles()) {
+        if (file.name() == "broken.mp3") {
+            EXPECT_EQ(file.status().errorDescription(), "Invalid data found when processing input");
+            EXPECT_FALSE(file.result());
+        }
+    }
+    // Read-ahead: the first four, then one per file entering the queue; the prefetcher
+    // drops a request while four are under way, so some may not have run.
+    m_prefetcher.waitUntilIdle();
+    EXPECT_GE(prefetched().size(), 4u);
+    EXPECT_LE(prefetched().size(), 61u);
+    EXPECT_EQ(m_cache.count(), 60u);
+    EXPECT_FALSE(m_cache.isDirty());
+
+    // A second scan takes everything but the broken file from the cache.
+    scan(model);
+    EXPECT_EQ(analysis.calls(), 62);
+}
+
+TEST_F(ScannerViewModelTest, TheGuiThreadKeepsRunningWhileAnalysesAreSlow)
+{
+    for (int i = 0; i < 4; ++i)
+        makeFile(std::to_string(i) + ".wav");
+    FakeAnalysis analysis(std::chrono::milliseconds(300));
+    ScannerViewModel model(services(analysis, 2));
+    discover(model, m_library);
+    int ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(10);
+    scan(model);
+    // Two rounds of 300 ms: an event loop that never stalled ticks far more than 20 times.
+    EXPECT_GT(ticks, 20);
+}
+
+TEST_F(ScannerViewModelTest, CancellingDiscardsLateResultsAndReturnsFilesToPending)
+{
+    for (int i = 0; i < 10; ++i)
+        makeFile(std::to_string(i) + ".mp3");
+    FakeAnalysis analysis(std::chrono::milliseconds(150));
+    ScannerViewModel model(services(analysis, 2));
+    discover(model, m_library);
+
+    bool finished = false;
+    QObject::connect(&model, &ScannerViewModel::scanFinished, [&] { finished = true; });
+    model.startScan();
+    ASSERT_TRUE(waitUntil([&] { return model.cachedCounts().passed >= 1; }));
+    model.cancelScan();
+    EXPECT_FALSE(model.isScanning());
+    const int decided = model.cachedCounts().passed;
+    ASSERT_TRUE(waitUntil([&] { return finished; }));
+    // Let the analyses that were running end; their results must change nothing.
+    ASSERT_TRUE(waitUntil([&] { return analysis.calls() >= decided + 2; }, 2000));
+    QThread::msleep(400);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(model.cachedCounts().passed, decided);
+    EXPECT_EQ(model.cachedCounts().scanning, 0);
+    EXPECT_EQ(model.cachedCounts().pending, 10 - decided);
+}
+
+TEST_F(ScannerViewModelTest, OverridesReturnFromTheCacheAfterARefresh)
+{
+    const auto cached = makeFile("cached.mp3");
+    makeFile("uncached.mp3");
+    m_cache.set(cached, resultWithCutoff(16000.0f));
+    FakeAnalysis analysis;
+    ScannerViewModel::Services s = services(analysis);
+    ScannerViewModel model(s);
+    discover(model, m_library);
+    scan(model);
+    ASSERT_EQ(model.failedFiles().size(), 1u);
+
+    for (const AudioFile& file : model.allFiles())
+        model.setUserOverride(file, true, QualityRating::high);
+    ASSERT_TRUE(waitUntil([&] {
+        return std::all_of(model.allFiles().begin(), model.allFiles().end(),
+                           [](const AudioFile& f) { return f.userOverride().has_value(); });
+    }));
+    // The override is shown beside the verdict; it does not change it.
+    EXPECT_EQ(model.failedFiles().size(), 1u);
+    EXPECT_EQ(model.cachedCounts().failed, 1);
+
+    model.refreshLibrary();
+    discover(model, m_library);
+    for (const AudioFile& file : model.allFiles())
+        EXPECT_FALSE(file.userOverride()) << file.name();
+    scan(model);
+    for (const AudioFile& file : model.allFiles()) {
+        // The uncached file's result was stored by the scan, which dropped nothing; but its
+        // override was set before it had an entry, so only the cached one comes back.
+        if (file.url() == cached) {
+            ASSERT_TRUE(file.userOverride());
+            EXPECT_TRUE(file.userOverride()->djReady);
+        }
+    }
+}
+
+TEST_F(ScannerViewModelTest, ARescanThatFailsLeavesAnErrorWithoutResult)
+{
+    makeFile("broken-take.mp3");
+    FakeAnalysis analysis;
+    ScannerViewModel model(services(analysis));
+    discover(model, m_library);
+    bool finished = false;
+    QObject::connect(&model, &ScannerViewModel::rescanFinished, [&] { finished = true; });
+    model.rescanFile(model.allFiles().front());
+    ASSERT_TRUE(waitUntil([&] { return finished; }));
+    const AudioFile& file = model.allFiles().front();
+    EXPECT_EQ(file.status().kind(), ScanStatus::Kind::error);
+    EXPECT_EQ(file.status().errorDescription(), "Invalid data found when processing input");
+    EXPECT_FALSE(file.result());
+    EXPECT_EQ(m_cache.count(), 0u);
+}
+
+TEST_F(ScannerViewModelTest, FolderScanAndPrefixMatching)
+{
+    makeFile("Live/a.mp3");
+    makeFile("Live Sets/b.mp3");
+    makeFile("Live Sets/c.mp3");
+    FakeAnalysis analysis;
+    ScannerViewModel model(services(analysis));
+    discover(model, m_library);
+    EXPECT_EQ(model.filesInFolder(m_library / "Live").size(), 1u);
+    EXPECT_EQ(model.filesInFolder(m_library / "Live/").size(), 1u);
+
+    model.setSelectedFolder(FolderNode::create(m_library / "Live", 1, model.rootNode()));
+    scan(model);
+    EXPECT_EQ(analysis.calls(), 1);
+    EXPECT_EQ(model.cachedCounts().pending, 2);
+    EXPECT_EQ(model.folderStatus(*model.selectedFolder()).kind, ScannerViewModel::FolderStatusKind::allPassed);
+
+    model.setSelectedFolder(FolderNode::create(m_library / "Empty", 1, model.rootNode()));
+    model.startScan();
+    EXPECT_FALSE(model.isScanning());
+}
+
+TEST(ScannerViewModelRulesTest, FolderStatusCases)
+{
+    using Kind = ScannerViewModel::FolderStatusKind;
+    const auto files = [](std::initializer_list<ScanStatus> statuses) {
+        std::vector<AudioFile> records;
+        for (const ScanStatus& status : statuses) {
+            AudioFile file("/m/x.mp3", sondrel::core::AudioFormat::mp3, 0, {});
+            file.setStatus(status);
+            records.push_back(file);
+        }
+        return records;
+    };
+    const auto P = ScanStatus::passed();
+    const auto F = ScanStatus::failed();
+    const auto E = ScanStatus::error("x");
+    const auto W = ScanStatus::pending();
+    const auto S = ScanStatus::scanning(0.5);
+    EXPECT_EQ(ScannerViewModel::folderStatus(files({P, P, P, W, W})).kind, Kind::allPassed);
+    EXPECT_EQ(ScannerViewModel::folderStatus(files({F, F, E})), (ScannerViewModel::FolderStatus{Kind::allFailed, 0, 2}));
+    EXPECT_EQ(ScannerViewModel::folderStatus(files({P, F, S})).kind, Kind::scanning);
+    EXPECT_EQ(ScannerViewModel::folderStatus(files({E, E})).kind, Kind::notScanned);
+    EXPECT_EQ(ScannerViewModel::folderStatus(files({})).kind, Kind::notScanned);
+    EXPECT_EQ(ScannerViewModel::folderStatus(files({P, P, P, P, F})), (ScannerViewModel::FolderStatus{Kind::mixed, 4, 1}));
+}
+
+TEST(ScannerViewModelRulesTest, StatusMessageForms)
+{
+    FilesStore::StatusCounts counts;
+    counts.passed = 100;
+    counts.failed = 15;
+    counts.pending = 5;
+    EXPECT_EQ(ScannerViewModel::statusMessage(120, counts, false, false), "120 files - 100 passed - 15 failed");
+    EXPECT_EQ(ScannerViewModel::statusMessage(120, counts, false, true), "Scanning 115 of 120 files");
+    EXPECT_EQ(ScannerViewModel::statusMessage(120, counts, true, true), "Discovering files... 120 found");
+    EXPECT_EQ(ScannerViewModel::statusMessage(0, {}, false, false), "Select a folder to scan");
+    FilesStore::StatusCounts fresh;
+    fresh.pending = 7;
+    EXPECT_EQ(ScannerViewModel::statusMessage(7, fresh, false, false), "7 files ready to scan");
+}
