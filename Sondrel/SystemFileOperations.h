@@ -1,0 +1,45 @@
+#pragma once
+
+#include "FileOperations.h"
+
+namespace sondrel::app {
+
+// The file operations on the real file system. Holds no state: one instance may serve any
+// number of threads.
+//
+// moveItem():
+// - On one file system: renameat2() with RENAME_NOREPLACE. Where the file system refuses that
+//   flag (network and some FUSE file systems), link(2) then unlink(2); the link fails when the
+//   target exists, and if the source cannot be unlinked the new link is removed again.
+// - Across file systems: a regular file is copied into a hidden temporary file in the
+//   destination folder, given the original's owner, permission bits and times where the file
+//   system can hold them, synced, and put in place by the same never-replacing rename; only then
+//   is the source removed. If the source cannot be removed, the copy is removed instead. A taken
+//   target name is reported before anything is copied. Anything but a regular file (a folder, a
+//   symbolic link) is not moved across file systems and fails with "Invalid cross-device link".
+//
+// trashItem(): QFile::moveToTrash, the freedesktop.org Trash that desktops restore from (the
+// home Trash under $XDG_DATA_HOME, or a .Trash-<uid> folder at the top of another volume). The
+// folder that holds the home Trash is created first when it is missing. A name that Qt cannot
+// represent (bytes that are not UTF-8) fails with "Invalid or incomplete multibyte or wide
+// character" and the file stays where it is.
+class SystemFileOperations : public FileOperations {
+public:
+    [[nodiscard]] MoveStatus moveItem(
+        const std::filesystem::path& from, const std::filesystem::path& to) noexcept override;
+    [[nodiscard]] core::Status trashItem(const std::filesystem::path& path) noexcept override;
+
+protected:
+    // renameat2(from, to, RENAME_NOREPLACE): 0 or the errno. A test overrides it to stand in a
+    // file system that refuses the flag (EINVAL) or a source on another device (EXDEV).
+    [[nodiscard]] virtual int renameWithoutReplacing(
+        const std::filesystem::path& from, const std::filesystem::path& to) noexcept;
+
+private:
+    [[nodiscard]] int moveWithinFileSystem(
+        const std::filesystem::path& from, const std::filesystem::path& to) noexcept;
+    [[nodiscard]] MoveStatus moveAcrossFileSystems(
+        const std::filesystem::path& from, const std::filesystem::path& to) noexcept;
+};
+
+} // namespace sondrel::app

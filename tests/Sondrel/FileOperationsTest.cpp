@@ -1,0 +1,486 @@
+#include "FileOperations.h"
+#include "SystemFileOperations.h"
+
+#include "../SondrelCore/FixtureFolder.h"
+#include "WithoutPermissionOverride.h"
+
+#include <QFile>
+#include <QStandardPaths>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <optional>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace sondrel::app {
+namespace {
+
+namespace fs = std::filesystem;
+using test::FixtureFolder;
+
+void writeFile(const fs::path& path, const std::string& content)
+{
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+std::string readFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return { std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>() };
+}
+
+// Every name in the folder, sorted: shows what arrived and that nothing else (a temporary copy)
+// was left behind.
+std::vector<std::string> namesIn(const fs::path& folder)
+{
+    std::vector<std::string> names;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+using Names = std::vector<std::string>;
+
+// Runs `body` on a thread where folder modes bind even for root. False when they do not bind
+// there (capabilities could not be dropped); the test then skips.
+bool runWhereModesBind(const FixtureFolder& folder, const std::function<void()>& body)
+{
+    const fs::path probe = folder / "mode-000";
+    fs::create_directory(probe);
+    fs::permissions(probe, fs::perms::none);
+    const bool binds = test::runWithoutPermissionOverride(probe, body);
+    fs::permissions(probe, fs::perms::owner_all);
+    fs::remove(probe);
+    return binds;
+}
+
+// A file system whose rename refuses RENAME_NOREPLACE, as some network file systems do.
+class FileSystemWithoutNoReplace : public SystemFileOperations {
+protected:
+    int renameWithoutReplacing(const fs::path&, const fs::path&) noexcept override { return EINVAL; }
+};
+
+// Files in `otherDevice` sit on another file system than everything else. `beforePlacing` runs
+// just before the copy is put in place.
+class SourceOnAnotherDevice : public SystemFileOperations {
+public:
+    explicit SourceOnAnotherDevice(
+        fs::path otherDevice, std::function<void(const fs::path&)> beforePlacing = {})
+        : m_otherDevice(std::move(otherDevice))
+        , m_beforePlacing(std::move(beforePlacing))
+    {
+    }
+
+protected:
+    int renameWithoutReplacing(const fs::path& from, const fs::path& to) noexcept override
+    {
+        if (from.parent_path() == m_otherDevice)
+            return EXDEV;
+        if (m_beforePlacing)
+            m_beforePlacing(to);
+        return SystemFileOperations::renameWithoutReplacing(from, to);
+    }
+
+private:
+    fs::path m_otherDevice;
+    std::function<void(const fs::path&)> m_beforePlacing;
+};
+
+class FileOperationsTest : public testing::Test {
+protected:
+    FileOperationsTest()
+    {
+        fs::create_directories(m_source);
+        fs::create_directories(m_destination);
+    }
+
+    FixtureFolder m_folder;
+    const fs::path m_source = m_folder / "source";
+    const fs::path m_destination = m_folder / "destination";
+    SystemFileOperations m_operations;
+};
+
+TEST_F(FileOperationsTest, RenamesInPlaceAndMovesToAnotherFolder)
+{
+    writeFile(m_source / "Track 01.mp3", "audio");
+
+    ASSERT_TRUE(m_operations.moveItem(m_source / "Track 01.mp3", m_source / "Track 01 fake-128.mp3"));
+    EXPECT_EQ(namesIn(m_source), Names { "Track 01 fake-128.mp3" });
+
+    ASSERT_TRUE(
+        m_operations.moveItem(m_source / "Track 01 fake-128.mp3", m_destination / "Track 01 fake-128.mp3"));
+    EXPECT_EQ(namesIn(m_source), Names {});
+    EXPECT_EQ(readFile(m_destination / "Track 01 fake-128.mp3"), "audio");
+}
+
+TEST_F(FileOperationsTest, NeverReplacesAnExistingTarget)
+{
+    writeFile(m_source / "Song.mp3", "moving");
+    writeFile(m_destination / "Song.mp3", "staying");
+
+    const MoveStatus status = m_operations.moveItem(m_source / "Song.mp3", m_destination / "Song.mp3");
+
+    ASSERT_FALSE(status);
+    EXPECT_EQ(status.failure(), MoveFailure::targetExists);
+    EXPECT_EQ(status.error().description, "File exists");
+    EXPECT_EQ(readFile(m_source / "Song.mp3"), "moving");
+    EXPECT_EQ(readFile(m_destination / "Song.mp3"), "staying");
+}
+
+TEST_F(FileOperationsTest, MissingSourceAndUnwritableFolderAreOtherFailures)
+{
+    const MoveStatus missing = m_operations.moveItem(m_source / "Gone.mp3", m_destination / "Gone.mp3");
+    EXPECT_EQ(missing.failure(), MoveFailure::other);
+    EXPECT_EQ(missing.error().description, "No such file or directory");
+
+    writeFile(m_source / "Song.mp3", "audio");
+    fs::permissions(m_destination, fs::perms::owner_read | fs::perms::owner_exec);
+    std::optional<MoveStatus> denied;
+    const bool binds = runWhereModesBind(
+        m_folder, [&] { denied = m_operations.moveItem(m_source / "Song.mp3", m_destination / "Song.mp3"); });
+    fs::permissions(m_destination, fs::perms::owner_all);
+    if (!binds)
+        GTEST_SKIP() << "folder modes do not bind here";
+
+    ASSERT_FALSE(*denied);
+    EXPECT_EQ(denied->failure(), MoveFailure::other);
+    EXPECT_EQ(denied->error().description, "Permission denied");
+    EXPECT_EQ(readFile(m_source / "Song.mp3"), "audio");
+    EXPECT_EQ(namesIn(m_destination), Names {});
+}
+
+TEST_F(FileOperationsTest, WithoutNoReplaceLinkMovesButNeverReplaces)
+{
+    FileSystemWithoutNoReplace operations;
+    writeFile(m_source / "A.mp3", "a");
+    writeFile(m_source / "B.mp3", "b");
+
+    ASSERT_TRUE(operations.moveItem(m_source / "A.mp3", m_destination / "A.mp3"));
+    const MoveStatus taken = operations.moveItem(m_source / "B.mp3", m_destination / "A.mp3");
+
+    EXPECT_EQ(taken.failure(), MoveFailure::targetExists);
+    EXPECT_EQ(namesIn(m_source), Names { "B.mp3" });
+    EXPECT_EQ(readFile(m_source / "B.mp3"), "b");
+    EXPECT_EQ(readFile(m_destination / "A.mp3"), "a");
+}
+
+TEST_F(FileOperationsTest, WithoutNoReplaceUnremovableSourceTakesBackTheLink)
+{
+    FileSystemWithoutNoReplace operations;
+    writeFile(m_source / "Song.mp3", "audio");
+    fs::permissions(m_source, fs::perms::owner_read | fs::perms::owner_exec);
+    std::optional<MoveStatus> status;
+    const bool binds = runWhereModesBind(
+        m_folder, [&] { status = operations.moveItem(m_source / "Song.mp3", m_destination / "Song.mp3"); });
+    fs::permissions(m_source, fs::perms::owner_all);
+    if (!binds)
+        GTEST_SKIP() << "folder modes do not bind here";
+
+    EXPECT_EQ(status->error().description, "Permission denied");
+    EXPECT_EQ(readFile(m_source / "Song.mp3"), "audio");
+    EXPECT_EQ(namesIn(m_destination), Names {});
+}
+
+TEST_F(FileOperationsTest, AcrossDevicesCopiesContentModeAndTimes)
+{
+    SourceOnAnotherDevice operations(m_source);
+    // Larger than one copy chunk, and not a repeating block, so a lost or repeated chunk shows.
+    std::string content(600 * 1024, '\0');
+    std::mt19937 random(7);
+    std::generate(content.begin(), content.end(), [&] { return static_cast<char>(random()); });
+    writeFile(m_source / "Song.mp3", content);
+    fs::permissions(
+        m_source / "Song.mp3", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    const timespec times[2] = { { 1'000'000'000, 250 }, { 1'500'000'000, 123'456'789 } };
+    ASSERT_EQ(::utimensat(AT_FDCWD, (m_source / "Song.mp3").c_str(), times, 0), 0);
+
+    ASSERT_TRUE(operations.moveItem(m_source / "Song.mp3", m_destination / "Song.mp3"));
+
+    EXPECT_EQ(namesIn(m_source), Names {});
+    EXPECT_EQ(namesIn(m_destination), Names { "Song.mp3" });
+    EXPECT_TRUE(readFile(m_destination / "Song.mp3") == content);
+    struct stat moved { };
+    ASSERT_EQ(::stat((m_destination / "Song.mp3").c_str(), &moved), 0);
+    EXPECT_EQ(moved.st_mode & 07777, 0640u);
+    EXPECT_EQ(moved.st_mtim.tv_sec, times[1].tv_sec);
+    EXPECT_EQ(moved.st_mtim.tv_nsec, times[1].tv_nsec);
+}
+
+TEST_F(FileOperationsTest, AcrossDevicesTakenNameIsReportedBeforeCopying)
+{
+    // Each taken number of a numbered move would otherwise cost a whole copy.
+    bool copied = false;
+    SourceOnAnotherDevice operations(m_source, [&](const fs::path&) { copied = true; });
+    writeFile(m_source / "Song.mp3", "ours");
+    writeFile(m_destination / "Song.mp3", "theirs");
+
+    const MoveStatus status = operations.moveItem(m_source / "Song.mp3", m_destination / "Song.mp3");
+
+    EXPECT_EQ(status.failure(), MoveFailure::targetExists);
+    EXPECT_FALSE(copied);
+    EXPECT_EQ(readFile(m_source / "Song.mp3"), "ours");
+    EXPECT_EQ(namesIn(m_destination), Names { "Song.mp3" });
+    EXPECT_EQ(readFile(m_destination / "Song.mp3"), "theirs");
+}
+
+TEST_F(FileOperationsTest, AcrossDevicesNameTakenDuringTheCopyIsNotReplaced)
+{
+    // Someone else's file appears after the early check, just before the copy is put in place.
+    SourceOnAnotherDevice operations(m_source, [](const fs::path& target) { writeFile(target, "theirs"); });
+    writeFile(m_source / "Song.mp3", "ours");
+
+    const MoveStatus status = operations.moveItem(m_source / "Song.mp3", m_destination / "Song.mp3");
+
+    EXPECT_EQ(status.failure(), MoveFailure::targetExists);
+    EXPECT_EQ(readFile(m_source / "Song.mp3"), "ours");
+    EXPECT_EQ(namesIn(m_destination), Names { "Song.mp3" });
+    EXPECT_EQ(readFile(m_destination / "Song.mp3"), "theirs");
+}
+
+TEST_F(FileOperationsTest, AcrossDevicesUnremovableSourceRemovesTheCopy)
+{
+    SourceOnAnotherDevice operations(m_source);
+    writeFile(m_source / "Song.mp3", "audio");
+    fs::permissions(m_source, fs::perms::owner_read | fs::perms::owner_exec);
+    std::optional<MoveStatus> status;
+    const bool binds = runWhereModesBind(
+        m_folder, [&] { status = operations.moveItem(m_source / "Song.mp3", m_destination / "Song.mp3"); });
+    fs::permissions(m_source, fs::perms::owner_all);
+    if (!binds)
+        GTEST_SKIP() << "folder modes do not bind here";
+
+    EXPECT_EQ(status->error().description, "Permission denied");
+    EXPECT_EQ(readFile(m_source / "Song.mp3"), "audio");
+    EXPECT_EQ(namesIn(m_destination), Names {});
+}
+
+// A folder on another file system than `near`: a tmpfs mounted for the test where that is
+// permitted (root), else /dev/shm when it is a file system of its own; empty when neither is.
+class OtherFileSystem {
+public:
+    explicit OtherFileSystem(const fs::path& near)
+    {
+        const fs::path mountPoint = near / "other-file-system";
+        fs::create_directories(mountPoint);
+        if (::mount("sondrel-test", mountPoint.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=4m") == 0) {
+            m_path = m_mountPoint = mountPoint;
+            return;
+        }
+        struct stat shm { };
+        struct stat here { };
+        if (::stat("/dev/shm", &shm) == 0 && ::stat(near.c_str(), &here) == 0 && shm.st_dev != here.st_dev) {
+            m_path = fs::path("/dev/shm") / near.filename();
+            fs::create_directories(m_path);
+        }
+    }
+    ~OtherFileSystem()
+    {
+        std::error_code ignored;
+        if (!m_mountPoint.empty())
+            ::umount2(m_mountPoint.c_str(), MNT_DETACH);
+        else if (!m_path.empty())
+            fs::remove_all(m_path, ignored);
+    }
+    OtherFileSystem(const OtherFileSystem&) = delete;
+    OtherFileSystem& operator=(const OtherFileSystem&) = delete;
+
+    [[nodiscard]] const fs::path& path() const noexcept { return m_path; }
+
+private:
+    fs::path m_path;
+    fs::path m_mountPoint;
+};
+
+TEST_F(FileOperationsTest, OnAnotherFileSystemMovesAndRefusesTakenNames)
+{
+    const OtherFileSystem other(m_folder.path());
+    if (other.path().empty())
+        GTEST_SKIP() << "no second file system: tmpfs cannot be mounted and /dev/shm is on the same one";
+    writeFile(m_source / "A.mp3", "a");
+    writeFile(m_source / "B.mp3", "b");
+
+    ASSERT_TRUE(m_operations.moveItem(m_source / "A.mp3", other.path() / "A.mp3"));
+    const MoveStatus taken = m_operations.moveItem(m_source / "B.mp3", other.path() / "A.mp3");
+
+    EXPECT_EQ(taken.failure(), MoveFailure::targetExists);
+    EXPECT_EQ(namesIn(m_source), Names { "B.mp3" });
+    EXPECT_EQ(readFile(m_source / "B.mp3"), "b");
+    EXPECT_EQ(namesIn(other.path()), Names { "A.mp3" });
+    EXPECT_EQ(readFile(other.path() / "A.mp3"), "a");
+}
+
+// Answers every move with `answer` and records the targets tried.
+class ScriptedFileOperations : public FileOperations {
+public:
+    explicit ScriptedFileOperations(std::function<MoveStatus(const fs::path&)> answer)
+        : m_answer(std::move(answer))
+    {
+    }
+
+    MoveStatus moveItem(const fs::path&, const fs::path& to) noexcept override
+    {
+        m_targets.push_back(to);
+        return m_answer(to);
+    }
+    core::Status trashItem(const fs::path&) noexcept override { return core::Ok {}; }
+
+    [[nodiscard]] const std::vector<fs::path>& targets() const noexcept { return m_targets; }
+
+private:
+    std::function<MoveStatus(const fs::path&)> m_answer;
+    std::vector<fs::path> m_targets;
+};
+
+const MoveStatus kTaken { MoveFailure::targetExists, core::Error { "File exists" } };
+
+TEST_F(FileOperationsTest, NumberedMoveTakesTheNextFreeNumber)
+{
+    writeFile(m_source / "Song.mp3", "new");
+    writeFile(m_destination / "Song.mp3", "first");
+    writeFile(m_destination / "Song (1).mp3", "second");
+
+    const core::Result<fs::path> moved
+        = moveWithNumbering(m_operations, m_source / "Song.mp3", m_destination);
+
+    ASSERT_TRUE(moved) << moved.error().description;
+    EXPECT_EQ(*moved, m_destination / "Song (2).mp3");
+    EXPECT_EQ(readFile(m_destination / "Song (2).mp3"), "new");
+    EXPECT_EQ(readFile(m_destination / "Song.mp3"), "first");
+    EXPECT_EQ(readFile(m_destination / "Song (1).mp3"), "second");
+    EXPECT_EQ(namesIn(m_source), Names {});
+}
+
+TEST_F(FileOperationsTest, NumberedNamesSplitOffOnlyTheLastExtension)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        { "a.b.mp3", "a.b (1).mp3" },
+        { "Song.MP3", "Song (1).MP3" },
+        { "Song", "Song (1)" },
+        { ".mp3", ".mp3 (1)" },
+        { "Na\xFFme.mp3", "Na\xFFme (1).mp3" },
+    };
+    for (const auto& [name, numbered] : cases) {
+        ScriptedFileOperations operations([](const fs::path& to) {
+            return to.filename().string().find('(') == std::string::npos ? kTaken : MoveStatus {};
+        });
+        const core::Result<fs::path> moved = moveWithNumbering(operations, m_source / name, m_destination);
+        ASSERT_TRUE(moved) << name;
+        EXPECT_EQ(*moved, m_destination / numbered);
+    }
+}
+
+TEST_F(FileOperationsTest, NumberedMoveStopsAtTheFirstOtherError)
+{
+    ScriptedFileOperations operations([](const fs::path& to) {
+        return to.filename() == "Song.mp3"
+            ? kTaken
+            : MoveStatus { MoveFailure::other, core::Error { "Permission denied" } };
+    });
+
+    const core::Result<fs::path> moved = moveWithNumbering(operations, m_source / "Song.mp3", m_destination);
+
+    ASSERT_FALSE(moved);
+    EXPECT_EQ(moved.error().description, "Permission denied");
+    EXPECT_EQ(
+        operations.targets(), (std::vector { m_destination / "Song.mp3", m_destination / "Song (1).mp3" }));
+}
+
+TEST_F(FileOperationsTest, NumberedMoveGivesUpAfterTheLastNumber)
+{
+    ScriptedFileOperations operations([](const fs::path&) { return kTaken; });
+
+    const core::Result<fs::path> moved = moveWithNumbering(operations, m_source / "Song.mp3", m_destination);
+
+    ASSERT_FALSE(moved);
+    EXPECT_EQ(moved.error().description, "File exists");
+    ASSERT_EQ(operations.targets().size(), std::size_t { kMaxMoveNumber } + 1);
+    EXPECT_EQ(
+        operations.targets().back(), m_destination / ("Song (" + std::to_string(kMaxMoveNumber) + ").mp3"));
+}
+
+// Points HOME and XDG_DATA_HOME into `home` for the scope, so that no test reaches the user's
+// own Trash. The data folder does not exist yet, as for a user who never had one.
+class ScopedHome {
+public:
+    explicit ScopedHome(const fs::path& home)
+    {
+        fs::create_directories(home);
+        set("HOME", home);
+        set("XDG_DATA_HOME", home / "data");
+    }
+    ~ScopedHome()
+    {
+        for (const auto& [name, value] : m_saved) {
+            if (value)
+                ::setenv(name.c_str(), value->c_str(), 1);
+            else
+                ::unsetenv(name.c_str());
+        }
+    }
+    ScopedHome(const ScopedHome&) = delete;
+    ScopedHome& operator=(const ScopedHome&) = delete;
+
+private:
+    void set(const std::string& name, const fs::path& value)
+    {
+        const char* old = std::getenv(name.c_str());
+        m_saved.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+        ::setenv(name.c_str(), value.c_str(), 1);
+    }
+
+    std::vector<std::pair<std::string, std::optional<std::string>>> m_saved;
+};
+
+// Where Qt puts the home Trash: $XDG_DATA_HOME/Trash, or under $HOME in Qt's test mode.
+fs::path homeTrash()
+{
+    return fs::path(QFile::encodeName(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
+                        .toStdString())
+        / "Trash";
+}
+
+TEST_F(FileOperationsTest, TrashKeepsTheFileRecoverableInTheHomeTrash)
+{
+    const ScopedHome home(m_folder / "home");
+    const fs::path trash = homeTrash();
+    ASSERT_EQ(trash.string().rfind(m_folder.path().string(), 0), 0u) << trash;
+    writeFile(m_source / "Song.mp3", "audio");
+
+    const core::Status status = m_operations.trashItem(m_source / "Song.mp3");
+
+    ASSERT_TRUE(status) << status.error().description;
+    EXPECT_EQ(namesIn(m_source), Names {});
+    EXPECT_EQ(readFile(trash / "files" / "Song.mp3"), "audio");
+    EXPECT_NE(readFile(trash / "info" / "Song.mp3.trashinfo").find("Path="), std::string::npos);
+}
+
+TEST_F(FileOperationsTest, TrashFailuresLeaveTheFileWhereItIs)
+{
+    const ScopedHome home(m_folder / "home");
+    ASSERT_EQ(homeTrash().string().rfind(m_folder.path().string(), 0), 0u);
+
+    const core::Status missing = m_operations.trashItem(m_source / "Gone.mp3");
+    EXPECT_EQ(missing.error().description, "No such file or directory");
+
+    writeFile(m_source / "Na\xFFme.mp3", "audio");
+    const core::Status notUtf8 = m_operations.trashItem(m_source / "Na\xFFme.mp3");
+    EXPECT_EQ(notUtf8.error().description, "Invalid or incomplete multibyte or wide character");
+    EXPECT_EQ(readFile(m_source / "Na\xFFme.mp3"), "audio");
+}
+
+} // namespace
+} // namespace sondrel::app
