@@ -250,38 +250,28 @@ private:
 
 } // namespace
 
-int runScan(const ScanOptions& options, std::ostream& out, std::ostream& err, bool showProgress)
+ScannerViewModel::Services scanServices(bool noCache, QualityThreshold threshold, int jobs)
 {
-    std::error_code ec;
-    if (!std::filesystem::is_directory(options.folder, ec)) {
-        err << options.folder.string() << ": not a folder\n";
-        return 2;
-    }
-    std::filesystem::path subfolder;
-    if (options.subfolder) {
-        subfolder = options.subfolder->is_absolute() ? *options.subfolder : options.folder / *options.subfolder;
-        if (!std::filesystem::is_directory(subfolder, ec)) {
-            err << subfolder.string() << ": not a folder\n";
-            return 2;
-        }
-    }
-
     ScannerViewModel::Services services;
-    services.cache = options.noCache ? nullptr : &core::AnalysisCache::shared();
+    services.cache = noCache ? nullptr : &core::AnalysisCache::shared();
     services.prefetcher = &core::FilePrefetcher::shared();
-    const QualityThreshold threshold = options.threshold.value_or(AppSettings::shared().qualityThreshold());
     services.threshold = [threshold] { return threshold; };
-    services.concurrentAnalyses = options.jobs;
-    ScannerViewModel model(std::move(services));
+    services.concurrentAnalyses = jobs;
+    return services;
+}
 
+ScanRun scanLibrary(ScannerViewModel& model, const std::filesystem::path& folder,
+                    const std::optional<std::filesystem::path>& subfolder, bool showProgress)
+{
     ProgressLine progress(showProgress);
-    QObject::connect(&model, &ScannerViewModel::discoveredFileCountChanged, [&] { progress.show(model); });
-    QObject::connect(&model, &ScannerViewModel::cachedCountsChanged, [&] { progress.show(model); });
+    auto shown = QObject::connect(&model, &ScannerViewModel::discoveredFileCountChanged,
+                                  [&] { progress.show(model); });
+    auto counted = QObject::connect(&model, &ScannerViewModel::cachedCountsChanged, [&] { progress.show(model); });
 
     bool completed = false;
-    QObject::connect(&model, &ScannerViewModel::discoveryFinished, [&] {
-        if (options.subfolder)
-            model.setSelectedFolder(FolderNode::create(subfolder, 1, model.rootNode()));
+    auto discovered = QObject::connect(&model, &ScannerViewModel::discoveryFinished, [&] {
+        if (subfolder)
+            model.setSelectedFolder(FolderNode::create(*subfolder, 1, model.rootNode()));
         model.startScan();
         // Nothing to scan: the run is complete as it stands.
         if (!model.isScanning()) {
@@ -289,7 +279,7 @@ int runScan(const ScanOptions& options, std::ostream& out, std::ostream& err, bo
             QCoreApplication::quit();
         }
     });
-    QObject::connect(&model, &ScannerViewModel::scanFinished, [&] {
+    auto scanned = QObject::connect(&model, &ScannerViewModel::scanFinished, [&] {
         completed = g_interrupts.load() == 0;
         QCoreApplication::quit();
     });
@@ -309,16 +299,50 @@ int runScan(const ScanOptions& options, std::ostream& out, std::ostream& err, bo
     });
     interruptWatch.start(50);
 
-    model.setLibrary(options.folder);
+    model.setLibrary(folder);
     QCoreApplication::exec();
     interruptWatch.stop();
     sigaction(SIGINT, &previous, nullptr);
     progress.clear();
+    for (const auto& connection : {shown, counted, discovered, scanned})
+        QObject::disconnect(connection);
+    return {completed, g_interrupts.load() > 0};
+}
+
+std::optional<std::filesystem::path> resolveSubfolder(const std::filesystem::path& folder,
+                                                      const std::filesystem::path& subfolder)
+{
+    std::error_code ec;
+    const auto path = subfolder.is_absolute() ? subfolder : folder / subfolder;
+    if (!std::filesystem::is_directory(path, ec))
+        return std::nullopt;
+    return path;
+}
+
+int runScan(const ScanOptions& options, std::ostream& out, std::ostream& err, bool showProgress)
+{
+    std::error_code ec;
+    if (!std::filesystem::is_directory(options.folder, ec)) {
+        err << options.folder.string() << ": not a folder\n";
+        return 2;
+    }
+    std::optional<std::filesystem::path> subfolder;
+    if (options.subfolder) {
+        subfolder = resolveSubfolder(options.folder, *options.subfolder);
+        if (!subfolder) {
+            err << options.subfolder->string() << ": not a folder\n";
+            return 2;
+        }
+    }
+
+    const QualityThreshold threshold = options.threshold.value_or(AppSettings::shared().qualityThreshold());
+    ScannerViewModel model(scanServices(options.noCache, threshold, options.jobs));
+    const ScanRun run = scanLibrary(model, options.folder, subfolder, showProgress);
 
     std::vector<AudioFile> inFolder;
-    if (options.subfolder)
-        inFolder = model.filesInFolder(subfolder);
-    const std::vector<AudioFile>& files = options.subfolder ? inFolder : model.allFiles();
+    if (subfolder)
+        inFolder = model.filesInFolder(*subfolder);
+    const std::vector<AudioFile>& files = subfolder ? inFolder : model.allFiles();
     bool anyBad = false;
     std::vector<const AudioFile*> shown;
     for (const AudioFile& file : files) {
@@ -333,13 +357,12 @@ int runScan(const ScanOptions& options, std::ostream& out, std::ostream& err, bo
     out.flush();
     err << model.statusMessage() << '\n';
 
-    if (g_interrupts.load() > 0) {
-        core::AnalysisCache* cache = options.noCache ? nullptr : &core::AnalysisCache::shared();
-        if (cache)
-            cache->flush();
+    if (run.interrupted) {
+        if (!options.noCache)
+            core::AnalysisCache::shared().flush();
         return 130;
     }
-    if (!completed)
+    if (!run.completed)
         return 1;
     return anyBad ? 1 : 0;
 }

@@ -3,6 +3,7 @@
 #include "AnalysisCache.h"
 #include "AppSettings.h"
 #include "FilePrefetcher.h"
+#include "SystemFileOperations.h"
 
 #include <QMetaObject>
 #include <QPointer>
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <iostream>
 #include <thread>
 #include <unordered_set>
 
@@ -475,6 +477,28 @@ void ScannerViewModel::rescanFile(const AudioFile& file)
             },
             Qt::QueuedConnection);
     });
+}
+
+// --- processing -------------------------------------------------------------------------
+
+void ScannerViewModel::process(const ProcessingRequest& request, std::function<void(const ProcessingResults&)> done)
+{
+    if (m_isProcessing)
+        return;
+    m_isProcessing = true;
+    static SystemFileOperations systemOperations;
+    FileOperations* operations = m_services.fileOperations ? m_services.fileOperations : &systemOperations;
+    auto results = std::make_shared<ProcessingResults>();
+    runThenReport(
+        [this, operations, request, files = m_allFiles, results] {
+            *results = Processing(m_filesStore, *operations, m_metadataEditor, std::cout).run(request, files);
+        },
+        [this, results, done = std::move(done)] {
+            m_isProcessing = false;
+            syncFromStore();
+            if (done)
+                done(*results);
+        });
 }
 
 // --- overrides and derived views --------------------------------------------------------

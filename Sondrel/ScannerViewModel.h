@@ -4,6 +4,8 @@
 #include "DirectoryScanner.h"
 #include "FilesStore.h"
 #include "FolderNode.h"
+#include "MetadataEditor.h"
+#include "Processing.h"
 #include "QualityClassifier.h"
 #include "QualityThreshold.h"
 #include "SpectrumAnalyzer.h"
@@ -54,6 +56,7 @@ public:
         core::FilePrefetcher* prefetcher = nullptr; // none: no read-ahead
         std::function<QualityThreshold()> threshold; // read at every verdict
         Analysis analysis;                           // empty: the real analysis
+        FileOperations* fileOperations = nullptr;    // rename, move and trash; none: the system's
         int concurrentAnalyses = 0;                  // 0: one per usable core
 
         [[nodiscard]] static Services standard();
@@ -99,6 +102,12 @@ public:
     void cancelScan();
     // Analyses one file again, ignoring the cache. Re-scans run one after another.
     void rescanFile(const AudioFile& file);
+
+    // Runs the ticked operations (rename, move, trash, tags, in that order) on the failed files
+    // of the scope off this thread, then synchronises and hands the results to `done`. Does
+    // nothing while a run is in progress. Tag progress lines go to standard output.
+    void process(const ProcessingRequest& request, std::function<void(const ProcessingResults&)> done);
+    [[nodiscard]] bool isProcessing() const noexcept { return m_isProcessing; }
 
     void setUserOverride(const AudioFile& file, bool djReady, core::QualityRating rating);
     void clearUserOverride(const AudioFile& file);
@@ -166,6 +175,8 @@ private:
     DirectoryScanner m_scanner;
     std::optional<core::SpectrumAnalyzer> m_analyzer; // re-scans only, one at a time
     core::QualityClassifier m_classifier;
+    MetadataEditor m_metadataEditor;
+    bool m_isProcessing = false;
 
     std::optional<std::filesystem::path> m_rootFolder;
     std::shared_ptr<FolderNode> m_rootNode;

@@ -1,5 +1,6 @@
 #include "AnalysisCache.h"
 #include "AnalyzeCommand.h"
+#include "ProcessCommand.h"
 #include "ScanCommand.h"
 #include "SpectrogramCommand.h"
 
@@ -81,6 +82,30 @@ int main(int argc, char** argv)
     scanCommand->add_option("--jobs", scan.jobs, "Files analysed at once (default: all cores)")
         ->check(CLI::Range(1, 1024));
 
+    sondrel::app::ProcessOptions process;
+    std::string processFolder;
+    std::string processMove;
+    int processThreshold = 0;
+    std::vector<std::string> processOnly;
+    CLI::App* processCommand = app.add_subcommand(
+        "process",
+        "Scan FOLDER as `scan` does (cache first), then act on the files that fail the threshold: rename "
+        "them with the marker \" fake-<bitrate>\", move them into a folder (numbered names when a name is "
+        "taken), move them to the Trash, and/or write the detected bitrate into the tags of every analysed "
+        "MP3 as a comment. Nothing is ever overwritten. Prints the results. Exit status: 0 when every step "
+        "succeeded, 1 when a step recorded an error or a tag write failed, 2 for usage errors.");
+    processCommand->add_option("folder", processFolder, "The library folder")->required();
+    processCommand->add_flag("--rename", process.rename, "Append \" fake-<bitrate>\" to the failed files' names");
+    auto* moveOption = processCommand->add_option("--move", processMove, "Move the failed files into this folder");
+    processCommand->add_flag("--trash", process.trash, "Move the failed files to the Trash")->excludes(moveOption);
+    processCommand->add_flag("--tag", process.tag,
+                             "Write \"Detected bitrate: N kbps\" into the tags of every analysed MP3 in scope");
+    processCommand->add_option("--threshold", processThreshold, "Quality threshold in kbps for this run")
+        ->check(CLI::IsMember({64, 96, 128, 160, 192, 224, 256, 320}));
+    processCommand->add_option("--only", processOnly, "Act only on these files (as given, or relative to FOLDER)");
+    processCommand->add_flag("--dry-run", process.dryRun, "List what each step would do and change nothing");
+    processCommand->add_flag("--yes", process.yes, "Do not ask before renaming, moving or trashing");
+
     bool clearCache = false;
     CLI::App* cacheCommand = app.add_subcommand(
         "cache",
@@ -119,6 +144,16 @@ int main(int argc, char** argv)
             : scanCsv          ? sondrel::app::ScanOptions::Output::csv
                                : sondrel::app::ScanOptions::Output::table;
         return sondrel::app::runScan(scan, std::cout, std::cerr, ::isatty(STDERR_FILENO) != 0);
+    }
+    if (*processCommand) {
+        QCoreApplication application(argc, argv);
+        process.folder = processFolder;
+        if (!processMove.empty())
+            process.moveTo = processMove;
+        if (processThreshold != 0)
+            process.threshold = sondrel::app::qualityThresholdFromRawValue(processThreshold);
+        process.only.assign(processOnly.begin(), processOnly.end());
+        return sondrel::app::runProcess(process, std::cin, ::isatty(STDIN_FILENO) != 0, std::cout, std::cerr);
     }
     if (*cacheCommand) {
         auto& cache = sondrel::core::AnalysisCache::shared();

@@ -87,6 +87,46 @@ scan-interrupt-cancels-and-exits-130)
     entries=$("$sondrel" cache | tail -n 1 | cut -d' ' -f1)
     test "$entries" -ge "$passed" || fail "cache has $entries entries for $passed verdicts"
     ;;
+process-dry-run-matches-golden)
+    golden=$4
+    "$fixtures" "$work/lib" >/dev/null || fail "fixtures"
+    mkdir "$work/rejects"
+    before=$(ls -l "$work/lib" | md5sum)
+    "$sondrel" process "$work/lib" --rename --move "$work/rejects" --tag --dry-run >"$work/out" 2>/dev/null \
+        || fail "dry run failed"
+    test "$(ls -l "$work/lib" | md5sum)" = "$before" || fail "the dry run changed the library"
+    sed "s|$work/||g" "$work/out" >"$work/stable"
+    if [ -n "${SONDREL_UPDATE_GOLDEN:-}" ]; then cp "$work/stable" "$golden"; fi
+    diff -u "$golden" "$work/stable" || fail "differs from $golden"
+    ;;
+process-asks-before-changing-files)
+    "$fixtures" "$work/lib" >/dev/null || fail "fixtures"
+    before=$(ls "$work/lib" | md5sum)
+    "$sondrel" process "$work/lib" --rename </dev/null >/dev/null 2>"$work/err"; status=$?
+    test $status -eq 2 || fail "exit status $status without --yes"
+    grep -q 'This will break Rekordbox links' "$work/err" || fail "warning text"
+    test "$(ls "$work/lib" | md5sum)" = "$before" || fail "files changed without confirmation"
+    mkdir "$work/rejects"
+    "$sondrel" process "$work/lib" --move "$work/rejects" --trash --yes >/dev/null 2>&1; status=$?
+    test $status -eq 2 || fail "--move with --trash: exit status $status"
+    ;;
+process-renames-and-tags)
+    "$fixtures" "$work/lib" >/dev/null || fail "fixtures"
+    "$sondrel" process "$work/lib" --rename --tag --yes >"$work/out" 2>/dev/null; status=$?
+    # WAV, FLAC and M4A files cannot be tagged: counted as failed tag writes.
+    test $status -eq 1 || fail "exit status $status"
+    grep -qx 'Processing Complete with Issues' "$work/out" || fail "title"
+    grep -qx '9 files renamed' "$work/out" || fail "renamed count: $(cat "$work/out")"
+    grep -qx '9 files updated' "$work/out" || fail "updated count"
+    test -e "$work/lib/stereo-44100-mp3-cbr128-from-lossless fake-128.mp3" || fail "marked name"
+    test ! -e "$work/lib/stereo-44100-mp3-cbr128-from-lossless.mp3" || fail "old name still there"
+    # The comment is UTF-16: drop the zero bytes to read it.
+    head -c 4096 "$work/lib/stereo-44100-mp3-cbr128-from-lossless fake-128.mp3" | tr -d '\000' \
+        | grep -a -q 'Detected bitrate: 128 kbps' || fail "comment"
+    # Running again renames nothing: every failed file is marked already.
+    "$sondrel" process "$work/lib" --rename --yes >"$work/again" 2>/dev/null || fail "second run"
+    test "$(cat "$work/again")" = "Processing Complete" || fail "second run: $(cat "$work/again")"
+    ;;
 *)
     fail "unknown case $case_name"
     ;;

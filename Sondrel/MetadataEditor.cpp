@@ -1,0 +1,47 @@
+#include "MetadataEditor.h"
+
+#include "LocalizedTextFrame.h"
+
+#include <algorithm>
+#include <cctype>
+#include <memory>
+
+namespace sondrel::app {
+
+std::string_view description(MetadataError error) noexcept
+{
+    switch (error) {
+    case MetadataError::unsupportedFormat:
+        return "Only MP3 files support metadata editing. FLAC and other formats use different tag systems.";
+    case MetadataError::readError:
+        return "Could not read file metadata. The file may be corrupted or have an unsupported tag format.";
+    case MetadataError::writeError:
+        return "Could not write file metadata. Check that the file is not read-only or in use by another "
+               "application.";
+    }
+    return "Could not write file metadata. Check that the file is not read-only or in use by another application.";
+}
+
+core::Status MetadataEditor::updateBitrate(const std::filesystem::path& location, std::int64_t kbps)
+{
+    std::string extension = location.extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (extension != ".mp3")
+        return core::Error{std::string(description(MetadataError::unsupportedFormat))};
+
+    std::lock_guard lock(m_mutex);
+    tags::Id3Tag tag = tags::Id3Tag::emptyVersion3();
+    // A tag that cannot be read is replaced by a new one; the write then parses the file again
+    // and refuses to overwrite a damaged tag.
+    if (auto read = m_editor.read(location); read && *read)
+        tag = std::move(**read);
+    const auto english = tags::FrameLanguage::eng;
+    tag.frames[tags::FrameName::comment(english)] = std::make_shared<tags::LocalizedTextFrame>(
+        english, std::string(kCommentDescription), "Detected bitrate: " + std::to_string(kbps) + " kbps");
+    if (auto written = m_editor.write(tag, location); !written)
+        return core::Error{written.error().description()};
+    return core::Ok{};
+}
+
+} // namespace sondrel::app

@@ -1,0 +1,117 @@
+#include "ProcessCommand.h"
+
+#include "AppSettings.h"
+#include "Processing.h"
+#include "ScanCommand.h"
+#include "ScannerViewModel.h"
+
+#include <QCoreApplication>
+
+#include <algorithm>
+#include <istream>
+#include <ostream>
+#include <string>
+#include <unistd.h>
+
+namespace sondrel::app {
+namespace {
+
+constexpr const char* kWarningTitle = "This will break Rekordbox links";
+constexpr const char* kWarningMessage =
+    "Renaming, moving, or deleting files will break links in Rekordbox and other DJ software. You'll need "
+    "to relocate the files in your DJ library after processing.";
+
+// The records named by `only`, as given or relative to the library folder.
+std::optional<QSet<QUuid>> scopeOf(const ProcessOptions& options, const std::vector<AudioFile>& files,
+                                   std::ostream& err, bool& unknown)
+{
+    if (options.only.empty())
+        return std::nullopt;
+    QSet<QUuid> scope;
+    for (const auto& wanted : options.only) {
+        bool found = false;
+        for (const AudioFile& file : files) {
+            if (file.url() == wanted || file.url() == options.folder / wanted) {
+                scope.insert(file.id());
+                found = true;
+            }
+        }
+        if (!found) {
+            err << wanted.string() << ": not a file of the library\n";
+            unknown = true;
+        }
+    }
+    return scope;
+}
+
+} // namespace
+
+int runProcess(const ProcessOptions& options, std::istream& in, bool interactive, std::ostream& out,
+               std::ostream& err)
+{
+    std::error_code ec;
+    if (!std::filesystem::is_directory(options.folder, ec)) {
+        err << options.folder.string() << ": not a folder\n";
+        return 2;
+    }
+    if (options.moveTo && options.trash) {
+        err << "--move and --trash cannot be used together\n";
+        return 2;
+    }
+    if (options.moveTo && !std::filesystem::is_directory(*options.moveTo, ec)) {
+        err << options.moveTo->string() << ": not a folder\n";
+        return 2;
+    }
+    const bool breaksLinks = options.rename || options.moveTo || options.trash;
+    if (breaksLinks && !options.dryRun && !options.yes) {
+        if (!interactive) {
+            err << kWarningTitle << ". " << kWarningMessage
+                << "\nRefusing to change files without --yes when standard input is not a terminal.\n";
+            return 2;
+        }
+        err << kWarningTitle << "\n" << kWarningMessage << "\nContinue? [y/N] ";
+        std::string answer;
+        std::getline(in, answer);
+        if (answer != "y" && answer != "Y" && answer != "yes") {
+            err << "Nothing was changed.\n";
+            return 2;
+        }
+    }
+
+    const QualityThreshold threshold = options.threshold.value_or(AppSettings::shared().qualityThreshold());
+    ScannerViewModel model(scanServices(false, threshold, 0));
+    const ScanRun scan = scanLibrary(model, options.folder, std::nullopt, ::isatty(STDERR_FILENO) != 0);
+    if (scan.interrupted)
+        return 130;
+
+    bool unknown = false;
+    ProcessingRequest request;
+    request.scope = scopeOf(options, model.allFiles(), err, unknown);
+    if (unknown)
+        return 2;
+    request.rename = options.rename;
+    request.move = options.moveTo.has_value();
+    request.destination = options.moveTo;
+    request.trash = options.trash;
+    request.updateTags = options.tag;
+
+    if (options.dryRun) {
+        std::vector<AudioFile> files = model.allFiles();
+        std::sort(files.begin(), files.end(),
+                  [](const AudioFile& a, const AudioFile& b) { return a.url().native() < b.url().native(); });
+        for (const std::string& line : Processing::plan(request, files))
+            out << line << '\n';
+        return 0;
+    }
+    ProcessingResults results;
+    model.process(request, [&](const ProcessingResults& done) {
+        results = done;
+        QCoreApplication::quit();
+    });
+    QCoreApplication::exec();
+    for (const std::string& line : results.lines())
+        out << line << '\n';
+    return results.hasIssues() ? 1 : 0;
+}
+
+} // namespace sondrel::app

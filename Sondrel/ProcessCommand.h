@@ -1,0 +1,32 @@
+#pragma once
+
+#include "QualityThreshold.h"
+
+#include <filesystem>
+#include <iosfwd>
+#include <optional>
+#include <vector>
+
+namespace sondrel::app {
+
+struct ProcessOptions {
+    std::filesystem::path folder;
+    bool rename = false;
+    std::optional<std::filesystem::path> moveTo;
+    bool trash = false;
+    bool tag = false;
+    std::optional<QualityThreshold> threshold;
+    std::vector<std::filesystem::path> only; // none: the whole library
+    bool dryRun = false;
+    bool yes = false;
+};
+
+// Scans the library as `sondrel scan` does (cache first), then renames, moves, trashes and
+// re-tags as asked, and prints the results, one line each. Renaming, moving or trashing asks
+// for confirmation on a terminal unless `yes`, and is refused when `in` is not a terminal.
+// Returns 0 when every step succeeded, 1 when a step recorded an error or a tag write failed,
+// 2 for usage errors (and a refused confirmation), 130 when interrupted.
+[[nodiscard]] int runProcess(const ProcessOptions& options, std::istream& in, bool interactive, std::ostream& out,
+                             std::ostream& err);
+
+} // namespace sondrel::app

@@ -1,0 +1,206 @@
+#include "Processing.h"
+
+#include <ostream>
+
+namespace sondrel::app {
+namespace {
+
+bool isFailed(const AudioFile& file)
+{
+    return file.status().kind() == ScanStatus::Kind::failed;
+}
+
+std::vector<AudioFile> inScope(const std::vector<AudioFile>& files, const std::optional<QSet<QUuid>>& scope)
+{
+    std::vector<AudioFile> chosen;
+    for (const AudioFile& file : files) {
+        if (!scope || scope->contains(file.id()))
+            chosen.push_back(file);
+    }
+    return chosen;
+}
+
+std::string displayName(const std::filesystem::path& path)
+{
+    return core::json::validUtf8(path.filename().string());
+}
+
+} // namespace
+
+std::vector<std::string> ProcessingResults::lines() const
+{
+    std::vector<std::string> text{hasIssues() ? "Processing Complete with Issues" : "Processing Complete"};
+    const auto count = [&](int n, const char* what) {
+        if (n != 0)
+            text.push_back(std::to_string(n) + what);
+    };
+    count(renamedCount, " files renamed");
+    count(movedCount, " files moved");
+    count(deletedCount, " files moved to Trash");
+    count(metadataUpdatedCount, " files updated");
+    count(metadataFailedCount, " metadata updates failed");
+    if (!errors.empty()) {
+        text.emplace_back("Errors");
+        text.insert(text.end(), errors.begin(), errors.end());
+    }
+    return text;
+}
+
+std::optional<std::filesystem::path> Processing::markedName(const AudioFile& file)
+{
+    if (!file.result())
+        return std::nullopt;
+    const std::filesystem::path& url = file.url();
+    const std::string base = url.stem().string();
+    // Case-sensitive: "Fake-Intro" is not marked yet.
+    if (base.find("fake-") != std::string::npos)
+        return std::nullopt;
+    return url.parent_path() / (base + " fake-" + std::to_string(file.result()->estimatedBitrate)
+                                + url.extension().string());
+}
+
+void Processing::replaceRecord(AudioFile& file, const std::filesystem::path& newUrl, const ScanStatus& status)
+{
+    const auto newId = m_store.replaceFile(file.id(), newUrl, file.result(), status);
+    if (!newId)
+        return;
+    if (auto record = m_store.file(*newId))
+        file = std::move(*record);
+}
+
+Processing::Step Processing::renameFailedFiles(std::vector<AudioFile>& files)
+{
+    Step step;
+    for (AudioFile& file : files) {
+        if (!isFailed(file))
+            continue;
+        const auto target = markedName(file);
+        if (!target)
+            continue;
+        const MoveStatus moved = m_operations.moveItem(file.url(), *target);
+        if (!moved) {
+            step.error = "Rename: " + moved.error().description;
+            return step;
+        }
+        replaceRecord(file, *target, ScanStatus::failed());
+        ++step.done;
+    }
+    return step;
+}
+
+Processing::Step Processing::moveFailedFiles(std::vector<AudioFile>& files, const std::filesystem::path& destination)
+{
+    Step step;
+    for (AudioFile& file : files) {
+        if (!isFailed(file))
+            continue;
+        auto moved = moveWithNumbering(m_operations, file.url(), destination);
+        if (!moved) {
+            step.error = "Move: " + moved.error().description;
+            return step;
+        }
+        replaceRecord(file, *moved, file.status());
+        ++step.done;
+    }
+    return step;
+}
+
+Processing::Step Processing::deleteFailedFiles(std::vector<AudioFile>& files)
+{
+    Step step;
+    QSet<QUuid> trashed;
+    std::vector<AudioFile> kept;
+    for (AudioFile& file : files) {
+        if (step.error || !isFailed(file)) {
+            kept.push_back(std::move(file));
+            continue;
+        }
+        if (core::Status status = m_operations.trashItem(file.url()); !status) {
+            step.error = "Delete: " + status.error().description;
+            kept.push_back(std::move(file));
+            continue;
+        }
+        trashed.insert(file.id());
+        ++step.done;
+    }
+    // Also after a failure part-way: the files already in the Trash are gone from the library.
+    m_store.removeFiles(trashed);
+    files = std::move(kept);
+    return step;
+}
+
+void Processing::updateMetadata(const std::vector<AudioFile>& files, ProcessingResults& results)
+{
+    std::vector<const AudioFile*> work;
+    for (const AudioFile& file : files) {
+        if (file.result())
+            work.push_back(&file);
+    }
+    for (std::size_t i = 0; i < work.size(); ++i) {
+        if (m_editor.updateBitrate(work[i]->url(), work[i]->result()->estimatedBitrate))
+            ++results.metadataUpdatedCount;
+        else
+            ++results.metadataFailedCount;
+        m_progress << "Metadata update: " << i + 1 << '/' << work.size() << '\n';
+    }
+    m_progress.flush();
+}
+
+ProcessingResults Processing::run(const ProcessingRequest& request, const std::vector<AudioFile>& library)
+{
+    ProcessingResults results;
+    std::vector<AudioFile> files = inScope(library, request.scope);
+    const auto record = [&](const Step& step, int& count) {
+        count = step.done;
+        if (step.error)
+            results.errors.push_back(*step.error);
+    };
+    if (request.rename)
+        record(renameFailedFiles(files), results.renamedCount);
+    if (request.move && request.destination)
+        record(moveFailedFiles(files, *request.destination), results.movedCount);
+    if (request.trash)
+        record(deleteFailedFiles(files), results.deletedCount);
+    if (request.updateTags)
+        updateMetadata(files, results);
+    return results;
+}
+
+std::vector<std::string> Processing::plan(const ProcessingRequest& request, const std::vector<AudioFile>& library)
+{
+    std::vector<std::string> lines;
+    std::vector<AudioFile> files = inScope(library, request.scope);
+    // Where each file would be after the steps before, so later lines name the right file.
+    std::vector<std::filesystem::path> where;
+    for (const AudioFile& file : files)
+        where.push_back(file.url());
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (!isFailed(files[i]))
+            continue;
+        if (request.rename) {
+            if (auto target = markedName(files[i])) {
+                lines.push_back("rename: " + core::json::validUtf8(where[i].string()) + " -> " + displayName(*target));
+                where[i] = *target;
+            }
+        }
+        if (request.move && request.destination) {
+            const auto target = *request.destination / where[i].filename();
+            lines.push_back("move: " + core::json::validUtf8(where[i].string()) + " -> "
+                            + core::json::validUtf8(target.string())
+                            + (std::filesystem::exists(target) ? " (numbered: the name is taken)" : ""));
+            where[i] = target;
+        }
+        if (request.trash)
+            lines.push_back("trash: " + core::json::validUtf8(where[i].string()));
+    }
+    if (request.updateTags) {
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            if (const auto& result = files[i].result())
+                lines.push_back("tag: " + core::json::validUtf8(where[i].string()) + " (Detected bitrate: "
+                                + std::to_string(result->estimatedBitrate) + " kbps)");
+        }
+    }
+    return lines;
+}
+
+} // namespace sondrel::app

@@ -1,0 +1,84 @@
+#pragma once
+
+#include "AudioFile.h"
+#include "FileOperations.h"
+#include "FilesStore.h"
+#include "JsonSupport.h"
+#include "MetadataEditor.h"
+
+#include <QSet>
+#include <QUuid>
+
+#include <filesystem>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sondrel::app {
+
+struct ProcessingResults {
+    int renamedCount = 0;
+    int movedCount = 0;
+    int deletedCount = 0;
+    int metadataUpdatedCount = 0;
+    int metadataFailedCount = 0;
+    std::vector<std::string> errors; // one line per operation that stopped, in run order
+
+    // "Processing Complete" or "Processing Complete with Issues", then a line per non-zero count,
+    // then "Errors" and the error lines.
+    [[nodiscard]] std::vector<std::string> lines() const;
+    [[nodiscard]] bool hasIssues() const noexcept { return !errors.empty() || metadataFailedCount > 0; }
+};
+
+struct ProcessingRequest {
+    std::optional<QSet<QUuid>> scope; // none: the whole library
+    bool rename = false;
+    bool move = false;
+    bool trash = false;
+    bool updateTags = false;
+    std::optional<std::filesystem::path> destination; // a move without one is skipped
+};
+
+// The processing run on the worker side: renames, moves and trashes the failed files of a scope
+// and writes detected bitrates into tags, in that order, keeping the store in step. Blocks on the
+// disk: never on the GUI thread. The store is the only shared state it touches.
+//
+// Counts are of files actually renamed, moved and trashed. A record replaced by a rename or a
+// move is followed to its new identifier, so the later steps of the same run act on the same
+// files. A trash that stops part-way still drops the records of the files already trashed.
+class Processing {
+public:
+    Processing(FilesStore& store, FileOperations& operations, MetadataEditor& editor, std::ostream& progress)
+        : m_store(store), m_operations(operations), m_editor(editor), m_progress(progress) {}
+
+    // `files`: the library's records as the views last saw them.
+    [[nodiscard]] ProcessingResults run(const ProcessingRequest& request, const std::vector<AudioFile>& files);
+
+    // What run() would do, one line per file and step, touching nothing.
+    [[nodiscard]] static std::vector<std::string> plan(const ProcessingRequest& request,
+                                                       const std::vector<AudioFile>& files);
+
+    // "Track 01.mp3" with 128 kbps gives "Track 01 fake-128.mp3"; none when already marked.
+    [[nodiscard]] static std::optional<std::filesystem::path> markedName(const AudioFile& file);
+
+private:
+    struct Step {
+        int done = 0;
+        std::optional<std::string> error;
+    };
+
+    Step renameFailedFiles(std::vector<AudioFile>& files);
+    Step moveFailedFiles(std::vector<AudioFile>& files, const std::filesystem::path& destination);
+    Step deleteFailedFiles(std::vector<AudioFile>& files);
+    void updateMetadata(const std::vector<AudioFile>& files, ProcessingResults& results);
+    // Replaces the record after its file moved, and the working list's copy with it.
+    void replaceRecord(AudioFile& file, const std::filesystem::path& newUrl, const ScanStatus& status);
+
+    FilesStore& m_store;
+    FileOperations& m_operations;
+    MetadataEditor& m_editor;
+    std::ostream& m_progress;
+};
+
+} // namespace sondrel::app
