@@ -78,6 +78,15 @@ void FilesStore::removeFiles(const QSet<QUuid>& ids) noexcept
     }
 }
 
+void FilesStore::setStatusLocked(AudioFile& file, const ScanStatus& status)
+{
+    // The copy may throw; the counts change only once it exists.
+    ScanStatus copy = status;
+    m_counts.decrement(file.status());
+    m_counts.increment(copy);
+    file.setStatus(std::move(copy));
+}
+
 void FilesStore::updateStatus(const QUuid& id, const ScanStatus& status) noexcept
 {
     const std::lock_guard lock(m_mutex);
@@ -85,10 +94,7 @@ void FilesStore::updateStatus(const QUuid& id, const ScanStatus& status) noexcep
     if (existing == m_filesById.end())
         return;
     try {
-        ScanStatus copy = status;
-        m_counts.decrement(existing->second.status());
-        m_counts.increment(copy);
-        existing->second.setStatus(std::move(copy));
+        setStatusLocked(existing->second, status);
     } catch (const std::bad_alloc&) {
     }
 }
@@ -101,10 +107,7 @@ void FilesStore::updateFileAnalysis(
     if (existing == m_filesById.end())
         return;
     try {
-        ScanStatus copy = status;
-        m_counts.decrement(existing->second.status());
-        m_counts.increment(copy);
-        existing->second.setStatus(std::move(copy));
+        setStatusLocked(existing->second, status);
         existing->second.setResult(result);
     } catch (const std::bad_alloc&) {
     }

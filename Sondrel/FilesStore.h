@@ -69,6 +69,9 @@ private:
         std::size_t operator()(const QUuid& id) const noexcept { return qHash(id); }
     };
 
+    // Moves the record's count to its new status; needs m_mutex held.
+    void setStatusLocked(AudioFile& file, const ScanStatus& status);
+
     mutable std::mutex m_mutex; // guards everything below
     std::unordered_map<QUuid, AudioFile, UuidHash> m_filesById;
     StatusCounts m_counts;

@@ -13,7 +13,6 @@
 #include <cmath>
 #include <iostream>
 #include <thread>
-#include <unordered_set>
 
 namespace sondrel::app {
 namespace {
@@ -70,10 +69,7 @@ struct ScannerViewModel::Scan {
     int running = 0;
     int processed = 0;
     // Records this scan marked scanning whose verdict has not come back.
-    struct UuidHash {
-        std::size_t operator()(const QUuid& id) const noexcept { return qHash(id); }
-    };
-    std::unordered_set<QUuid, UuidHash> inFlight;
+    QSet<QUuid> inFlight;
     Analysis analysis;
 };
 
@@ -385,7 +381,7 @@ void ScannerViewModel::onAnalysisResult(const std::shared_ptr<Scan>& scan, Outco
     --scan->running;
     if (scan->cancelled)
         return; // cancelScan() already put the file back to pending
-    scan->inFlight.erase(outcome.id);
+    scan->inFlight.remove(outcome.id);
     if (outcome.result)
         m_filesStore.updateFileAnalysis(outcome.id, verdict(*outcome.result), *outcome.result);
     else
@@ -433,7 +429,7 @@ void ScannerViewModel::cancelScan()
     if (auto scan = std::exchange(m_scanTask, nullptr)) {
         const bool wasRunning = !scan->cancelled.exchange(true) && m_isScanning;
         // The files being analysed go back to pending now; their late results are dropped.
-        if (!scan->inFlight.empty()) {
+        if (!scan->inFlight.isEmpty()) {
             m_filesStore.resetToPending(std::vector<QUuid>(scan->inFlight.begin(), scan->inFlight.end()));
             scan->inFlight.clear();
             syncFromStore();

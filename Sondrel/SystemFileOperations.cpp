@@ -1,4 +1,5 @@
 #include "SystemFileOperations.h"
+#include "FileDescriptor.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -22,6 +23,8 @@
 namespace sondrel::app {
 namespace {
 
+using core::FileDescriptor;
+
 namespace fs = std::filesystem;
 
 constexpr std::size_t kCopyChunk = std::size_t { 1 } << 18;
@@ -43,33 +46,6 @@ constexpr int kTemporaryNameAttempts = 100;
 {
     return { MoveFailure::other, core::Error { systemText(code) } };
 }
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) noexcept
-        : m_fd(fd)
-    {
-    }
-    ~FileDescriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-    [[nodiscard]] int get() const noexcept { return m_fd; }
-    [[nodiscard]] bool valid() const noexcept { return m_fd >= 0; }
-    // 0 or close()'s errno: on some file systems a late write error shows only here.
-    [[nodiscard]] int close() noexcept
-    {
-        const int fd = std::exchange(m_fd, -1);
-        return fd >= 0 && ::close(fd) != 0 ? errno : 0;
-    }
-
-private:
-    int m_fd;
-};
 
 // Unlinks a path at the end of the scope unless released.
 class UnlinkOnExit {

@@ -1,4 +1,5 @@
 #include "AnalysisCache.h"
+#include "FileDescriptor.h"
 
 #include "JsonSupport.h"
 #include "Result.h"
@@ -34,27 +35,6 @@ namespace {
 constexpr std::int64_t kReferenceDateUnixSeconds = 978307200;
 // Beyond this, nanosecond time points overflow; such a date counts as damage.
 constexpr double kMaxDateSeconds = 8.0e9;
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) noexcept
-        : m_fd(fd)
-    {
-    }
-    ~FileDescriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-    [[nodiscard]] int get() const noexcept { return m_fd; }
-    [[nodiscard]] int release() noexcept { return std::exchange(m_fd, -1); }
-
-private:
-    int m_fd;
-};
 
 class SystemClock final : public AnalysisCache::Clock {
 public:

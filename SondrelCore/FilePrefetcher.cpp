@@ -1,4 +1,5 @@
 #include "FilePrefetcher.h"
+#include "FileDescriptor.h"
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -23,26 +24,6 @@ constexpr int kIoprioWhoProcess = 1;
 constexpr int kIoprioClassBestEffort = 2;
 constexpr int kIoprioClassShift = 13;
 constexpr int kIoprioLowestLevel = 7;
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) noexcept
-        : m_fd(fd)
-    {
-    }
-    ~FileDescriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-    [[nodiscard]] int get() const noexcept { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 // On Linux both settings apply to the calling thread only. Refusals are ignored.
 void lowerThreadPriority() noexcept

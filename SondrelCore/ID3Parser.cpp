@@ -1,4 +1,5 @@
 #include "ID3Parser.h"
+#include "FileDescriptor.h"
 
 #include <algorithm>
 #include <array>
@@ -31,28 +32,6 @@ constexpr std::array<std::int64_t, 16> kLayer3Bitrates
 // The file-size guess assumes a track of 3.5 minutes; ties go to the lower bitrate.
 constexpr double kAssumedSeconds = 210.0;
 constexpr std::array<std::int64_t, 4> kGuessedBitrates = { 128, 192, 256, 320 };
-
-// Owns a file descriptor; closes it on every path out (a failing close changes nothing for a reader).
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int descriptor) noexcept
-        : m_descriptor(descriptor)
-    {
-    }
-    ~FileDescriptor()
-    {
-        if (m_descriptor >= 0)
-            ::close(m_descriptor);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-    [[nodiscard]] int get() const noexcept { return m_descriptor; }
-    [[nodiscard]] bool valid() const noexcept { return m_descriptor >= 0; }
-
-private:
-    int m_descriptor;
-};
 
 // Fills buffer from offset; fewer bytes only at the end of the file, none on an error.
 [[nodiscard]] std::optional<std::size_t> readAt(

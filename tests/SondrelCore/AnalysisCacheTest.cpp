@@ -1,4 +1,5 @@
 #include "AnalysisCache.h"
+#include "FixtureFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -80,24 +81,7 @@ private:
     std::multimap<Instant, std::function<void()>> m_tasks;
 };
 
-class TemporaryDirectory {
-public:
-    TemporaryDirectory()
-    {
-        std::string pattern = (fs::temp_directory_path() / "sondrel-cache-test-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr)
-            m_path = pattern;
-    }
-    ~TemporaryDirectory()
-    {
-        std::error_code ignored;
-        fs::remove_all(m_path, ignored);
-    }
-    [[nodiscard]] const fs::path& path() const { return m_path; }
-
-private:
-    fs::path m_path;
-};
+using TemporaryDirectory = sondrel::test::FixtureFolder;
 
 void setModificationTime(const fs::path& path, std::int64_t seconds, long nanoseconds)
 {

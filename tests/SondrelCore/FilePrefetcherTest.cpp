@@ -1,4 +1,5 @@
 #include "FilePrefetcher.h"
+#include "FixtureFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -219,24 +220,7 @@ TEST_F(FilePrefetcherTest, ReadAheadsRunAtLoweredPriority)
 
 // --- The real read-ahead ---
 
-class TemporaryDirectory {
-public:
-    TemporaryDirectory()
-    {
-        std::string pattern = (fs::temp_directory_path() / "sondrel-prefetch-test-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr)
-            m_path = pattern;
-    }
-    ~TemporaryDirectory()
-    {
-        std::error_code ignored;
-        fs::remove_all(m_path, ignored);
-    }
-    [[nodiscard]] const fs::path& path() const { return m_path; }
-
-private:
-    fs::path m_path;
-};
+using TemporaryDirectory = sondrel::test::FixtureFolder;
 
 fs::path makeFile(const fs::path& path, std::size_t size)
 {
