@@ -127,6 +127,20 @@ process-renames-and-tags)
     "$sondrel" process "$work/lib" --rename --yes >"$work/again" 2>/dev/null || fail "second run"
     test "$(cat "$work/again")" = "Processing Complete" || fail "second run: $(cat "$work/again")"
     ;;
+scan-odd-files-get-errors-and-the-scan-finishes)
+    "$fixtures" "$work/fixtures" >/dev/null || fail "fixtures"
+    mkdir -p "$work/lib/folder.mp3"
+    : >"$work/lib/empty.mp3"
+    head -c 100000 /dev/urandom >"$work/lib/random.flac"
+    cp "$work/fixtures/mono-44100-wav-4096-frames.wav" "$work/lib/odd$(printf '\377').wav"
+    "$sondrel" scan "$work/lib" --json --no-cache >"$work/out" 2>/dev/null; status=$?
+    test $status -eq 1 || fail "exit status $status"
+    test "$(wc -l <"$work/out")" -eq 4 || fail "expected 4 files: $(cat "$work/out")"
+    grep '"name":"empty.mp3"' "$work/out" | grep -q '"error":"Invalid data found when processing input"' || fail "empty"
+    grep '"name":"folder.mp3"' "$work/out" | grep -q '"error":"Is a directory"' || fail "folder"
+    grep '"name":"random.flac"' "$work/out" | grep -q '"status":"error"' || fail "random bytes"
+    grep -q '"status":"passed"' "$work/out" || fail "the odd name was not analysed"
+    ;;
 *)
     fail "unknown case $case_name"
     ;;
