@@ -107,11 +107,31 @@ Processing::Step Processing::moveFailedFiles(std::vector<AudioFile>& files, cons
 
 Processing::Step Processing::deleteFailedFiles(std::vector<AudioFile>& files)
 {
+    return trash(files, true);
+}
+
+std::pair<int, std::optional<std::string>> Processing::deleteFiles(std::vector<AudioFile> files)
+{
+    Step step = trash(files, false);
+    return {step.done, step.error};
+}
+
+std::pair<int, std::vector<std::string>> Processing::updateFileMetadata(const AudioFile& file)
+{
+    if (!file.result())
+        return {0, {}};
+    if (m_editor.updateBitrate(file.url(), file.result()->estimatedBitrate))
+        return {1, {}};
+    return {0, {file.url().filename().string()}};
+}
+
+Processing::Step Processing::trash(std::vector<AudioFile>& files, bool onlyFailed)
+{
     Step step;
     QSet<QUuid> trashed;
     std::vector<AudioFile> kept;
     for (AudioFile& file : files) {
-        if (step.error || !isFailed(file)) {
+        if (step.error || (onlyFailed && !isFailed(file))) {
             kept.push_back(std::move(file));
             continue;
         }

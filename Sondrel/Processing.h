@@ -59,6 +59,13 @@ public:
     [[nodiscard]] static std::vector<std::string> plan(const ProcessingRequest& request,
                                                        const std::vector<AudioFile>& files);
 
+    // Moves these files (failed or not) to the Trash and drops their records, also the records
+    // of the ones trashed before a failure; the error line starts "Delete: ".
+    [[nodiscard]] std::pair<int, std::optional<std::string>> deleteFiles(std::vector<AudioFile> files);
+    // Writes the bitrate of one analysed file into its tags: (1, {}) on success, (0, {name}) on
+    // failure, (0, {}) without a result.
+    [[nodiscard]] std::pair<int, std::vector<std::string>> updateFileMetadata(const AudioFile& file);
+
     // "Track 01.mp3" with 128 kbps gives "Track 01 fake-128.mp3"; none when already marked.
     [[nodiscard]] static std::optional<std::filesystem::path> markedName(const AudioFile& file);
 
@@ -71,6 +78,7 @@ private:
     Step renameFailedFiles(std::vector<AudioFile>& files);
     Step moveFailedFiles(std::vector<AudioFile>& files, const std::filesystem::path& destination);
     Step deleteFailedFiles(std::vector<AudioFile>& files);
+    Step trash(std::vector<AudioFile>& files, bool onlyFailed);
     void updateMetadata(const std::vector<AudioFile>& files, ProcessingResults& results);
     // Replaces the record after its file moved, and the working list's copy with it.
     void replaceRecord(AudioFile& file, const std::filesystem::path& newUrl, const ScanStatus& status);

@@ -477,7 +477,13 @@ void ScannerViewModel::rescanFile(const AudioFile& file)
 
 // --- processing -------------------------------------------------------------------------
 
-void ScannerViewModel::process(const ProcessingRequest& request, std::function<void(const ProcessingResults&)> done)
+void ScannerViewModel::process(const ProcessingRequest& request, Done done)
+{
+    runProcessing([request, files = m_allFiles](Processing& processing) { return processing.run(request, files); },
+                  std::move(done));
+}
+
+void ScannerViewModel::runProcessing(std::function<ProcessingResults(Processing&)> work, Done done)
 {
     if (m_isProcessing)
         return;
@@ -486,8 +492,9 @@ void ScannerViewModel::process(const ProcessingRequest& request, std::function<v
     FileOperations* operations = m_services.fileOperations ? m_services.fileOperations : &systemOperations;
     auto results = std::make_shared<ProcessingResults>();
     runThenReport(
-        [this, operations, request, files = m_allFiles, results] {
-            *results = Processing(m_filesStore, *operations, m_metadataEditor, std::cout).run(request, files);
+        [this, operations, work = std::move(work), results] {
+            Processing processing(m_filesStore, *operations, m_metadataEditor, std::cout);
+            *results = work(processing);
         },
         [this, results, done = std::move(done)] {
             m_isProcessing = false;
@@ -495,6 +502,62 @@ void ScannerViewModel::process(const ProcessingRequest& request, std::function<v
             if (done)
                 done(*results);
         });
+}
+
+void ScannerViewModel::renameFailedFiles(const Scope& scope, Done done)
+{
+    ProcessingRequest request;
+    request.scope = scope;
+    request.rename = true;
+    process(request, std::move(done));
+}
+
+void ScannerViewModel::moveFailedFiles(const std::filesystem::path& destination, const Scope& scope, Done done)
+{
+    ProcessingRequest request;
+    request.scope = scope;
+    request.move = true;
+    request.destination = destination;
+    process(request, std::move(done));
+}
+
+void ScannerViewModel::deleteFailedFiles(const Scope& scope, Done done)
+{
+    ProcessingRequest request;
+    request.scope = scope;
+    request.trash = true;
+    process(request, std::move(done));
+}
+
+void ScannerViewModel::updateMetadata(const Scope& scope, Done done)
+{
+    ProcessingRequest request;
+    request.scope = scope;
+    request.updateTags = true;
+    process(request, std::move(done));
+}
+
+void ScannerViewModel::deleteFiles(std::vector<AudioFile> files, Done done)
+{
+    runProcessing([files = std::move(files)](Processing& processing) {
+        ProcessingResults results;
+        auto [deleted, error] = processing.deleteFiles(files);
+        results.deletedCount = deleted;
+        if (error)
+            results.errors.push_back(*error);
+        return results;
+    }, std::move(done));
+}
+
+void ScannerViewModel::updateFileMetadata(const AudioFile& file, Done done)
+{
+    runProcessing([file](Processing& processing) {
+        ProcessingResults results;
+        auto [succeeded, failures] = processing.updateFileMetadata(file);
+        results.metadataUpdatedCount = succeeded;
+        results.metadataFailedCount = static_cast<int>(failures.size());
+        return results;
+    }, std::move(done));
 }
 
 // --- overrides and derived views --------------------------------------------------------

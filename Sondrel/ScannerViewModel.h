@@ -106,8 +106,21 @@ public:
     // Runs the ticked operations (rename, move, trash, tags, in that order) on the failed files
     // of the scope off this thread, then synchronises and hands the results to `done`. Does
     // nothing while a run is in progress. Tag progress lines go to standard output.
-    void process(const ProcessingRequest& request, std::function<void(const ProcessingResults&)> done);
+    using Done = std::function<void(const ProcessingResults&)>;
+    void process(const ProcessingRequest& request, Done done);
     [[nodiscard]] bool isProcessing() const noexcept { return m_isProcessing; }
+
+    // The single operations of a run, each as a run of its own; `scope` none: the library.
+    using Scope = std::optional<QSet<QUuid>>;
+    void renameFailedFiles(const Scope& scope, Done done);
+    void moveFailedFiles(const std::filesystem::path& destination, const Scope& scope, Done done);
+    void deleteFailedFiles(const Scope& scope, Done done);
+    void updateMetadata(const Scope& scope, Done done);
+    // Any files the user chose, failed or not; the count and error come back in `deletedCount`
+    // and `errors`.
+    void deleteFiles(std::vector<AudioFile> files, Done done);
+    // One file's tags; the counts come back in the metadata fields.
+    void updateFileMetadata(const AudioFile& file, Done done);
 
     void setUserOverride(const AudioFile& file, bool djReady, core::QualityRating rating);
     void clearUserOverride(const AudioFile& file);
@@ -162,6 +175,8 @@ private:
     void launchAnalysis(const std::shared_ptr<Scan>& scan, const AudioFile& file);
     void onAnalysisResult(const std::shared_ptr<Scan>& scan, Outcome outcome);
     void finishScan(const std::shared_ptr<Scan>& scan, bool flushCache);
+    // Runs `work` with a Processing on the I/O worker, then synchronises and calls `done`.
+    void runProcessing(std::function<ProcessingResults(Processing&)> work, Done done);
     // Runs `work` on the I/O worker, then `then` back on this object's thread.
     void runThenReport(std::function<void()> work, std::function<void()> then);
 

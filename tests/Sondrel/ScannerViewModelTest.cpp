@@ -430,3 +430,29 @@ TEST(ScannerViewModelRulesTest, StatusMessageForms)
     fresh.pending = 7;
     EXPECT_EQ(ScannerViewModel::statusMessage(7, fresh, false, false), "7 files ready to scan");
 }
+
+TEST_F(ScannerViewModelTest, ProcessingRunsOffTheGuiThreadAndSynchronisesTheCopies)
+{
+    makeFile("low-a.mp3");
+    makeFile("good-b.mp3");
+    FakeAnalysis analysis;
+    ScannerViewModel model(services(analysis));
+    discover(model, m_library);
+    scan(model);
+    ASSERT_EQ(model.failedFiles().size(), 1u);
+
+    std::optional<ProcessingResults> results;
+    model.renameFailedFiles(std::nullopt, [&](const ProcessingResults& r) { results = r; });
+    EXPECT_TRUE(model.isProcessing());
+    // A second run while one is in progress is refused.
+    bool second = false;
+    model.updateMetadata(std::nullopt, [&](const ProcessingResults&) { second = true; });
+    ASSERT_TRUE(waitUntil([&] { return results.has_value(); }));
+    EXPECT_FALSE(second);
+    EXPECT_EQ(results->renamedCount, 1);
+    ASSERT_EQ(model.failedFiles().size(), 1u);
+    EXPECT_EQ(model.failedFiles().front().name(), "low-a fake-128.mp3");
+    EXPECT_TRUE(std::filesystem::exists(m_library / "low-a fake-128.mp3"));
+    EXPECT_EQ(model.cachedCounts().failed, 1);
+    EXPECT_EQ(model.cachedCounts().passed, 1);
+}
