@@ -77,11 +77,16 @@ scan-interrupt-cancels-and-exits-130)
         ln "$work/lib/mono-44100-wav-10000-frames.wav" "$work/many/track-$i.wav"
         i=$((i + 1))
     done
+    # Two seconds in, discovery is over and the scan is under way (a full scan takes about ten).
     timeout --preserve-status -s INT 2 "$sondrel" scan "$work/many" --json --jobs 1 >"$work/out" 2>/dev/null
     status=$?
     test $status -eq 130 || fail "exit status $status"
-    grep -q '"status":"pending"' "$work/out" || fail "nothing left pending: the scan was not cancelled"
     ! grep -q '"status":"scanning"' "$work/out" || fail "files left scanning"
+    ! grep -q '"status":"failed"\|"status":"error"' "$work/out" || fail "unexpected verdicts"
+    # On a slow machine the interrupt may land during discovery: nothing was judged then.
+    if [ -s "$work/out" ]; then
+        grep -q '"status":"pending"' "$work/out" || fail "nothing left pending: the scan was not cancelled"
+    fi
     # What was analysed before the interrupt is in the flushed cache.
     passed=$(grep -c '"status":"passed"' "$work/out")
     entries=$("$sondrel" cache | tail -n 1 | cut -d' ' -f1)
