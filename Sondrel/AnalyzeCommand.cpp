@@ -53,9 +53,9 @@ Verdict judge(const std::filesystem::path& path, bool quick)
     if (!analysis)
         return analysis.error();
     const AudioFormat format = formatOf(path);
-    const AnalysisResult result = core::QualityClassifier{}.classify(
+    const AnalysisResult result = core::QualityClassifier {}.classify(
         analysis->cutoff, format, analysis->clipping, analysis->metrics.sampleRate);
-    return FullVerdict{format, result, analysis->metrics};
+    return FullVerdict { format, result, analysis->metrics };
 }
 
 double milliseconds(double ms)
@@ -83,10 +83,10 @@ std::string jsonLine(const std::filesystem::path& path, const Verdict& verdict)
         line["rating"] = core::rawValue(r.rating);
         line["confidence"] = shortest(r.confidence);
         line["passesThreshold"] = r.passesThreshold();
-        line["clipping"] = {{"clippedSamples", r.clipping.clippedSamples},
-                            {"totalSamples", r.clipping.totalSamples},
-                            {"peakAmplitude", shortest(r.clipping.peakAmplitude)},
-                            {"severity", core::rawValue(r.clipping.severity())}};
+        line["clipping"]
+            = { { "clippedSamples", r.clipping.clippedSamples }, { "totalSamples", r.clipping.totalSamples },
+                  { "peakAmplitude", shortest(r.clipping.peakAmplitude) },
+                  { "severity", core::rawValue(r.clipping.severity()) } };
         line["frameCount"] = full.metrics.frameCount;
         line["sampleCount"] = full.metrics.sampleCount;
         line["decodeMs"] = milliseconds(full.metrics.decodeMs());
@@ -106,19 +106,18 @@ std::string textLine(const std::filesystem::path& path, const Verdict& verdict, 
     char text[512];
     const std::string name = displayName(path);
     if (const auto* error = std::get_if<Error>(&verdict)) {
-        std::snprintf(text, sizeof text, "%-*s  error: %s", nameWidth, name.c_str(),
-                      error->description.c_str());
+        std::snprintf(
+            text, sizeof text, "%-*s  error: %s", nameWidth, name.c_str(), error->description.c_str());
     } else if (const auto* screen = std::get_if<SpectrumAnalyzer::QuickScreenResult>(&verdict)) {
         std::snprintf(text, sizeof text, "%-*s  %5.1f kHz  %s", nameWidth, name.c_str(),
-                      static_cast<double>(screen->cutoff) / 1000.0,
-                      std::string(core::rawValue(screen->confidence)).c_str());
+            static_cast<double>(screen->cutoff) / 1000.0,
+            std::string(core::rawValue(screen->confidence)).c_str());
     } else {
         const AnalysisResult& r = std::get<FullVerdict>(verdict).result;
         std::snprintf(text, sizeof text, "%-*s  %-9s  %4lld kbps  %8s  confidence %.2f  clipping %s",
-                      nameWidth, name.c_str(), std::string(core::rawValue(r.rating)).c_str(),
-                      static_cast<long long>(r.estimatedBitrate), r.cutoffDescription().c_str(),
-                      static_cast<double>(r.confidence),
-                      std::string(core::rawValue(r.clipping.severity())).c_str());
+            nameWidth, name.c_str(), std::string(core::rawValue(r.rating)).c_str(),
+            static_cast<long long>(r.estimatedBitrate), r.cutoffDescription().c_str(),
+            static_cast<double>(r.confidence), std::string(core::rawValue(r.clipping.severity())).c_str());
     }
     return text;
 }
@@ -141,7 +140,7 @@ int runAnalyze(const AnalyzeOptions& options, std::ostream& out)
     std::vector<std::optional<Verdict>> verdicts(count);
     std::mutex mutex;
     std::condition_variable ready;
-    std::atomic<std::size_t> next{0};
+    std::atomic<std::size_t> next { 0 };
     std::vector<std::jthread> workers;
     for (unsigned i = 0; i < jobs; ++i) {
         workers.emplace_back([&] {

@@ -19,16 +19,17 @@ std::string_view description(MetadataError error) noexcept
         return "Could not write file metadata. Check that the file is not read-only or in use by another "
                "application.";
     }
-    return "Could not write file metadata. Check that the file is not read-only or in use by another application.";
+    return "Could not write file metadata. Check that the file is not read-only or in use by another "
+           "application.";
 }
 
 core::Status MetadataEditor::updateBitrate(const std::filesystem::path& location, std::int64_t kbps)
 {
     std::string extension = location.extension().string();
     std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     if (extension != ".mp3")
-        return core::Error{std::string(description(MetadataError::unsupportedFormat))};
+        return core::Error { std::string(description(MetadataError::unsupportedFormat)) };
 
     std::lock_guard lock(m_mutex);
     tags::Id3Tag tag = tags::Id3Tag::emptyVersion3();
@@ -40,8 +41,8 @@ core::Status MetadataEditor::updateBitrate(const std::filesystem::path& location
     tag.frames[tags::FrameName::comment(english)] = std::make_shared<tags::LocalizedTextFrame>(
         english, std::string(kCommentDescription), "Detected bitrate: " + std::to_string(kbps) + " kbps");
     if (auto written = m_editor.write(tag, location); !written)
-        return core::Error{written.error().description()};
-    return core::Ok{};
+        return core::Error { written.error().description() };
+    return core::Ok {};
 }
 
 } // namespace sondrel::app

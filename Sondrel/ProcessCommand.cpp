@@ -17,13 +17,13 @@ namespace sondrel::app {
 namespace {
 
 constexpr const char* kWarningTitle = "This will break Rekordbox links";
-constexpr const char* kWarningMessage =
-    "Renaming, moving, or deleting files will break links in Rekordbox and other DJ software. You'll need "
-    "to relocate the files in your DJ library after processing.";
+constexpr const char* kWarningMessage
+    = "Renaming, moving, or deleting files will break links in Rekordbox and other DJ software. You'll need "
+      "to relocate the files in your DJ library after processing.";
 
 // The records named by `only`, as given or relative to the library folder.
-std::optional<QSet<QUuid>> scopeOf(const ProcessOptions& options, const std::vector<AudioFile>& files,
-                                   std::ostream& err, bool& unknown)
+std::optional<QSet<QUuid>> scopeOf(
+    const ProcessOptions& options, const std::vector<AudioFile>& files, std::ostream& err, bool& unknown)
 {
     if (options.only.empty())
         return std::nullopt;
@@ -46,8 +46,8 @@ std::optional<QSet<QUuid>> scopeOf(const ProcessOptions& options, const std::vec
 
 } // namespace
 
-int runProcess(const ProcessOptions& options, std::istream& in, bool interactive, std::ostream& out,
-               std::ostream& err)
+int runProcess(
+    const ProcessOptions& options, std::istream& in, bool interactive, std::ostream& out, std::ostream& err)
 {
     std::error_code ec;
     if (!std::filesystem::is_directory(options.folder, ec)) {
@@ -98,7 +98,7 @@ int runProcess(const ProcessOptions& options, std::istream& in, bool interactive
     if (options.dryRun) {
         std::vector<AudioFile> files = model.allFiles();
         std::sort(files.begin(), files.end(),
-                  [](const AudioFile& a, const AudioFile& b) { return a.url().native() < b.url().native(); });
+            [](const AudioFile& a, const AudioFile& b) { return a.url().native() < b.url().native(); });
         for (const std::string& line : Processing::plan(request, files))
             out << line << '\n';
         return 0;

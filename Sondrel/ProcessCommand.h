@@ -26,7 +26,7 @@ struct ProcessOptions {
 // for confirmation on a terminal unless `yes`, and is refused when `in` is not a terminal.
 // Returns 0 when every step succeeded, 1 when a step recorded an error or a tag write failed,
 // 2 for usage errors (and a refused confirmation), 130 when interrupted.
-[[nodiscard]] int runProcess(const ProcessOptions& options, std::istream& in, bool interactive, std::ostream& out,
-                             std::ostream& err);
+[[nodiscard]] int runProcess(
+    const ProcessOptions& options, std::istream& in, bool interactive, std::ostream& out, std::ostream& err);
 
 } // namespace sondrel::app

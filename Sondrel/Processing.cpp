@@ -29,7 +29,7 @@ std::string displayName(const std::filesystem::path& path)
 
 std::vector<std::string> ProcessingResults::lines() const
 {
-    std::vector<std::string> text{hasIssues() ? "Processing Complete with Issues" : "Processing Complete"};
+    std::vector<std::string> text { hasIssues() ? "Processing Complete with Issues" : "Processing Complete" };
     const auto count = [&](int n, const char* what) {
         if (n != 0)
             text.push_back(std::to_string(n) + what);
@@ -55,8 +55,8 @@ std::optional<std::filesystem::path> Processing::markedName(const AudioFile& fil
     // Case-sensitive: "Fake-Intro" is not marked yet.
     if (base.find("fake-") != std::string::npos)
         return std::nullopt;
-    return url.parent_path() / (base + " fake-" + std::to_string(file.result()->estimatedBitrate)
-                                + url.extension().string());
+    return url.parent_path()
+        / (base + " fake-" + std::to_string(file.result()->estimatedBitrate) + url.extension().string());
 }
 
 void Processing::replaceRecord(AudioFile& file, const std::filesystem::path& newUrl, const ScanStatus& status)
@@ -88,7 +88,8 @@ Processing::Step Processing::renameFailedFiles(std::vector<AudioFile>& files)
     return step;
 }
 
-Processing::Step Processing::moveFailedFiles(std::vector<AudioFile>& files, const std::filesystem::path& destination)
+Processing::Step Processing::moveFailedFiles(
+    std::vector<AudioFile>& files, const std::filesystem::path& destination)
 {
     Step step;
     for (AudioFile& file : files) {
@@ -113,16 +114,16 @@ Processing::Step Processing::deleteFailedFiles(std::vector<AudioFile>& files)
 std::pair<int, std::optional<std::string>> Processing::deleteFiles(std::vector<AudioFile> files)
 {
     Step step = trash(files, false);
-    return {step.done, step.error};
+    return { step.done, step.error };
 }
 
 std::pair<int, std::vector<std::string>> Processing::updateFileMetadata(const AudioFile& file)
 {
     if (!file.result())
-        return {0, {}};
+        return { 0, {} };
     if (m_editor.updateBitrate(file.url(), file.result()->estimatedBitrate))
-        return {1, {}};
-    return {0, {file.url().filename().string()}};
+        return { 1, {} };
+    return { 0, { file.url().filename().string() } };
 }
 
 Processing::Step Processing::trash(std::vector<AudioFile>& files, bool onlyFailed)
@@ -186,7 +187,8 @@ ProcessingResults Processing::run(const ProcessingRequest& request, const std::v
     return results;
 }
 
-std::vector<std::string> Processing::plan(const ProcessingRequest& request, const std::vector<AudioFile>& library)
+std::vector<std::string> Processing::plan(
+    const ProcessingRequest& request, const std::vector<AudioFile>& library)
 {
     std::vector<std::string> lines;
     std::vector<AudioFile> files = inScope(library, request.scope);
@@ -199,15 +201,16 @@ std::vector<std::string> Processing::plan(const ProcessingRequest& request, cons
             continue;
         if (request.rename) {
             if (auto target = markedName(files[i])) {
-                lines.push_back("rename: " + core::json::validUtf8(where[i].string()) + " -> " + displayName(*target));
+                lines.push_back(
+                    "rename: " + core::json::validUtf8(where[i].string()) + " -> " + displayName(*target));
                 where[i] = *target;
             }
         }
         if (request.move && request.destination) {
             const auto target = *request.destination / where[i].filename();
             lines.push_back("move: " + core::json::validUtf8(where[i].string()) + " -> "
-                            + core::json::validUtf8(target.string())
-                            + (std::filesystem::exists(target) ? " (numbered: the name is taken)" : ""));
+                + core::json::validUtf8(target.string())
+                + (std::filesystem::exists(target) ? " (numbered: the name is taken)" : ""));
             where[i] = target;
         }
         if (request.trash)
@@ -216,8 +219,8 @@ std::vector<std::string> Processing::plan(const ProcessingRequest& request, cons
     if (request.updateTags) {
         for (std::size_t i = 0; i < files.size(); ++i) {
             if (const auto& result = files[i].result())
-                lines.push_back("tag: " + core::json::validUtf8(where[i].string()) + " (Detected bitrate: "
-                                + std::to_string(result->estimatedBitrate) + " kbps)");
+                lines.push_back("tag: " + core::json::validUtf8(where[i].string())
+                    + " (Detected bitrate: " + std::to_string(result->estimatedBitrate) + " kbps)");
         }
     }
     return lines;

@@ -50,14 +50,20 @@ struct ProcessingRequest {
 class Processing {
 public:
     Processing(FilesStore& store, FileOperations& operations, MetadataEditor& editor, std::ostream& progress)
-        : m_store(store), m_operations(operations), m_editor(editor), m_progress(progress) {}
+        : m_store(store)
+        , m_operations(operations)
+        , m_editor(editor)
+        , m_progress(progress)
+    {
+    }
 
     // `files`: the library's records as the views last saw them.
-    [[nodiscard]] ProcessingResults run(const ProcessingRequest& request, const std::vector<AudioFile>& files);
+    [[nodiscard]] ProcessingResults run(
+        const ProcessingRequest& request, const std::vector<AudioFile>& files);
 
     // What run() would do, one line per file and step, touching nothing.
-    [[nodiscard]] static std::vector<std::string> plan(const ProcessingRequest& request,
-                                                       const std::vector<AudioFile>& files);
+    [[nodiscard]] static std::vector<std::string> plan(
+        const ProcessingRequest& request, const std::vector<AudioFile>& files);
 
     // Moves these files (failed or not) to the Trash and drops their records, also the records
     // of the ones trashed before a failure; the error line starts "Delete: ".

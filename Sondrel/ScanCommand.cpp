@@ -24,7 +24,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::atomic<int> g_interrupts{0};
+std::atomic<int> g_interrupts { 0 };
 
 void onInterrupt(int)
 {
@@ -36,11 +36,16 @@ void onInterrupt(int)
 std::string statusText(const ScanStatus& status)
 {
     switch (status.kind()) {
-    case ScanStatus::Kind::pending: return "pending";
-    case ScanStatus::Kind::scanning: return "scanning";
-    case ScanStatus::Kind::passed: return "passed";
-    case ScanStatus::Kind::failed: return "failed";
-    case ScanStatus::Kind::error: return "error";
+    case ScanStatus::Kind::pending:
+        return "pending";
+    case ScanStatus::Kind::scanning:
+        return "scanning";
+    case ScanStatus::Kind::passed:
+        return "passed";
+    case ScanStatus::Kind::failed:
+        return "failed";
+    case ScanStatus::Kind::error:
+        return "error";
     }
     return "pending";
 }
@@ -49,10 +54,13 @@ std::optional<bool> djReady(const AudioFile& file)
 {
     using State = FileListRules::DJReadyVerdict::State;
     switch (FileListRules::djReadyVerdict(file).state) {
-    case State::ready: return true;
-    case State::notReady: return false;
+    case State::ready:
+        return true;
+    case State::notReady:
+        return false;
     case State::analysisError:
-    case State::notScanned: return std::nullopt;
+    case State::notScanned:
+        return std::nullopt;
     }
     return std::nullopt;
 }
@@ -60,15 +68,14 @@ std::optional<bool> djReady(const AudioFile& file)
 std::string isoTime(std::chrono::system_clock::time_point time)
 {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
-    std::tm utc{};
+    std::tm utc {};
     gmtime_r(&seconds, &utc);
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
     return text;
 }
 
-template <typename T>
-core::json::Object optionalJson(const std::optional<T>& value)
+template <typename T> core::json::Object optionalJson(const std::optional<T>& value)
 {
     return value ? core::json::Object(*value) : core::json::Object(nullptr);
 }
@@ -89,23 +96,20 @@ std::string jsonLine(const AudioFile& file, QualityThreshold threshold)
     if (file.status().kind() == ScanStatus::Kind::error)
         line["error"] = file.status().errorDescription();
     if (const auto& r = file.result()) {
-        line["result"] = {{"cutoffFrequency", shortest(r->cutoffFrequency)},
-                          {"estimatedBitrate", r->estimatedBitrate},
-                          {"rating", core::rawValue(r->rating)},
-                          {"confidence", shortest(r->confidence)},
-                          {"passesThreshold", r->passesThreshold()},
-                          {"clipping",
-                           {{"clippedSamples", r->clipping.clippedSamples},
-                            {"totalSamples", r->clipping.totalSamples},
-                            {"peakAmplitude", shortest(r->clipping.peakAmplitude)},
-                            {"severity", core::rawValue(r->clipping.severity())}}}};
+        line["result"] = { { "cutoffFrequency", shortest(r->cutoffFrequency) },
+            { "estimatedBitrate", r->estimatedBitrate }, { "rating", core::rawValue(r->rating) },
+            { "confidence", shortest(r->confidence) }, { "passesThreshold", r->passesThreshold() },
+            { "clipping",
+                { { "clippedSamples", r->clipping.clippedSamples },
+                    { "totalSamples", r->clipping.totalSamples },
+                    { "peakAmplitude", shortest(r->clipping.peakAmplitude) },
+                    { "severity", core::rawValue(r->clipping.severity()) } } } };
     } else {
         line["result"] = nullptr;
     }
     if (const auto& o = file.userOverride()) {
-        line["userOverride"] = {{"djReady", o->djReady},
-                                {"qualityRating", core::rawValue(o->qualityRating)},
-                                {"timestamp", isoTime(o->timestamp)}};
+        line["userOverride"] = { { "djReady", o->djReady },
+            { "qualityRating", core::rawValue(o->qualityRating) }, { "timestamp", isoTime(o->timestamp) } };
     } else {
         line["userOverride"] = nullptr;
     }
@@ -135,24 +139,22 @@ std::string csvField(const std::string& text)
 std::vector<std::string> columns(const AudioFile& file, QualityThreshold threshold)
 {
     const auto ready = djReady(file);
-    return {statusText(file.status()),
-            ready ? (*ready ? "yes" : "no") : "-",
-            core::json::validUtf8(file.title().value_or(file.name())),
-            core::json::validUtf8(file.artist().value_or("")),
-            FileListRules::bitrateText(file),
-            file.result() ? FileListRules::qualityText(*file.result(), file.format()) : "-",
-            file.status().kind() == ScanStatus::Kind::error
-                ? file.status().errorDescription()
-                : FileListRules::issueText(file, threshold).value_or(""),
-            core::json::validUtf8(file.url().string())};
+    return { statusText(file.status()), ready ? (*ready ? "yes" : "no") : "-",
+        core::json::validUtf8(file.title().value_or(file.name())),
+        core::json::validUtf8(file.artist().value_or("")), FileListRules::bitrateText(file),
+        file.result() ? FileListRules::qualityText(*file.result(), file.format()) : "-",
+        file.status().kind() == ScanStatus::Kind::error
+            ? file.status().errorDescription()
+            : FileListRules::issueText(file, threshold).value_or(""),
+        core::json::validUtf8(file.url().string()) };
 }
 
 // Prints the files without copying them: the table takes its widths in a first pass.
-void printResults(const std::vector<const AudioFile*>& files, const ScanOptions& options, QualityThreshold threshold,
-                  std::ostream& out)
+void printResults(const std::vector<const AudioFile*>& files, const ScanOptions& options,
+    QualityThreshold threshold, std::ostream& out)
 {
-    static const std::vector<std::string> kHeader = {"Status", "DJ Ready", "Title", "Artist",
-                                                     "Bitrate", "Quality", "Issue", "Path"};
+    static const std::vector<std::string> kHeader
+        = { "Status", "DJ Ready", "Title", "Artist", "Bitrate", "Quality", "Issue", "Path" };
     if (options.output == ScanOptions::Output::json) {
         for (const AudioFile* file : files)
             out << jsonLine(*file, threshold) << '\n';
@@ -196,7 +198,10 @@ void printResults(const std::vector<const AudioFile*>& files, const ScanOptions&
 // One line on a terminal, redrawn in place at most ten times a second.
 class ProgressLine {
 public:
-    explicit ProgressLine(bool enabled) : m_enabled(enabled) {}
+    explicit ProgressLine(bool enabled)
+        : m_enabled(enabled)
+    {
+    }
 
     void show(const ScannerViewModel& model)
     {
@@ -220,8 +225,8 @@ public:
             const double seconds = std::chrono::duration<double>(now - *m_scanStart).count();
             const double rate = seconds > 0.5 ? (done - m_doneAtStart) / seconds : 0.0;
             char buffer[160];
-            std::snprintf(buffer, sizeof buffer, "Scanning %d of %d files  %3.0f%%  %.1f files/s", done, total,
-                          100.0 * model.scanProgress(), rate);
+            std::snprintf(buffer, sizeof buffer, "Scanning %d of %d files  %3.0f%%  %.1f files/s", done,
+                total, 100.0 * model.scanProgress(), rate);
             text = buffer;
             if (rate > 0) {
                 const int left = static_cast<int>((total - done) / rate);
@@ -243,7 +248,7 @@ public:
 private:
     bool m_enabled;
     bool m_drawn = false;
-    Clock::time_point m_lastDraw{};
+    Clock::time_point m_lastDraw {};
     std::optional<Clock::time_point> m_scanStart;
     int m_doneAtStart = 0;
 };
@@ -261,12 +266,13 @@ ScannerViewModel::Services scanServices(bool noCache, QualityThreshold threshold
 }
 
 ScanRun scanLibrary(ScannerViewModel& model, const std::filesystem::path& folder,
-                    const std::optional<std::filesystem::path>& subfolder, bool showProgress)
+    const std::optional<std::filesystem::path>& subfolder, bool showProgress)
 {
     ProgressLine progress(showProgress);
-    auto shown = QObject::connect(&model, &ScannerViewModel::discoveredFileCountChanged,
-                                  [&] { progress.show(model); });
-    auto counted = QObject::connect(&model, &ScannerViewModel::cachedCountsChanged, [&] { progress.show(model); });
+    auto shown = QObject::connect(
+        &model, &ScannerViewModel::discoveredFileCountChanged, [&] { progress.show(model); });
+    auto counted
+        = QObject::connect(&model, &ScannerViewModel::cachedCountsChanged, [&] { progress.show(model); });
 
     bool completed = false;
     auto discovered = QObject::connect(&model, &ScannerViewModel::discoveryFinished, [&] {
@@ -285,10 +291,10 @@ ScanRun scanLibrary(ScannerViewModel& model, const std::filesystem::path& folder
     });
 
     g_interrupts = 0;
-    struct sigaction action{};
+    struct sigaction action { };
     action.sa_handler = onInterrupt;
     sigemptyset(&action.sa_mask);
-    struct sigaction previous{};
+    struct sigaction previous { };
     sigaction(SIGINT, &action, &previous);
     QTimer interruptWatch;
     QObject::connect(&interruptWatch, &QTimer::timeout, [&] {
@@ -304,13 +310,13 @@ ScanRun scanLibrary(ScannerViewModel& model, const std::filesystem::path& folder
     interruptWatch.stop();
     sigaction(SIGINT, &previous, nullptr);
     progress.clear();
-    for (const auto& connection : {shown, counted, discovered, scanned})
+    for (const auto& connection : { shown, counted, discovered, scanned })
         QObject::disconnect(connection);
-    return {completed, g_interrupts.load() > 0};
+    return { completed, g_interrupts.load() > 0 };
 }
 
-std::optional<std::filesystem::path> resolveSubfolder(const std::filesystem::path& folder,
-                                                      const std::filesystem::path& subfolder)
+std::optional<std::filesystem::path> resolveSubfolder(
+    const std::filesystem::path& folder, const std::filesystem::path& subfolder)
 {
     std::error_code ec;
     const auto path = subfolder.is_absolute() ? subfolder : folder / subfolder;
@@ -352,7 +358,7 @@ int runScan(const ScanOptions& options, std::ostream& out, std::ostream& err, bo
             shown.push_back(&file);
     }
     std::sort(shown.begin(), shown.end(),
-              [](const AudioFile* a, const AudioFile* b) { return a->url().native() < b->url().native(); });
+        [](const AudioFile* a, const AudioFile* b) { return a->url().native() < b->url().native(); });
     printResults(shown, options, threshold, out);
     out.flush();
     err << model.statusMessage() << '\n';

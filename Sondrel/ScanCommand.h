@@ -12,7 +12,7 @@ namespace sondrel::app {
 struct ScanOptions {
     std::filesystem::path folder;
     std::optional<std::filesystem::path> subfolder; // absolute, or relative to folder
-    std::optional<QualityThreshold> threshold;      // this run only; the stored setting stays
+    std::optional<QualityThreshold> threshold; // this run only; the stored setting stays
     enum class Output { table, json, csv } output = Output::table;
     bool failedOnly = false;
     bool noCache = false;
@@ -30,7 +30,7 @@ struct ScanOptions {
 [[nodiscard]] ScannerViewModel::Services scanServices(bool noCache, QualityThreshold threshold, int jobs);
 
 struct ScanRun {
-    bool completed = false;   // the scan ran to its end
+    bool completed = false; // the scan ran to its end
     bool interrupted = false; // Ctrl-C cancelled it
 };
 
@@ -38,12 +38,13 @@ struct ScanRun {
 // running the QCoreApplication's event loop until the scan ends. Ctrl-C cancels the scan; a
 // second Ctrl-C exits at once with 130.
 [[nodiscard]] ScanRun scanLibrary(ScannerViewModel& model, const std::filesystem::path& folder,
-                                  const std::optional<std::filesystem::path>& subfolder, bool showProgress);
+    const std::optional<std::filesystem::path>& subfolder, bool showProgress);
 
 // `subfolder` as a folder below `folder` when it is relative; none when it is not a folder.
-[[nodiscard]] std::optional<std::filesystem::path> resolveSubfolder(const std::filesystem::path& folder,
-                                                                    const std::filesystem::path& subfolder);
+[[nodiscard]] std::optional<std::filesystem::path> resolveSubfolder(
+    const std::filesystem::path& folder, const std::filesystem::path& subfolder);
 
-[[nodiscard]] int runScan(const ScanOptions& options, std::ostream& out, std::ostream& err, bool showProgress);
+[[nodiscard]] int runScan(
+    const ScanOptions& options, std::ostream& out, std::ostream& err, bool showProgress);
 
 } // namespace sondrel::app

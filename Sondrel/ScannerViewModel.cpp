@@ -18,7 +18,7 @@ namespace sondrel::app {
 namespace {
 
 constexpr std::size_t kDiscoveryBatch = 100;
-constexpr std::chrono::milliseconds kDiscoverySyncInterval{100};
+constexpr std::chrono::milliseconds kDiscoverySyncInterval { 100 };
 constexpr std::size_t kLookAhead = 4;
 constexpr int kSyncPeriod = 25;
 
@@ -28,11 +28,11 @@ int usableCores()
 }
 
 // Builds the records of a batch on up to one thread per core (tag reads touch the disk).
-std::vector<AudioFile> buildRecords(const std::vector<std::filesystem::path>& locations, std::size_t begin,
-                                    std::size_t end)
+std::vector<AudioFile> buildRecords(
+    const std::vector<std::filesystem::path>& locations, std::size_t begin, std::size_t end)
 {
     std::vector<std::optional<AudioFile>> built(end - begin);
-    std::atomic<std::size_t> next{begin};
+    std::atomic<std::size_t> next { begin };
     {
         std::vector<std::jthread> workers;
         const auto threads = std::min<std::size_t>(static_cast<std::size_t>(usableCores()), end - begin);
@@ -55,14 +55,15 @@ std::vector<AudioFile> buildRecords(const std::vector<std::filesystem::path>& lo
 std::string_view description(AnalysisError error) noexcept
 {
     switch (error) {
-    case AnalysisError::analyzerInitFailed: return "Failed to initialise audio analyzer";
+    case AnalysisError::analyzerInitFailed:
+        return "Failed to initialise audio analyzer";
     }
     return "Failed to initialise audio analyzer";
 }
 
 // The state of one scan, shared by the view model and the analyses it started.
 struct ScannerViewModel::Scan {
-    std::atomic<bool> cancelled{false};
+    std::atomic<bool> cancelled { false };
     std::vector<AudioFile> uncached;
     std::size_t nextIndex = 0;
     std::deque<AudioFile> queue;
@@ -201,7 +202,8 @@ void ScannerViewModel::startDiscovery(const std::filesystem::path& location)
     const QPointer<ScannerViewModel> self(this);
     const auto report = [self, stale](std::function<void()> change) {
         QMetaObject::invokeMethod(
-            self, [self, stale, change = std::move(change)] {
+            self,
+            [self, stale, change = std::move(change)] {
                 if (self && !stale())
                     change();
             },
@@ -213,14 +215,13 @@ void ScannerViewModel::startDiscovery(const std::filesystem::path& location)
             return;
         m_filesStore.clear();
         report([this] { syncFromStore(); });
-        const auto locations = m_scanner.scanDirectory(location, [&](int found) {
-            report([this, found] { setDiscoveredFileCount(found); });
-        });
+        const auto locations = m_scanner.scanDirectory(
+            location, [&](int found) { report([this, found] { setDiscoveredFileCount(found); }); });
         const std::size_t total = locations.size();
         report([this, total] { setDiscoveredFileCount(static_cast<int>(total)); });
         // Each sync copies every record, so on a large library the copies are made at most
         // ten times a second (and for the first and last batch); the progress moves every batch.
-        auto lastSync = std::chrono::steady_clock::time_point{};
+        auto lastSync = std::chrono::steady_clock::time_point {};
         for (std::size_t begin = 0; begin < total && !stale(); begin += kDiscoveryBatch) {
             const std::size_t end = std::min(total, begin + kDiscoveryBatch);
             m_filesStore.addFiles(buildRecords(locations, begin, end));
@@ -253,9 +254,8 @@ ScanStatus ScannerViewModel::verdict(const core::AnalysisResult& result) const
     return result.cutoffFrequency >= minimum ? ScanStatus::passed() : ScanStatus::failed();
 }
 
-core::Result<core::AnalysisResult> ScannerViewModel::analyseAndClassify(const std::filesystem::path& url,
-                                                                        core::AudioFormat format,
-                                                                        const Analysis& analysis) const
+core::Result<core::AnalysisResult> ScannerViewModel::analyseAndClassify(
+    const std::filesystem::path& url, core::AudioFormat format, const Analysis& analysis) const
 {
     auto full = analysis(url);
     if (!full)
@@ -280,11 +280,11 @@ void ScannerViewModel::performScan(std::vector<AudioFile> files)
     auto scan = std::make_shared<Scan>();
     scan->analysis = m_services.analysis;
     if (!scan->analysis) {
-        scan->analysis = [](const std::filesystem::path& url)
-            -> core::Result<core::SpectrumAnalyzer::FullAnalysisResult> {
+        scan->analysis =
+            [](const std::filesystem::path& url) -> core::Result<core::SpectrumAnalyzer::FullAnalysisResult> {
             auto analyzer = core::SpectrumAnalyzer::make();
             if (!analyzer)
-                return core::Error{std::string(description(AnalysisError::analyzerInitFailed))};
+                return core::Error { std::string(description(AnalysisError::analyzerInitFailed)) };
             return analyzer->analyzeFileComplete(url);
         };
     }
@@ -362,7 +362,7 @@ void ScannerViewModel::launchAnalysis(const std::shared_ptr<Scan>& scan, const A
     ++scan->running;
     const QPointer<ScannerViewModel> self(this);
     m_analysisPool.start([this, self, scan, id = file.id(), url = file.url(), format = file.format()] {
-        Outcome outcome{id, url, analyseAndClassify(url, format, scan->analysis)};
+        Outcome outcome { id, url, analyseAndClassify(url, format, scan->analysis) };
         // The cache replaces the entry, and with it any stored override.
         if (outcome.result && m_services.cache)
             m_services.cache->set(url, *outcome.result);
@@ -451,14 +451,13 @@ void ScannerViewModel::rescanFile(const AudioFile& file)
     syncFromStore();
     const QPointer<ScannerViewModel> self(this);
     m_rescanPool.start([this, self, id, url, format] {
-        core::Result<core::AnalysisResult> result = core::Error{
-            std::string(description(AnalysisError::analyzerInitFailed))};
+        core::Result<core::AnalysisResult> result
+            = core::Error { std::string(description(AnalysisError::analyzerInitFailed)) };
         if (m_services.analysis)
             result = analyseAndClassify(url, format, m_services.analysis);
         else if (m_analyzer)
-            result = analyseAndClassify(url, format, [this](const std::filesystem::path& path) {
-                return m_analyzer->analyzeFileComplete(path);
-            });
+            result = analyseAndClassify(url, format,
+                [this](const std::filesystem::path& path) { return m_analyzer->analyzeFileComplete(path); });
         QMetaObject::invokeMethod(
             self,
             [self, id, result = std::move(result)] {
@@ -479,8 +478,9 @@ void ScannerViewModel::rescanFile(const AudioFile& file)
 
 void ScannerViewModel::process(const ProcessingRequest& request, Done done)
 {
-    runProcessing([request, files = m_allFiles](Processing& processing) { return processing.run(request, files); },
-                  std::move(done));
+    runProcessing(
+        [request, files = m_allFiles](Processing& processing) { return processing.run(request, files); },
+        std::move(done));
 }
 
 void ScannerViewModel::runProcessing(std::function<ProcessingResults(Processing&)> work, Done done)
@@ -512,7 +512,8 @@ void ScannerViewModel::renameFailedFiles(const Scope& scope, Done done)
     process(request, std::move(done));
 }
 
-void ScannerViewModel::moveFailedFiles(const std::filesystem::path& destination, const Scope& scope, Done done)
+void ScannerViewModel::moveFailedFiles(
+    const std::filesystem::path& destination, const Scope& scope, Done done)
 {
     ProcessingRequest request;
     request.scope = scope;
@@ -539,40 +540,48 @@ void ScannerViewModel::updateMetadata(const Scope& scope, Done done)
 
 void ScannerViewModel::deleteFiles(std::vector<AudioFile> files, Done done)
 {
-    runProcessing([files = std::move(files)](Processing& processing) {
-        ProcessingResults results;
-        auto [deleted, error] = processing.deleteFiles(files);
-        results.deletedCount = deleted;
-        if (error)
-            results.errors.push_back(*error);
-        return results;
-    }, std::move(done));
+    runProcessing(
+        [files = std::move(files)](Processing& processing) {
+            ProcessingResults results;
+            auto [deleted, error] = processing.deleteFiles(files);
+            results.deletedCount = deleted;
+            if (error)
+                results.errors.push_back(*error);
+            return results;
+        },
+        std::move(done));
 }
 
 void ScannerViewModel::updateFileMetadata(const AudioFile& file, Done done)
 {
-    runProcessing([file](Processing& processing) {
-        ProcessingResults results;
-        auto [succeeded, failures] = processing.updateFileMetadata(file);
-        results.metadataUpdatedCount = succeeded;
-        results.metadataFailedCount = static_cast<int>(failures.size());
-        return results;
-    }, std::move(done));
+    runProcessing(
+        [file](Processing& processing) {
+            ProcessingResults results;
+            auto [succeeded, failures] = processing.updateFileMetadata(file);
+            results.metadataUpdatedCount = succeeded;
+            results.metadataFailedCount = static_cast<int>(failures.size());
+            return results;
+        },
+        std::move(done));
 }
 
 // --- overrides and derived views --------------------------------------------------------
 
 void ScannerViewModel::setUserOverride(const AudioFile& file, bool djReady, core::QualityRating rating)
 {
-    const core::UserOverride override{djReady, rating, std::chrono::system_clock::now()};
+    const core::UserOverride override { djReady, rating, std::chrono::system_clock::now() };
     const QUuid id = file.id();
     const std::filesystem::path url = file.url();
     core::AnalysisCache* cache = m_services.cache;
-    runThenReport([cache, url, override] { if (cache) cache->setOverride(url, override); },
-                  [this, id, override] {
-                      m_filesStore.updateOverride(id, override);
-                      syncFromStore();
-                  });
+    runThenReport(
+        [cache, url, override] {
+            if (cache)
+                cache->setOverride(url, override);
+        },
+        [this, id, override] {
+            m_filesStore.updateOverride(id, override);
+            syncFromStore();
+        });
 }
 
 void ScannerViewModel::clearUserOverride(const AudioFile& file)
@@ -580,18 +589,22 @@ void ScannerViewModel::clearUserOverride(const AudioFile& file)
     const QUuid id = file.id();
     const std::filesystem::path url = file.url();
     core::AnalysisCache* cache = m_services.cache;
-    runThenReport([cache, url] { if (cache) cache->clearOverride(url); },
-                  [this, id] {
-                      m_filesStore.updateOverride(id, std::nullopt);
-                      syncFromStore();
-                  });
+    runThenReport(
+        [cache, url] {
+            if (cache)
+                cache->clearOverride(url);
+        },
+        [this, id] {
+            m_filesStore.updateOverride(id, std::nullopt);
+            syncFromStore();
+        });
 }
 
 std::vector<AudioFile> ScannerViewModel::failedFiles() const
 {
     std::vector<AudioFile> failed;
     std::copy_if(m_allFiles.begin(), m_allFiles.end(), std::back_inserter(failed),
-                 [](const AudioFile& file) { return file.status().kind() == ScanStatus::Kind::failed; });
+        [](const AudioFile& file) { return file.status().kind() == ScanStatus::Kind::failed; });
     return failed;
 }
 
@@ -626,22 +639,29 @@ ScannerViewModel::FolderStatus ScannerViewModel::folderStatus(const std::vector<
     int scanning = 0;
     for (const AudioFile& file : files) {
         switch (file.status().kind()) {
-        case ScanStatus::Kind::passed: ++passed; break;
-        case ScanStatus::Kind::failed: ++failed; break;
-        case ScanStatus::Kind::scanning: ++scanning; break;
+        case ScanStatus::Kind::passed:
+            ++passed;
+            break;
+        case ScanStatus::Kind::failed:
+            ++failed;
+            break;
+        case ScanStatus::Kind::scanning:
+            ++scanning;
+            break;
         case ScanStatus::Kind::pending:
-        case ScanStatus::Kind::error: break;
+        case ScanStatus::Kind::error:
+            break;
         }
     }
     if (scanning > 0)
-        return {FolderStatusKind::scanning};
+        return { FolderStatusKind::scanning };
     if (passed + failed == 0)
-        return {FolderStatusKind::notScanned};
+        return { FolderStatusKind::notScanned };
     if (failed == 0)
-        return {FolderStatusKind::allPassed, passed, 0};
+        return { FolderStatusKind::allPassed, passed, 0 };
     if (passed == 0)
-        return {FolderStatusKind::allFailed, 0, failed};
-    return {FolderStatusKind::mixed, passed, failed};
+        return { FolderStatusKind::allFailed, 0, failed };
+    return { FolderStatusKind::mixed, passed, failed };
 }
 
 double ScannerViewModel::scanProgress() const noexcept
@@ -658,8 +678,8 @@ std::string ScannerViewModel::statusMessage() const
     return statusMessage(m_allFiles.size(), m_cachedCounts, m_isDiscovering, m_isScanning);
 }
 
-std::string ScannerViewModel::statusMessage(std::size_t records, const FilesStore::StatusCounts& c,
-                                            bool isDiscovering, bool isScanning)
+std::string ScannerViewModel::statusMessage(
+    std::size_t records, const FilesStore::StatusCounts& c, bool isDiscovering, bool isScanning)
 {
     const std::string n = std::to_string(records);
     const int decided = c.passed + c.failed + c.error;

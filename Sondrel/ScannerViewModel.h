@@ -52,12 +52,12 @@ public:
 
     // What the view model works with. The defaults are the process-wide services.
     struct Services {
-        core::AnalysisCache* cache = nullptr;       // none: the scan neither reads nor writes a cache
+        core::AnalysisCache* cache = nullptr; // none: the scan neither reads nor writes a cache
         core::FilePrefetcher* prefetcher = nullptr; // none: no read-ahead
         std::function<QualityThreshold()> threshold; // read at every verdict
-        Analysis analysis;                           // empty: the real analysis
-        FileOperations* fileOperations = nullptr;    // rename, move and trash; none: the system's
-        int concurrentAnalyses = 0;                  // 0: one per usable core
+        Analysis analysis; // empty: the real analysis
+        FileOperations* fileOperations = nullptr; // rename, move and trash; none: the system's
+        int concurrentAnalyses = 0; // 0: one per usable core
 
         [[nodiscard]] static Services standard();
     };
@@ -77,9 +77,15 @@ public:
     ScannerViewModel(const ScannerViewModel&) = delete;
     ScannerViewModel& operator=(const ScannerViewModel&) = delete;
 
-    [[nodiscard]] const std::optional<std::filesystem::path>& rootFolder() const noexcept { return m_rootFolder; }
+    [[nodiscard]] const std::optional<std::filesystem::path>& rootFolder() const noexcept
+    {
+        return m_rootFolder;
+    }
     [[nodiscard]] const std::shared_ptr<FolderNode>& rootNode() const noexcept { return m_rootNode; }
-    [[nodiscard]] const std::shared_ptr<FolderNode>& selectedFolder() const noexcept { return m_selectedFolder; }
+    [[nodiscard]] const std::shared_ptr<FolderNode>& selectedFolder() const noexcept
+    {
+        return m_selectedFolder;
+    }
     void setSelectedFolder(std::shared_ptr<FolderNode> folder);
     [[nodiscard]] const std::vector<AudioFile>& allFiles() const noexcept { return m_allFiles; }
     [[nodiscard]] bool isScanning() const noexcept { return m_isScanning; }
@@ -135,8 +141,8 @@ public:
 
     // The rules behind folderStatus and statusMessage, over given records and counts.
     [[nodiscard]] static FolderStatus folderStatus(const std::vector<AudioFile>& files);
-    [[nodiscard]] static std::string statusMessage(std::size_t records, const FilesStore::StatusCounts& counts,
-                                                   bool isDiscovering, bool isScanning);
+    [[nodiscard]] static std::string statusMessage(
+        std::size_t records, const FilesStore::StatusCounts& counts, bool isDiscovering, bool isScanning);
 
 signals:
     void rootFolderChanged();
@@ -180,9 +186,8 @@ private:
     // Runs `work` on the I/O worker, then `then` back on this object's thread.
     void runThenReport(std::function<void()> work, std::function<void()> then);
 
-    [[nodiscard]] core::Result<core::AnalysisResult> analyseAndClassify(const std::filesystem::path& url,
-                                                                        core::AudioFormat format,
-                                                                        const Analysis& analysis) const;
+    [[nodiscard]] core::Result<core::AnalysisResult> analyseAndClassify(
+        const std::filesystem::path& url, core::AudioFormat format, const Analysis& analysis) const;
     [[nodiscard]] ScanStatus verdict(const core::AnalysisResult& result) const;
 
     const Services m_services;

@@ -3,8 +3,8 @@
 #include "SpectrogramGenerator.h"
 #include "SpectrogramImage.h"
 
-#include <QImage>
 #include <QFile>
+#include <QImage>
 #include <QString>
 
 #include <ostream>
@@ -28,8 +28,8 @@ int runSpectrogram(const SpectrogramOptions& options, std::ostream& out, std::os
     }
     const core::RgbaImage rgba = core::createSpectrogramImage(*data, options.width, options.height);
     // The pixels are opaque, so straight and premultiplied alpha are the same bytes.
-    const QImage image(rgba.pixels.data(), rgba.width, rgba.height, rgba.width * 4,
-                       QImage::Format_RGBA8888_Premultiplied);
+    const QImage image(
+        rgba.pixels.data(), rgba.width, rgba.height, rgba.width * 4, QImage::Format_RGBA8888_Premultiplied);
     const QString path = QFile::decodeName(QByteArray::fromStdString(options.output.string()));
     if (!image.save(path, "PNG")) {
         err << options.output.string() << ": cannot write the image\n";

@@ -18,33 +18,30 @@ constexpr int kUsageError = 2;
 
 int main(int argc, char** argv)
 {
-    CLI::App app{"Sondrel checks a music library for files whose real quality is lower than they "
-                 "claim: lossy transcodes posing as high-bitrate or lossless files, and clipping."};
+    CLI::App app { "Sondrel checks a music library for files whose real quality is lower than they "
+                   "claim: lossy transcodes posing as high-bitrate or lossless files, and clipping." };
     app.name("sondrel");
     app.require_subcommand(0, 1);
 
     sondrel::app::AnalyzeOptions analyze;
     std::vector<std::string> files;
-    CLI::App* analyzeCommand = app.add_subcommand(
-        "analyze",
+    CLI::App* analyzeCommand = app.add_subcommand("analyze",
         "Analyse audio files (mp3, wav, aiff, flac, m4a, aac) and print a verdict for each: the "
         "rating, the estimated true bitrate, the spectral cutoff, the confidence and the clipping. "
         "Nothing is cached. Exit status: 0 when every file was analysed, 1 when any could not be, "
         "2 for a usage error.");
     analyzeCommand->add_option("files", files, "Audio files to analyse")->required();
-    analyzeCommand->add_flag("--json", analyze.json,
-                             "One JSON object per line, in argument order");
+    analyzeCommand->add_flag("--json", analyze.json, "One JSON object per line, in argument order");
     analyzeCommand->add_flag("--quick", analyze.quick,
-                             "Quick screen: one excerpt from the middle of each file, sorted into "
-                             "clearPass, borderline or clearFail");
+        "Quick screen: one excerpt from the middle of each file, sorted into "
+        "clearPass, borderline or clearFail");
     analyzeCommand->add_option("--jobs", analyze.jobs, "Files analysed at once (default: all cores)")
         ->check(CLI::Range(1u, 1024u));
 
     sondrel::app::SpectrogramOptions spectrogram;
     std::string spectrogramFile;
     std::string spectrogramOutput;
-    CLI::App* spectrogramCommand = app.add_subcommand(
-        "spectrogram",
+    CLI::App* spectrogramCommand = app.add_subcommand("spectrogram",
         "Compute the whole-file spectrogram of an audio file (first channel; time left to right, "
         "frequency bottom to top, -120 dB black to 0 dB white) and write it as a PNG image. "
         "Prints the image's path.");
@@ -63,18 +60,19 @@ int main(int argc, char** argv)
     int scanThreshold = 0;
     bool scanJson = false;
     bool scanCsv = false;
-    CLI::App* scanCommand = app.add_subcommand(
-        "scan",
+    CLI::App* scanCommand = app.add_subcommand("scan",
         "Discover the audio files below FOLDER, analyse every file not already in the analysis cache "
         "(in parallel), judge each against the quality threshold and print one line per file. "
         "Exit status: 0 when the scan completed and no file failed or errored, 1 when any file failed "
         "the threshold or could not be analysed, 2 when the scan could not run, 130 when interrupted.");
     scanCommand->add_option("folder", scanFolder, "The library folder")->required();
-    scanCommand->add_option("--folder", scanSubfolder, "Scan only this sub-folder (absolute, or relative to FOLDER)");
-    scanCommand->add_option("--threshold", scanThreshold,
-                            "Quality threshold in kbps for this run (64, 96, 128, 160, 192, 224, 256 or 320); "
-                            "the stored setting is not changed")
-        ->check(CLI::IsMember({64, 96, 128, 160, 192, 224, 256, 320}));
+    scanCommand->add_option(
+        "--folder", scanSubfolder, "Scan only this sub-folder (absolute, or relative to FOLDER)");
+    scanCommand
+        ->add_option("--threshold", scanThreshold,
+            "Quality threshold in kbps for this run (64, 96, 128, 160, 192, 224, 256 or 320); "
+            "the stored setting is not changed")
+        ->check(CLI::IsMember({ 64, 96, 128, 160, 192, 224, 256, 320 }));
     auto* jsonFlag = scanCommand->add_flag("--json", scanJson, "One JSON object per file");
     scanCommand->add_flag("--csv", scanCsv, "CSV with a header row")->excludes(jsonFlag);
     scanCommand->add_flag("--failed-only", scan.failedOnly, "Only the files that failed the threshold");
@@ -87,31 +85,34 @@ int main(int argc, char** argv)
     std::string processMove;
     int processThreshold = 0;
     std::vector<std::string> processOnly;
-    CLI::App* processCommand = app.add_subcommand(
-        "process",
+    CLI::App* processCommand = app.add_subcommand("process",
         "Scan FOLDER as `scan` does (cache first), then act on the files that fail the threshold: rename "
         "them with the marker \" fake-<bitrate>\", move them into a folder (numbered names when a name is "
         "taken), move them to the Trash, and/or write the detected bitrate into the tags of every analysed "
         "MP3 as a comment. Nothing is ever overwritten. Prints the results. Exit status: 0 when every step "
         "succeeded, 1 when a step recorded an error or a tag write failed, 2 for usage errors.");
     processCommand->add_option("folder", processFolder, "The library folder")->required();
-    processCommand->add_flag("--rename", process.rename, "Append \" fake-<bitrate>\" to the failed files' names");
-    auto* moveOption = processCommand->add_option("--move", processMove, "Move the failed files into this folder");
-    processCommand->add_flag("--trash", process.trash, "Move the failed files to the Trash")->excludes(moveOption);
+    processCommand->add_flag(
+        "--rename", process.rename, "Append \" fake-<bitrate>\" to the failed files' names");
+    auto* moveOption
+        = processCommand->add_option("--move", processMove, "Move the failed files into this folder");
+    processCommand->add_flag("--trash", process.trash, "Move the failed files to the Trash")
+        ->excludes(moveOption);
     processCommand->add_flag("--tag", process.tag,
-                             "Write \"Detected bitrate: N kbps\" into the tags of every analysed MP3 in scope");
+        "Write \"Detected bitrate: N kbps\" into the tags of every analysed MP3 in scope");
     processCommand->add_option("--threshold", processThreshold, "Quality threshold in kbps for this run")
-        ->check(CLI::IsMember({64, 96, 128, 160, 192, 224, 256, 320}));
-    processCommand->add_option("--only", processOnly, "Act only on these files (as given, or relative to FOLDER)");
+        ->check(CLI::IsMember({ 64, 96, 128, 160, 192, 224, 256, 320 }));
+    processCommand->add_option(
+        "--only", processOnly, "Act only on these files (as given, or relative to FOLDER)");
     processCommand->add_flag("--dry-run", process.dryRun, "List what each step would do and change nothing");
     processCommand->add_flag("--yes", process.yes, "Do not ask before renaming, moving or trashing");
 
     bool clearCache = false;
-    CLI::App* cacheCommand = app.add_subcommand(
-        "cache",
+    CLI::App* cacheCommand = app.add_subcommand("cache",
         "Print the analysis cache file's path and its number of entries "
         "($XDG_DATA_HOME/Sondrel/analysis_cache.json, else ~/.local/share/Sondrel/...).");
-    cacheCommand->add_flag("--clear", clearCache, "Remove every entry (verdicts and overrides) and save at once");
+    cacheCommand->add_flag(
+        "--clear", clearCache, "Remove every entry (verdicts and overrides) and save at once");
 
     try {
         app.parse(argc, argv);
@@ -162,7 +163,8 @@ int main(int argc, char** argv)
             cache.flush();
         }
         const std::size_t count = cache.count();
-        std::cout << cache.cacheURL().string() << '\n' << count << (count == 1 ? " entry" : " entries") << '\n';
+        std::cout << cache.cacheURL().string() << '\n'
+                  << count << (count == 1 ? " entry" : " entries") << '\n';
         return 0;
     }
     std::cout << app.help();

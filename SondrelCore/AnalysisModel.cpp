@@ -11,12 +11,18 @@ namespace sondrel::core {
 std::string_view rawValue(AudioFormat format) noexcept
 {
     switch (format) {
-    case AudioFormat::mp3: return "mp3";
-    case AudioFormat::wav: return "wav";
-    case AudioFormat::aiff: return "aiff";
-    case AudioFormat::flac: return "flac";
-    case AudioFormat::m4a: return "m4a";
-    case AudioFormat::aac: return "aac";
+    case AudioFormat::mp3:
+        return "mp3";
+    case AudioFormat::wav:
+        return "wav";
+    case AudioFormat::aiff:
+        return "aiff";
+    case AudioFormat::flac:
+        return "flac";
+    case AudioFormat::m4a:
+        return "m4a";
+    case AudioFormat::aac:
+        return "aac";
     }
     return "mp3";
 }
@@ -30,7 +36,7 @@ std::optional<AudioFormat> audioFormatFromExtension(std::string_view extension)
 {
     std::string lower(extension);
     std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     if (lower == "aif")
         return AudioFormat::aiff;
     for (AudioFormat format : kAllAudioFormats) {
@@ -42,8 +48,8 @@ std::optional<AudioFormat> audioFormatFromExtension(std::string_view extension)
 
 const std::array<std::string_view, 7>& supportedExtensions() noexcept
 {
-    static constexpr std::array<std::string_view, 7> kExtensions = {
-        "mp3", "wav", "aiff", "flac", "m4a", "aac", "aif"};
+    static constexpr std::array<std::string_view, 7> kExtensions
+        = { "mp3", "wav", "aiff", "flac", "m4a", "aac", "aif" };
     return kExtensions;
 }
 
@@ -55,12 +61,18 @@ std::string description(Bitrate bitrate)
 std::string_view rawValue(QualityRating rating) noexcept
 {
     switch (rating) {
-    case QualityRating::lossless: return "Lossless";
-    case QualityRating::high: return "320kbps";
-    case QualityRating::medium: return "256kbps";
-    case QualityRating::low: return "192kbps";
-    case QualityRating::poor: return "128kbps";
-    case QualityRating::suspicious: return "< 128kbps";
+    case QualityRating::lossless:
+        return "Lossless";
+    case QualityRating::high:
+        return "320kbps";
+    case QualityRating::medium:
+        return "256kbps";
+    case QualityRating::low:
+        return "192kbps";
+    case QualityRating::poor:
+        return "128kbps";
+    case QualityRating::suspicious:
+        return "< 128kbps";
     }
     return "< 128kbps";
 }
@@ -83,11 +95,15 @@ std::string_view displayColor(QualityRating rating) noexcept
 {
     switch (rating) {
     case QualityRating::lossless:
-    case QualityRating::high: return "green";
-    case QualityRating::medium: return "yellow";
+    case QualityRating::high:
+        return "green";
+    case QualityRating::medium:
+        return "yellow";
     case QualityRating::low:
-    case QualityRating::poor: return "orange";
-    case QualityRating::suspicious: return "red";
+    case QualityRating::poor:
+        return "orange";
+    case QualityRating::suspicious:
+        return "red";
     }
     return "red";
 }
@@ -95,12 +111,18 @@ std::string_view displayColor(QualityRating rating) noexcept
 std::int64_t estimatedBitrate(QualityRating rating) noexcept
 {
     switch (rating) {
-    case QualityRating::lossless: return 1411;
-    case QualityRating::high: return 320;
-    case QualityRating::medium: return 256;
-    case QualityRating::low: return 192;
-    case QualityRating::poor: return 128;
-    case QualityRating::suspicious: return 0;
+    case QualityRating::lossless:
+        return 1411;
+    case QualityRating::high:
+        return 320;
+    case QualityRating::medium:
+        return 256;
+    case QualityRating::low:
+        return 192;
+    case QualityRating::poor:
+        return 128;
+    case QualityRating::suspicious:
+        return 0;
     }
     return 0;
 }
@@ -108,10 +130,14 @@ std::int64_t estimatedBitrate(QualityRating rating) noexcept
 std::string_view rawValue(ClippingSeverity severity) noexcept
 {
     switch (severity) {
-    case ClippingSeverity::none: return "None";
-    case ClippingSeverity::mild: return "Mild";
-    case ClippingSeverity::moderate: return "Moderate";
-    case ClippingSeverity::severe: return "Severe";
+    case ClippingSeverity::none:
+        return "None";
+    case ClippingSeverity::mild:
+        return "Mild";
+    case ClippingSeverity::moderate:
+        return "Moderate";
+    case ClippingSeverity::severe:
+        return "Severe";
     }
     return "None";
 }
@@ -120,8 +146,8 @@ ClippingSeverity ClippingInfo::severity() const noexcept
 {
     if (clippedSamples == 0)
         return ClippingSeverity::none;
-    const double ratio = static_cast<double>(clippedSamples)
-        / static_cast<double>(std::max<std::int64_t>(totalSamples, 1));
+    const double ratio
+        = static_cast<double>(clippedSamples) / static_cast<double>(std::max<std::int64_t>(totalSamples, 1));
     if (ratio < 0.0001)
         return ClippingSeverity::mild;
     if (ratio < 0.001)

@@ -12,9 +12,8 @@ namespace sondrel::core {
 // Container formats the library accepts, in their fixed order.
 enum class AudioFormat { mp3, wav, aiff, flac, m4a, aac };
 
-inline constexpr std::array<AudioFormat, 6> kAllAudioFormats = {
-    AudioFormat::mp3, AudioFormat::wav, AudioFormat::aiff,
-    AudioFormat::flac, AudioFormat::m4a, AudioFormat::aac};
+inline constexpr std::array<AudioFormat, 6> kAllAudioFormats = { AudioFormat::mp3, AudioFormat::wav,
+    AudioFormat::aiff, AudioFormat::flac, AudioFormat::m4a, AudioFormat::aac };
 
 [[nodiscard]] std::string_view rawValue(AudioFormat format) noexcept;
 [[nodiscard]] bool isLossless(AudioFormat format) noexcept;
@@ -26,16 +25,16 @@ inline constexpr std::array<AudioFormat, 6> kAllAudioFormats = {
 // Nominal lossy bitrates; the value is the rate in kbps.
 enum class Bitrate : int { low = 128, medium = 192, high = 256, maximum = 320 };
 
-inline constexpr std::array<Bitrate, 4> kAllBitrates = {
-    Bitrate::low, Bitrate::medium, Bitrate::high, Bitrate::maximum};
+inline constexpr std::array<Bitrate, 4> kAllBitrates
+    = { Bitrate::low, Bitrate::medium, Bitrate::high, Bitrate::maximum };
 
 [[nodiscard]] std::string description(Bitrate bitrate);
 
 enum class QualityRating { lossless, high, medium, low, poor, suspicious };
 
-inline constexpr std::array<QualityRating, 6> kAllQualityRatings = {
-    QualityRating::lossless, QualityRating::high, QualityRating::medium,
-    QualityRating::low, QualityRating::poor, QualityRating::suspicious};
+inline constexpr std::array<QualityRating, 6> kAllQualityRatings
+    = { QualityRating::lossless, QualityRating::high, QualityRating::medium, QualityRating::low,
+          QualityRating::poor, QualityRating::suspicious };
 
 // The stored and displayed text: "Lossless", "320kbps", ..., "< 128kbps".
 [[nodiscard]] std::string_view rawValue(QualityRating rating) noexcept;

@@ -15,9 +15,10 @@ namespace sondrel::core {
 class AudioBuffer {
 public:
     AudioBuffer(int channels, std::size_t capacity)
-        : m_channels(static_cast<std::size_t>(channels > 0 ? channels : 0),
-                     std::vector<float>(capacity)),
-          m_capacity(capacity) {}
+        : m_channels(static_cast<std::size_t>(channels > 0 ? channels : 0), std::vector<float>(capacity))
+        , m_capacity(capacity)
+    {
+    }
 
     [[nodiscard]] int channelCount() const noexcept { return static_cast<int>(m_channels.size()); }
     [[nodiscard]] std::size_t capacity() const noexcept { return m_capacity; }
@@ -27,13 +28,10 @@ public:
     // The delivered frames of one channel.
     [[nodiscard]] std::span<const float> channel(int index) const
     {
-        return {m_channels[static_cast<std::size_t>(index)].data(), m_frameLength};
+        return { m_channels[static_cast<std::size_t>(index)].data(), m_frameLength };
     }
     // The whole capacity of one channel, for the decoder to fill.
-    [[nodiscard]] std::span<float> storage(int index)
-    {
-        return m_channels[static_cast<std::size_t>(index)];
-    }
+    [[nodiscard]] std::span<float> storage(int index) { return m_channels[static_cast<std::size_t>(index)]; }
 
 private:
     std::vector<std::vector<float>> m_channels;

@@ -25,12 +25,11 @@ void silenceFFmpeg()
 
 Error systemError(int code)
 {
-    return Error{std::strerror(code)};
+    return Error { std::strerror(code) };
 }
 
 // One sample converted to float as libswresample does it.
-template <typename T>
-float toFloat(T value) noexcept
+template <typename T> float toFloat(T value) noexcept
 {
     if constexpr (std::is_same_v<T, std::uint8_t>)
         return static_cast<float>(static_cast<int>(value) - 128) / 128.0f;
@@ -95,7 +94,7 @@ private:
     FramePtr m_frame;
     PacketPtr m_packet;
     int m_stream = -1;
-    AVRational m_timeBase{};
+    AVRational m_timeBase {};
     double m_sampleRate = 0;
     int m_channels = 0;
     std::uint64_t m_length = 0;
@@ -119,7 +118,7 @@ Result<std::unique_ptr<AudioDecoder>> FFmpegDecoder::open(const std::filesystem:
         return systemError(EISDIR);
     // FFmpeg's probe calls an empty file an invalid argument; to the user it is not audio.
     if (std::filesystem::is_regular_file(path, ec) && std::filesystem::file_size(path, ec) == 0)
-        return Error{errorText(AVERROR_INVALIDDATA)};
+        return Error { errorText(AVERROR_INVALIDDATA) };
 
     auto decoder = std::make_unique<FFmpegDecoder>();
     // The "file:" prefix keeps a name like "a:b.mp3" from being taken for a protocol.
@@ -145,7 +144,7 @@ Status FFmpegDecoder::start()
     int status = avformat_open_input(&format, m_url.c_str(), nullptr, &options);
     av_dict_free(&options);
     if (status < 0)
-        return Error{errorText(status)};
+        return Error { errorText(status) };
     m_format.reset(format);
 
     AVStream* stream = nullptr;
@@ -162,12 +161,12 @@ Status FFmpegDecoder::start()
     if (!complete) {
         status = avformat_find_stream_info(format, nullptr);
         if (status < 0)
-            return Error{errorText(status)};
+            return Error { errorText(status) };
         findStream();
     }
     // No audio stream: to the user this is simply not an audio file.
     if (!stream)
-        return Error{errorText(AVERROR_INVALIDDATA)};
+        return Error { errorText(AVERROR_INVALIDDATA) };
     for (unsigned i = 0; i < format->nb_streams; ++i) {
         if (static_cast<int>(i) != m_stream)
             format->streams[i]->discard = AVDISCARD_ALL;
@@ -176,17 +175,17 @@ Status FFmpegDecoder::start()
     const AVCodecParameters* parameters = stream->codecpar;
     const AVCodec* codec = avcodec_find_decoder(parameters->codec_id);
     if (!codec || parameters->sample_rate <= 0 || parameters->ch_layout.nb_channels <= 0)
-        return Error{errorText(codec ? AVERROR_INVALIDDATA : AVERROR_DECODER_NOT_FOUND)};
+        return Error { errorText(codec ? AVERROR_INVALIDDATA : AVERROR_DECODER_NOT_FOUND) };
     m_codec.reset(avcodec_alloc_context3(codec));
     if (!m_codec)
         return systemError(ENOMEM);
     AVCodecContext* context = m_codec.get();
     if ((status = avcodec_parameters_to_context(context, parameters)) < 0)
-        return Error{errorText(status)};
+        return Error { errorText(status) };
     // Lets the decoder move timestamps past the encoder delay it drops.
     context->pkt_timebase = stream->time_base;
     if ((status = avcodec_open2(context, codec, nullptr)) < 0)
-        return Error{errorText(status)};
+        return Error { errorText(status) };
 
     if (!m_frame)
         m_frame.reset(av_frame_alloc());
@@ -199,7 +198,7 @@ Status FFmpegDecoder::start()
     m_sampleRate = parameters->sample_rate;
     m_channels = parameters->ch_layout.nb_channels;
     m_frameData.resize(static_cast<std::size_t>(m_channels));
-    const AVRational perFrame{1, parameters->sample_rate};
+    const AVRational perFrame { 1, parameters->sample_rate };
     std::int64_t length = 0;
     if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0)
         length = av_rescale_q(stream->duration, stream->time_base, perFrame);
@@ -216,7 +215,7 @@ Status FFmpegDecoder::start()
     if (*first == Next::frame)
         m_origin = m_frameStart;
     m_frameStart = 0;
-    return Ok{};
+    return Ok {};
 }
 
 Result<FFmpegDecoder::Next> FFmpegDecoder::decodeNextFrame()
@@ -227,10 +226,9 @@ Result<FFmpegDecoder::Next> FFmpegDecoder::decodeNextFrame()
     for (;;) {
         int status = avcodec_receive_frame(context, frame);
         if (status == 0) {
-            std::int64_t timestamp = frame->pts != AV_NOPTS_VALUE ? frame->pts
-                                                                  : frame->best_effort_timestamp;
+            std::int64_t timestamp = frame->pts != AV_NOPTS_VALUE ? frame->pts : frame->best_effort_timestamp;
             m_frameStart = timestamp != AV_NOPTS_VALUE
-                ? av_rescale_q(timestamp, m_timeBase, AVRational{1, static_cast<int>(m_sampleRate)})
+                ? av_rescale_q(timestamp, m_timeBase, AVRational { 1, static_cast<int>(m_sampleRate) })
                     - m_origin
                 : expectedStart;
             Status converted = convert(*frame);
@@ -244,7 +242,7 @@ Result<FFmpegDecoder::Next> FFmpegDecoder::decodeNextFrame()
         if (status == AVERROR_EOF)
             return Next::end;
         if (status != AVERROR(EAGAIN) && status != AVERROR_INVALIDDATA)
-            return Error{errorText(status)};
+            return Error { errorText(status) };
         if (m_draining)
             return Next::end;
 
@@ -255,13 +253,13 @@ Result<FFmpegDecoder::Next> FFmpegDecoder::decodeNextFrame()
             continue;
         }
         if (status < 0)
-            return Error{errorText(status)};
+            return Error { errorText(status) };
         if (m_packet->stream_index == m_stream) {
             status = avcodec_send_packet(context, m_packet.get());
             // A damaged packet is skipped, as players do; the decoder resynchronises.
             if (status < 0 && status != AVERROR_INVALIDDATA && status != AVERROR(EAGAIN)) {
                 av_packet_unref(m_packet.get());
-                return Error{errorText(status)};
+                return Error { errorText(status) };
             }
         }
         av_packet_unref(m_packet.get());
@@ -280,40 +278,51 @@ Status FFmpegDecoder::convert(const AVFrame& frame)
     const auto format = static_cast<AVSampleFormat>(frame.format);
     const bool planar = av_sample_fmt_is_planar(format) != 0;
     switch (av_get_packed_sample_fmt(format)) {
-    case AV_SAMPLE_FMT_U8: convertFrame<std::uint8_t>(frame, planar, m_frameData); break;
-    case AV_SAMPLE_FMT_S16: convertFrame<std::int16_t>(frame, planar, m_frameData); break;
-    case AV_SAMPLE_FMT_S32: convertFrame<std::int32_t>(frame, planar, m_frameData); break;
-    case AV_SAMPLE_FMT_S64: convertFrame<std::int64_t>(frame, planar, m_frameData); break;
-    case AV_SAMPLE_FMT_FLT: convertFrame<float>(frame, planar, m_frameData); break;
-    case AV_SAMPLE_FMT_DBL: convertFrame<double>(frame, planar, m_frameData); break;
+    case AV_SAMPLE_FMT_U8:
+        convertFrame<std::uint8_t>(frame, planar, m_frameData);
+        break;
+    case AV_SAMPLE_FMT_S16:
+        convertFrame<std::int16_t>(frame, planar, m_frameData);
+        break;
+    case AV_SAMPLE_FMT_S32:
+        convertFrame<std::int32_t>(frame, planar, m_frameData);
+        break;
+    case AV_SAMPLE_FMT_S64:
+        convertFrame<std::int64_t>(frame, planar, m_frameData);
+        break;
+    case AV_SAMPLE_FMT_FLT:
+        convertFrame<float>(frame, planar, m_frameData);
+        break;
+    case AV_SAMPLE_FMT_DBL:
+        convertFrame<double>(frame, planar, m_frameData);
+        break;
     default:
         m_frameLength = 0;
-        return Error{errorText(AVERROR_PATCHWELCOME)};
+        return Error { errorText(AVERROR_PATCHWELCOME) };
     }
-    return Ok{};
+    return Ok {};
 }
 
 Status FFmpegDecoder::seekStream(std::int64_t frame)
 {
-    const std::int64_t target = av_rescale_q(frame + m_origin,
-                                             AVRational{1, static_cast<int>(m_sampleRate)},
-                                             m_timeBase);
-    const int status = avformat_seek_file(m_format.get(), m_stream, std::numeric_limits<std::int64_t>::min(),
-                                          target, target, 0);
+    const std::int64_t target
+        = av_rescale_q(frame + m_origin, AVRational { 1, static_cast<int>(m_sampleRate) }, m_timeBase);
+    const int status = avformat_seek_file(
+        m_format.get(), m_stream, std::numeric_limits<std::int64_t>::min(), target, target, 0);
     if (status < 0)
-        return Error{errorText(status)};
+        return Error { errorText(status) };
     avcodec_flush_buffers(m_codec.get());
     m_draining = false;
     m_frameLength = 0;
     m_frameOffset = 0;
     m_frameStart = frame;
-    return Ok{};
+    return Ok {};
 }
 
 Status FFmpegDecoder::seek(std::uint64_t frame)
 {
     if (frame > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max() / 2))
-        return Error{errorText(AVERROR(EINVAL))};
+        return Error { errorText(AVERROR(EINVAL)) };
     const auto target = static_cast<std::int64_t>(frame);
     const std::int64_t position = m_frameStart + static_cast<std::int64_t>(m_frameOffset);
     // Already there, or a little ahead within reach: decode forward instead of seeking.
@@ -343,14 +352,14 @@ Status FFmpegDecoder::seek(std::uint64_t frame)
         const std::int64_t end = m_frameStart + static_cast<std::int64_t>(m_frameLength);
         if (m_frameLength > 0 && target < end) {
             m_frameOffset = static_cast<std::size_t>(std::max<std::int64_t>(target - m_frameStart, 0));
-            return Ok{};
+            return Ok {};
         }
         auto next = decodeNextFrame();
         if (!next)
             return next.error();
         if (*next == Next::end) {
             m_frameOffset = m_frameLength;
-            return Ok{};
+            return Ok {};
         }
     }
 }

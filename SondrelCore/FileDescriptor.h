@@ -9,7 +9,10 @@ namespace sondrel::core {
 // Owns a file descriptor and closes it on every path out.
 class FileDescriptor {
 public:
-    explicit FileDescriptor(int fd) noexcept : m_fd(fd) {}
+    explicit FileDescriptor(int fd) noexcept
+        : m_fd(fd)
+    {
+    }
     ~FileDescriptor()
     {
         if (m_fd >= 0)

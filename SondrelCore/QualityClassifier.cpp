@@ -4,14 +4,13 @@
 
 namespace sondrel::core {
 
-AnalysisResult QualityClassifier::classify(float cutoffFrequency, AudioFormat format,
-                                           const ClippingInfo& clipping, double sampleRate) const
+AnalysisResult QualityClassifier::classify(
+    float cutoffFrequency, AudioFormat format, const ClippingInfo& clipping, double sampleRate) const
 {
     const float cutoff = std::isfinite(cutoffFrequency) && cutoffFrequency >= 0.0f ? cutoffFrequency : 0.0f;
     const bool hiRes = sampleRate > 48000.0;
-    return AnalysisResult{cutoff, estimateBitrate(cutoff, format, sampleRate),
-                          determineRating(cutoff, format, hiRes), calculateConfidence(cutoff, hiRes),
-                          clipping};
+    return AnalysisResult { cutoff, estimateBitrate(cutoff, format, sampleRate),
+        determineRating(cutoff, format, hiRes), calculateConfidence(cutoff, hiRes), clipping };
 }
 
 QualityRating QualityClassifier::determineRating(float cutoff, AudioFormat format, bool hiRes)
@@ -67,8 +66,11 @@ float QualityClassifier::calculateConfidence(float cutoff, bool hiRes)
     };
     // Confidence peaks in the middle of each range and falls to 0.5 at its edges.
     static constexpr Range kRanges[] = {
-        {20500.0f, 22050.0f}, {20000.0f, 20500.0f}, {19000.0f, 20000.0f},
-        {17500.0f, 19000.0f}, {15500.0f, 17500.0f},
+        { 20500.0f, 22050.0f },
+        { 20000.0f, 20500.0f },
+        { 19000.0f, 20000.0f },
+        { 17500.0f, 19000.0f },
+        { 15500.0f, 17500.0f },
     };
     for (const Range& range : kRanges) {
         if (cutoff >= range.lower && cutoff < range.upper) {

@@ -16,8 +16,8 @@ public:
     static constexpr float poorThreshold = 15500.0f;
 
     // A cutoff that is NaN, infinite or negative is taken (and stored) as 0.
-    [[nodiscard]] AnalysisResult classify(float cutoffFrequency, AudioFormat format,
-                                          const ClippingInfo& clipping, double sampleRate) const;
+    [[nodiscard]] AnalysisResult classify(
+        float cutoffFrequency, AudioFormat format, const ClippingInfo& clipping, double sampleRate) const;
 
 private:
     [[nodiscard]] static QualityRating determineRating(float cutoff, AudioFormat format, bool hiRes);

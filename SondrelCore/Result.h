@@ -15,11 +15,16 @@ struct Error {
 };
 
 // A value or an error. A tiny stand-in for std::expected, which GCC 12 lacks in C++20.
-template <typename T>
-class [[nodiscard]] Result {
+template <typename T> class [[nodiscard]] Result {
 public:
-    Result(T value) : m_state(std::in_place_index<0>, std::move(value)) {}
-    Result(Error error) : m_state(std::in_place_index<1>, std::move(error)) {}
+    Result(T value)
+        : m_state(std::in_place_index<0>, std::move(value))
+    {
+    }
+    Result(Error error)
+        : m_state(std::in_place_index<1>, std::move(error))
+    {
+    }
 
     [[nodiscard]] bool ok() const noexcept { return m_state.index() == 0; }
     explicit operator bool() const noexcept { return ok(); }
@@ -38,7 +43,7 @@ private:
     std::variant<T, Error> m_state;
 };
 
-struct Ok {};
+struct Ok { };
 using Status = Result<Ok>;
 
 } // namespace sondrel::core

@@ -12,7 +12,7 @@ namespace {
 
 Error makeError(SpectrogramError error)
 {
-    return Error{std::string(description(error))};
+    return Error { std::string(description(error)) };
 }
 
 } // namespace
@@ -20,17 +20,22 @@ Error makeError(SpectrogramError error)
 std::string_view description(SpectrogramError error) noexcept
 {
     switch (error) {
-    case SpectrogramError::emptyFile: return "Audio file is empty";
-    case SpectrogramError::fileTooShort: return "Audio file is too short";
-    case SpectrogramError::bufferCreationFailed: return "Failed to create audio buffer";
-    case SpectrogramError::noAudioData: return "No audio data found";
-    case SpectrogramError::fftSetupFailed: return "Failed to setup FFT";
+    case SpectrogramError::emptyFile:
+        return "Audio file is empty";
+    case SpectrogramError::fileTooShort:
+        return "Audio file is too short";
+    case SpectrogramError::bufferCreationFailed:
+        return "Failed to create audio buffer";
+    case SpectrogramError::noAudioData:
+        return "No audio data found";
+    case SpectrogramError::fftSetupFailed:
+        return "Failed to setup FFT";
     }
     return "No audio data found";
 }
 
-Result<SpectrogramData> SpectrogramGenerator::generate(const std::filesystem::path& path,
-                                                       const Progress& progress) const
+Result<SpectrogramData> SpectrogramGenerator::generate(
+    const std::filesystem::path& path, const Progress& progress) const
 {
     auto decoder = openAudioFile(path);
     if (!decoder)
@@ -104,7 +109,8 @@ Result<SpectrogramData> SpectrogramGenerator::generate(AudioDecoder& decoder, co
         progress(1.0);
     data.sampleRate = decoder.sampleRate();
     data.fftSize = n;
-    data.duration = data.sampleRate > 0 ? static_cast<double>(decoder.lengthInFrames()) / data.sampleRate : 0.0;
+    data.duration
+        = data.sampleRate > 0 ? static_cast<double>(decoder.lengthInFrames()) / data.sampleRate : 0.0;
     return data;
 }
 

@@ -24,7 +24,10 @@ struct SpectrogramData {
     double duration = 0; // the whole file's length in seconds
 
     [[nodiscard]] double maxFrequency() const noexcept { return sampleRate * 0.5; }
-    [[nodiscard]] std::int64_t timeSlices() const noexcept { return static_cast<std::int64_t>(magnitudes.size()); }
+    [[nodiscard]] std::int64_t timeSlices() const noexcept
+    {
+        return static_cast<std::int64_t>(magnitudes.size());
+    }
     [[nodiscard]] std::int64_t frequencyBins() const noexcept
     {
         return magnitudes.empty() ? 0 : static_cast<std::int64_t>(magnitudes.front().size());
@@ -39,15 +42,19 @@ class SpectrogramGenerator {
 public:
     // fftSize: a power of two, at least 2; targetTimeSlices: at least 1.
     SpectrogramGenerator(std::int64_t fftSize, std::int64_t targetTimeSlices)
-        : m_fftSize(fftSize), m_targetTimeSlices(targetTimeSlices) {}
+        : m_fftSize(fftSize)
+        , m_targetTimeSlices(targetTimeSlices)
+    {
+    }
 
     using Progress = std::function<void(double)>;
 
     // The progress callback, when given, is called on the generating thread with fractions
     // of the planned rows every 20 rows, then with 1.0 on success only.
-    [[nodiscard]] Result<SpectrogramData> generate(const std::filesystem::path& path,
-                                                   const Progress& progress = {}) const;
-    [[nodiscard]] Result<SpectrogramData> generate(AudioDecoder& decoder, const Progress& progress = {}) const;
+    [[nodiscard]] Result<SpectrogramData> generate(
+        const std::filesystem::path& path, const Progress& progress = {}) const;
+    [[nodiscard]] Result<SpectrogramData> generate(
+        AudioDecoder& decoder, const Progress& progress = {}) const;
 
     [[nodiscard]] std::int64_t fftSize() const noexcept { return m_fftSize; }
     [[nodiscard]] std::int64_t targetTimeSlices() const noexcept { return m_targetTimeSlices; }

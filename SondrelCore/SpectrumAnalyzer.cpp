@@ -19,8 +19,8 @@ std::uint64_t clampedLength(const AudioDecoder& decoder)
 // Reads an excerpt. Less than one FFT frame where at least one was announced means the
 // stream ended early; judging the file on what little came would report a verdict on
 // audio that was never examined.
-Result<std::size_t> readExcerpt(AudioDecoder& decoder, AudioBuffer& buffer, std::uint64_t position,
-                                std::size_t frames)
+Result<std::size_t> readExcerpt(
+    AudioDecoder& decoder, AudioBuffer& buffer, std::uint64_t position, std::size_t frames)
 {
     buffer.setFrameLength(0);
     if (Status sought = decoder.seek(position); !sought)
@@ -39,11 +39,16 @@ Result<std::size_t> readExcerpt(AudioDecoder& decoder, AudioBuffer& buffer, std:
 std::string_view description(AnalyzerError error) noexcept
 {
     switch (error) {
-    case AnalyzerError::fileTooShort: return "Audio file is too short to analyze";
-    case AnalyzerError::bufferCreationFailed: return "Failed to create audio buffer";
-    case AnalyzerError::noAudioData: return "No audio data found in file";
-    case AnalyzerError::unsupportedFormat: return "Unsupported audio format";
-    case AnalyzerError::endedEarly: return "Audio data ends before the file's stated length";
+    case AnalyzerError::fileTooShort:
+        return "Audio file is too short to analyze";
+    case AnalyzerError::bufferCreationFailed:
+        return "Failed to create audio buffer";
+    case AnalyzerError::noAudioData:
+        return "No audio data found in file";
+    case AnalyzerError::unsupportedFormat:
+        return "Unsupported audio format";
+    case AnalyzerError::endedEarly:
+        return "Audio data ends before the file's stated length";
     }
     return "Unsupported audio format";
 }
@@ -51,9 +56,12 @@ std::string_view description(AnalyzerError error) noexcept
 std::string_view rawValue(SpectrumAnalyzer::ScreeningConfidence confidence) noexcept
 {
     switch (confidence) {
-    case SpectrumAnalyzer::ScreeningConfidence::clearPass: return "clearPass";
-    case SpectrumAnalyzer::ScreeningConfidence::clearFail: return "clearFail";
-    case SpectrumAnalyzer::ScreeningConfidence::borderline: return "borderline";
+    case SpectrumAnalyzer::ScreeningConfidence::clearPass:
+        return "clearPass";
+    case SpectrumAnalyzer::ScreeningConfidence::clearFail:
+        return "clearFail";
+    case SpectrumAnalyzer::ScreeningConfidence::borderline:
+        return "borderline";
     }
     return "borderline";
 }
@@ -93,7 +101,7 @@ Result<std::pair<float, AnalysisMetrics>> SpectrumAnalyzer::analyzeFileWithMetri
     auto result = analyzeFileComplete(path);
     if (!result)
         return result.error();
-    return std::pair{result->cutoff, result->metrics};
+    return std::pair { result->cutoff, result->metrics };
 }
 
 Result<SpectrumAnalyzer::FullAnalysisResult> SpectrumAnalyzer::analyze(AudioDecoder& decoder)
@@ -108,7 +116,7 @@ Result<SpectrumAnalyzer::FullAnalysisResult> SpectrumAnalyzer::analyze(AudioDeco
 
     const std::uint64_t segment = static_cast<std::uint64_t>(samplesPerSegment);
     const std::uint64_t third = length / 3;
-    std::uint64_t positions[segmentCount] = {0, third, 2 * third};
+    std::uint64_t positions[segmentCount] = { 0, third, 2 * third };
     const std::size_t positionCount = length < segment * segmentCount ? 1 : segmentCount;
 
     FullAnalysisResult result;
@@ -120,8 +128,8 @@ Result<SpectrumAnalyzer::FullAnalysisResult> SpectrumAnalyzer::analyze(AudioDeco
         if (remaining < static_cast<std::uint64_t>(fftSize))
             continue;
         const auto decodeStart = Clock::now();
-        auto read = readExcerpt(decoder, buffer, positions[i],
-                                static_cast<std::size_t>(std::min(remaining, segment)));
+        auto read = readExcerpt(
+            decoder, buffer, positions[i], static_cast<std::size_t>(std::min(remaining, segment)));
         metrics.decodeTime += Clock::now() - decodeStart;
         if (!read)
             return read.error();
@@ -152,17 +160,15 @@ Result<float> SpectrumAnalyzer::quickScreenCutoff(AudioDecoder& decoder)
         return makeError(AnalyzerError::noAudioData);
     AudioBuffer buffer(decoder.channelCount(), samplesPerSegment);
     const std::uint64_t middle = length / 2;
-    const auto frames = static_cast<std::size_t>(
-        std::min(length - middle, static_cast<std::uint64_t>(samplesPerSegment)));
+    const auto frames
+        = static_cast<std::size_t>(std::min(length - middle, static_cast<std::uint64_t>(samplesPerSegment)));
     auto read = readExcerpt(decoder, buffer, middle, frames);
     if (!read)
         return read.error();
-    return m_fftProcessor.analyzeSegment(buffer.channel(0), static_cast<float>(decoder.sampleRate()))
-        .cutoff;
+    return m_fftProcessor.analyzeSegment(buffer.channel(0), static_cast<float>(decoder.sampleRate())).cutoff;
 }
 
-Result<SpectrumAnalyzer::QuickScreenResult> SpectrumAnalyzer::quickScreen(
-    const std::filesystem::path& path)
+Result<SpectrumAnalyzer::QuickScreenResult> SpectrumAnalyzer::quickScreen(const std::filesystem::path& path)
 {
     auto decoder = openAudioFile(path);
     if (!decoder)
@@ -170,7 +176,7 @@ Result<SpectrumAnalyzer::QuickScreenResult> SpectrumAnalyzer::quickScreen(
     auto cutoff = quickScreenCutoff(**decoder);
     if (!cutoff)
         return cutoff.error();
-    return QuickScreenResult{*cutoff, screen(*cutoff)};
+    return QuickScreenResult { *cutoff, screen(*cutoff) };
 }
 
 SpectrumAnalyzer::ScreeningConfidence SpectrumAnalyzer::screen(float cutoff) noexcept

@@ -24,14 +24,17 @@ enum class AnalyzerError {
 };
 
 [[nodiscard]] std::string_view description(AnalyzerError error) noexcept;
-[[nodiscard]] inline Error makeError(AnalyzerError error) { return Error{std::string(description(error))}; }
+[[nodiscard]] inline Error makeError(AnalyzerError error)
+{
+    return Error { std::string(description(error)) };
+}
 
 struct AnalysisMetrics {
-    std::chrono::nanoseconds decodeTime{0}; // reading, seeking and decoding the excerpts
-    std::chrono::nanoseconds fftTime{0};    // the FFT segment processor
-    std::chrono::nanoseconds totalTime{0};  // the whole analysis call
-    std::int64_t frameCount = 0;            // FFT frames, over all excerpts
-    std::int64_t sampleCount = 0;           // sample frames examined, over all excerpts
+    std::chrono::nanoseconds decodeTime { 0 }; // reading, seeking and decoding the excerpts
+    std::chrono::nanoseconds fftTime { 0 }; // the FFT segment processor
+    std::chrono::nanoseconds totalTime { 0 }; // the whole analysis call
+    std::int64_t frameCount = 0; // FFT frames, over all excerpts
+    std::int64_t sampleCount = 0; // sample frames examined, over all excerpts
     double sampleRate = 0;
 
     [[nodiscard]] double decodeMs() const noexcept { return toMs(decodeTime); }
@@ -104,7 +107,10 @@ public:
     [[nodiscard]] static ClippingCount detectClipping(std::span<const float> samples) noexcept;
 
 private:
-    explicit SpectrumAnalyzer(FastFFTProcessor processor) : m_fftProcessor(std::move(processor)) {}
+    explicit SpectrumAnalyzer(FastFFTProcessor processor)
+        : m_fftProcessor(std::move(processor))
+    {
+    }
 
     FastFFTProcessor m_fftProcessor;
 };

@@ -52,7 +52,7 @@ void DecodeExcerpts(benchmark::State& state, const std::string& format)
         AudioDecoder& d = **decoder;
         AudioBuffer buffer(d.channelCount(), 16384);
         const std::uint64_t third = d.lengthInFrames() / 3;
-        for (std::uint64_t position : {std::uint64_t{0}, third, 2 * third}) {
+        for (std::uint64_t position : { std::uint64_t { 0 }, third, 2 * third }) {
             if (!d.seek(position) || !d.read(16384, buffer)) {
                 state.SkipWithError("read failed");
                 return;
@@ -119,13 +119,13 @@ void FftSegment(benchmark::State& state)
 
 void registerAll()
 {
-    for (const char* format : {"wav", "flac", "mp3", "m4a"}) {
-        benchmark::RegisterBenchmark((std::string("DecodeExcerpts/") + format).c_str(), DecodeExcerpts,
-                                     std::string(format))
+    for (const char* format : { "wav", "flac", "mp3", "m4a" }) {
+        benchmark::RegisterBenchmark(
+            (std::string("DecodeExcerpts/") + format).c_str(), DecodeExcerpts, std::string(format))
             ->Unit(benchmark::kMillisecond)
             ->MeasureProcessCPUTime();
-        benchmark::RegisterBenchmark((std::string("AnalyzeFile/") + format).c_str(), AnalyzeFile,
-                                     std::string(format))
+        benchmark::RegisterBenchmark(
+            (std::string("AnalyzeFile/") + format).c_str(), AnalyzeFile, std::string(format))
             ->Unit(benchmark::kMillisecond)
             ->MeasureProcessCPUTime();
     }

@@ -103,4 +103,3 @@ void ID3ParserParse(benchmark::State& state)
 BENCHMARK(ID3ParserParse)->Unit(benchmark::kMillisecond);
 
 } // namespace
-

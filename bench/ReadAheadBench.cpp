@@ -28,7 +28,7 @@ const std::vector<fs::path>& library()
     static const std::vector<fs::path> files = [] {
         const fs::path folder = sondrel::bench::benchFolder() / "read-ahead";
         fs::create_directories(folder);
-        const char* formats[] = {"mp3", "m4a", "flac", "wav"};
+        const char* formats[] = { "mp3", "m4a", "flac", "wav" };
         std::vector<fs::path> paths;
         for (const char* format : formats) {
             const fs::path source = folder / (std::string("source.") + format);
@@ -61,7 +61,7 @@ void evict(const std::vector<fs::path>& files)
 void analyseAll(const std::vector<fs::path>& files, bool readAhead)
 {
     FilePrefetcher prefetcher;
-    std::atomic<std::size_t> next{0};
+    std::atomic<std::size_t> next { 0 };
     std::vector<std::jthread> workers;
     for (int w = 0; w < kAnalyses; ++w) {
         workers.emplace_back([&] {
@@ -69,7 +69,8 @@ void analyseAll(const std::vector<fs::path>& files, bool readAhead)
                 // The files that wait their turn behind the running analyses.
                 if (readAhead) {
                     const std::size_t from = std::min(files.size(), i + kAnalyses);
-                    const std::size_t to = std::min(files.size(), from + FilePrefetcher::kMaxConcurrentPrefetches);
+                    const std::size_t to
+                        = std::min(files.size(), from + FilePrefetcher::kMaxConcurrentPrefetches);
                     prefetcher.prefetch(std::span(files).subspan(from, to - from));
                 }
                 auto analyzer = SpectrumAnalyzer::make();
@@ -94,4 +95,10 @@ void ColdScan(benchmark::State& state)
 
 } // namespace
 
-BENCHMARK(ColdScan)->ArgName("readAhead")->Arg(0)->Arg(1)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(ColdScan)
+    ->ArgName("readAhead")
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(3)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);

@@ -53,9 +53,9 @@ struct CodecChoice {
     switch (options.container) {
     case Container::Wav:
         out.muxer = "wav";
-        pcmId = options.sampleFormat == SampleFormat::S16   ? AV_CODEC_ID_PCM_S16LE
-                : options.sampleFormat == SampleFormat::S24 ? AV_CODEC_ID_PCM_S24LE
-                                                            : AV_CODEC_ID_PCM_F32LE;
+        pcmId = options.sampleFormat == SampleFormat::S16 ? AV_CODEC_ID_PCM_S16LE
+            : options.sampleFormat == SampleFormat::S24   ? AV_CODEC_ID_PCM_S24LE
+                                                          : AV_CODEC_ID_PCM_F32LE;
         break;
     case Container::Aiff:
         out.muxer = "aiff";
@@ -118,7 +118,10 @@ void storeSamples(AVFrame* frame, const Signal& signal, std::size_t start, std::
         const std::size_t offset = planar ? 0 : static_cast<std::size_t>(c);
         for (std::size_t i = 0; i < total; ++i) {
             // Frames past the signal end are silence padding for fixed-frame-size encoders.
-            const float v = i < count ? signal.samples[(start + i) * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)] : 0.0f;
+            const float v = i < count
+                ? signal
+                      .samples[(start + i) * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)]
+                : 0.0f;
             plane[i * stride + offset] = convert(v);
         }
     }
@@ -126,17 +129,17 @@ void storeSamples(AVFrame* frame, const Signal& signal, std::size_t start, std::
 
 [[nodiscard]] std::int32_t quantize(float value, double scale, double lo, double hi) noexcept
 {
-    return static_cast<std::int32_t>(std::clamp(std::floor(static_cast<double>(value) * scale + 0.5), lo, hi));
+    return static_cast<std::int32_t>(
+        std::clamp(std::floor(static_cast<double>(value) * scale + 0.5), lo, hi));
 }
 
-[[nodiscard]] bool fillFrame(AVFrame* frame, const Signal& signal, std::size_t start, std::size_t count,
-                             int bitsPerRawSample)
+[[nodiscard]] bool fillFrame(
+    AVFrame* frame, const Signal& signal, std::size_t start, std::size_t count, int bitsPerRawSample)
 {
     switch (av_get_packed_sample_fmt(static_cast<AVSampleFormat>(frame->format))) {
     case AV_SAMPLE_FMT_S16:
-        storeSamples<std::int16_t>(frame, signal, start, count, [](float v) {
-            return static_cast<std::int16_t>(quantize(v, 32768.0, -32768.0, 32767.0));
-        });
+        storeSamples<std::int16_t>(frame, signal, start, count,
+            [](float v) { return static_cast<std::int16_t>(quantize(v, 32768.0, -32768.0, 32767.0)); });
         return true;
     case AV_SAMPLE_FMT_S32:
         if (bitsPerRawSample == 24) {
@@ -145,9 +148,8 @@ void storeSamples(AVFrame* frame, const Signal& signal, std::size_t start, std::
                 return static_cast<std::int32_t>(quantize(v, 8388608.0, -8388608.0, 8388607.0) * 256);
             });
         } else {
-            storeSamples<std::int32_t>(frame, signal, start, count, [](float v) {
-                return quantize(v, 2147483648.0, -2147483648.0, 2147483647.0);
-            });
+            storeSamples<std::int32_t>(frame, signal, start, count,
+                [](float v) { return quantize(v, 2147483648.0, -2147483648.0, 2147483647.0); });
         }
         return true;
     case AV_SAMPLE_FMT_FLT:
@@ -180,13 +182,20 @@ void storeSamples(AVFrame* frame, const Signal& signal, std::size_t start, std::
 
 class Encoder {
 public:
-    Encoder(const Signal& signal, const EncodeOptions& options) : m_signal(signal), m_options(options) {}
+    Encoder(const Signal& signal, const EncodeOptions& options)
+        : m_signal(signal)
+        , m_options(options)
+    {
+    }
 
     [[nodiscard]] std::string run(const std::filesystem::path& path);
     [[nodiscard]] bool fileOpened() const noexcept { return m_fileOpened; }
 
 private:
-    [[nodiscard]] bool handBuiltTag() const noexcept { return m_options.id3 && m_options.id3->pictureBeforeText; }
+    [[nodiscard]] bool handBuiltTag() const noexcept
+    {
+        return m_options.id3 && m_options.id3->pictureBeforeText;
+    }
     [[nodiscard]] std::string validate() const;
     [[nodiscard]] std::string openEncoder(const CodecChoice& choice);
     [[nodiscard]] std::string addPictureStream();
@@ -200,7 +209,7 @@ private:
     OutputContextPtr m_format;
     CodecContextPtr m_codec;
     PacketPtr m_packet;
-    AVStream* m_audioStream = nullptr;   // owned by m_format
+    AVStream* m_audioStream = nullptr; // owned by m_format
     AVStream* m_pictureStream = nullptr; // owned by m_format
     bool m_fileOpened = false;
 };
@@ -228,8 +237,9 @@ std::string Encoder::validate() const
         if (tags.pictureBeforeText && tags.version != 4) {
             return "pictureBeforeText needs ID3v2.4";
         }
-        if (tags.attachedPictureBytes.size() + tags.comment.size() + tags.title.size() + tags.artist.size() +
-                tags.album.size() > kMaxTagPayloadBytes) {
+        if (tags.attachedPictureBytes.size() + tags.comment.size() + tags.title.size() + tags.artist.size()
+                + tags.album.size()
+            > kMaxTagPayloadBytes) {
             return "ID3 tag data is too large";
         }
     }
@@ -248,7 +258,8 @@ std::string Encoder::run(const std::filesystem::path& path)
 
     AVFormatContext* rawFormat = nullptr;
     const std::string pathText = path.string();
-    if (const int ret = avformat_alloc_output_context2(&rawFormat, nullptr, choice.muxer, pathText.c_str()); ret < 0) {
+    if (const int ret = avformat_alloc_output_context2(&rawFormat, nullptr, choice.muxer, pathText.c_str());
+        ret < 0) {
         return "cannot create " + std::string(choice.muxer) + " muxer: " + errorText(ret);
     }
     m_format.reset(rawFormat);
@@ -302,7 +313,7 @@ std::string Encoder::openEncoder(const CodecChoice& choice)
     }
     codec->sample_rate = m_signal.sampleRate;
     codec->sample_fmt = choice.sampleFormat;
-    codec->time_base = AVRational{1, m_signal.sampleRate};
+    codec->time_base = AVRational { 1, m_signal.sampleRate };
     codec->flags |= AV_CODEC_FLAG_BITEXACT;
     av_channel_layout_default(&codec->ch_layout, m_signal.channels);
     if (choice.bitsPerRawSample > 0) {
@@ -315,8 +326,9 @@ std::string Encoder::openEncoder(const CodecChoice& choice)
         codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     }
     if (const int ret = avcodec_open2(codec.get(), choice.codec, nullptr); ret < 0) {
-        return std::string("cannot open encoder ") + choice.codec->name + " (" + std::to_string(m_signal.sampleRate) +
-               " Hz, " + std::to_string(m_signal.channels) + " ch): " + errorText(ret);
+        return std::string("cannot open encoder ") + choice.codec->name + " ("
+            + std::to_string(m_signal.sampleRate) + " Hz, " + std::to_string(m_signal.channels)
+            + " ch): " + errorText(ret);
     }
     m_codec = std::move(codec);
 
@@ -347,7 +359,7 @@ std::string Encoder::addPictureStream()
     par->width = 1;
     par->height = 1;
     m_pictureStream->disposition = AV_DISPOSITION_ATTACHED_PIC;
-    m_pictureStream->time_base = AVRational{1, 90000};
+    m_pictureStream->time_base = AVRational { 1, 90000 };
     // The mp3 muxer maps this comment to the APIC picture type (3, front cover).
     if (const int ret = av_dict_set(&m_pictureStream->metadata, "comment", "Cover (front)", 0); ret < 0) {
         return "cannot set picture type: " + errorText(ret);
@@ -361,15 +373,17 @@ std::string Encoder::writeHeader()
     if (m_options.container == Container::Mp3) {
         // Untagged MP3s get no ID3v2 header at all; hand-built tags are added after muxing.
         const int version = m_options.id3 && !handBuiltTag() ? m_options.id3->version : 0;
-        if (std::string err = setDictionary(muxerOptions, "id3v2_version", std::to_string(version)); !err.empty()) {
+        if (std::string err = setDictionary(muxerOptions, "id3v2_version", std::to_string(version));
+            !err.empty()) {
             return err;
         }
     }
     if (m_options.id3 && !handBuiltTag()) {
         const Id3Tags& tags = *m_options.id3;
         // Dictionary order is frame order in the ID3 tag.
-        for (const auto& [key, value] : {std::pair{"comment", &tags.comment}, std::pair{"title", &tags.title},
-                                         std::pair{"artist", &tags.artist}, std::pair{"album", &tags.album}}) {
+        for (const auto& [key, value] :
+            { std::pair { "comment", &tags.comment }, std::pair { "title", &tags.title },
+                std::pair { "artist", &tags.artist }, std::pair { "album", &tags.album } }) {
             if (std::string err = setMetadata(m_format.get(), key, *value); !err.empty()) {
                 return err;
             }
@@ -436,7 +450,8 @@ std::string Encoder::sendFrame(const AVFrame* frame)
 
 std::string Encoder::encodeAll()
 {
-    const bool anySize = (m_codec->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE) != 0 || m_codec->frame_size <= 0;
+    const bool anySize
+        = (m_codec->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE) != 0 || m_codec->frame_size <= 0;
     const bool shortLast = anySize || (m_codec->codec->capabilities & AV_CODEC_CAP_SMALL_LAST_FRAME) != 0;
     const int frameSize = anySize ? kVariableChunkFrames : m_codec->frame_size;
 
@@ -459,8 +474,8 @@ std::string Encoder::encodeAll()
             return "cannot allocate audio frame: " + errorText(ret);
         }
         if (!fillFrame(frame.get(), m_signal, done, count, m_codec->bits_per_raw_sample)) {
-            return std::string("unsupported encoder sample format ") +
-                   av_get_sample_fmt_name(static_cast<AVSampleFormat>(frame->format));
+            return std::string("unsupported encoder sample format ")
+                + av_get_sample_fmt_name(static_cast<AVSampleFormat>(frame->format));
         }
         frame->pts = static_cast<std::int64_t>(done);
         if (std::string err = sendFrame(frame.get()); !err.empty()) {
@@ -488,29 +503,33 @@ std::string Encoder::encodeAll()
             const std::size_t stride = planar ? 1 : static_cast<std::size_t>(channels);
             const std::size_t offset = planar ? 0 : static_cast<std::size_t>(c);
             for (std::size_t i = 0; i < count; ++i) {
-                out[base + i * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)] =
-                    toFloat(plane[i * stride + offset]);
+                out[base + i * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)]
+                    = toFloat(plane[i * stride + offset]);
             }
         }
     };
     switch (av_get_packed_sample_fmt(format)) {
     case AV_SAMPLE_FMT_U8:
-        read(std::uint8_t{}, [](std::uint8_t v) { return static_cast<float>(static_cast<int>(v) - 128) / 128.0f; });
+        read(std::uint8_t {},
+            [](std::uint8_t v) { return static_cast<float>(static_cast<int>(v) - 128) / 128.0f; });
         return true;
     case AV_SAMPLE_FMT_S16:
-        read(std::int16_t{}, [](std::int16_t v) { return static_cast<float>(v) / 32768.0f; });
+        read(std::int16_t {}, [](std::int16_t v) { return static_cast<float>(v) / 32768.0f; });
         return true;
     case AV_SAMPLE_FMT_S32:
-        read(std::int32_t{}, [](std::int32_t v) { return static_cast<float>(static_cast<double>(v) / 2147483648.0); });
+        read(std::int32_t {},
+            [](std::int32_t v) { return static_cast<float>(static_cast<double>(v) / 2147483648.0); });
         return true;
     case AV_SAMPLE_FMT_S64:
-        read(std::int64_t{}, [](std::int64_t v) { return static_cast<float>(static_cast<double>(v) / 9223372036854775808.0); });
+        read(std::int64_t {}, [](std::int64_t v) {
+            return static_cast<float>(static_cast<double>(v) / 9223372036854775808.0);
+        });
         return true;
     case AV_SAMPLE_FMT_FLT:
-        read(float{}, [](float v) { return v; });
+        read(float {}, [](float v) { return v; });
         return true;
     case AV_SAMPLE_FMT_DBL:
-        read(double{}, [](double v) { return static_cast<float>(v); });
+        read(double {}, [](double v) { return static_cast<float>(v); });
         return true;
     default:
         return false;
@@ -589,7 +608,7 @@ std::string Decoder::run(const std::filesystem::path& path, Signal& out)
     }
     m_frame = std::move(frame);
 
-    out = Signal{};
+    out = Signal {};
     out.sampleRate = m_codec->sample_rate;
     out.channels = m_codec->ch_layout.nb_channels;
     if (out.channels <= 0 || out.sampleRate <= 0) {
@@ -630,7 +649,8 @@ void quietFfmpegLogging() noexcept
     av_log_set_level(AV_LOG_ERROR);
 }
 
-std::string writeAudioFile(const std::filesystem::path& path, const Signal& signal, const EncodeOptions& options) noexcept
+std::string writeAudioFile(
+    const std::filesystem::path& path, const Signal& signal, const EncodeOptions& options) noexcept
 {
     quietFfmpegLogging();
     try {
@@ -674,11 +694,16 @@ DecodedAudio decodeToFloat(const std::filesystem::path& path) noexcept
 std::string_view containerName(Container container) noexcept
 {
     switch (container) {
-    case Container::Wav: return "wav";
-    case Container::Aiff: return "aiff";
-    case Container::Flac: return "flac";
-    case Container::Mp3: return "mp3";
-    case Container::M4a: return "m4a";
+    case Container::Wav:
+        return "wav";
+    case Container::Aiff:
+        return "aiff";
+    case Container::Flac:
+        return "flac";
+    case Container::Mp3:
+        return "mp3";
+    case Container::M4a:
+        return "m4a";
     }
     return "unknown";
 }
@@ -686,18 +711,24 @@ std::string_view containerName(Container container) noexcept
 std::string_view fileExtension(Container container) noexcept
 {
     switch (container) {
-    case Container::Wav: return ".wav";
-    case Container::Aiff: return ".aiff";
-    case Container::Flac: return ".flac";
-    case Container::Mp3: return ".mp3";
-    case Container::M4a: return ".m4a";
+    case Container::Wav:
+        return ".wav";
+    case Container::Aiff:
+        return ".aiff";
+    case Container::Flac:
+        return ".flac";
+    case Container::Mp3:
+        return ".mp3";
+    case Container::M4a:
+        return ".m4a";
     }
     return "";
 }
 
 std::optional<Container> parseContainer(std::string_view name) noexcept
 {
-    for (const Container c : {Container::Wav, Container::Aiff, Container::Flac, Container::Mp3, Container::M4a}) {
+    for (const Container c :
+        { Container::Wav, Container::Aiff, Container::Flac, Container::Mp3, Container::M4a }) {
         if (name == containerName(c)) {
             return c;
         }
@@ -712,10 +743,14 @@ bool encoderAvailable(Container container) noexcept
 {
     switch (container) {
     case Container::Wav:
-    case Container::Aiff: return avcodec_find_encoder(AV_CODEC_ID_PCM_S16LE) != nullptr;
-    case Container::Flac: return avcodec_find_encoder(AV_CODEC_ID_FLAC) != nullptr;
-    case Container::Mp3: return avcodec_find_encoder_by_name("libmp3lame") != nullptr;
-    case Container::M4a: return avcodec_find_encoder_by_name("aac") != nullptr;
+    case Container::Aiff:
+        return avcodec_find_encoder(AV_CODEC_ID_PCM_S16LE) != nullptr;
+    case Container::Flac:
+        return avcodec_find_encoder(AV_CODEC_ID_FLAC) != nullptr;
+    case Container::Mp3:
+        return avcodec_find_encoder_by_name("libmp3lame") != nullptr;
+    case Container::M4a:
+        return avcodec_find_encoder_by_name("aac") != nullptr;
     }
     return false;
 }

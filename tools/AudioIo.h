@@ -12,11 +12,11 @@
 namespace sondrel::fixtures {
 
 enum class Container {
-    Wav,  // pcm_s16le / pcm_s24le / pcm_f32le
+    Wav, // pcm_s16le / pcm_s24le / pcm_f32le
     Aiff, // pcm_s16be / pcm_s24be
     Flac, // flac, s16 or s32 carrying 24 bits
-    Mp3,  // libmp3lame, CBR
-    M4a,  // FFmpeg's native aac encoder in the ipod (m4a) muxer
+    Mp3, // libmp3lame, CBR
+    M4a, // FFmpeg's native aac encoder in the ipod (m4a) muxer
 };
 
 // Storage format for the lossless containers; ignored for Mp3 and M4a.
@@ -43,17 +43,17 @@ struct Id3Tags {
 struct EncodeOptions {
     Container container = Container::Wav;
     SampleFormat sampleFormat = SampleFormat::S16;
-    int bitrateKbps = 0;        // Mp3 and M4a only; must be > 0 there
+    int bitrateKbps = 0; // Mp3 and M4a only; must be > 0 there
     std::optional<Id3Tags> id3; // Mp3 only
 };
 
 // Encodes and muxes with FFmpeg. Returns an empty string on success, otherwise a message; a partly
 // written file is removed on failure.
-[[nodiscard]] std::string writeAudioFile(const std::filesystem::path& path, const Signal& signal,
-                                         const EncodeOptions& options) noexcept;
+[[nodiscard]] std::string writeAudioFile(
+    const std::filesystem::path& path, const Signal& signal, const EncodeOptions& options) noexcept;
 
 struct DecodedAudio {
-    Signal signal;     // interleaved float, every decoded channel
+    Signal signal; // interleaved float, every decoded channel
     std::string error; // empty on success
 
     [[nodiscard]] bool ok() const noexcept { return error.empty(); }
@@ -64,8 +64,8 @@ struct DecodedAudio {
 // M4A keeps its end padding and decodes up to 1023 frames longer.
 [[nodiscard]] DecodedAudio decodeToFloat(const std::filesystem::path& path) noexcept;
 
-[[nodiscard]] std::string_view containerName(Container container) noexcept;     // "wav", "aiff", ...
-[[nodiscard]] std::string_view fileExtension(Container container) noexcept;     // ".wav", ".m4a", ...
+[[nodiscard]] std::string_view containerName(Container container) noexcept; // "wav", "aiff", ...
+[[nodiscard]] std::string_view fileExtension(Container container) noexcept; // ".wav", ".m4a", ...
 [[nodiscard]] std::optional<Container> parseContainer(std::string_view name) noexcept;
 
 // Whether this FFmpeg build has the encoder a container needs (libmp3lame is optional in FFmpeg).

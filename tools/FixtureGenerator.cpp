@@ -33,13 +33,17 @@ constexpr std::uint64_t kBenchmarkSeed = 7;
 {
     switch (options.container) {
     case Container::Wav:
-        return options.sampleFormat == SampleFormat::S16   ? "pcm_s16le"
-               : options.sampleFormat == SampleFormat::S24 ? "pcm_s24le"
-                                                           : "pcm_f32le";
-    case Container::Aiff: return options.sampleFormat == SampleFormat::S16 ? "pcm_s16be" : "pcm_s24be";
-    case Container::Flac: return "flac";
-    case Container::Mp3: return "mp3";
-    case Container::M4a: return "aac";
+        return options.sampleFormat == SampleFormat::S16 ? "pcm_s16le"
+            : options.sampleFormat == SampleFormat::S24  ? "pcm_s24le"
+                                                         : "pcm_f32le";
+    case Container::Aiff:
+        return options.sampleFormat == SampleFormat::S16 ? "pcm_s16be" : "pcm_s24be";
+    case Container::Flac:
+        return "flac";
+    case Container::Mp3:
+        return "mp3";
+    case Container::M4a:
+        return "aac";
     }
     return "unknown";
 }
@@ -49,7 +53,9 @@ constexpr std::uint64_t kBenchmarkSeed = 7;
     if (options.container == Container::Mp3 || options.container == Container::M4a) {
         return 0;
     }
-    return options.sampleFormat == SampleFormat::S16 ? 16 : options.sampleFormat == SampleFormat::S24 ? 24 : 32;
+    return options.sampleFormat == SampleFormat::S16 ? 16
+        : options.sampleFormat == SampleFormat::S24  ? 24
+                                                     : 32;
 }
 
 [[nodiscard]] EncodeOptions lossless(Container container, SampleFormat format = SampleFormat::S16)
@@ -72,18 +78,18 @@ constexpr std::uint64_t kBenchmarkSeed = 7;
 // APIC frame is big; image decoders probing the tag accept it without complaint.
 [[nodiscard]] std::vector<std::uint8_t> coverJpeg(std::size_t size)
 {
-    static constexpr std::uint8_t kHead[] = {0xFF, 0xD8,                                      // SOI
-                                             0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0x00, // APP0
-                                             0x01, 0x01, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00};
-    static constexpr std::uint8_t kTables[] = {
-        0xFF, 0xC0, 0x00, 0x0B, 0x08, 0x00, 0x01, 0x00, 0x01, 0x01, 0x01, 0x11, 0x00, // SOF0 1x1 grey
-        // DC and AC tables with a single one-bit code each: DC diff 0, and end of block.
-        0xFF, 0xC4, 0x00, 0x14, 0x00, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x00,
-        0xFF, 0xC4, 0x00, 0x14, 0x10, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x00,
-        0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01, 0x00, 0x00, 0x3F, 0x00, // SOS
-        0x3F,                                                       // codes "0","0", 1-padded
-        0xFF, 0xD9};                                                // EOI
-    static constexpr std::uint8_t kQuantHeader[] = {0xFF, 0xDB, 0x00, 0x43, 0x00}; // DQT, then 64 ones
+    static constexpr std::uint8_t kHead[] = { 0xFF, 0xD8, // SOI
+        0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0x00, // APP0
+        0x01, 0x01, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00 };
+    static constexpr std::uint8_t kTables[]
+        = { 0xFF, 0xC0, 0x00, 0x0B, 0x08, 0x00, 0x01, 0x00, 0x01, 0x01, 0x01, 0x11, 0x00, // SOF0 1x1 grey
+              // DC and AC tables with a single one-bit code each: DC diff 0, and end of block.
+              0xFF, 0xC4, 0x00, 0x14, 0x00, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x00, 0xFF,
+              0xC4, 0x00, 0x14, 0x10, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x00, 0xFF, 0xDA,
+              0x00, 0x08, 0x01, 0x01, 0x00, 0x00, 0x3F, 0x00, // SOS
+              0x3F, // codes "0","0", 1-padded
+              0xFF, 0xD9 }; // EOI
+    static constexpr std::uint8_t kQuantHeader[] = { 0xFF, 0xDB, 0x00, 0x43, 0x00 }; // DQT, then 64 ones
     constexpr std::size_t kQuantBytes = sizeof(kQuantHeader) + 64;
     constexpr std::size_t kCommentHeader = 4;
 
@@ -95,7 +101,8 @@ constexpr std::uint64_t kBenchmarkSeed = 7;
     const auto put = [&bytes](std::uint8_t b) { bytes.push_back(b); };
     std::for_each(std::begin(kHead), std::end(kHead), put);
     if (filler > 0) {
-        for (const std::size_t b : {std::size_t{0xFF}, std::size_t{0xFE}, (filler + 2) >> 8, (filler + 2) & 0xFF}) {
+        for (const std::size_t b :
+            { std::size_t { 0xFF }, std::size_t { 0xFE }, (filler + 2) >> 8, (filler + 2) & 0xFF }) {
             put(static_cast<std::uint8_t>(b));
         }
         for (std::size_t i = 0; i < filler; ++i) {
@@ -125,14 +132,23 @@ void appendJsonString(std::string& out, std::string_view text)
     out += '"';
     for (const char ch : text) {
         switch (ch) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\t': out += "\\t"; break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
         default:
             if (static_cast<unsigned char>(ch) < 0x20) {
                 char escaped[8];
-                std::snprintf(escaped, sizeof(escaped), "\\u%04x", static_cast<unsigned>(static_cast<unsigned char>(ch)));
+                std::snprintf(escaped, sizeof(escaped), "\\u%04x",
+                    static_cast<unsigned>(static_cast<unsigned char>(ch)));
                 out += escaped;
             } else {
                 out += ch; // UTF-8 passes through unchanged
@@ -145,7 +161,8 @@ void appendJsonString(std::string& out, std::string_view text)
 class LibraryWriter {
 public:
     LibraryWriter(std::filesystem::path folder, std::vector<ManifestEntry>& entries)
-        : m_folder(std::move(folder)), m_entries(entries)
+        : m_folder(std::move(folder))
+        , m_entries(entries)
     {
     }
 
@@ -159,7 +176,8 @@ public:
         entry.frames = signal.frames();
         entry.bitsPerSample = bitsLabel(options);
         entry.bitrateKbps = options.bitrateKbps;
-        if (options.bitrateKbps > 0 && (entry.sourceBitrateKbps == 0 || options.bitrateKbps < entry.sourceBitrateKbps)) {
+        if (options.bitrateKbps > 0
+            && (entry.sourceBitrateKbps == 0 || options.bitrateKbps < entry.sourceBitrateKbps)) {
             entry.sourceBitrateKbps = options.bitrateKbps;
         }
         if (options.id3) {
@@ -182,8 +200,8 @@ private:
     std::vector<ManifestEntry>& m_entries;
 };
 
-[[nodiscard]] ManifestEntry entry(std::string name, std::string kind, std::string source, std::string expectation,
-                                  std::string note)
+[[nodiscard]] ManifestEntry entry(
+    std::string name, std::string kind, std::string source, std::string expectation, std::string note)
 {
     ManifestEntry e;
     e.name = std::move(name);
@@ -202,40 +220,41 @@ private:
         SampleFormat format;
     };
     const Item items[] = {
-        {"stereo-44100-wav-s16-genuine.wav", Container::Wav, SampleFormat::S16},
-        {"stereo-44100-wav-f32-genuine.wav", Container::Wav, SampleFormat::F32},
-        {"stereo-44100-aiff-s16-genuine.aiff", Container::Aiff, SampleFormat::S16},
-        {"stereo-44100-flac-s16-genuine.flac", Container::Flac, SampleFormat::S16},
-        {"stereo-44100-flac-s24-genuine.flac", Container::Flac, SampleFormat::S24},
+        { "stereo-44100-wav-s16-genuine.wav", Container::Wav, SampleFormat::S16 },
+        { "stereo-44100-wav-f32-genuine.wav", Container::Wav, SampleFormat::F32 },
+        { "stereo-44100-aiff-s16-genuine.aiff", Container::Aiff, SampleFormat::S16 },
+        { "stereo-44100-flac-s16-genuine.flac", Container::Flac, SampleFormat::S16 },
+        { "stereo-44100-flac-s24-genuine.flac", Container::Flac, SampleFormat::S24 },
     };
     for (const Item& item : items) {
-        const auto e = entry(item.name, "genuine", "lossless", "pass", "full-band synthesized music, never lossy");
+        const auto e
+            = entry(item.name, "genuine", "lossless", "pass", "full-band synthesized music, never lossy");
         if (std::string err = out.write(e, music, lossless(item.container, item.format)); !err.empty()) {
             return err;
         }
     }
     const Signal high = makeMusicLike(kHighRateFrames, kHighRate, 2, kHighRateSeed);
-    return out.write(entry("stereo-96000-flac-s24-genuine.flac", "genuine", "lossless", "pass",
-                           "content up to 48 kHz"),
-                     high, lossless(Container::Flac, SampleFormat::S24));
+    return out.write(
+        entry("stereo-96000-flac-s24-genuine.flac", "genuine", "lossless", "pass", "content up to 48 kHz"),
+        high, lossless(Container::Flac, SampleFormat::S24));
 }
 
 [[nodiscard]] std::string writeLossy(LibraryWriter& out, const Signal& music)
 {
-    for (const int kbps : {128, 192, 256, 320}) {
+    for (const int kbps : { 128, 192, 256, 320 }) {
         const std::string name = "stereo-44100-mp3-cbr" + std::to_string(kbps) + "-from-lossless.mp3";
         // Honest, but only LAME's 320 kbps lowpass (~20 kHz) reaches the quality bar.
         auto e = entry(name, "lossy", "lossless", kbps >= 320 ? "pass" : "fail",
-                       "honest MP3 encoded once from the lossless signal");
+            "honest MP3 encoded once from the lossless signal");
         if (std::string err = out.write(e, music, lossy(Container::Mp3, kbps)); !err.empty()) {
             return err;
         }
     }
-    for (const int kbps : {128, 256}) {
+    for (const int kbps : { 128, 256 }) {
         const std::string name = "stereo-44100-m4a-aac" + std::to_string(kbps) + "-from-lossless.m4a";
         // FFmpeg's AAC encoder keeps the full band at 256 kbps and cuts near 17 kHz at 128 kbps.
         auto e = entry(name, "lossy", "lossless", kbps >= 256 ? "pass" : "fail",
-                       "honest AAC encoded once from the lossless signal");
+            "honest AAC encoded once from the lossless signal");
         if (std::string err = out.write(e, music, lossy(Container::M4a, kbps)); !err.empty()) {
             return err;
         }
@@ -251,13 +270,13 @@ private:
         return "decoding the 128 kbps MP3: " + mp3.error;
     }
     const std::pair<const char*, EncodeOptions> fromMp3[] = {
-        {"stereo-44100-mp3-cbr320-from-mp3-cbr128.mp3", lossy(Container::Mp3, 320)},
-        {"stereo-44100-flac-from-mp3-cbr128.flac", lossless(Container::Flac)},
-        {"stereo-44100-wav-from-mp3-cbr128.wav", lossless(Container::Wav)},
+        { "stereo-44100-mp3-cbr320-from-mp3-cbr128.mp3", lossy(Container::Mp3, 320) },
+        { "stereo-44100-flac-from-mp3-cbr128.flac", lossless(Container::Flac) },
+        { "stereo-44100-wav-from-mp3-cbr128.wav", lossless(Container::Wav) },
     };
     for (const auto& [name, options] : fromMp3) {
         auto e = entry(name, "transcode", "mp3-cbr128", "fail",
-                       "decoded 128 kbps MP3 re-encoded; real bandwidth is that of 128 kbps");
+            "decoded 128 kbps MP3 re-encoded; real bandwidth is that of 128 kbps");
         e.sourceBitrateKbps = kSourceKbps;
         if (std::string err = out.write(e, mp3.signal, options); !err.empty()) {
             return err;
@@ -269,7 +288,7 @@ private:
         return "decoding the 128 kbps AAC: " + aac.error;
     }
     auto e = entry("stereo-44100-flac-from-m4a-aac128.flac", "transcode", "m4a-aac128", "fail",
-                   "decoded 128 kbps AAC stored as FLAC (keeps the AAC end padding)");
+        "decoded 128 kbps AAC stored as FLAC (keeps the AAC end padding)");
     e.sourceBitrateKbps = kSourceKbps;
     return out.write(e, aac.signal, lossless(Container::Flac));
 }
@@ -278,21 +297,22 @@ private:
 {
     const Signal clipped = makeClipped(kLibraryFrames, kRate, 2, kMusicSeed);
     auto clippedEntry = entry("stereo-44100-wav-clipped.wav", "clipped", "lossless", "pass",
-                              "music driven 6x into hard clipping; many samples at full scale");
-    clippedEntry.issues = {"clipping"};
+        "music driven 6x into hard clipping; many samples at full scale");
+    clippedEntry.issues = { "clipping" };
     if (std::string err = out.write(clippedEntry, clipped, lossless(Container::Wav)); !err.empty()) {
         return err;
     }
 
-    for (const std::size_t frames : {std::size_t{4095}, std::size_t{4096}, std::size_t{10000}, std::size_t{49152}}) {
+    for (const std::size_t frames :
+        { std::size_t { 4095 }, std::size_t { 4096 }, std::size_t { 10000 }, std::size_t { 49152 } }) {
         const Signal shortSignal = makeMusicLike(frames, kRate, 1, kShortSeed);
         const std::string name = "mono-44100-wav-" + std::to_string(frames) + "-frames.wav";
         const bool belowOneWindow = frames < kAnalysisWindowFrames;
         auto e = entry(name, "short", "lossless", belowOneWindow ? "error" : "pass",
-                       belowOneWindow ? "one frame short of a 4096-point analysis window"
-                                      : "exact frame count around analysis window sizes");
+            belowOneWindow ? "one frame short of a 4096-point analysis window"
+                           : "exact frame count around analysis window sizes");
         if (belowOneWindow) {
-            e.issues = {"too-short"};
+            e.issues = { "too-short" };
         }
         if (std::string err = out.write(e, shortSignal, lossless(Container::Wav)); !err.empty()) {
             return err;
@@ -300,17 +320,19 @@ private:
     }
 
     auto silenceEntry = entry("stereo-44100-wav-silence.wav", "silence", "lossless", "fail",
-                              "every sample is zero, so there is no bandwidth to show");
-    silenceEntry.issues = {"silence"};
-    if (std::string err = out.write(silenceEntry, makeSilence(kLibraryFrames, kRate, 2), lossless(Container::Wav));
+        "every sample is zero, so there is no bandwidth to show");
+    silenceEntry.issues = { "silence" };
+    if (std::string err
+        = out.write(silenceEntry, makeSilence(kLibraryFrames, kRate, 2), lossless(Container::Wav));
         !err.empty()) {
         return err;
     }
 
     auto silentLeftEntry = entry("stereo-44100-wav-silent-left.wav", "silent-channel", "lossless", "pass",
-                                 "channel 0 is digital silence, channel 1 is full-band music");
-    silentLeftEntry.issues = {"silent-channel"};
-    return out.write(silentLeftEntry, makeSilentLeft(kLibraryFrames, kRate, 2, kMusicSeed), lossless(Container::Wav));
+        "channel 0 is digital silence, channel 1 is full-band music");
+    silentLeftEntry.issues = { "silent-channel" };
+    return out.write(
+        silentLeftEntry, makeSilentLeft(kLibraryFrames, kRate, 2, kMusicSeed), lossless(Container::Wav));
 }
 
 [[nodiscard]] std::string writeTagged(LibraryWriter& out)
@@ -319,30 +341,30 @@ private:
 
     EncodeOptions v23 = lossy(Container::Mp3, 320);
     // Non-ASCII text makes FFmpeg pick UTF-16 for v2.3 and UTF-8 for v2.4.
-    v23.id3 = Id3Tags{3, "Fixture Title v2.3 \xC3\xA9", "Sondrel Test Artist", "Sondrel Fixtures", {}, {}};
+    v23.id3 = Id3Tags { 3, "Fixture Title v2.3 \xC3\xA9", "Sondrel Test Artist", "Sondrel Fixtures", {}, {} };
     if (std::string err = out.write(entry("stereo-44100-mp3-cbr320-id3v23.mp3", "tagged", "lossless", "pass",
-                                          "ID3v2.3 with title, artist, album"),
-                                    music, v23);
+                                        "ID3v2.3 with title, artist, album"),
+            music, v23);
         !err.empty()) {
         return err;
     }
 
     EncodeOptions v24 = lossy(Container::Mp3, 320);
-    v24.id3 = Id3Tags{4, "Fixture Title v2.4 \xC3\xA9", "Sondrel Test Artist", "Sondrel Fixtures", {}, {}};
+    v24.id3 = Id3Tags { 4, "Fixture Title v2.4 \xC3\xA9", "Sondrel Test Artist", "Sondrel Fixtures", {}, {} };
     if (std::string err = out.write(entry("stereo-44100-mp3-cbr320-id3v24.mp3", "tagged", "lossless", "pass",
-                                          "ID3v2.4 with title, artist, album"),
-                                    music, v24);
+                                        "ID3v2.4 with title, artist, album"),
+            music, v24);
         !err.empty()) {
         return err;
     }
 
     EncodeOptions big = lossy(Container::Mp3, 320);
-    big.id3 = Id3Tags{4, "Fixture Title Big Frames", "Sondrel Test Artist", "Sondrel Fixtures", longComment(),
-                      coverJpeg(kPictureBytes)};
-    if (std::string err = out.write(entry("stereo-44100-mp3-cbr320-id3v24-big-frames.mp3", "tagged", "lossless",
-                                          "pass",
-                                          "ID3v2.4 by FFmpeg: TXXX comment (300 chars), TIT2, TPE1, TALB, APIC (10 KB)"),
-                                    music, big);
+    big.id3 = Id3Tags { 4, "Fixture Title Big Frames", "Sondrel Test Artist", "Sondrel Fixtures",
+        longComment(), coverJpeg(kPictureBytes) };
+    if (std::string err
+        = out.write(entry("stereo-44100-mp3-cbr320-id3v24-big-frames.mp3", "tagged", "lossless", "pass",
+                        "ID3v2.4 by FFmpeg: TXXX comment (300 chars), TIT2, TPE1, TALB, APIC (10 KB)"),
+            music, big);
         !err.empty()) {
         return err;
     }
@@ -351,8 +373,8 @@ private:
     pictureFirst.id3->title = "Fixture Title Picture First";
     pictureFirst.id3->pictureBeforeText = true;
     return out.write(entry("stereo-44100-mp3-cbr320-id3v24-apic-first.mp3", "tagged", "lossless", "pass",
-                           "ID3v2.4 built by hand: APIC (10 KB), COMM (300 chars), TIT2, TPE1, TALB"),
-                     music, pictureFirst);
+                         "ID3v2.4 built by hand: APIC (10 KB), COMM (300 chars), TIT2, TPE1, TALB"),
+        music, pictureFirst);
 }
 
 [[nodiscard]] std::string buildManifestJson(const std::vector<ManifestEntry>& entries)
@@ -402,7 +424,8 @@ private:
     return out;
 }
 
-[[nodiscard]] std::string writeManifest(const std::filesystem::path& folder, const std::vector<ManifestEntry>& entries)
+[[nodiscard]] std::string writeManifest(
+    const std::filesystem::path& folder, const std::vector<ManifestEntry>& entries)
 {
     const std::filesystem::path path = folder / kManifestFileName;
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
@@ -425,7 +448,6 @@ std::string manifestToJson(const std::vector<ManifestEntry>& entries) noexcept
     }
 }
 
-
 std::string generateLibrary(const std::filesystem::path& folder, std::vector<ManifestEntry>& entries) noexcept
 {
     try {
@@ -435,7 +457,8 @@ std::string generateLibrary(const std::filesystem::path& folder, std::vector<Man
         if (ec) {
             return "cannot create " + folder.string() + ": " + ec.message();
         }
-        for (const Container c : {Container::Wav, Container::Aiff, Container::Flac, Container::Mp3, Container::M4a}) {
+        for (const Container c :
+            { Container::Wav, Container::Aiff, Container::Flac, Container::Mp3, Container::M4a }) {
             if (!encoderAvailable(c)) {
                 return "this FFmpeg build has no encoder for " + std::string(containerName(c));
             }
@@ -447,12 +470,12 @@ std::string generateLibrary(const std::filesystem::path& folder, std::vector<Man
             return "out of memory";
         }
         // Transcodes read back files written by writeLossy, so the order matters.
-        for (auto step : {writeGenuine, writeLossy}) {
+        for (auto step : { writeGenuine, writeLossy }) {
             if (std::string err = step(out, music); !err.empty()) {
                 return err;
             }
         }
-        for (auto step : {writeTranscodes, writeEdgeCases, writeTagged}) {
+        for (auto step : { writeTranscodes, writeEdgeCases, writeTagged }) {
             if (std::string err = step(out); !err.empty()) {
                 return err;
             }
@@ -465,7 +488,8 @@ std::string generateLibrary(const std::filesystem::path& folder, std::vector<Man
     }
 }
 
-std::string writeBenchmarkFile(const std::filesystem::path& path, std::string_view format, double seconds) noexcept
+std::string writeBenchmarkFile(
+    const std::filesystem::path& path, std::string_view format, double seconds) noexcept
 {
     try {
         if (!(seconds > 0.0) || seconds > kMaxBenchmarkSeconds) {

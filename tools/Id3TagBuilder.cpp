@@ -41,7 +41,7 @@ void appendTextFrame(std::vector<std::uint8_t>& tag, std::string_view id, std::s
     if (text.empty()) {
         return;
     }
-    std::vector<std::uint8_t> body{kUtf8};
+    std::vector<std::uint8_t> body { kUtf8 };
     appendText(body, text, false);
     appendFrame(tag, id, body);
 }
@@ -52,7 +52,7 @@ std::vector<std::uint8_t> buildId3v24Tag(const Id3Tags& tags)
 {
     std::vector<std::uint8_t> frames;
     if (!tags.attachedPictureBytes.empty()) {
-        std::vector<std::uint8_t> body{kLatin1};
+        std::vector<std::uint8_t> body { kLatin1 };
         appendText(body, "image/jpeg", true);
         body.push_back(kFrontCover);
         body.push_back(0); // empty description
@@ -60,7 +60,7 @@ std::vector<std::uint8_t> buildId3v24Tag(const Id3Tags& tags)
         appendFrame(frames, "APIC", body);
     }
     if (!tags.comment.empty()) {
-        std::vector<std::uint8_t> body{kUtf8};
+        std::vector<std::uint8_t> body { kUtf8 };
         appendText(body, "eng", false);
         body.push_back(0); // empty short description
         appendText(body, tags.comment, false);
@@ -70,7 +70,7 @@ std::vector<std::uint8_t> buildId3v24Tag(const Id3Tags& tags)
     appendTextFrame(frames, "TPE1", tags.artist);
     appendTextFrame(frames, "TALB", tags.album);
 
-    std::vector<std::uint8_t> tag{'I', 'D', '3', 4, 0, 0};
+    std::vector<std::uint8_t> tag { 'I', 'D', '3', 4, 0, 0 };
     appendSyncsafe(tag, frames.size());
     tag.insert(tag.end(), frames.begin(), frames.end());
     return tag;

@@ -17,6 +17,7 @@ namespace sondrel::fixtures::detail {
 [[nodiscard]] std::vector<std::uint8_t> buildId3v24Tag(const Id3Tags& tags);
 
 // Rewrites the file as prefix + old contents. Returns an empty string on success.
-[[nodiscard]] std::string prependToFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& prefix);
+[[nodiscard]] std::string prependToFile(
+    const std::filesystem::path& path, const std::vector<std::uint8_t>& prefix);
 
 } // namespace sondrel::fixtures::detail

@@ -12,7 +12,7 @@ namespace {
 
 constexpr double kTwoPi = 2.0 * std::numbers::pi;
 constexpr float kMusicPeak = 0.70794578f; // -3 dBFS
-constexpr double kBeatSeconds = 0.5;      // 120 BPM
+constexpr double kBeatSeconds = 0.5; // 120 BPM
 
 // Paul Kellet's economy-free pink filter: within ~0.05 dB of -3 dB/octave over the audio band
 // and it keeps energy all the way to Nyquist, which the lossless fixtures need.
@@ -32,7 +32,7 @@ public:
     }
 
 private:
-    std::array<double, 7> m_b{};
+    std::array<double, 7> m_b {};
 };
 
 [[nodiscard]] Signal emptySignal(int sampleRate, int channels) noexcept
@@ -98,12 +98,14 @@ Signal makeMusicLike(std::size_t frames, int sampleRate, int channels, std::uint
         out.samples.resize(frames * static_cast<std::size_t>(channels));
 
         SplitMix64 rng(seed);
-        const auto nextPhase = [&rng] { return kTwoPi * (0.5 + 0.5 * static_cast<double>(rng.nextBipolar())); };
+        const auto nextPhase
+            = [&rng] { return kTwoPi * (0.5 + 0.5 * static_cast<double>(rng.nextBipolar())); };
         const double envPhase = nextPhase();
         // A-major-ish chord; the seed detunes it slightly so different seeds differ in pitch too.
         const double detune = 1.0 + 0.01 * static_cast<double>(rng.nextBipolar());
-        const std::array<double, 4> toneHz{110.0 * detune, 277.18 * detune, 329.63 * detune, 440.0 * detune};
-        std::array<double, 4> tonePhase{};
+        const std::array<double, 4> toneHz { 110.0 * detune, 277.18 * detune, 329.63 * detune,
+            440.0 * detune };
+        std::array<double, 4> tonePhase {};
         for (double& p : tonePhase) {
             p = nextPhase();
         }
@@ -120,7 +122,8 @@ Signal makeMusicLike(std::size_t frames, int sampleRate, int channels, std::uint
             const double sinceBeat = t - beatIndex * kBeatSeconds;
             const double accent = beatAccent(seed, static_cast<std::uint64_t>(beatIndex));
             // Kick: pitch drops from ~120 Hz to 50 Hz; phase is the integral of that sweep.
-            const double kickPhase = kTwoPi * (50.0 * sinceBeat + 70.0 * 0.03 * (1.0 - std::exp(-sinceBeat / 0.03)));
+            const double kickPhase
+                = kTwoPi * (50.0 * sinceBeat + 70.0 * 0.03 * (1.0 - std::exp(-sinceBeat / 0.03)));
             const double kick = 1.6 * accent * std::exp(-sinceBeat / 0.12) * std::sin(kickPhase);
 
             const double sinceOffbeat = std::fmod(t + kBeatSeconds * 0.5, kBeatSeconds);
@@ -151,7 +154,7 @@ Signal makeMusicLike(std::size_t frames, int sampleRate, int channels, std::uint
 }
 
 Signal makeTone(std::size_t frames, int sampleRate, int channels, std::uint64_t seed, double frequencyHz,
-                float amplitude) noexcept
+    float amplitude) noexcept
 {
     if (!validShape(frames, sampleRate, channels)) {
         return emptySignal(sampleRate, channels);

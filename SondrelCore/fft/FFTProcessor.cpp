@@ -84,21 +84,21 @@ struct Band {
 
 // Above 48 kHz sampling, checked first. Nothing between 28 and 30 kHz is examined.
 constexpr Band kHiResLadder[] = {
-    {30000.0f, 32000.0f, 32000.0f},
-    {26000.0f, 28000.0f, 28000.0f},
-    {24000.0f, 26000.0f, 26000.0f},
-    {22000.0f, 24000.0f, 24000.0f},
+    { 30000.0f, 32000.0f, 32000.0f },
+    { 26000.0f, 28000.0f, 28000.0f },
+    { 24000.0f, 26000.0f, 26000.0f },
+    { 22000.0f, 24000.0f, 24000.0f },
 };
 
 // The cutoffs are fixed per band; several are the classifier's thresholds exactly.
 constexpr Band kStandardLadder[] = {
-    {20000.0f, 21000.0f, 20500.0f},
-    {19000.0f, 20000.0f, 20000.0f},
-    {18000.0f, 19000.0f, 19000.0f},
-    {17000.0f, 18000.0f, 17500.0f},
-    {16000.0f, 17000.0f, 17000.0f},
-    {15000.0f, 16000.0f, 15500.0f},
-    {14000.0f, 15000.0f, 15000.0f},
+    { 20000.0f, 21000.0f, 20500.0f },
+    { 19000.0f, 20000.0f, 20000.0f },
+    { 18000.0f, 19000.0f, 19000.0f },
+    { 17000.0f, 18000.0f, 17500.0f },
+    { 16000.0f, 17000.0f, 17000.0f },
+    { 15000.0f, 16000.0f, 15500.0f },
+    { 14000.0f, 15000.0f, 15000.0f },
 };
 constexpr float kNoBandCutoff = 14000.0f;
 
@@ -185,8 +185,7 @@ void fft_frame_power(FFTProcessor* p, const float* samples, float* power)
     for (int32_t i = 0; i < n; ++i)
         p->frameBuffer[i] = samples[i] * p->window[i];
     auto* spectrum = reinterpret_cast<fftwf_complex*>(p->spectrum);
-    fftwf_execute_dft_r2c(static_cast<fftwf_plan>(const_cast<void*>(p->fftSetup)), p->frameBuffer,
-                          spectrum);
+    fftwf_execute_dft_r2c(static_cast<fftwf_plan>(const_cast<void*>(p->fftSetup)), p->frameBuffer, spectrum);
     // The packed form carries 2 X[k]; DC and Nyquist (both real) share bin 0.
     const float dc = spectrum[0][0];
     const float nyquist = spectrum[p->halfSize][0];
@@ -195,8 +194,8 @@ void fft_frame_power(FFTProcessor* p, const float* samples, float* power)
         power[k] = 4.0f * (spectrum[k][0] * spectrum[k][0] + spectrum[k][1] * spectrum[k][1]);
 }
 
-float fft_analyze_segment(FFTProcessor* p, const float* samples, int32_t count,
-                          int32_t* frameCount, float sampleRate)
+float fft_analyze_segment(
+    FFTProcessor* p, const float* samples, int32_t count, int32_t* frameCount, float sampleRate)
 {
     if (frameCount)
         *frameCount = 0;

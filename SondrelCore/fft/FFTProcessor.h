@@ -13,12 +13,12 @@
 extern "C" {
 
 struct FFTProcessor {
-    float* window;          // fftSize floats, computed at creation
-    float* frameBuffer;     // fftSize floats: the current windowed frame
-    float* spectrum;        // halfSize + 1 interleaved complex values: the transform's output
-    float* magnitudes;      // halfSize floats: power of the current frame
+    float* window; // fftSize floats, computed at creation
+    float* frameBuffer; // fftSize floats: the current windowed frame
+    float* spectrum; // halfSize + 1 interleaved complex values: the transform's output
+    float* magnitudes; // halfSize floats: power of the current frame
     float* accumulatedSpec; // halfSize floats: summed, then averaged, power
-    const void* fftSetup;   // the shared transform plan for fftSize; not owned
+    const void* fftSetup; // the shared transform plan for fftSize; not owned
     int32_t fftSize;
     int32_t log2n;
     int32_t halfSize;
@@ -37,8 +37,8 @@ void fft_processor_destroy(FFTProcessor* processor);
 // samples with 50 % overlap are averaged. A null processor or sample pointer, or fewer
 // than fftSize samples, give 0 and a frame count of 0; a silent 10-12 kHz reference band
 // gives 0 with the true frame count. The frame count is written when frameCount is not null.
-float fft_analyze_segment(FFTProcessor* processor, const float* samples, int32_t count,
-                          int32_t* frameCount, float sampleRate);
+float fft_analyze_segment(
+    FFTProcessor* processor, const float* samples, int32_t count, int32_t* frameCount, float sampleRate);
 
 // Windows fftSize samples and writes the packed power of each of the halfSize bins to power.
 void fft_frame_power(FFTProcessor* processor, const float* samples, float* power);

@@ -14,15 +14,13 @@ std::optional<FastFFTProcessor> FastFFTProcessor::make(std::int64_t fftSize)
     return FastFFTProcessor(processor, fftSize);
 }
 
-FastFFTProcessor::SegmentResult FastFFTProcessor::analyzeSegment(std::span<const float> samples,
-                                                                 float sampleRate)
+FastFFTProcessor::SegmentResult FastFFTProcessor::analyzeSegment(
+    std::span<const float> samples, float sampleRate)
 {
     int32_t frames = 0;
-    const float cutoff = fft_analyze_segment(m_processor.get(),
-                                             samples.empty() ? nullptr : samples.data(),
-                                             static_cast<int32_t>(samples.size()), &frames,
-                                             sampleRate);
-    return {cutoff, frames};
+    const float cutoff = fft_analyze_segment(m_processor.get(), samples.empty() ? nullptr : samples.data(),
+        static_cast<int32_t>(samples.size()), &frames, sampleRate);
+    return { cutoff, frames };
 }
 
 } // namespace sondrel::core

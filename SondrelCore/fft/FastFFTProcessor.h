@@ -32,7 +32,10 @@ private:
     };
 
     FastFFTProcessor(FFTProcessor* processor, std::int64_t fftSize)
-        : m_processor(processor), m_fftSize(fftSize) {}
+        : m_processor(processor)
+        , m_fftSize(fftSize)
+    {
+    }
 
     std::unique_ptr<FFTProcessor, Destroy> m_processor;
     std::int64_t m_fftSize;

@@ -41,7 +41,8 @@ protected:
     static std::string stable(std::string text)
     {
         text = std::regex_replace(text, std::regex(s_folder->path().string() + "/"), "");
-        return std::regex_replace(text, std::regex(R"re("(decodeMs|fftMs|totalMs)":[0-9.e+-]+)re"), "\"$1\":0");
+        return std::regex_replace(
+            text, std::regex(R"re("(decodeMs|fftMs|totalMs)":[0-9.e+-]+)re"), "\"$1\":0");
     }
 
     static inline FixtureFolder* s_folder = nullptr;
@@ -62,10 +63,9 @@ TEST_F(AnalyzeCommandTest, JsonLinesMatchTheGoldenOutput)
     AnalyzeOptions options;
     options.json = true;
     options.jobs = 2;
-    options.files = files({"stereo-44100-flac-s16-genuine.flac", "stereo-44100-mp3-cbr128-from-lossless.mp3",
-                           "stereo-44100-wav-clipped.wav", "stereo-96000-flac-s24-genuine.flac",
-                           "stereo-44100-m4a-aac256-from-lossless.m4a", "mono-44100-wav-4095-frames.wav",
-                           "missing.aiff"});
+    options.files = files({ "stereo-44100-flac-s16-genuine.flac", "stereo-44100-mp3-cbr128-from-lossless.mp3",
+        "stereo-44100-wav-clipped.wav", "stereo-96000-flac-s24-genuine.flac",
+        "stereo-44100-m4a-aac256-from-lossless.m4a", "mono-44100-wav-4095-frames.wav", "missing.aiff" });
     std::ostringstream out;
     EXPECT_EQ(runAnalyze(options, out), 1);
     const std::string golden = std::string(SONDREL_GOLDEN_DIR) + "/analyze.jsonl";
@@ -79,24 +79,26 @@ TEST_F(AnalyzeCommandTest, QuickScreenJson)
     AnalyzeOptions options;
     options.json = true;
     options.quick = true;
-    options.files = files({"stereo-44100-flac-s16-genuine.flac", "stereo-44100-mp3-cbr128-from-lossless.mp3"});
+    options.files
+        = files({ "stereo-44100-flac-s16-genuine.flac", "stereo-44100-mp3-cbr128-from-lossless.mp3" });
     std::ostringstream out;
     EXPECT_EQ(runAnalyze(options, out), 0);
     EXPECT_EQ(stable(out.str()),
-              "{\"path\":\"stereo-44100-flac-s16-genuine.flac\",\"cutoff\":20500.0,\"confidence\":\"clearPass\"}\n"
-              "{\"path\":\"stereo-44100-mp3-cbr128-from-lossless.mp3\",\"cutoff\":17000.0,\"confidence\":\"borderline\"}\n");
+        "{\"path\":\"stereo-44100-flac-s16-genuine.flac\",\"cutoff\":20500.0,\"confidence\":\"clearPass\"}\n"
+        "{\"path\":\"stereo-44100-mp3-cbr128-from-lossless.mp3\",\"cutoff\":17000.0,\"confidence\":"
+        "\"borderline\"}\n");
 }
 
 TEST_F(AnalyzeCommandTest, OutputKeepsArgumentOrderWhateverTheJobs)
 {
     std::vector<std::filesystem::path> many;
     for (int i = 0; i < 6; ++i) {
-        for (const auto& path : files({"mono-44100-wav-4096-frames.wav", "stereo-44100-mp3-cbr320-from-lossless.mp3",
-                                       "nowhere.wav"}))
+        for (const auto& path : files({ "mono-44100-wav-4096-frames.wav",
+                 "stereo-44100-mp3-cbr320-from-lossless.mp3", "nowhere.wav" }))
             many.push_back(path);
     }
     std::string first;
-    for (unsigned jobs : {1u, 2u, 5u}) {
+    for (unsigned jobs : { 1u, 2u, 5u }) {
         AnalyzeOptions options;
         options.files = many;
         options.jobs = jobs;
@@ -113,22 +115,23 @@ TEST_F(AnalyzeCommandTest, OutputKeepsArgumentOrderWhateverTheJobs)
 TEST_F(AnalyzeCommandTest, TextLineForAFileThatPassesAndExitZero)
 {
     AnalyzeOptions options;
-    options.files = files({"stereo-44100-aiff-s16-genuine.aiff"});
+    options.files = files({ "stereo-44100-aiff-s16-genuine.aiff" });
     std::ostringstream out;
     EXPECT_EQ(runAnalyze(options, out), 0);
     EXPECT_EQ(out.str(),
-              "stereo-44100-aiff-s16-genuine.aiff  Lossless   1411 kbps  20.5 kHz  confidence 0.50  clipping None\n");
+        "stereo-44100-aiff-s16-genuine.aiff  Lossless   1411 kbps  20.5 kHz  confidence 0.50  clipping "
+        "None\n");
 }
 
 TEST_F(AnalyzeCommandTest, NamesThatAreNotUtf8ShowWithReplacementCharacters)
 {
     const auto odd = s_folder->path() / "odd\xFF\xFE.wav";
     std::filesystem::copy_file(s_folder->path() / "mono-44100-wav-4096-frames.wav", odd,
-                               std::filesystem::copy_options::overwrite_existing);
-    for (bool json : {false, true}) {
+        std::filesystem::copy_options::overwrite_existing);
+    for (bool json : { false, true }) {
         AnalyzeOptions options;
         options.json = json;
-        options.files = {odd};
+        options.files = { odd };
         std::ostringstream out;
         EXPECT_EQ(runAnalyze(options, out), 0);
         EXPECT_NE(out.str().find("odd\xEF\xBF\xBD\xEF\xBF\xBD.wav"), std::string::npos) << out.str();

@@ -1,6 +1,6 @@
+#include "Processing.h"
 #include "LocalizedTextFrame.h"
 #include "MetadataEditor.h"
-#include "Processing.h"
 #include "SystemFileOperations.h"
 #include "TagEditor.h"
 
@@ -25,11 +25,11 @@ public:
     sondrel::core::Status trashItem(const fs::path& path) noexcept override
     {
         if (failFrom && trashed.size() >= *failFrom)
-            return sondrel::core::Error{"Permission denied"};
+            return sondrel::core::Error { "Permission denied" };
         std::error_code ec;
         fs::remove(path, ec);
         trashed.push_back(path);
-        return sondrel::core::Ok{};
+        return sondrel::core::Ok {};
     }
     std::vector<fs::path> trashed;
     std::optional<std::size_t> failFrom;
@@ -38,7 +38,7 @@ public:
 std::string readBytes(const fs::path& path)
 {
     std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    return { std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>() };
 }
 
 class ProcessingTest : public testing::Test {
@@ -56,8 +56,8 @@ protected:
     {
         AudioFile file(write(name));
         file.setStatus(status);
-        file.setResult(AnalysisResult{16000.0f, kbps, QualityRating::poor, 0.5f, {0, 49152, 0.5f}});
-        m_store.addFiles({file});
+        file.setResult(AnalysisResult { 16000.0f, kbps, QualityRating::poor, 0.5f, { 0, 49152, 0.5f } });
+        m_store.addFiles({ file });
         return file;
     }
 
@@ -96,8 +96,9 @@ TEST_F(ProcessingTest, RenameMarksFailedFilesOnceAndKeepsTheirVerdicts)
     const ProcessingResults results = run(request);
     EXPECT_EQ(results.renamedCount, 2);
     EXPECT_TRUE(results.errors.empty());
-    EXPECT_EQ(names(m_folder), (std::vector<std::string>{"Fake-Intro fake-96.mp3", "Good.mp3", "Intro fake-96.mp3",
-                                                         "a.b fake-192.mp3"}));
+    EXPECT_EQ(names(m_folder),
+        (std::vector<std::string> {
+            "Fake-Intro fake-96.mp3", "Good.mp3", "Intro fake-96.mp3", "a.b fake-192.mp3" }));
     const auto counts = m_store.counts();
     EXPECT_EQ(counts.failed, 3);
     EXPECT_EQ(counts.passed, 1);
@@ -151,7 +152,7 @@ TEST_F(ProcessingTest, ALaterStepFollowsFilesRenamedEarlierInTheSameRun)
     const AudioFile chosen = add("Chosen.mp3", ScanStatus::failed());
     add("Other.mp3", ScanStatus::failed());
     ProcessingRequest request;
-    request.scope = QSet<QUuid>{chosen.id()};
+    request.scope = QSet<QUuid> { chosen.id() };
     request.rename = true;
     request.trash = true;
     const ProcessingResults results = run(request);
@@ -159,7 +160,7 @@ TEST_F(ProcessingTest, ALaterStepFollowsFilesRenamedEarlierInTheSameRun)
     EXPECT_EQ(results.deletedCount, 1);
     ASSERT_EQ(m_operations.trashed.size(), 1u);
     EXPECT_EQ(m_operations.trashed[0], m_folder / "Chosen fake-128.mp3");
-    EXPECT_EQ(names(m_folder), (std::vector<std::string>{"Other.mp3"}));
+    EXPECT_EQ(names(m_folder), (std::vector<std::string> { "Other.mp3" }));
     EXPECT_EQ(m_store.snapshot().size(), 1u);
 }
 
@@ -173,7 +174,7 @@ TEST_F(ProcessingTest, ATrashThatStopsPartWayDropsTheFilesAlreadyTrashed)
     request.trash = true;
     const ProcessingResults results = run(request);
     EXPECT_EQ(results.deletedCount, 1);
-    EXPECT_EQ(results.errors, (std::vector<std::string>{"Delete: Permission denied"}));
+    EXPECT_EQ(results.errors, (std::vector<std::string> { "Delete: Permission denied" }));
     EXPECT_EQ(m_store.snapshot().size(), 2u);
     EXPECT_EQ(m_store.counts().failed, 2);
 }
@@ -190,20 +191,21 @@ TEST_F(ProcessingTest, TagsAreWrittenIntoEveryAnalysedMp3AndOtherFormatsCountAsF
     EXPECT_EQ(results.metadataFailedCount, 1);
     EXPECT_NE(m_progress.str().find("Metadata update: 3/3\n"), std::string::npos);
     EXPECT_EQ(readBytes(m_folder / "lossless.flac"), "audio bytes");
-    EXPECT_EQ(results.lines(), (std::vector<std::string>{"Processing Complete with Issues", "2 files updated",
-                                                         "1 metadata updates failed"}));
+    EXPECT_EQ(results.lines(),
+        (std::vector<std::string> {
+            "Processing Complete with Issues", "2 files updated", "1 metadata updates failed" }));
 }
 
 TEST_F(ProcessingTest, ResultLinesListNonZeroCountsThenErrors)
 {
     ProcessingResults results;
-    EXPECT_EQ(results.lines(), (std::vector<std::string>{"Processing Complete"}));
+    EXPECT_EQ(results.lines(), (std::vector<std::string> { "Processing Complete" }));
     results.renamedCount = 3;
     results.deletedCount = 2;
-    results.errors = {"Move: Permission denied"};
+    results.errors = { "Move: Permission denied" };
     EXPECT_EQ(results.lines(),
-              (std::vector<std::string>{"Processing Complete with Issues", "3 files renamed", "2 files moved to Trash",
-                                        "Errors", "Move: Permission denied"}));
+        (std::vector<std::string> { "Processing Complete with Issues", "3 files renamed",
+            "2 files moved to Trash", "Errors", "Move: Permission denied" }));
 }
 
 TEST(MetadataEditorTest, WritesOneEnglishCommentAndKeepsTheAudio)

@@ -1,6 +1,6 @@
+#include "ScannerViewModel.h"
 #include "AnalysisCache.h"
 #include "FilePrefetcher.h"
-#include "ScannerViewModel.h"
 
 #include "../SondrelCore/FixtureFolder.h"
 
@@ -40,7 +40,10 @@ bool waitUntil(const std::function<bool()>& condition, int milliseconds = 20000)
 // record of how many run at once.
 class FakeAnalysis {
 public:
-    explicit FakeAnalysis(std::chrono::milliseconds delay = {}) : m_delay(delay) {}
+    explicit FakeAnalysis(std::chrono::milliseconds delay = {})
+        : m_delay(delay)
+    {
+    }
 
     ScannerViewModel::Analysis function()
     {
@@ -54,7 +57,7 @@ public:
             std::lock_guard lock(m_mutex);
             --m_running;
             if (path.filename().string().starts_with("broken"))
-                return sondrel::core::Error{"Invalid data found when processing input"};
+                return sondrel::core::Error { "Invalid data found when processing input" };
             FullAnalysis result;
             result.cutoff = path.filename().string().starts_with("low") ? 16000.0f : 20500.0f;
             result.metrics.sampleRate = 44100;
@@ -106,7 +109,8 @@ protected:
     static void discover(ScannerViewModel& model, const std::filesystem::path& library)
     {
         bool finished = false;
-        auto connection = QObject::connect(&model, &ScannerViewModel::discoveryFinished, [&] { finished = true; });
+        auto connection
+            = QObject::connect(&model, &ScannerViewModel::discoveryFinished, [&] { finished = true; });
         model.setLibrary(library);
         ASSERT_TRUE(waitUntil([&] { return finished; }));
         QObject::disconnect(connection);
@@ -129,19 +133,19 @@ protected:
 
     FixtureFolder m_folder;
     std::filesystem::path m_library;
-    sondrel::core::AnalysisCache m_cache{m_folder.path() / "cache" / "analysis_cache.json"};
+    sondrel::core::AnalysisCache m_cache { m_folder.path() / "cache" / "analysis_cache.json" };
     std::mutex m_prefetchMutex;
     std::vector<std::filesystem::path> m_prefetched;
-    sondrel::core::FilePrefetcher m_prefetcher{[this](const std::filesystem::path& path) {
+    sondrel::core::FilePrefetcher m_prefetcher { [this](const std::filesystem::path& path) {
         std::lock_guard lock(m_prefetchMutex);
         m_prefetched.push_back(path);
-    }};
+    } };
     QualityThreshold m_threshold = QualityThreshold::kbps320;
 };
 
 AnalysisResult resultWithCutoff(float cutoff)
 {
-    return AnalysisResult{cutoff, 320, QualityRating::high, 0.5f, {0, 49152, 0.5f}};
+    return AnalysisResult { cutoff, 320, QualityRating::high, 0.5f, { 0, 49152, 0.5f } };
 }
 
 } // namespace
@@ -155,9 +159,10 @@ TEST_F(ScannerViewModelTest, DiscoveryBuildsRecordsInBatchesOfAHundred)
     FakeAnalysis analysis;
     ScannerViewModel model(services(analysis));
     std::vector<double> progress;
-    QObject::connect(&model, &ScannerViewModel::discoveryProgressChanged, [&](double p) { progress.push_back(p); });
+    QObject::connect(
+        &model, &ScannerViewModel::discoveryProgressChanged, [&](double p) { progress.push_back(p); });
     discover(model, m_library);
-    EXPECT_EQ(progress, (std::vector<double>{0.4, 0.8, 1.0}));
+    EXPECT_EQ(progress, (std::vector<double> { 0.4, 0.8, 1.0 }));
     EXPECT_EQ(model.discoveredFileCount(), 250);
     EXPECT_EQ(model.allFiles().size(), 250u);
     EXPECT_FALSE(model.isDiscovering());
@@ -172,9 +177,10 @@ TEST_F(ScannerViewModelTest, EmptyLibraryEndsDiscoveryWithNothing)
     FakeAnalysis analysis;
     ScannerViewModel model(services(analysis));
     std::vector<bool> discovering;
-    QObject::connect(&model, &ScannerViewModel::isDiscoveringChanged, [&](bool d) { discovering.push_back(d); });
+    QObject::connect(
+        &model, &ScannerViewModel::isDiscoveringChanged, [&](bool d) { discovering.push_back(d); });
     discover(model, m_library);
-    EXPECT_EQ(discovering, (std::vector<bool>{true, false}));
+    EXPECT_EQ(discovering, (std::vector<bool> { true, false }));
     EXPECT_EQ(model.discoveryProgress(), 0.0);
     EXPECT_TRUE(model.allFiles().empty());
     EXPECT_EQ(model.statusMessage(), "Select a folder to scan");
@@ -241,7 +247,7 @@ TEST_F(ScannerViewModelTest, AnalysesStayWithinTheWindowAndResultsAreCached)
     int maxScanning = 0;
     QObject::connect(&model, &ScannerViewModel::allFilesChanged, [&] { ++syncs; });
     QObject::connect(&model, &ScannerViewModel::cachedCountsChanged,
-                     [&] { maxScanning = std::max(maxScanning, model.cachedCounts().scanning); });
+        [&] { maxScanning = std::max(maxScanning, model.cachedCounts().scanning); });
     scan(model);
 
     EXPECT_EQ(analysis.calls(), 61);
@@ -331,7 +337,7 @@ TEST_F(ScannerViewModelTest, OverridesReturnFromTheCacheAfterARefresh)
         model.setUserOverride(file, true, QualityRating::high);
     ASSERT_TRUE(waitUntil([&] {
         return std::all_of(model.allFiles().begin(), model.allFiles().end(),
-                           [](const AudioFile& f) { return f.userOverride().has_value(); });
+            [](const AudioFile& f) { return f.userOverride().has_value(); });
     }));
     // The override is shown beside the verdict; it does not change it.
     EXPECT_EQ(model.failedFiles().size(), 1u);
@@ -384,7 +390,8 @@ TEST_F(ScannerViewModelTest, FolderScanAndPrefixMatching)
     scan(model);
     EXPECT_EQ(analysis.calls(), 1);
     EXPECT_EQ(model.cachedCounts().pending, 2);
-    EXPECT_EQ(model.folderStatus(*model.selectedFolder()).kind, ScannerViewModel::FolderStatusKind::allPassed);
+    EXPECT_EQ(
+        model.folderStatus(*model.selectedFolder()).kind, ScannerViewModel::FolderStatusKind::allPassed);
 
     model.setSelectedFolder(FolderNode::create(m_library / "Empty", 1, model.rootNode()));
     model.startScan();
@@ -408,12 +415,14 @@ TEST(ScannerViewModelRulesTest, FolderStatusCases)
     const auto E = ScanStatus::error("x");
     const auto W = ScanStatus::pending();
     const auto S = ScanStatus::scanning(0.5);
-    EXPECT_EQ(ScannerViewModel::folderStatus(files({P, P, P, W, W})).kind, Kind::allPassed);
-    EXPECT_EQ(ScannerViewModel::folderStatus(files({F, F, E})), (ScannerViewModel::FolderStatus{Kind::allFailed, 0, 2}));
-    EXPECT_EQ(ScannerViewModel::folderStatus(files({P, F, S})).kind, Kind::scanning);
-    EXPECT_EQ(ScannerViewModel::folderStatus(files({E, E})).kind, Kind::notScanned);
+    EXPECT_EQ(ScannerViewModel::folderStatus(files({ P, P, P, W, W })).kind, Kind::allPassed);
+    EXPECT_EQ(ScannerViewModel::folderStatus(files({ F, F, E })),
+        (ScannerViewModel::FolderStatus { Kind::allFailed, 0, 2 }));
+    EXPECT_EQ(ScannerViewModel::folderStatus(files({ P, F, S })).kind, Kind::scanning);
+    EXPECT_EQ(ScannerViewModel::folderStatus(files({ E, E })).kind, Kind::notScanned);
     EXPECT_EQ(ScannerViewModel::folderStatus(files({})).kind, Kind::notScanned);
-    EXPECT_EQ(ScannerViewModel::folderStatus(files({P, P, P, P, F})), (ScannerViewModel::FolderStatus{Kind::mixed, 4, 1}));
+    EXPECT_EQ(ScannerViewModel::folderStatus(files({ P, P, P, P, F })),
+        (ScannerViewModel::FolderStatus { Kind::mixed, 4, 1 }));
 }
 
 TEST(ScannerViewModelRulesTest, StatusMessageForms)
@@ -422,7 +431,8 @@ TEST(ScannerViewModelRulesTest, StatusMessageForms)
     counts.passed = 100;
     counts.failed = 15;
     counts.pending = 5;
-    EXPECT_EQ(ScannerViewModel::statusMessage(120, counts, false, false), "120 files - 100 passed - 15 failed");
+    EXPECT_EQ(
+        ScannerViewModel::statusMessage(120, counts, false, false), "120 files - 100 passed - 15 failed");
     EXPECT_EQ(ScannerViewModel::statusMessage(120, counts, false, true), "Scanning 115 of 120 files");
     EXPECT_EQ(ScannerViewModel::statusMessage(120, counts, true, true), "Discovering files... 120 found");
     EXPECT_EQ(ScannerViewModel::statusMessage(0, {}, false, false), "Select a folder to scan");

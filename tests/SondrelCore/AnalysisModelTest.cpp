@@ -27,27 +27,27 @@ TEST(AnalysisModelTest, ClippingSeverityUsesStrictRatioBounds)
         std::int64_t total;
         ClippingSeverity severity;
     };
-    for (const Case c : {Case{0, 0, ClippingSeverity::none}, Case{0, 100, ClippingSeverity::none},
-                         Case{1, 0, ClippingSeverity::severe}, Case{1, 10000, ClippingSeverity::moderate},
-                         Case{1, 10001, ClippingSeverity::mild}, Case{10, 10000, ClippingSeverity::severe},
-                         Case{9, 10000, ClippingSeverity::moderate}}) {
-        EXPECT_EQ((ClippingInfo{c.clipped, c.total, 1.0f}.severity()), c.severity)
+    for (const Case c : { Case { 0, 0, ClippingSeverity::none }, Case { 0, 100, ClippingSeverity::none },
+             Case { 1, 0, ClippingSeverity::severe }, Case { 1, 10000, ClippingSeverity::moderate },
+             Case { 1, 10001, ClippingSeverity::mild }, Case { 10, 10000, ClippingSeverity::severe },
+             Case { 9, 10000, ClippingSeverity::moderate } }) {
+        EXPECT_EQ((ClippingInfo { c.clipped, c.total, 1.0f }.severity()), c.severity)
             << c.clipped << " in " << c.total;
     }
 }
 
 TEST(AnalysisModelTest, PeakInDecibels)
 {
-    EXPECT_EQ((ClippingInfo{0, 0, 1.0f}.peakDb()), 0.0f);
-    EXPECT_NEAR((ClippingInfo{0, 0, 0.5f}.peakDb()), -6.02f, 0.01f);
-    EXPECT_TRUE(std::isinf(ClippingInfo{0, 0, 0.0f}.peakDb()));
-    EXPECT_LT((ClippingInfo{0, 0, -1.0f}.peakDb()), 0.0f);
+    EXPECT_EQ((ClippingInfo { 0, 0, 1.0f }.peakDb()), 0.0f);
+    EXPECT_NEAR((ClippingInfo { 0, 0, 0.5f }.peakDb()), -6.02f, 0.01f);
+    EXPECT_TRUE(std::isinf(ClippingInfo { 0, 0, 0.0f }.peakDb()));
+    EXPECT_LT((ClippingInfo { 0, 0, -1.0f }.peakDb()), 0.0f);
 }
 
 TEST(AnalysisModelTest, ResultPassesOnlyWithAPassingRatingAndNoSevereClipping)
 {
     const auto result = [](QualityRating rating, std::int64_t clipped) {
-        return AnalysisResult{20500, 320, rating, 0.5f, {clipped, 10000, 1.0f}};
+        return AnalysisResult { 20500, 320, rating, 0.5f, { clipped, 10000, 1.0f } };
     };
     EXPECT_FALSE(result(QualityRating::high, 10).passesThreshold());
     EXPECT_TRUE(result(QualityRating::lossless, 5).passesThreshold());

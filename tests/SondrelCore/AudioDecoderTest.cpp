@@ -52,7 +52,7 @@ double meanSquareError(std::span<const float> a, std::span<const float> b)
     return sum / static_cast<double>(a.size());
 }
 
-class AudioDecoderFormatTest : public testing::TestWithParam<FormatCase> {};
+class AudioDecoderFormatTest : public testing::TestWithParam<FormatCase> { };
 
 } // namespace
 
@@ -79,12 +79,12 @@ TEST_P(AudioDecoderFormatTest, SeeksAndReadsTheSameFramesAsAFullDecode)
     // A lossy container's length is its estimate, which counts the encoder's delay and
     // padding: within two codec frames of what decodes.
     EXPECT_NEAR(static_cast<double>(decoder.lengthInFrames()), static_cast<double>(expected.size()),
-                2.0 * c.alignment);
+        2.0 * c.alignment);
 
     AudioBuffer buffer(2, 16384);
     // Forward, backward, to the start again, and into the last frames.
-    for (std::uint64_t position : {std::uint64_t{0}, std::uint64_t{44100}, std::uint64_t{20001}, std::uint64_t{0},
-                                   std::uint64_t{90001}, std::uint64_t{kFrames - 12000}}) {
+    for (std::uint64_t position : { std::uint64_t { 0 }, std::uint64_t { 44100 }, std::uint64_t { 20001 },
+             std::uint64_t { 0 }, std::uint64_t { 90001 }, std::uint64_t { kFrames - 12000 } }) {
         ASSERT_TRUE(decoder.seek(position));
         auto read = decoder.read(16384, buffer);
         ASSERT_TRUE(read) << read.error().description;
@@ -92,7 +92,7 @@ TEST_P(AudioDecoderFormatTest, SeeksAndReadsTheSameFramesAsAFullDecode)
         if (c.alignment == 0) {
             ASSERT_EQ(*read, std::min<std::size_t>(16384, available)) << position;
             EXPECT_TRUE(std::equal(buffer.channel(0).begin(), buffer.channel(0).end(),
-                                   expected.begin() + static_cast<std::ptrdiff_t>(position)))
+                expected.begin() + static_cast<std::ptrdiff_t>(position)))
                 << "frames differ after a seek to " << position;
             continue;
         }
@@ -100,7 +100,8 @@ TEST_P(AudioDecoderFormatTest, SeeksAndReadsTheSameFramesAsAFullDecode)
         // and find the offset that matches the full decode best.
         ASSERT_GE(*read, std::min<std::size_t>(16384, available) - static_cast<std::size_t>(c.alignment));
         const std::size_t skip = 4096;
-        const std::size_t span = std::min<std::size_t>(*read, available) - skip - static_cast<std::size_t>(c.alignment);
+        const std::size_t span
+            = std::min<std::size_t>(*read, available) - skip - static_cast<std::size_t>(c.alignment);
         int bestOffset = 0;
         double bestError = INFINITY;
         for (int offset = -c.alignment; offset <= c.alignment; ++offset) {
@@ -108,7 +109,7 @@ TEST_P(AudioDecoderFormatTest, SeeksAndReadsTheSameFramesAsAFullDecode)
             if (start < 0)
                 continue;
             const double error = meanSquareError(buffer.channel(0).subspan(skip, span),
-                                                 std::span(expected).subspan(static_cast<std::size_t>(start), span));
+                std::span(expected).subspan(static_cast<std::size_t>(start), span));
             if (error < bestError)
                 bestError = error, bestOffset = offset;
         }
@@ -122,15 +123,14 @@ TEST_P(AudioDecoderFormatTest, SeeksAndReadsTheSameFramesAsAFullDecode)
     EXPECT_EQ(*decoder.read(16384, buffer), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EveryFormat, AudioDecoderFormatTest,
-    testing::Values(FormatCase{"wav", {fx::Container::Wav, fx::SampleFormat::S16, 0, {}}, 0},
-                    FormatCase{"wav-float", {fx::Container::Wav, fx::SampleFormat::F32, 0, {}}, 0},
-                    FormatCase{"aiff", {fx::Container::Aiff, fx::SampleFormat::S16, 0, {}}, 0},
-                    FormatCase{"flac", {fx::Container::Flac, fx::SampleFormat::S16, 0, {}}, 0},
-                    FormatCase{"flac-24", {fx::Container::Flac, fx::SampleFormat::S24, 0, {}}, 0},
-                    FormatCase{"mp3", {fx::Container::Mp3, fx::SampleFormat::S16, 320, {}}, 1152},
-                    FormatCase{"m4a", {fx::Container::M4a, fx::SampleFormat::S16, 256, {}}, 1024}),
+INSTANTIATE_TEST_SUITE_P(EveryFormat, AudioDecoderFormatTest,
+    testing::Values(FormatCase { "wav", { fx::Container::Wav, fx::SampleFormat::S16, 0, {} }, 0 },
+        FormatCase { "wav-float", { fx::Container::Wav, fx::SampleFormat::F32, 0, {} }, 0 },
+        FormatCase { "aiff", { fx::Container::Aiff, fx::SampleFormat::S16, 0, {} }, 0 },
+        FormatCase { "flac", { fx::Container::Flac, fx::SampleFormat::S16, 0, {} }, 0 },
+        FormatCase { "flac-24", { fx::Container::Flac, fx::SampleFormat::S24, 0, {} }, 0 },
+        FormatCase { "mp3", { fx::Container::Mp3, fx::SampleFormat::S16, 320, {} }, 1152 },
+        FormatCase { "m4a", { fx::Container::M4a, fx::SampleFormat::S16, 256, {} }, 1024 }),
     [](const testing::TestParamInfo<FormatCase>& param) {
         std::string name = param.param.name;
         std::replace(name.begin(), name.end(), '-', '_');
@@ -155,11 +155,11 @@ TEST(AudioDecoderTest, BadInputGivesAClearErrorNeverACrash)
         std::string error;
     };
     const Case cases[] = {
-        {folder / "missing.wav", "No such file or directory"},
-        {write("empty.mp3", ""), "Invalid data found when processing input"},
-        {write("random.mp3", randomBytes), "Invalid data found when processing input"},
-        {write("text.flac", std::string(5000, 'x')), "Invalid data found when processing input"},
-        {folder / "folder.mp3", "Is a directory"},
+        { folder / "missing.wav", "No such file or directory" },
+        { write("empty.mp3", ""), "Invalid data found when processing input" },
+        { write("random.mp3", randomBytes), "Invalid data found when processing input" },
+        { write("text.flac", std::string(5000, 'x')), "Invalid data found when processing input" },
+        { folder / "folder.mp3", "Is a directory" },
     };
     for (const Case& c : cases) {
         auto decoder = openAudioFile(c.path);
@@ -178,8 +178,8 @@ TEST(AudioDecoderTest, OddFileNamesAreOpenedAsGiven)
 {
     FixtureFolder folder;
     const fx::Signal tone = fx::makeTone(8192, kRate, 1, 1);
-    for (const std::string name : {"a:b.wav", "file:x.wav", "100% ?#.wav", "caf\xC3\xA9.wav", "bad\xFF\xFE.wav",
-                                   "-dash.wav"}) {
+    for (const std::string name :
+        { "a:b.wav", "file:x.wav", "100% ?#.wav", "caf\xC3\xA9.wav", "bad\xFF\xFE.wav", "-dash.wav" }) {
         const auto path = folder / name;
         ASSERT_EQ(fx::writeAudioFile(folder / "plain.wav", tone, {}), "");
         std::filesystem::rename(folder / "plain.wav", path);
@@ -193,15 +193,15 @@ TEST(AudioDecoderTest, FlacWithThirtyTwoBitSamplesIsRefused)
 {
     // A hand-made STREAMINFO declaring 32 bits per sample, which this decoder cannot read.
     std::string bytes = "fLaC";
-    const unsigned char header[] = {0x80, 0x00, 0x00, 0x22};
+    const unsigned char header[] = { 0x80, 0x00, 0x00, 0x22 };
     bytes.append(reinterpret_cast<const char*>(header), sizeof header);
     std::uint8_t info[34] = {};
     info[0] = 0x10; // min block size 4096
     info[2] = 0x10; // max block size 4096
     // sample rate 44100 (20 bits), channels - 1 = 1 (3 bits), bits - 1 = 31 (5 bits),
     // total samples 100000 (36 bits)
-    const std::uint64_t packed = (std::uint64_t{44100} << 44) | (std::uint64_t{1} << 41) | (std::uint64_t{31} << 36)
-        | 100000;
+    const std::uint64_t packed = (std::uint64_t { 44100 } << 44) | (std::uint64_t { 1 } << 41)
+        | (std::uint64_t { 31 } << 36) | 100000;
     for (int i = 0; i < 8; ++i)
         info[10 + i] = static_cast<std::uint8_t>(packed >> (56 - 8 * i));
     bytes.append(reinterpret_cast<const char*>(info), sizeof info);

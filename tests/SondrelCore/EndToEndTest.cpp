@@ -43,9 +43,9 @@ protected:
             return analysis.error();
         std::string extension = path.extension().string().substr(1);
         const AudioFormat format = audioFormatFromExtension(extension).value_or(AudioFormat::mp3);
-        return Verdict{QualityClassifier{}.classify(analysis->cutoff, format, analysis->clipping,
-                                                    analysis->metrics.sampleRate),
-                       analysis->metrics};
+        return Verdict { QualityClassifier {}.classify(
+                             analysis->cutoff, format, analysis->clipping, analysis->metrics.sampleRate),
+            analysis->metrics };
     }
 
     static std::filesystem::path path(const std::string& name) { return s_folder->path() / name; }
@@ -57,9 +57,9 @@ protected:
 
 TEST_F(EndToEndTest, GenuineLosslessFilesPass)
 {
-    for (const char* name : {"stereo-44100-wav-s16-genuine.wav", "stereo-44100-wav-f32-genuine.wav",
-                             "stereo-44100-aiff-s16-genuine.aiff", "stereo-44100-flac-s16-genuine.flac",
-                             "stereo-44100-flac-s24-genuine.flac"}) {
+    for (const char* name : { "stereo-44100-wav-s16-genuine.wav", "stereo-44100-wav-f32-genuine.wav",
+             "stereo-44100-aiff-s16-genuine.aiff", "stereo-44100-flac-s16-genuine.flac",
+             "stereo-44100-flac-s24-genuine.flac" }) {
         auto verdict = judge(name);
         ASSERT_TRUE(verdict) << name << ": " << verdict.error().description;
         EXPECT_EQ(verdict->result.rating, QualityRating::lossless) << name;
@@ -91,7 +91,7 @@ TEST_F(EndToEndTest, LossyFilesAreRatedByTheirEncodersLowPass)
 
     // Higher bitrates never rate lower.
     float previous = 0.0f;
-    for (int kbps : {128, 192, 256, 320}) {
+    for (int kbps : { 128, 192, 256, 320 }) {
         auto verdict = judge("stereo-44100-mp3-cbr" + std::to_string(kbps) + "-from-lossless.mp3");
         ASSERT_TRUE(verdict) << kbps;
         EXPECT_GE(verdict->result.cutoffFrequency, previous) << kbps;
@@ -104,8 +104,9 @@ TEST_F(EndToEndTest, LossyFilesAreRatedByTheirEncodersLowPass)
 
 TEST_F(EndToEndTest, EveryTranscodeIsCaught)
 {
-    for (const char* name : {"stereo-44100-mp3-cbr320-from-mp3-cbr128.mp3", "stereo-44100-flac-from-mp3-cbr128.flac",
-                             "stereo-44100-wav-from-mp3-cbr128.wav", "stereo-44100-flac-from-m4a-aac128.flac"}) {
+    for (const char* name :
+        { "stereo-44100-mp3-cbr320-from-mp3-cbr128.mp3", "stereo-44100-flac-from-mp3-cbr128.flac",
+            "stereo-44100-wav-from-mp3-cbr128.wav", "stereo-44100-flac-from-m4a-aac128.flac" }) {
         auto verdict = judge(name);
         ASSERT_TRUE(verdict) << name;
         EXPECT_FALSE(verdict->result.passesThreshold()) << name;
@@ -124,7 +125,7 @@ TEST_F(EndToEndTest, ClippingSilenceAndASilentFirstChannel)
     EXPECT_EQ(clipped->result.clipping.peakAmplitude, 1.0f);
     EXPECT_FALSE(clipped->result.passesThreshold());
 
-    for (const char* name : {"stereo-44100-wav-silence.wav", "stereo-44100-wav-silent-left.wav"}) {
+    for (const char* name : { "stereo-44100-wav-silence.wav", "stereo-44100-wav-silent-left.wav" }) {
         auto verdict = judge(name);
         ASSERT_TRUE(verdict) << name;
         EXPECT_EQ(verdict->result.cutoffFrequency, 0.0f) << name;
@@ -143,9 +144,9 @@ TEST_F(EndToEndTest, ShortFilesAreAnalysedFromOneFrameOn)
         std::int64_t samples;
         std::int64_t frames;
     };
-    for (const Case c : {Case{"mono-44100-wav-4096-frames.wav", 4096, 1},
-                         Case{"mono-44100-wav-10000-frames.wav", 10000, 3},
-                         Case{"mono-44100-wav-49152-frames.wav", 49152, 21}}) {
+    for (const Case c : { Case { "mono-44100-wav-4096-frames.wav", 4096, 1 },
+             Case { "mono-44100-wav-10000-frames.wav", 10000, 3 },
+             Case { "mono-44100-wav-49152-frames.wav", 49152, 21 } }) {
         auto verdict = judge(c.name);
         ASSERT_TRUE(verdict) << c.name;
         EXPECT_EQ(verdict->metrics.sampleCount, c.samples) << c.name;
@@ -155,7 +156,8 @@ TEST_F(EndToEndTest, ShortFilesAreAnalysedFromOneFrameOn)
 
 TEST_F(EndToEndTest, TruncatedFilesFailWithAClearError)
 {
-    for (const char* name : {"stereo-44100-flac-s16-genuine.flac", "stereo-44100-mp3-cbr320-from-lossless.mp3"}) {
+    for (const char* name :
+        { "stereo-44100-flac-s16-genuine.flac", "stereo-44100-mp3-cbr320-from-lossless.mp3" }) {
         std::ifstream in(path(name), std::ios::binary);
         std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         const auto truncated = path(std::string("truncated-") + name);

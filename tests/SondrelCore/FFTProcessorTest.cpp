@@ -34,9 +34,9 @@ std::vector<float> referenceTone(std::size_t count = 16384, double rate = kRate)
 
 TEST(FFTProcessorTest, CreationAcceptsOnlyPowersOfTwo)
 {
-    for (int size : {0, -4, 3000, 4095})
+    for (int size : { 0, -4, 3000, 4095 })
         EXPECT_EQ(fft_processor_create(size), nullptr) << size;
-    for (int size : {1024, 4096, 8192}) {
+    for (int size : { 1024, 4096, 8192 }) {
         FFTProcessor* p = fft_processor_create(size);
         ASSERT_NE(p, nullptr) << size;
         EXPECT_EQ(p->halfSize, size / 2);
@@ -44,7 +44,7 @@ TEST(FFTProcessorTest, CreationAcceptsOnlyPowersOfTwo)
         fft_processor_destroy(p);
     }
     fft_processor_destroy(nullptr);
-    EXPECT_FALSE(FastFFTProcessor::make(std::int64_t{1} << 40).has_value());
+    EXPECT_FALSE(FastFFTProcessor::make(std::int64_t { 1 } << 40).has_value());
 }
 
 TEST(FFTProcessorTest, FramesAdvanceByHalfAFrame)
@@ -55,7 +55,8 @@ TEST(FFTProcessorTest, FramesAdvanceByHalfAFrame)
         std::size_t count;
         std::int64_t frames;
     };
-    for (const Case c : {Case{kN, 1}, Case{16384, 7}, Case{10000, 3}, Case{kN + 2047, 1}, Case{kN + 2048, 2}}) {
+    for (const Case c : { Case { kN, 1 }, Case { 16384, 7 }, Case { 10000, 3 }, Case { kN + 2047, 1 },
+             Case { kN + 2048, 2 } }) {
         const auto result = processor.analyzeSegment(std::span(samples).first(c.count), kRate);
         EXPECT_EQ(result.frameCount, c.frames) << c.count;
     }
@@ -96,8 +97,8 @@ TEST(FFTProcessorTest, EachRungOfTheLadderGivesItsFixedCutoff)
         double toneHz;
         float cutoff;
     };
-    const Rung rungs[] = {{20500, 20500}, {19500, 20000}, {18500, 19000}, {17500, 17500},
-                          {16500, 17000}, {15500, 15500}, {14500, 15000}, {13000, 14000}};
+    const Rung rungs[] = { { 20500, 20500 }, { 19500, 20000 }, { 18500, 19000 }, { 17500, 17500 },
+        { 16500, 17000 }, { 15500, 15500 }, { 14500, 15000 }, { 13000, 14000 } };
     auto processor = makeProcessor();
     for (const Rung& rung : rungs) {
         auto samples = referenceTone();
@@ -140,14 +141,14 @@ TEST(FFTProcessorTest, HiResLadderOnlyAboveFortyEightKilohertz)
             addBinTone(samples, binOf(tone, rate, kN), kN, 0.25);
         return processor.analyzeSegment(samples, static_cast<float>(rate)).cutoff;
     };
-    EXPECT_EQ(cutoffFor(96000, {31000}), 32000.0f);
-    EXPECT_EQ(cutoffFor(96000, {27000, 20500}), 28000.0f);
-    EXPECT_EQ(cutoffFor(88200, {25000}), 26000.0f);
-    EXPECT_EQ(cutoffFor(96000, {23000}), 24000.0f);
+    EXPECT_EQ(cutoffFor(96000, { 31000 }), 32000.0f);
+    EXPECT_EQ(cutoffFor(96000, { 27000, 20500 }), 28000.0f);
+    EXPECT_EQ(cutoffFor(88200, { 25000 }), 26000.0f);
+    EXPECT_EQ(cutoffFor(96000, { 23000 }), 24000.0f);
     // 28-30 kHz is never examined; the standard ladder decides.
-    EXPECT_EQ(cutoffFor(96000, {29000, 19500}), 20000.0f);
+    EXPECT_EQ(cutoffFor(96000, { 29000, 19500 }), 20000.0f);
     // At exactly 48 kHz the hi-res ladder is skipped.
-    EXPECT_EQ(cutoffFor(48000, {23000}), 14000.0f);
+    EXPECT_EQ(cutoffFor(48000, { 23000 }), 14000.0f);
 }
 
 TEST(FFTProcessorTest, FramePowerFollowsThePackedScaling)
@@ -171,8 +172,8 @@ TEST(FFTProcessorTest, NonFiniteSampleRateDoesNotMisbehave)
 {
     auto processor = makeProcessor();
     const auto samples = referenceTone();
-    for (float rate : {0.0f, -44100.0f, std::numeric_limits<float>::quiet_NaN(),
-                       std::numeric_limits<float>::infinity()}) {
+    for (float rate : { 0.0f, -44100.0f, std::numeric_limits<float>::quiet_NaN(),
+             std::numeric_limits<float>::infinity() }) {
         const auto result = processor.analyzeSegment(samples, rate);
         EXPECT_EQ(result.frameCount, 7);
     }

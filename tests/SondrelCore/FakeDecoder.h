@@ -17,8 +17,13 @@ public:
     using Signal = std::function<float(int channel, std::uint64_t frame)>;
 
     FakeDecoder(std::uint64_t length, double sampleRate, int channels, Signal signal)
-        : m_length(length), m_delivered(length), m_sampleRate(sampleRate), m_channels(channels),
-          m_signal(std::move(signal)) {}
+        : m_length(length)
+        , m_delivered(length)
+        , m_sampleRate(sampleRate)
+        , m_channels(channels)
+        , m_signal(std::move(signal))
+    {
+    }
 
     // The stream really ends here, whatever the announced length.
     void deliverOnly(std::uint64_t frames) { m_delivered = frames; }
@@ -32,13 +37,13 @@ public:
     {
         seeks.push_back(frame);
         m_position = frame;
-        return core::Ok{};
+        return core::Ok {};
     }
 
     core::Result<std::size_t> read(std::size_t frames, core::AudioBuffer& buffer) override
     {
         if (m_readError)
-            return core::Error{*m_readError};
+            return core::Error { *m_readError };
         frames = std::min(frames, buffer.capacity());
         const std::uint64_t available = m_position < m_delivered ? m_delivered - m_position : 0;
         const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(frames, available));

@@ -22,54 +22,53 @@ void PrintTo(const Expectation& e, std::ostream* os)
     *os << rawValue(e.format) << " cutoff " << e.cutoff << " at " << e.sampleRate;
 }
 
-class QualityClassifierTest : public testing::TestWithParam<Expectation> {};
+class QualityClassifierTest : public testing::TestWithParam<Expectation> { };
 
 } // namespace
 
 TEST_P(QualityClassifierTest, RatesEstimatesAndWeighsTheCutoff)
 {
     const Expectation& e = GetParam();
-    const AnalysisResult result = QualityClassifier{}.classify(e.cutoff, e.format, {}, e.sampleRate);
+    const AnalysisResult result = QualityClassifier {}.classify(e.cutoff, e.format, {}, e.sampleRate);
     EXPECT_EQ(result.rating, e.rating);
     EXPECT_EQ(result.estimatedBitrate, e.bitrate);
     EXPECT_NEAR(result.confidence, e.confidence, 1e-4);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EveryCutoffTheAnalyzerReports, QualityClassifierTest,
+INSTANTIATE_TEST_SUITE_P(EveryCutoffTheAnalyzerReports, QualityClassifierTest,
     testing::Values(
         // Lossy formats over the analyzer's fixed cutoffs.
-        Expectation{32000, AudioFormat::mp3, 96000, QualityRating::high, 320, 0.95f},
-        Expectation{28000, AudioFormat::m4a, 96000, QualityRating::high, 320, 0.95f},
-        Expectation{26000, AudioFormat::aac, 96000, QualityRating::high, 320, 0.85f},
-        Expectation{24000, AudioFormat::mp3, 88200, QualityRating::high, 320, 0.85f},
-        Expectation{20500, AudioFormat::mp3, 44100, QualityRating::high, 320, 0.5f},
-        Expectation{20000, AudioFormat::mp3, 44100, QualityRating::high, 320, 0.5f},
-        Expectation{19000, AudioFormat::mp3, 44100, QualityRating::medium, 256, 0.5f},
-        Expectation{17500, AudioFormat::mp3, 44100, QualityRating::low, 192, 0.5f},
-        Expectation{17000, AudioFormat::mp3, 44100, QualityRating::poor, 128, 0.75f},
-        Expectation{15500, AudioFormat::mp3, 44100, QualityRating::poor, 128, 0.5f},
-        Expectation{15000, AudioFormat::mp3, 44100, QualityRating::suspicious, 96, 0.5f},
-        Expectation{14000, AudioFormat::m4a, 44100, QualityRating::suspicious, 96, 0.5f},
-        Expectation{0, AudioFormat::mp3, 44100, QualityRating::suspicious, 96, 0.5f},
+        Expectation { 32000, AudioFormat::mp3, 96000, QualityRating::high, 320, 0.95f },
+        Expectation { 28000, AudioFormat::m4a, 96000, QualityRating::high, 320, 0.95f },
+        Expectation { 26000, AudioFormat::aac, 96000, QualityRating::high, 320, 0.85f },
+        Expectation { 24000, AudioFormat::mp3, 88200, QualityRating::high, 320, 0.85f },
+        Expectation { 20500, AudioFormat::mp3, 44100, QualityRating::high, 320, 0.5f },
+        Expectation { 20000, AudioFormat::mp3, 44100, QualityRating::high, 320, 0.5f },
+        Expectation { 19000, AudioFormat::mp3, 44100, QualityRating::medium, 256, 0.5f },
+        Expectation { 17500, AudioFormat::mp3, 44100, QualityRating::low, 192, 0.5f },
+        Expectation { 17000, AudioFormat::mp3, 44100, QualityRating::poor, 128, 0.75f },
+        Expectation { 15500, AudioFormat::mp3, 44100, QualityRating::poor, 128, 0.5f },
+        Expectation { 15000, AudioFormat::mp3, 44100, QualityRating::suspicious, 96, 0.5f },
+        Expectation { 14000, AudioFormat::m4a, 44100, QualityRating::suspicious, 96, 0.5f },
+        Expectation { 0, AudioFormat::mp3, 44100, QualityRating::suspicious, 96, 0.5f },
         // Between the fixed cutoffs, and above every range without hi-res.
-        Expectation{21000, AudioFormat::mp3, 44100, QualityRating::high, 320, 0.8225806f},
-        Expectation{23000, AudioFormat::mp3, 44100, QualityRating::high, 320, 0.5f},
-        Expectation{23000, AudioFormat::mp3, 96000, QualityRating::high, 320, 0.75f},
+        Expectation { 21000, AudioFormat::mp3, 44100, QualityRating::high, 320, 0.8225806f },
+        Expectation { 23000, AudioFormat::mp3, 44100, QualityRating::high, 320, 0.5f },
+        Expectation { 23000, AudioFormat::mp3, 96000, QualityRating::high, 320, 0.75f },
         // Lossless containers: the PCM rate when full band, else the cutoff's estimate.
-        Expectation{32000, AudioFormat::flac, 96000, QualityRating::lossless, 4233, 0.95f},
-        Expectation{24000, AudioFormat::aiff, 88200, QualityRating::lossless, 2822, 0.85f},
-        Expectation{20500, AudioFormat::wav, 48000, QualityRating::lossless, 2304, 0.5f},
-        Expectation{20500, AudioFormat::wav, 44100, QualityRating::lossless, 1411, 0.5f},
-        Expectation{20000, AudioFormat::flac, 44100, QualityRating::suspicious, 320, 0.5f},
-        Expectation{19000, AudioFormat::flac, 44100, QualityRating::suspicious, 256, 0.5f},
-        Expectation{17000, AudioFormat::wav, 44100, QualityRating::suspicious, 128, 0.75f}));
+        Expectation { 32000, AudioFormat::flac, 96000, QualityRating::lossless, 4233, 0.95f },
+        Expectation { 24000, AudioFormat::aiff, 88200, QualityRating::lossless, 2822, 0.85f },
+        Expectation { 20500, AudioFormat::wav, 48000, QualityRating::lossless, 2304, 0.5f },
+        Expectation { 20500, AudioFormat::wav, 44100, QualityRating::lossless, 1411, 0.5f },
+        Expectation { 20000, AudioFormat::flac, 44100, QualityRating::suspicious, 320, 0.5f },
+        Expectation { 19000, AudioFormat::flac, 44100, QualityRating::suspicious, 256, 0.5f },
+        Expectation { 17000, AudioFormat::wav, 44100, QualityRating::suspicious, 128, 0.75f }));
 
 TEST(QualityClassifierSanitisingTest, NonFiniteOrNegativeCutoffsAreStoredAsZero)
 {
-    for (float cutoff : {std::numeric_limits<float>::quiet_NaN(), -std::numeric_limits<float>::infinity(),
-                         std::numeric_limits<float>::infinity(), -5.0f}) {
-        const AnalysisResult result = QualityClassifier{}.classify(cutoff, AudioFormat::mp3, {}, 44100);
+    for (float cutoff : { std::numeric_limits<float>::quiet_NaN(), -std::numeric_limits<float>::infinity(),
+             std::numeric_limits<float>::infinity(), -5.0f }) {
+        const AnalysisResult result = QualityClassifier {}.classify(cutoff, AudioFormat::mp3, {}, 44100);
         EXPECT_EQ(result.cutoffFrequency, 0.0f);
         EXPECT_EQ(result.rating, QualityRating::suspicious);
         EXPECT_EQ(result.estimatedBitrate, 96);
@@ -79,8 +78,8 @@ TEST(QualityClassifierSanitisingTest, NonFiniteOrNegativeCutoffsAreStoredAsZero)
 
 TEST(QualityClassifierSanitisingTest, ClippingPassesThroughAndSevereClippingFails)
 {
-    const ClippingInfo severe{500, 49152, 1.0f};
-    const AnalysisResult result = QualityClassifier{}.classify(20500, AudioFormat::wav, severe, 44100);
+    const ClippingInfo severe { 500, 49152, 1.0f };
+    const AnalysisResult result = QualityClassifier {}.classify(20500, AudioFormat::wav, severe, 44100);
     EXPECT_EQ(result.clipping, severe);
     EXPECT_EQ(result.rating, QualityRating::lossless);
     EXPECT_FALSE(result.passesThreshold());

@@ -1,5 +1,5 @@
-#include "FakeDecoder.h"
 #include "SpectrogramGenerator.h"
+#include "FakeDecoder.h"
 #include "SpectrogramImage.h"
 
 #include <gtest/gtest.h>
@@ -105,7 +105,7 @@ TEST(SpectrogramGeneratorTest, ErrorsOfTheDecoderPassThroughWithoutFinalProgress
     ASSERT_FALSE(data);
     EXPECT_EQ(data.error().description, "Input/output error");
     EXPECT_FALSE(finished);
-    EXPECT_EQ(SpectrogramData{}.frequencyBins(), 0);
+    EXPECT_EQ(SpectrogramData {}.frequencyBins(), 0);
 }
 
 TEST(SpectrogramImageTest, ColourMapMatchesItsSampleValues)
@@ -115,10 +115,16 @@ TEST(SpectrogramImageTest, ColourMapMatchesItsSampleValues)
         std::array<std::uint8_t, 3> rgb;
     };
     const Sample samples[] = {
-        {0, {0, 0, 0}},         {0.13, {0, 0, 80}},      {0.3, {110, 0, 128}},
-        {0.45, {190, 0, 90}},   {0.6, {240, 0, 0}},      {0.7, {254, 124, 0}},
-        {0.78, {255, 202, 0}},  {0.85, {255, 243, 81}},  {0.91, {255, 255, 151}},
-        {1, {255, 255, 255}},
+        { 0, { 0, 0, 0 } },
+        { 0.13, { 0, 0, 80 } },
+        { 0.3, { 110, 0, 128 } },
+        { 0.45, { 190, 0, 90 } },
+        { 0.6, { 240, 0, 0 } },
+        { 0.7, { 254, 124, 0 } },
+        { 0.78, { 255, 202, 0 } },
+        { 0.85, { 255, 243, 81 } },
+        { 0.91, { 255, 255, 151 } },
+        { 1, { 255, 255, 255 } },
     };
     for (const Sample& s : samples)
         EXPECT_EQ(spectrogramColorRGB(s.v), s.rgb) << s.v;
@@ -130,25 +136,25 @@ TEST(SpectrogramImageTest, MapsTimeAcrossAndFrequencyUp)
     data.sampleRate = 44100;
     data.fftSize = 4;
     // Two slices of two bins: the low bin of slice 0 is loud, everything else below the floor.
-    data.magnitudes = {{3.0f, -130.0f}, {-130.0f, -130.0f}};
+    data.magnitudes = { { 3.0f, -130.0f }, { -130.0f, -130.0f } };
     const RgbaImage image = createSpectrogramImage(data, 4, 2);
     ASSERT_EQ(image.width, 4);
     ASSERT_EQ(image.pixels.size(), 4u * 2 * 4);
     const auto pixel = [&](int x, int y) {
         const std::uint8_t* p = &image.pixels[static_cast<std::size_t>((y * 4 + x) * 4)];
-        return std::array<std::uint8_t, 4>{p[0], p[1], p[2], p[3]};
+        return std::array<std::uint8_t, 4> { p[0], p[1], p[2], p[3] };
     };
-    const std::array<std::uint8_t, 4> white{255, 255, 255, 255};
-    const std::array<std::uint8_t, 4> black{0, 0, 0, 255};
+    const std::array<std::uint8_t, 4> white { 255, 255, 255, 255 };
+    const std::array<std::uint8_t, 4> black { 0, 0, 0, 255 };
     EXPECT_EQ(pixel(0, 1), white); // bottom row is the low bin
     EXPECT_EQ(pixel(1, 1), white);
     EXPECT_EQ(pixel(0, 0), black);
     EXPECT_EQ(pixel(2, 1), black);
 
-    for (const auto& [w, h] : {std::pair{0, 10}, std::pair{10, 0}}) {
+    for (const auto& [w, h] : { std::pair { 0, 10 }, std::pair { 10, 0 } }) {
         const RgbaImage blank = createSpectrogramImage(data, w, h);
         EXPECT_EQ(blank.width, 1);
         EXPECT_EQ(blank.height, 1);
     }
-    EXPECT_EQ(createSpectrogramImage(SpectrogramData{}, 10, 10).width, 1);
+    EXPECT_EQ(createSpectrogramImage(SpectrogramData {}, 10, 10).width, 1);
 }

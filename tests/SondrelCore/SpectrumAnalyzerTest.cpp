@@ -1,5 +1,5 @@
-#include "FakeDecoder.h"
 #include "SpectrumAnalyzer.h"
+#include "FakeDecoder.h"
 
 #include <gtest/gtest.h>
 
@@ -18,16 +18,16 @@ namespace {
 float fullBand(int, std::uint64_t frame)
 {
     const double t = static_cast<double>(frame) / 44100.0;
-    return static_cast<float>(0.3 * std::sin(2 * std::numbers::pi * 11000 * t)
-                              + 0.3 * std::sin(2 * std::numbers::pi * 20200 * t));
+    return static_cast<float>(
+        0.3 * std::sin(2 * std::numbers::pi * 11000 * t) + 0.3 * std::sin(2 * std::numbers::pi * 20200 * t));
 }
 
 // Content up to 16.5 kHz only: cutoff 17000.
 float lowPassed(int, std::uint64_t frame)
 {
     const double t = static_cast<double>(frame) / 44100.0;
-    return static_cast<float>(0.3 * std::sin(2 * std::numbers::pi * 11000 * t)
-                              + 0.3 * std::sin(2 * std::numbers::pi * 16500 * t));
+    return static_cast<float>(
+        0.3 * std::sin(2 * std::numbers::pi * 11000 * t) + 0.3 * std::sin(2 * std::numbers::pi * 16500 * t));
 }
 
 SpectrumAnalyzer makeAnalyzer()
@@ -50,11 +50,11 @@ TEST(SpectrumAnalyzerTest, ExcerptPositionsFollowTheFileLength)
         std::int64_t frameCount;
     };
     const Case cases[] = {
-        {4096, {{0, 4096}}, 4096, 1},
-        {10000, {{0, 10000}}, 10000, 3},
-        {49151, {{0, 16384}}, 16384, 7},
-        {49152, {{0, 16384}, {16384, 16384}, {32768, 16384}}, 49152, 21},
-        {300000, {{0, 16384}, {100000, 16384}, {200000, 16384}}, 49152, 21},
+        { 4096, { { 0, 4096 } }, 4096, 1 },
+        { 10000, { { 0, 10000 } }, 10000, 3 },
+        { 49151, { { 0, 16384 } }, 16384, 7 },
+        { 49152, { { 0, 16384 }, { 16384, 16384 }, { 32768, 16384 } }, 49152, 21 },
+        { 300000, { { 0, 16384 }, { 100000, 16384 }, { 200000, 16384 } }, 49152, 21 },
     };
     auto analyzer = makeAnalyzer();
     for (const Case& c : cases) {
@@ -72,7 +72,7 @@ TEST(SpectrumAnalyzerTest, ExcerptPositionsFollowTheFileLength)
 TEST(SpectrumAnalyzerTest, FilesShorterThanOneFrameAreRefused)
 {
     auto analyzer = makeAnalyzer();
-    for (std::uint64_t length : {0ull, 4095ull}) {
+    for (std::uint64_t length : { 0ull, 4095ull }) {
         FakeDecoder decoder(length, 44100, 2, fullBand);
         auto result = analyzer.analyze(decoder);
         ASSERT_FALSE(result);
@@ -84,12 +84,12 @@ TEST(SpectrumAnalyzerTest, FilesShorterThanOneFrameAreRefused)
 TEST(SpectrumAnalyzerTest, LengthsBeyondThirtyTwoBitsAreJudgedOnTheFirstFramesThatFit)
 {
     auto analyzer = makeAnalyzer();
-    for (std::uint64_t length : {1ull << 32, (1ull << 32) + 5, 1ull << 40}) {
+    for (std::uint64_t length : { 1ull << 32, (1ull << 32) + 5, 1ull << 40 }) {
         FakeDecoder decoder(length, 44100, 1, fullBand);
         auto result = analyzer.analyze(decoder);
         ASSERT_TRUE(result);
         const std::uint64_t third = 0xFFFFFFFFull / 3;
-        EXPECT_EQ(decoder.seeks, (std::vector<std::uint64_t>{0, third, 2 * third}));
+        EXPECT_EQ(decoder.seeks, (std::vector<std::uint64_t> { 0, third, 2 * third }));
         EXPECT_EQ(result->metrics.sampleCount, 49152);
     }
 }
@@ -98,9 +98,8 @@ TEST(SpectrumAnalyzerTest, HighestCutoffOfTheExcerptsCounts)
 {
     // A quiet low-passed intro, full band later.
     auto analyzer = makeAnalyzer();
-    FakeDecoder decoder(300000, 44100, 1, [](int c, std::uint64_t frame) {
-        return frame < 100000 ? lowPassed(c, frame) : fullBand(c, frame);
-    });
+    FakeDecoder decoder(300000, 44100, 1,
+        [](int c, std::uint64_t frame) { return frame < 100000 ? lowPassed(c, frame) : fullBand(c, frame); });
     auto result = analyzer.analyze(decoder);
     ASSERT_TRUE(result);
     EXPECT_EQ(result->cutoff, 20500.0f);
@@ -112,9 +111,8 @@ TEST(SpectrumAnalyzerTest, HighestCutoffOfTheExcerptsCounts)
 TEST(SpectrumAnalyzerTest, OnlyTheFirstChannelIsJudged)
 {
     auto analyzer = makeAnalyzer();
-    FakeDecoder decoder(300000, 44100, 2, [](int channel, std::uint64_t frame) {
-        return channel == 0 ? 0.0f : (frame % 2 ? 1.0f : -1.0f);
-    });
+    FakeDecoder decoder(300000, 44100, 2,
+        [](int channel, std::uint64_t frame) { return channel == 0 ? 0.0f : (frame % 2 ? 1.0f : -1.0f); });
     auto result = analyzer.analyze(decoder);
     ASSERT_TRUE(result);
     EXPECT_EQ(result->cutoff, 0.0f);
@@ -125,18 +123,18 @@ TEST(SpectrumAnalyzerTest, OnlyTheFirstChannelIsJudged)
 
 TEST(SpectrumAnalyzerTest, ClippingCountsFullScaleSamplesAndKeepsThePeakFinite)
 {
-    const float square[] = {1.0f, -1.0f, 1.0f, -1.0f};
+    const float square[] = { 1.0f, -1.0f, 1.0f, -1.0f };
     auto count = SpectrumAnalyzer::detectClipping(square);
     EXPECT_EQ(count.clipped, 4);
     EXPECT_EQ(count.peak, 1.0f);
 
-    const float nearFull[] = {0.99985f, -0.5f, 0.9999f};
+    const float nearFull[] = { 0.99985f, -0.5f, 0.9999f };
     count = SpectrumAnalyzer::detectClipping(nearFull);
     EXPECT_EQ(count.clipped, 1);
 
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float inf = std::numeric_limits<float>::infinity();
-    const float hostile[] = {nan, 0.25f, -inf, inf};
+    const float hostile[] = { nan, 0.25f, -inf, inf };
     count = SpectrumAnalyzer::detectClipping(hostile);
     EXPECT_EQ(count.clipped, 2);
     EXPECT_EQ(count.peak, 0.25f);
@@ -191,16 +189,16 @@ TEST(SpectrumAnalyzerTest, QuickScreenReadsOneExcerptFromTheMiddle)
         float cutoff;
     };
     const Case cases[] = {
-        {1000000, 500000, 16384, 20500.0f},
-        {8192, 4096, 4096, 20500.0f},
-        {6000, 3000, 3000, 0.0f},
+        { 1000000, 500000, 16384, 20500.0f },
+        { 8192, 4096, 4096, 20500.0f },
+        { 6000, 3000, 3000, 0.0f },
     };
     auto analyzer = makeAnalyzer();
     for (const Case& c : cases) {
         FakeDecoder decoder(c.length, 44100, 1, fullBand);
         auto cutoff = analyzer.quickScreenCutoff(decoder);
         ASSERT_TRUE(cutoff) << c.length;
-        EXPECT_EQ(decoder.reads, (Reads{{c.position, c.frames}})) << c.length;
+        EXPECT_EQ(decoder.reads, (Reads { { c.position, c.frames } })) << c.length;
         EXPECT_EQ(*cutoff, c.cutoff) << c.length;
     }
 }
