@@ -362,9 +362,13 @@ void ScannerViewModel::launchAnalysis(const std::shared_ptr<Scan>& scan, const A
     ++scan->running;
     const QPointer<ScannerViewModel> self(this);
     m_analysisPool.start([this, self, scan, id = file.id(), url = file.url(), format = file.format()] {
+        // The cache keys a verdict by the file's modification time and size when it is stored;
+        // a file replaced while it was analysed would get the old content's verdict.
+        const auto keyBefore = core::AnalysisCache::cacheKey(url);
         Outcome outcome { id, url, analyseAndClassify(url, format, scan->analysis) };
         // The cache replaces the entry, and with it any stored override.
-        if (outcome.result && m_services.cache)
+        if (outcome.result && m_services.cache && keyBefore
+            && keyBefore == core::AnalysisCache::cacheKey(url))
             m_services.cache->set(url, *outcome.result);
         QMetaObject::invokeMethod(
             self,

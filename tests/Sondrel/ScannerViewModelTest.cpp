@@ -466,3 +466,22 @@ TEST_F(ScannerViewModelTest, ProcessingRunsOffTheGuiThreadAndSynchronisesTheCopi
     EXPECT_EQ(model.cachedCounts().failed, 1);
     EXPECT_EQ(model.cachedCounts().passed, 1);
 }
+
+TEST_F(ScannerViewModelTest, AFileReplacedWhileItIsAnalysedIsNotCachedUnderItsNewState)
+{
+    const auto path = makeFile("changing.mp3");
+    makeFile("steady.mp3");
+    FakeAnalysis fake;
+    ScannerViewModel::Services s = services(fake);
+    s.analysis = [&](const std::filesystem::path& url) {
+        if (url == path)
+            std::ofstream(url, std::ios::binary | std::ios::app) << "more bytes: a new size";
+        return fake.function()(url);
+    };
+    ScannerViewModel model(s);
+    discover(model, m_library);
+    scan(model);
+    EXPECT_EQ(model.cachedCounts().passed, 2);
+    EXPECT_FALSE(m_cache.has(path));
+    EXPECT_EQ(m_cache.count(), 1u);
+}
