@@ -37,15 +37,16 @@ AudioFile::AudioFile(const std::filesystem::path& url)
 AudioFile::AudioFile(std::filesystem::path url, core::AudioFormat format, std::int64_t fileSize,
     const core::ID3Parser::Metadata& tags)
     : m_id(QUuid::createUuid())
-    , m_url(std::move(url))
-    , m_name(PathText::lastPathComponent(m_url))
-    , m_format(format)
-    , m_fileSize(fileSize)
-    , m_claimedBitrate(tags.bitrate)
-    , m_artist(tags.artist)
-    , m_album(tags.album)
-    , m_title(tags.title)
 {
+    std::string name = PathText::lastPathComponent(url);
+    m_facts = std::make_shared<const Facts>(Facts { std::move(url), std::move(name), format, fileSize,
+        tags.bitrate, tags.artist, tags.album, tags.title });
+}
+
+bool AudioFile::operator==(const AudioFile& other) const noexcept
+{
+    return m_id == other.m_id && (m_facts == other.m_facts || *m_facts == *other.m_facts)
+        && m_status == other.m_status && m_result == other.m_result && m_userOverride == other.m_userOverride;
 }
 
 } // namespace sondrel::app

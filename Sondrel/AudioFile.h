@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -30,19 +31,19 @@ public:
 
     [[nodiscard]] const QUuid& id() const noexcept { return m_id; }
     // Exactly as given: no symbolic-link resolution, no normalisation.
-    [[nodiscard]] const std::filesystem::path& url() const noexcept { return m_url; }
+    [[nodiscard]] const std::filesystem::path& url() const noexcept { return m_facts->url; }
     // The last path component as valid UTF-8 (undecodable bytes shown as U+FFFD).
-    [[nodiscard]] const std::string& name() const noexcept { return m_name; }
-    [[nodiscard]] core::AudioFormat format() const noexcept { return m_format; }
-    [[nodiscard]] std::int64_t fileSize() const noexcept { return m_fileSize; }
+    [[nodiscard]] const std::string& name() const noexcept { return m_facts->name; }
+    [[nodiscard]] core::AudioFormat format() const noexcept { return m_facts->format; }
+    [[nodiscard]] std::int64_t fileSize() const noexcept { return m_facts->fileSize; }
     // kbps, as the tags or frame headers claim.
     [[nodiscard]] const std::optional<std::int64_t>& claimedBitrate() const noexcept
     {
-        return m_claimedBitrate;
+        return m_facts->claimedBitrate;
     }
-    [[nodiscard]] const std::optional<std::string>& artist() const noexcept { return m_artist; }
-    [[nodiscard]] const std::optional<std::string>& album() const noexcept { return m_album; }
-    [[nodiscard]] const std::optional<std::string>& title() const noexcept { return m_title; }
+    [[nodiscard]] const std::optional<std::string>& artist() const noexcept { return m_facts->artist; }
+    [[nodiscard]] const std::optional<std::string>& album() const noexcept { return m_facts->album; }
+    [[nodiscard]] const std::optional<std::string>& title() const noexcept { return m_facts->title; }
 
     [[nodiscard]] const ScanStatus& status() const noexcept { return m_status; }
     [[nodiscard]] const std::optional<core::AnalysisResult>& result() const noexcept { return m_result; }
@@ -58,18 +59,27 @@ public:
         m_userOverride = userOverride;
     }
 
-    bool operator==(const AudioFile&) const = default;
+    // Every field, the facts by value.
+    [[nodiscard]] bool operator==(const AudioFile& other) const noexcept;
 
 private:
+    // What the file was when the record was built; never changes, so the store's record and
+    // the views' copies share one, and copying a record allocates nothing.
+    struct Facts {
+        std::filesystem::path url;
+        std::string name;
+        core::AudioFormat format;
+        std::int64_t fileSize;
+        std::optional<std::int64_t> claimedBitrate;
+        std::optional<std::string> artist;
+        std::optional<std::string> album;
+        std::optional<std::string> title;
+
+        bool operator==(const Facts&) const = default;
+    };
+
     QUuid m_id;
-    std::filesystem::path m_url;
-    std::string m_name;
-    core::AudioFormat m_format;
-    std::int64_t m_fileSize;
-    std::optional<std::int64_t> m_claimedBitrate;
-    std::optional<std::string> m_artist;
-    std::optional<std::string> m_album;
-    std::optional<std::string> m_title;
+    std::shared_ptr<const Facts> m_facts;
     ScanStatus m_status;
     std::optional<core::AnalysisResult> m_result;
     std::optional<core::UserOverride> m_userOverride;
