@@ -1,6 +1,7 @@
 #include "AnalyzeCommand.h"
 
 #include "JsonSupport.h"
+#include "PathText.h"
 #include "QualityClassifier.h"
 #include "SpectrumAnalyzer.h"
 
@@ -30,14 +31,6 @@ struct FullVerdict {
 };
 using Verdict = std::variant<Error, FullVerdict, SpectrumAnalyzer::QuickScreenResult>;
 
-AudioFormat formatOf(const std::filesystem::path& path)
-{
-    std::string extension = path.extension().string();
-    if (!extension.empty())
-        extension.erase(0, 1);
-    return core::audioFormatFromExtension(extension).value_or(AudioFormat::mp3);
-}
-
 Verdict judge(const std::filesystem::path& path, bool quick)
 {
     auto analyzer = SpectrumAnalyzer::make();
@@ -52,7 +45,7 @@ Verdict judge(const std::filesystem::path& path, bool quick)
     auto analysis = analyzer->analyzeFileComplete(path);
     if (!analysis)
         return analysis.error();
-    const AudioFormat format = formatOf(path);
+    const AudioFormat format = core::audioFormatOf(path);
     const AnalysisResult result = core::QualityClassifier {}.classify(
         analysis->cutoff, format, analysis->clipping, analysis->metrics.sampleRate);
     return FullVerdict { format, result, analysis->metrics };
@@ -83,10 +76,7 @@ std::string jsonLine(const std::filesystem::path& path, const Verdict& verdict)
         line["rating"] = core::rawValue(r.rating);
         line["confidence"] = shortest(r.confidence);
         line["passesThreshold"] = r.passesThreshold();
-        line["clipping"]
-            = { { "clippedSamples", r.clipping.clippedSamples }, { "totalSamples", r.clipping.totalSamples },
-                  { "peakAmplitude", shortest(r.clipping.peakAmplitude) },
-                  { "severity", core::rawValue(r.clipping.severity()) } };
+        line["clipping"] = core::json::toJson(r.clipping);
         line["frameCount"] = full.metrics.frameCount;
         line["sampleCount"] = full.metrics.sampleCount;
         line["decodeMs"] = milliseconds(full.metrics.decodeMs());
@@ -96,15 +86,10 @@ std::string jsonLine(const std::filesystem::path& path, const Verdict& verdict)
     return core::json::text(line);
 }
 
-std::string displayName(const std::filesystem::path& path)
-{
-    return core::json::validUtf8(path.filename().string());
-}
-
 std::string textLine(const std::filesystem::path& path, const Verdict& verdict, int nameWidth)
 {
     char text[512];
-    const std::string name = displayName(path);
+    const std::string name = PathText::lastPathComponent(path);
     if (const auto* error = std::get_if<Error>(&verdict)) {
         std::snprintf(
             text, sizeof text, "%-*s  error: %s", nameWidth, name.c_str(), error->description.c_str());
@@ -132,7 +117,7 @@ int runAnalyze(const AnalyzeOptions& options, std::ostream& out)
 
     int nameWidth = 0;
     for (const auto& path : options.files)
-        nameWidth = std::max(nameWidth, static_cast<int>(displayName(path).size()));
+        nameWidth = std::max(nameWidth, static_cast<int>(PathText::lastPathComponent(path).size()));
     nameWidth = std::min(nameWidth, 60);
 
     // Workers take files in order; the caller prints each verdict once every earlier

@@ -10,14 +10,6 @@ namespace sondrel::app {
 
 namespace {
 
-[[nodiscard]] core::AudioFormat formatOf(const std::filesystem::path& url)
-{
-    const std::string extension = url.extension().string();
-    const std::string_view withoutDot
-        = extension.empty() ? std::string_view() : std::string_view(extension).substr(1);
-    return core::audioFormatFromExtension(withoutDot).value_or(core::AudioFormat::mp3);
-}
-
 [[nodiscard]] std::int64_t sizeOf(const std::filesystem::path& url) noexcept
 {
     std::error_code error;
@@ -30,7 +22,7 @@ namespace {
 } // namespace
 
 AudioFile::AudioFile(const std::filesystem::path& url)
-    : AudioFile(url, formatOf(url), sizeOf(url), core::ID3Parser::parse(url))
+    : AudioFile(url, core::audioFormatOf(url), sizeOf(url), core::ID3Parser::parse(url))
 {
 }
 

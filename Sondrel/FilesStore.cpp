@@ -129,9 +129,8 @@ void FilesStore::resetToPending(const std::vector<QUuid>& ids) noexcept
         const auto existing = m_filesById.find(id);
         if (existing == m_filesById.end())
             continue;
-        m_counts.decrement(existing->second.status());
-        m_counts.increment(ScanStatus::pending());
-        existing->second.setStatus(ScanStatus::pending());
+        // A pending status has no text to copy, so this cannot throw.
+        setStatusLocked(existing->second, ScanStatus::pending());
         existing->second.setResult(std::nullopt);
     }
 }

@@ -1,5 +1,7 @@
 #include "Processing.h"
 
+#include "PathText.h"
+
 #include <ostream>
 
 namespace sondrel::app {
@@ -18,11 +20,6 @@ std::vector<AudioFile> inScope(const std::vector<AudioFile>& files, const std::o
             chosen.push_back(file);
     }
     return chosen;
-}
-
-std::string displayName(const std::filesystem::path& path)
-{
-    return core::json::validUtf8(path.filename().string());
 }
 
 } // namespace
@@ -201,8 +198,8 @@ std::vector<std::string> Processing::plan(
             continue;
         if (request.rename) {
             if (auto target = markedName(files[i])) {
-                lines.push_back(
-                    "rename: " + core::json::validUtf8(where[i].string()) + " -> " + displayName(*target));
+                lines.push_back("rename: " + core::json::validUtf8(where[i].string()) + " -> "
+                    + PathText::lastPathComponent(*target));
                 where[i] = *target;
             }
         }

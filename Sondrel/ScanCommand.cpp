@@ -99,11 +99,7 @@ std::string jsonLine(const AudioFile& file, QualityThreshold threshold)
         line["result"] = { { "cutoffFrequency", shortest(r->cutoffFrequency) },
             { "estimatedBitrate", r->estimatedBitrate }, { "rating", core::rawValue(r->rating) },
             { "confidence", shortest(r->confidence) }, { "passesThreshold", r->passesThreshold() },
-            { "clipping",
-                { { "clippedSamples", r->clipping.clippedSamples },
-                    { "totalSamples", r->clipping.totalSamples },
-                    { "peakAmplitude", shortest(r->clipping.peakAmplitude) },
-                    { "severity", core::rawValue(r->clipping.severity()) } } } };
+            { "clipping", core::json::toJson(r->clipping) } };
     } else {
         line["result"] = nullptr;
     }

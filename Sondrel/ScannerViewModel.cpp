@@ -309,14 +309,16 @@ void ScannerViewModel::performScan(std::vector<AudioFile> files)
     runThenReport(
         [this, cache, files = std::move(files), uncached, cachedAny] {
             for (const AudioFile& file : files) {
-                auto result = cache->get(file.url());
-                if (!result) {
+                // One read of the file's attributes for the result and the override.
+                const auto entry = cache->entry(file.url());
+                if (!entry) {
                     uncached->push_back(file);
                     continue;
                 }
-                m_filesStore.updateFileAnalysis(file.id(), verdict(*result), *result);
-                if (auto override = cache->getOverride(file.url()))
-                    m_filesStore.updateOverride(file.id(), *override);
+                const core::AnalysisResult result = entry->toAnalysisResult();
+                m_filesStore.updateFileAnalysis(file.id(), verdict(result), result);
+                if (entry->userOverride)
+                    m_filesStore.updateOverride(file.id(), *entry->userOverride);
                 *cachedAny = true;
             }
         },

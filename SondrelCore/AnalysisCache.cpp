@@ -504,7 +504,7 @@ std::optional<std::string> AnalysisCache::cacheKey(const fs::path& location)
     return key;
 }
 
-std::optional<AnalysisResult> AnalysisCache::get(const fs::path& location) const
+std::optional<AnalysisCache::CachedResult> AnalysisCache::entry(const fs::path& location) const
 {
     const auto key = cacheKey(location);
     if (!key)
@@ -513,7 +513,15 @@ std::optional<AnalysisResult> AnalysisCache::get(const fs::path& location) const
     const auto it = m_cache.find(*key);
     if (it == m_cache.end())
         return std::nullopt;
-    return it->second.toAnalysisResult();
+    return it->second;
+}
+
+std::optional<AnalysisResult> AnalysisCache::get(const fs::path& location) const
+{
+    const auto found = entry(location);
+    if (!found)
+        return std::nullopt;
+    return found->toAnalysisResult();
 }
 
 void AnalysisCache::set(const fs::path& location, const AnalysisResult& result)
@@ -538,14 +546,10 @@ bool AnalysisCache::has(const fs::path& location) const
 
 std::optional<UserOverride> AnalysisCache::getOverride(const fs::path& location) const
 {
-    const auto key = cacheKey(location);
-    if (!key)
+    const auto found = entry(location);
+    if (!found)
         return std::nullopt;
-    std::lock_guard lock(m_mutex);
-    const auto it = m_cache.find(*key);
-    if (it == m_cache.end())
-        return std::nullopt;
-    return it->second.userOverride;
+    return found->userOverride;
 }
 
 void AnalysisCache::setOverride(const fs::path& location, const UserOverride& override)

@@ -97,6 +97,8 @@ public:
     // symbolic links followed for the attributes. None when the attributes can't be read.
     [[nodiscard]] static std::optional<std::string> cacheKey(const std::filesystem::path& location);
 
+    // The whole entry (result and override) with one read of the file's attributes.
+    [[nodiscard]] std::optional<CachedResult> entry(const std::filesystem::path& location) const;
     [[nodiscard]] std::optional<AnalysisResult> get(const std::filesystem::path& location) const;
     // Replaces any entry (and its override). Non-finite cutoff, confidence and peak are
     // stored as 0, 0.5 and 0 so that the file can always be written.

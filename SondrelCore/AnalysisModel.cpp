@@ -35,8 +35,11 @@ bool isLossless(AudioFormat format) noexcept
 std::optional<AudioFormat> audioFormatFromExtension(std::string_view extension)
 {
     std::string lower(extension);
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    // ASCII folding only: the raw values are ASCII, and no locale may map other bytes onto them.
+    for (char& c : lower) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
     if (lower == "aif")
         return AudioFormat::aiff;
     for (AudioFormat format : kAllAudioFormats) {
@@ -44,6 +47,14 @@ std::optional<AudioFormat> audioFormatFromExtension(std::string_view extension)
             return format;
     }
     return std::nullopt;
+}
+
+AudioFormat audioFormatOf(const std::filesystem::path& path)
+{
+    const std::string extension = path.extension().string();
+    return audioFormatFromExtension(
+        extension.empty() ? std::string_view() : std::string_view(extension).substr(1))
+        .value_or(AudioFormat::mp3);
 }
 
 const std::array<std::string_view, 7>& supportedExtensions() noexcept

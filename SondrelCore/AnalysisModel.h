@@ -3,6 +3,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,6 +20,8 @@ inline constexpr std::array<AudioFormat, 6> kAllAudioFormats = { AudioFormat::mp
 [[nodiscard]] bool isLossless(AudioFormat format) noexcept;
 // From a file-name extension without the dot, case-insensitively; "aif" is AIFF.
 [[nodiscard]] std::optional<AudioFormat> audioFormatFromExtension(std::string_view extension);
+// The format a file's name gives, mp3 when its extension matches none.
+[[nodiscard]] AudioFormat audioFormatOf(const std::filesystem::path& path);
 // The six raw values plus "aif".
 [[nodiscard]] const std::array<std::string_view, 7>& supportedExtensions() noexcept;
 

@@ -16,6 +16,13 @@ double shortest(float value) noexcept
     return std::strtod(text, nullptr);
 }
 
+Object toJson(const ClippingInfo& clipping)
+{
+    return { { "clippedSamples", clipping.clippedSamples }, { "totalSamples", clipping.totalSamples },
+        { "peakAmplitude", shortest(clipping.peakAmplitude) },
+        { "severity", rawValue(clipping.severity()) } };
+}
+
 std::string text(const Object& value)
 {
     return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);

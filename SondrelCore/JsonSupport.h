@@ -1,5 +1,7 @@
 #pragma once
 
+#include "AnalysisModel.h"
+
 #include <nlohmann/json.hpp>
 
 #include <string>
@@ -13,6 +15,9 @@ using Object = nlohmann::ordered_json;
 // The double whose shortest text is the float's shortest text, so that 0.8225806f is
 // written as 0.8225806 rather than 0.8225806355476379. Non-finite values become 0.
 [[nodiscard]] double shortest(float value) noexcept;
+
+// {"clippedSamples","totalSamples","peakAmplitude","severity"} of the command line's output.
+[[nodiscard]] Object toJson(const ClippingInfo& clipping);
 
 // Compact text; bytes that are not valid UTF-8 become U+FFFD instead of failing.
 [[nodiscard]] std::string text(const Object& value);

@@ -41,8 +41,7 @@ protected:
         auto analysis = analyzer->analyzeFileComplete(path);
         if (!analysis)
             return analysis.error();
-        std::string extension = path.extension().string().substr(1);
-        const AudioFormat format = audioFormatFromExtension(extension).value_or(AudioFormat::mp3);
+        const AudioFormat format = audioFormatOf(path);
         return Verdict { QualityClassifier {}.classify(
                              analysis->cutoff, format, analysis->clipping, analysis->metrics.sampleRate),
             analysis->metrics };
