@@ -1,0 +1,10 @@
+#include "Symbols.h"
+
+namespace sondrel::ui {
+
+QIcon symbolIcon(Symbol, const QColor&)
+{
+    return {};
+}
+
+} // namespace sondrel::ui
