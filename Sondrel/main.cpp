@@ -53,6 +53,7 @@ int main(int argc, char** argv)
     spectrogramCommand->add_option("--height", spectrogram.height, "Image height in pixels")
         ->capture_default_str()
         ->check(CLI::Range(1, 16384));
+    spectrogramCommand->add_flag("--force", spectrogram.force, "Replace an existing output file");
 
     sondrel::app::ScanOptions scan;
     std::string scanFolder;
@@ -158,6 +159,7 @@ int main(int argc, char** argv)
     }
     if (*cacheCommand) {
         auto& cache = sondrel::core::AnalysisCache::shared();
+        cache.reportSaveFailuresTo(std::cerr);
         if (clearCache) {
             cache.clear();
             cache.flush();

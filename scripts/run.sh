@@ -12,4 +12,10 @@ fi
 if [ ! -f build/demo-library/manifest.json ]; then
     build/sondrel-fixtures build/demo-library >/dev/null
 fi
-exec build/sondrel scan build/demo-library
+# The demo holds failing files on purpose: a scan that ran (0 or 1) is a successful demo.
+status=0
+build/sondrel scan build/demo-library || status=$?
+if [ "$status" -eq 1 ]; then
+    exit 0
+fi
+exit "$status"
