@@ -117,10 +117,10 @@ QPainterPath pencilShape(qreal scale, QPointF centre)
 
 void waveBars(QPainter& painter, const QColor& colour, QRectF box, qreal width)
 {
-    static constexpr qreal heights[] = { 0.3, 0.65, 1.0, 0.55, 0.8, 0.35 };
-    const qreal step = box.width() / 6.0;
+    static constexpr qreal heights[] = { 0.35, 0.75, 1.0, 0.6, 0.3 };
+    const qreal step = box.width() / 5.0;
     painter.setPen(strokePen(colour, width));
-    for (int bar = 0; bar < 6; ++bar) {
+    for (int bar = 0; bar < 5; ++bar) {
         const qreal x = box.left() + step * (bar + 0.5);
         const qreal half = box.height() * heights[bar] / 2.0;
         painter.drawLine(QPointF(x, box.center().y() - half), QPointF(x, box.center().y() + half));
