@@ -18,22 +18,23 @@ namespace {
 
 } // namespace
 
+bool FileListRules::isVisible(const AudioFile& file, bool showFailedOnly, const QString& loweredSearch)
+{
+    if (showFailedOnly && file.status().kind() != ScanStatus::Kind::failed)
+        return false;
+    return loweredSearch.isEmpty() || toQString(file.name()).toLower().contains(loweredSearch)
+        || containsLowered(file.artist(), loweredSearch) || containsLowered(file.album(), loweredSearch)
+        || containsLowered(file.title(), loweredSearch);
+}
+
 std::vector<AudioFile> FileListRules::filteredFiles(
     const std::vector<AudioFile>& source, bool showFailedOnly, std::string_view searchText)
 {
     const QString needle = toQString(searchText).toLower();
     std::vector<AudioFile> visible;
     for (const AudioFile& file : source) {
-        if (showFailedOnly && file.status().kind() != ScanStatus::Kind::failed)
-            continue;
-        if (!needle.isEmpty()) {
-            const bool matches = toQString(file.name()).toLower().contains(needle)
-                || containsLowered(file.artist(), needle) || containsLowered(file.album(), needle)
-                || containsLowered(file.title(), needle);
-            if (!matches)
-                continue;
-        }
-        visible.push_back(file);
+        if (isVisible(file, showFailedOnly, needle))
+            visible.push_back(file);
     }
     return visible;
 }

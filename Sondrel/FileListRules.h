@@ -4,6 +4,8 @@
 #include "AudioFile.h"
 #include "QualityThreshold.h"
 
+#include <QString>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -25,6 +27,10 @@ public:
     // lower-cased text. The search text is not trimmed.
     [[nodiscard]] static std::vector<AudioFile> filteredFiles(
         const std::vector<AudioFile>& source, bool showFailedOnly, std::string_view searchText);
+
+    // One record against the two filters of filteredFiles(); `loweredSearch` is the search text
+    // already lower-cased (empty: no search).
+    [[nodiscard]] static bool isVisible(const AudioFile& file, bool showFailedOnly, const QString& loweredSearch);
 
     // The claimed bitrate ("320kbps"); without one "Uncompressed" for WAV, AIFF and FLAC, else "-".
     [[nodiscard]] static std::string bitrateText(const AudioFile& file);

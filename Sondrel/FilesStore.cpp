@@ -1,5 +1,6 @@
 #include "FilesStore.h"
 
+#include <algorithm>
 #include <new>
 #include <utility>
 
@@ -43,38 +44,67 @@ int FilesStore::StatusCounts::count(ScanStatus::Kind kind) const noexcept
     return counterFor(*this, kind);
 }
 
-// Each operation allocates (copies a status text, a node) before it changes anything, so an
+// Each operation allocates (copies a status text, a slot) before it changes anything, so an
 // allocation failure leaves the record and its counters consistent.
+
+FilesStore::Record* FilesStore::findLocked(const QUuid& id) noexcept
+{
+    const auto found = m_positionById.find(id);
+    return found == m_positionById.end() ? nullptr : &m_records[found->second];
+}
+
+void FilesStore::reindexLocked()
+{
+    m_positionById.clear();
+    for (std::size_t i = 0; i < m_records.size(); ++i)
+        m_positionById.emplace(m_records[i].file.id(), i);
+}
 
 void FilesStore::addFiles(std::vector<AudioFile> files) noexcept
 {
     const std::lock_guard lock(m_mutex);
     try {
+        m_records.reserve(m_records.size() + files.size());
+        m_positionById.reserve(m_records.size() + files.size());
         for (AudioFile& file : files) {
-            const auto existing = m_filesById.find(file.id());
-            if (existing != m_filesById.end()) {
-                m_counts.decrement(existing->second.status());
+            if (Record* existing = findLocked(file.id())) {
+                m_counts.decrement(existing->file.status());
                 m_counts.increment(file.status());
-                existing->second = std::move(file);
+                existing->file = std::move(file);
+                existing->revision = ++m_revision;
             } else {
                 const ScanStatus status = file.status();
-                m_filesById.emplace(file.id(), std::move(file));
+                m_positionById.emplace(file.id(), m_records.size());
+                m_records.push_back({ std::move(file), ++m_revision });
                 m_counts.increment(status);
             }
         }
     } catch (const std::bad_alloc&) {
+        // The index may hold a position past the end; rebuild it from what was stored.
+        try {
+            reindexLocked();
+        } catch (const std::bad_alloc&) {
+        }
     }
 }
 
 void FilesStore::removeFiles(const QSet<QUuid>& ids) noexcept
 {
     const std::lock_guard lock(m_mutex);
-    for (const QUuid& id : ids) {
-        const auto existing = m_filesById.find(id);
-        if (existing == m_filesById.end())
-            continue;
-        m_counts.decrement(existing->second.status());
-        m_filesById.erase(existing);
+    try {
+        m_removals.reserve(m_removals.size() + static_cast<std::size_t>(ids.size()));
+        const auto firstRemoved = std::remove_if(m_records.begin(), m_records.end(), [&](const Record& record) {
+            if (!ids.contains(record.file.id()))
+                return false;
+            m_counts.decrement(record.file.status());
+            m_removals.emplace_back(++m_revision, record.file.id());
+            return true;
+        });
+        if (firstRemoved == m_records.end())
+            return;
+        m_records.erase(firstRemoved, m_records.end());
+        reindexLocked();
+    } catch (const std::bad_alloc&) {
     }
 }
 
@@ -90,11 +120,12 @@ void FilesStore::setStatusLocked(AudioFile& file, const ScanStatus& status)
 void FilesStore::updateStatus(const QUuid& id, const ScanStatus& status) noexcept
 {
     const std::lock_guard lock(m_mutex);
-    const auto existing = m_filesById.find(id);
-    if (existing == m_filesById.end())
+    Record* record = findLocked(id);
+    if (!record)
         return;
     try {
-        setStatusLocked(existing->second, status);
+        setStatusLocked(record->file, status);
+        record->revision = ++m_revision;
     } catch (const std::bad_alloc&) {
     }
 }
@@ -103,12 +134,13 @@ void FilesStore::updateFileAnalysis(
     const QUuid& id, const ScanStatus& status, const std::optional<core::AnalysisResult>& result) noexcept
 {
     const std::lock_guard lock(m_mutex);
-    const auto existing = m_filesById.find(id);
-    if (existing == m_filesById.end())
+    Record* record = findLocked(id);
+    if (!record)
         return;
     try {
-        setStatusLocked(existing->second, status);
-        existing->second.setResult(result);
+        setStatusLocked(record->file, status);
+        record->file.setResult(result);
+        record->revision = ++m_revision;
     } catch (const std::bad_alloc&) {
     }
 }
@@ -117,21 +149,23 @@ void FilesStore::updateOverride(
     const QUuid& id, const std::optional<core::UserOverride>& userOverride) noexcept
 {
     const std::lock_guard lock(m_mutex);
-    const auto existing = m_filesById.find(id);
-    if (existing != m_filesById.end())
-        existing->second.setUserOverride(userOverride);
+    if (Record* record = findLocked(id)) {
+        record->file.setUserOverride(userOverride);
+        record->revision = ++m_revision;
+    }
 }
 
 void FilesStore::resetToPending(const std::vector<QUuid>& ids) noexcept
 {
     const std::lock_guard lock(m_mutex);
     for (const QUuid& id : ids) {
-        const auto existing = m_filesById.find(id);
-        if (existing == m_filesById.end())
+        Record* record = findLocked(id);
+        if (!record)
             continue;
         // A pending status has no text to copy, so this cannot throw.
-        setStatusLocked(existing->second, ScanStatus::pending());
-        existing->second.setResult(std::nullopt);
+        setStatusLocked(record->file, ScanStatus::pending());
+        record->file.setResult(std::nullopt);
+        record->revision = ++m_revision;
     }
 }
 
@@ -140,7 +174,7 @@ std::optional<QUuid> FilesStore::replaceFile(const QUuid& id, const std::filesys
 {
     {
         const std::lock_guard lock(m_mutex);
-        if (!m_filesById.contains(id))
+        if (!m_positionById.contains(id))
             return std::nullopt;
     }
     try {
@@ -151,15 +185,21 @@ std::optional<QUuid> FilesStore::replaceFile(const QUuid& id, const std::filesys
         const QUuid newId = replacement.id();
 
         const std::lock_guard lock(m_mutex);
-        const auto existing = m_filesById.find(id);
+        const auto found = m_positionById.find(id);
         // Removed by another caller while the new record was being built.
-        if (existing == m_filesById.end())
+        if (found == m_positionById.end())
             return std::nullopt;
-        const ScanStatus newStatus = replacement.status();
-        m_filesById.emplace(newId, std::move(replacement));
-        m_counts.increment(newStatus);
-        m_counts.decrement(existing->second.status());
-        m_filesById.erase(existing);
+        const std::size_t position = found->second;
+        // Allocate first: the new index entry and the removal note may throw.
+        m_removals.reserve(m_removals.size() + 1);
+        m_positionById.emplace(newId, position);
+        // The emplace may have rehashed: look the old entry up again rather than reuse `found`.
+        m_positionById.erase(id);
+        Record& record = m_records[position];
+        m_counts.decrement(record.file.status());
+        m_counts.increment(replacement.status());
+        m_removals.emplace_back(++m_revision, id);
+        record = { std::move(replacement), ++m_revision };
         return newId;
     } catch (const std::bad_alloc&) {
         return std::nullopt;
@@ -169,8 +209,11 @@ std::optional<QUuid> FilesStore::replaceFile(const QUuid& id, const std::filesys
 void FilesStore::clear() noexcept
 {
     const std::lock_guard lock(m_mutex);
-    m_filesById.clear();
+    m_records.clear();
+    m_positionById.clear();
+    m_removals.clear();
     m_counts = {};
+    m_clearedAt = ++m_revision;
 }
 
 std::vector<AudioFile> FilesStore::snapshot() const noexcept
@@ -178,13 +221,38 @@ std::vector<AudioFile> FilesStore::snapshot() const noexcept
     const std::lock_guard lock(m_mutex);
     try {
         std::vector<AudioFile> files;
-        files.reserve(m_filesById.size());
-        for (const auto& [id, file] : m_filesById)
-            files.push_back(file);
+        files.reserve(m_records.size());
+        for (const Record& record : m_records)
+            files.push_back(record.file);
         return files;
     } catch (const std::bad_alloc&) {
         return {};
     }
+}
+
+FilesStore::Changes FilesStore::changesSince(std::uint64_t revision) const noexcept
+{
+    const std::lock_guard lock(m_mutex);
+    Changes changes;
+    try {
+        changes.reset = revision < m_clearedAt;
+        if (!changes.reset) {
+            for (const auto& [removedAt, id] : m_removals) {
+                if (removedAt > revision)
+                    changes.removed.push_back(id);
+            }
+        }
+        for (std::size_t i = 0; i < m_records.size(); ++i) {
+            if (changes.reset || m_records[i].revision > revision)
+                changes.changed.push_back({ i, m_records[i].file });
+        }
+        changes.revision = m_revision;
+    } catch (const std::bad_alloc&) {
+        // Nothing delivered: the same question again next time.
+        changes = {};
+        changes.revision = revision;
+    }
+    return changes;
 }
 
 FilesStore::StatusCounts FilesStore::counts() const noexcept
@@ -196,11 +264,11 @@ FilesStore::StatusCounts FilesStore::counts() const noexcept
 std::optional<AudioFile> FilesStore::file(const QUuid& id) const noexcept
 {
     const std::lock_guard lock(m_mutex);
-    const auto existing = m_filesById.find(id);
-    if (existing == m_filesById.end())
+    const auto found = m_positionById.find(id);
+    if (found == m_positionById.end())
         return std::nullopt;
     try {
-        return existing->second;
+        return m_records[found->second].file;
     } catch (const std::bad_alloc&) {
         return std::nullopt;
     }

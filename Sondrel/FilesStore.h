@@ -5,6 +5,8 @@
 #include <QSet>
 #include <QUuid>
 
+#include <cstdint>
+
 #include <filesystem>
 #include <mutex>
 #include <optional>
@@ -13,7 +15,7 @@
 
 namespace sondrel::app {
 
-// The records of the library by identifier, with running counts of their scan states.
+// The records of the library in discovery order, with running counts of their scan states.
 //
 // A mutex-guarded serialised service: every operation is thread-safe and runs to completion
 // before the next one starts, so a status change and its two counter updates are always seen
@@ -21,6 +23,10 @@ namespace sondrel::app {
 // every operation each counter equals the number of records in that state. Identifiers that are
 // not in the store are ignored. Only replaceFile() touches the disk. No operation throws: should
 // memory run out, an operation stops between two records, with counts still matching records.
+//
+// The order is stable: records stay in the order they were added, a replaced record takes its
+// predecessor's place, and a removal closes the gap. Every change stamps the record with a new
+// revision, so a reader can ask for what changed since it last looked (changesSince()).
 class FilesStore {
 public:
     struct StatusCounts {
@@ -59,22 +65,49 @@ public:
         const std::optional<core::AnalysisResult>& preservingResult, const ScanStatus& status) noexcept;
     void clear() noexcept;
 
-    // Copies of all records, in no particular order.
+    // Copies of all records, in the store's order.
     [[nodiscard]] std::vector<AudioFile> snapshot() const noexcept;
+
+    // What changed after `revision` (0: before anything), enough to bring a copy taken then up
+    // to date: the records to drop, then the records added or changed, each with its place.
+    struct Changes {
+        // The store was cleared since: drop everything, `changed` holds every record.
+        bool reset = false;
+        std::vector<QUuid> removed;
+        struct Entry {
+            std::size_t position; // in the store's order, after the removals
+            AudioFile file;
+        };
+        std::vector<Entry> changed; // ascending positions
+        std::uint64_t revision = 0; // pass this next time
+    };
+    [[nodiscard]] Changes changesSince(std::uint64_t revision) const noexcept;
     [[nodiscard]] StatusCounts counts() const noexcept;
     [[nodiscard]] std::optional<AudioFile> file(const QUuid& id) const noexcept;
 
-private:
     struct UuidHash {
         std::size_t operator()(const QUuid& id) const noexcept { return qHash(id); }
     };
 
+private:
+    struct Record {
+        AudioFile file;
+        std::uint64_t revision;
+    };
+
     // Moves the record's count to its new status; needs m_mutex held.
     void setStatusLocked(AudioFile& file, const ScanStatus& status);
+    // The record with this id, or null; needs m_mutex held.
+    [[nodiscard]] Record* findLocked(const QUuid& id) noexcept;
+    void reindexLocked();
 
     mutable std::mutex m_mutex; // guards everything below
-    std::unordered_map<QUuid, AudioFile, UuidHash> m_filesById;
+    std::vector<Record> m_records;
+    std::unordered_map<QUuid, std::size_t, UuidHash> m_positionById;
     StatusCounts m_counts;
+    std::uint64_t m_revision = 0;
+    std::uint64_t m_clearedAt = 0;
+    std::vector<std::pair<std::uint64_t, QUuid>> m_removals; // since the last clear
 };
 
 } // namespace sondrel::app

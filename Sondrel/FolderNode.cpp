@@ -3,6 +3,9 @@
 #include "PathText.h"
 
 #include <QCollator>
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QThreadPool>
 #include <QString>
 
 #include <algorithm>
@@ -45,11 +48,8 @@ void FolderNode::markLoaded()
     emit isLoadedChanged(true);
 }
 
-void FolderNode::loadChildren()
+std::vector<fs::path> FolderNode::listSubfolders(const fs::path& folder)
 {
-    if (m_isLoaded)
-        return;
-
     struct Entry {
         fs::path path;
         QString name;
@@ -57,7 +57,7 @@ void FolderNode::loadChildren()
     std::vector<Entry> folders;
     try {
         std::error_code error;
-        fs::directory_iterator listing(m_url, error);
+        fs::directory_iterator listing(folder, error);
         // A listing that fails part way counts as failed as a whole.
         for (; !error && listing != fs::directory_iterator(); listing.increment(error)) {
             const fs::path& path = listing->path();
@@ -70,26 +70,59 @@ void FolderNode::loadChildren()
             const std::string& name = fileName.native();
             folders.push_back({ path, QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())) });
         }
-        if (error) {
-            markLoaded();
-            return;
-        }
+        if (error)
+            return {};
 
         QCollator collator;
         collator.setCaseSensitivity(Qt::CaseInsensitive);
         std::stable_sort(folders.begin(), folders.end(), [&collator](const Entry& left, const Entry& right) {
             return collator.compare(left.name, right.name) < 0;
         });
+        std::vector<fs::path> paths;
+        paths.reserve(folders.size());
+        for (Entry& entry : folders)
+            paths.push_back(std::move(entry.path));
+        return paths;
+    } catch (const std::bad_alloc&) {
+        // Out of memory: no children, as for an unreadable folder.
+        return {};
+    }
+}
 
+void FolderNode::loadChildren()
+{
+    if (m_isLoaded || m_isLoading)
+        return;
+    m_isLoading = true;
+    // A folder on a slow or hung mount must not freeze the window: list it on a worker. The
+    // answer goes through the application object, which outlives any node, and finds the node
+    // again only if it still exists.
+    QThreadPool::globalInstance()->start([weak = weak_from_this(), url = m_url] {
+        std::vector<fs::path> folders = listSubfolders(url);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [weak, folders = std::move(folders)] {
+                if (const std::shared_ptr<FolderNode> node = weak.lock())
+                    node->adoptChildren(folders);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void FolderNode::adoptChildren(const std::vector<fs::path>& folders)
+{
+    m_isLoading = false;
+    try {
         std::vector<std::shared_ptr<FolderNode>> children;
         children.reserve(folders.size());
         const std::shared_ptr<FolderNode> self = weak_from_this().lock();
-        for (Entry& folder : folders)
-            children.push_back(create(std::move(folder.path), m_depth + 1, self));
-        m_children = std::move(children);
-        emit childrenChanged();
+        for (const fs::path& folder : folders)
+            children.push_back(create(folder, m_depth + 1, self));
+        if (!children.empty()) {
+            m_children = std::move(children);
+            emit childrenChanged();
+        }
     } catch (const std::bad_alloc&) {
-        // Out of memory: a loaded node without children, as for an unreadable folder.
     }
     markLoaded();
 }

@@ -38,11 +38,16 @@ public:
 
     void setExpanded(bool isExpanded);
 
-    // The first call lists the folder (one level, synchronously) and keeps its sub-folders that
+    // The first call lists the folder (one level) on a worker thread and returns at once; the
+    // children arrive on this node's thread, followed by isLoaded. It keeps the sub-folders that
     // are not hidden and are folders themselves, not links to folders, sorted by name with a
     // case-insensitive, locale-aware comparison. A folder that cannot be listed gives no
     // children. Every later call does nothing, even if the folder changed on disk.
     void loadChildren();
+
+    // The listing behind loadChildren(), sorted; blocks on the disk. None when the folder cannot
+    // be listed.
+    [[nodiscard]] static std::vector<std::filesystem::path> listSubfolders(const std::filesystem::path& folder);
 
 signals:
     void childrenChanged();
@@ -53,6 +58,7 @@ private:
     FolderNode(std::filesystem::path url, int depth, std::weak_ptr<FolderNode> parent);
 
     void markLoaded();
+    void adoptChildren(const std::vector<std::filesystem::path>& folders);
 
     const QUuid m_id;
     const std::filesystem::path m_url;
@@ -61,6 +67,7 @@ private:
     std::vector<std::shared_ptr<FolderNode>> m_children;
     bool m_isExpanded;
     bool m_isLoaded = false;
+    bool m_isLoading = false;
     std::weak_ptr<FolderNode> m_parent;
 };
 

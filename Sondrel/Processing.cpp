@@ -177,6 +177,8 @@ void Processing::updateMetadata(const std::vector<AudioFile>& files, ProcessingR
         else
             ++results.metadataFailedCount;
         m_progress << "Metadata update: " << i + 1 << '/' << work.size() << '\n';
+        if (m_onProgress)
+            m_onProgress(static_cast<int>(i + 1), static_cast<int>(work.size()));
     }
     m_progress.flush();
 }

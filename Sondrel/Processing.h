@@ -10,6 +10,7 @@
 #include <QUuid>
 
 #include <filesystem>
+#include <functional>
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -59,6 +60,10 @@ public:
     {
     }
 
+    // Called after each tag write with its position (from 1) and the total, on the run's thread.
+    using Progress = std::function<void(int position, int total)>;
+    void setProgressHandler(Progress handler) { m_onProgress = std::move(handler); }
+
     // `files`: the library's records as the views last saw them.
     [[nodiscard]] ProcessingResults run(
         const ProcessingRequest& request, const std::vector<AudioFile>& files);
@@ -95,6 +100,7 @@ private:
     FileOperations& m_operations;
     MetadataEditor& m_editor;
     std::ostream& m_progress;
+    Progress m_onProgress;
 };
 
 } // namespace sondrel::app

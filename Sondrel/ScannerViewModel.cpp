@@ -54,6 +54,7 @@ std::vector<AudioFile> buildRecords(
 
 // The state of one scan, shared by the view model and the analyses it started.
 struct ScannerViewModel::Scan {
+    RunId id = 0;
     std::atomic<bool> cancelled { false };
     std::vector<AudioFile> uncached;
     std::size_t nextIndex = 0;
@@ -150,13 +151,156 @@ void ScannerViewModel::setDiscoveredFileCount(int value)
 
 void ScannerViewModel::syncFromStore()
 {
-    // Let go of the old copy first, so that no more than two copies of the records (the
-    // store's and this one) exist at any time.
-    std::vector<AudioFile>().swap(m_allFiles);
-    m_allFiles = m_filesStore.snapshot();
+    applyChanges(m_filesStore.changesSince(m_syncedRevision));
     emit allFilesChanged();
-    m_cachedCounts = m_filesStore.counts();
+    setCachedCounts(m_filesStore.counts());
+}
+
+void ScannerViewModel::setCachedCounts(const FilesStore::StatusCounts& counts)
+{
+    const double progressBefore = scanProgress();
+    m_cachedCounts = counts;
     emit cachedCountsChanged();
+    if (const double progress = scanProgress(); progress != progressBefore)
+        emit scanProgressChanged(progress);
+}
+
+void ScannerViewModel::countInFolders(const AudioFile& file, int delta)
+{
+    // Every "/" of the path ends the path of a folder above the file; the one at 0 is "/".
+    const std::string& path = file.url().native();
+    const std::string_view text(path);
+    for (std::size_t slash = text.find('/'); slash != std::string_view::npos; slash = text.find('/', slash + 1)) {
+        const std::string_view folder = text.substr(0, slash);
+        auto found = m_folderCounts.find(folder);
+        if (found == m_folderCounts.end())
+            found = m_folderCounts.emplace(std::string(folder), FilesStore::StatusCounts {}).first;
+        if (delta > 0)
+            found->second.increment(file.status());
+        else
+            found->second.decrement(file.status());
+    }
+}
+
+void ScannerViewModel::applyChanges(FilesStore::Changes changes)
+{
+    m_syncedRevision = changes.revision;
+    if (changes.reset) {
+        emit filesAboutToBeReset();
+        m_allFiles.clear();
+        m_allFiles.reserve(changes.changed.size());
+        for (auto& entry : changes.changed)
+            m_allFiles.push_back(std::move(entry.file));
+        m_rowById.clear();
+        m_folderCounts.clear();
+        for (std::size_t row = 0; row < m_allFiles.size(); ++row) {
+            m_rowById.emplace(m_allFiles[row].id(), row);
+            countInFolders(m_allFiles[row], 1);
+        }
+        emit filesReset();
+        emit folderStatusesChanged();
+        return;
+    }
+    if (changes.removed.empty() && changes.changed.empty())
+        return;
+
+    bool rowsMoved = false;
+    // Removals, as contiguous ranges from the bottom up so that earlier rows keep their places.
+    std::vector<std::size_t> removedRows;
+    for (const QUuid& id : changes.removed) {
+        if (const auto found = m_rowById.find(id); found != m_rowById.end())
+            removedRows.push_back(found->second);
+    }
+    std::sort(removedRows.begin(), removedRows.end());
+    while (!removedRows.empty()) {
+        const std::size_t last = removedRows.back();
+        std::size_t first = last;
+        removedRows.pop_back();
+        while (!removedRows.empty() && removedRows.back() == first - 1) {
+            first = removedRows.back();
+            removedRows.pop_back();
+        }
+        emit filesAboutToBeRemoved(static_cast<int>(first), static_cast<int>(last));
+        for (std::size_t row = first; row <= last; ++row)
+            countInFolders(m_allFiles[row], -1);
+        m_allFiles.erase(m_allFiles.begin() + static_cast<std::ptrdiff_t>(first),
+            m_allFiles.begin() + static_cast<std::ptrdiff_t>(last) + 1);
+        emit filesRemoved(static_cast<int>(first), static_cast<int>(last));
+        rowsMoved = true;
+    }
+
+    // Additions and changes in ascending store order. The store never reorders, so once the
+    // removals are done the rows before each entry's position are exactly the store's: an
+    // entry either is the row at its position already (a change) or goes in there.
+    auto& entries = changes.changed;
+    std::optional<std::pair<std::size_t, std::size_t>> changedRange;
+    const auto flushChanged = [&] {
+        if (changedRange)
+            emit filesChanged(static_cast<int>(changedRange->first), static_cast<int>(changedRange->second));
+        changedRange.reset();
+    };
+    for (std::size_t i = 0; i < entries.size();) {
+        const std::size_t position = entries[i].position;
+        if (position < m_allFiles.size() && m_allFiles[position].id() == entries[i].file.id()) {
+            countInFolders(m_allFiles[position], -1);
+            m_allFiles[position] = std::move(entries[i].file);
+            countInFolders(m_allFiles[position], 1);
+            if (changedRange && changedRange->second + 1 == position)
+                changedRange->second = position;
+            else {
+                flushChanged();
+                changedRange = std::pair { position, position };
+            }
+            ++i;
+            continue;
+        }
+        flushChanged();
+        // A run of insertions: consecutive positions none of which is the row now at `position`.
+        const std::optional<QUuid> rowThere
+            = position < m_allFiles.size() ? std::optional(m_allFiles[position].id()) : std::nullopt;
+        std::size_t end = i + 1;
+        while (end < entries.size() && entries[end].position == position + (end - i)
+            && (!rowThere || entries[end].file.id() != *rowThere))
+            ++end;
+        const std::size_t count = end - i;
+        emit filesAboutToBeInserted(static_cast<int>(position), static_cast<int>(position + count - 1));
+        const bool append = position == m_allFiles.size();
+        std::vector<AudioFile> added;
+        added.reserve(count);
+        for (std::size_t k = i; k < end; ++k)
+            added.push_back(std::move(entries[k].file));
+        m_allFiles.insert(m_allFiles.begin() + static_cast<std::ptrdiff_t>(position),
+            std::make_move_iterator(added.begin()), std::make_move_iterator(added.end()));
+        for (std::size_t row = position; row < position + count; ++row) {
+            countInFolders(m_allFiles[row], 1);
+            if (append)
+                m_rowById.emplace(m_allFiles[row].id(), row);
+        }
+        rowsMoved = rowsMoved || !append;
+        emit filesInserted(static_cast<int>(position), static_cast<int>(position + count - 1));
+        i = end;
+    }
+    flushChanged();
+    if (rowsMoved) {
+        m_rowById.clear();
+        for (std::size_t row = 0; row < m_allFiles.size(); ++row)
+            m_rowById.emplace(m_allFiles[row].id(), row);
+    }
+    emit folderStatusesChanged();
+}
+
+std::optional<std::size_t> ScannerViewModel::rowOf(const QUuid& id) const
+{
+    const auto found = m_rowById.find(id);
+    if (found == m_rowById.end())
+        return std::nullopt;
+    return found->second;
+}
+
+const AudioFile* ScannerViewModel::file(const QUuid& id) const
+{
+    const auto row = rowOf(id);
+    return row ? &m_allFiles[*row] : nullptr;
 }
 
 // --- discovery --------------------------------------------------------------------------
@@ -261,21 +405,23 @@ core::Result<core::AnalysisResult> analyseAndClassify(
 
 } // namespace
 
-void ScannerViewModel::startScan()
+std::optional<ScannerViewModel::RunId> ScannerViewModel::startScan()
 {
     if (!m_rootFolder || m_isScanning)
-        return;
+        return std::nullopt;
     std::vector<AudioFile> files = m_selectedFolder && m_selectedFolder->url() != *m_rootFolder
         ? filesInFolder(*m_selectedFolder)
         : m_allFiles;
     if (files.empty())
-        return;
+        return std::nullopt;
     performScan(std::move(files));
+    return m_scanTask ? std::optional(m_scanTask->id) : std::nullopt;
 }
 
 void ScannerViewModel::performScan(std::vector<AudioFile> files)
 {
     auto scan = std::make_shared<Scan>();
+    scan->id = ++m_lastRunId;
     scan->analysis = m_services.analysis;
     m_scanTask = scan;
 
@@ -286,6 +432,7 @@ void ScannerViewModel::performScan(std::vector<AudioFile> files)
     m_filesStore.resetToPending(ids);
     syncFromStore();
     setIsScanning(true);
+    emit scanStarted(scan->id);
 
     // Cached results: each look-up reads the file's attributes, so off this thread.
     auto uncached = std::make_shared<std::vector<AudioFile>>();
@@ -312,10 +459,8 @@ void ScannerViewModel::performScan(std::vector<AudioFile> files)
             }
         },
         [this, scan, uncached, cachedAny] {
-            if (*cachedAny) {
-                m_cachedCounts = m_filesStore.counts();
-                emit cachedCountsChanged();
-            }
+            if (*cachedAny)
+                setCachedCounts(m_filesStore.counts());
             startAnalyses(scan, std::move(*uncached));
         });
 }
@@ -383,8 +528,7 @@ void ScannerViewModel::onAnalysisResult(const std::shared_ptr<Scan>& scan, Outco
         m_filesStore.updateStatus(outcome.id, ScanStatus::error(outcome.result.error().description));
 
     ++scan->processed;
-    m_cachedCounts = m_filesStore.counts();
-    emit cachedCountsChanged();
+    setCachedCounts(m_filesStore.counts());
     if (scan->processed % kSyncPeriod == 0)
         syncFromStore();
 
@@ -409,7 +553,7 @@ void ScannerViewModel::finishScan(const std::shared_ptr<Scan>& scan, bool flushC
         if (m_scanTask == scan)
             setIsScanning(false);
         syncFromStore();
-        emit scanFinished();
+        emit scanFinished(scan->id);
     };
     if (!m_services.cache || !flushCache) {
         done();
@@ -471,71 +615,93 @@ void ScannerViewModel::rescanFile(const AudioFile& file)
 
 // --- processing -------------------------------------------------------------------------
 
-void ScannerViewModel::process(const ProcessingRequest& request, Done done)
+ScannerViewModel::RunId ScannerViewModel::process(const ProcessingRequest& request, Done done)
 {
-    runProcessing(
-        [request, files = m_allFiles](Processing& processing) { return processing.run(request, files); },
+    // The store's records when the run starts: a run queued behind another sees the files that
+    // one renamed or moved under their new names.
+    return runProcessing(
+        [this, request](Processing& processing) { return processing.run(request, m_filesStore.snapshot()); },
         std::move(done));
 }
 
-void ScannerViewModel::runProcessing(std::function<ProcessingResults(Processing&)> work, Done done)
+ScannerViewModel::RunId ScannerViewModel::runProcessing(
+    std::function<ProcessingResults(Processing&)> work, Done done)
 {
-    if (m_isProcessing)
-        return;
-    m_isProcessing = true;
+    const RunId run = ++m_lastRunId;
+    ++m_runsInProgress;
+    if (!m_isProcessing) {
+        m_isProcessing = true;
+        emit isProcessingChanged(true);
+    }
     static SystemFileOperations systemOperations;
     FileOperations* operations = m_services.fileOperations ? m_services.fileOperations : &systemOperations;
     auto results = std::make_shared<ProcessingResults>();
+    const QPointer<ScannerViewModel> self(this);
+    // The I/O worker runs one job at a time, so runs follow each other in the order asked for.
     runThenReport(
-        [this, operations, work = std::move(work), results] {
+        [this, self, run, operations, work = std::move(work), results] {
             Processing processing(m_filesStore, *operations, m_metadataEditor, std::cout);
+            processing.setProgressHandler([self, run](int position, int total) {
+                QMetaObject::invokeMethod(
+                    self,
+                    [self, run, position, total] {
+                        if (self)
+                            emit self->processingProgress(run, position, total);
+                    },
+                    Qt::QueuedConnection);
+            });
             *results = work(processing);
         },
-        [this, results, done = std::move(done)] {
-            m_isProcessing = false;
+        [this, run, results, done = std::move(done)] {
             syncFromStore();
+            if (--m_runsInProgress == 0) {
+                m_isProcessing = false;
+                emit isProcessingChanged(false);
+            }
             if (done)
                 done(*results);
+            emit processingFinished(run);
         });
+    return run;
 }
 
-void ScannerViewModel::renameFailedFiles(const Scope& scope, Done done)
+ScannerViewModel::RunId ScannerViewModel::renameFailedFiles(const Scope& scope, Done done)
 {
     ProcessingRequest request;
     request.scope = scope;
     request.rename = true;
-    process(request, std::move(done));
+    return process(request, std::move(done));
 }
 
-void ScannerViewModel::moveFailedFiles(
+ScannerViewModel::RunId ScannerViewModel::moveFailedFiles(
     const std::filesystem::path& destination, const Scope& scope, Done done)
 {
     ProcessingRequest request;
     request.scope = scope;
     request.move = true;
     request.destination = destination;
-    process(request, std::move(done));
+    return process(request, std::move(done));
 }
 
-void ScannerViewModel::deleteFailedFiles(const Scope& scope, Done done)
+ScannerViewModel::RunId ScannerViewModel::deleteFailedFiles(const Scope& scope, Done done)
 {
     ProcessingRequest request;
     request.scope = scope;
     request.trash = true;
-    process(request, std::move(done));
+    return process(request, std::move(done));
 }
 
-void ScannerViewModel::updateMetadata(const Scope& scope, Done done)
+ScannerViewModel::RunId ScannerViewModel::updateMetadata(const Scope& scope, Done done)
 {
     ProcessingRequest request;
     request.scope = scope;
     request.updateTags = true;
-    process(request, std::move(done));
+    return process(request, std::move(done));
 }
 
-void ScannerViewModel::deleteFiles(std::vector<AudioFile> files, Done done)
+ScannerViewModel::RunId ScannerViewModel::deleteFiles(std::vector<AudioFile> files, Done done)
 {
-    runProcessing(
+    return runProcessing(
         [files = std::move(files)](Processing& processing) {
             ProcessingResults results;
             auto [deleted, error] = processing.deleteFiles(files);
@@ -547,9 +713,9 @@ void ScannerViewModel::deleteFiles(std::vector<AudioFile> files, Done done)
         std::move(done));
 }
 
-void ScannerViewModel::updateFileMetadata(const AudioFile& file, Done done)
+ScannerViewModel::RunId ScannerViewModel::updateFileMetadata(const AudioFile& file, Done done)
 {
-    runProcessing(
+    return runProcessing(
         [file](Processing& processing) {
             ProcessingResults results;
             auto [succeeded, failures] = processing.updateFileMetadata(file);
@@ -624,39 +790,37 @@ std::vector<AudioFile> ScannerViewModel::filesInFolder(const std::filesystem::pa
 
 ScannerViewModel::FolderStatus ScannerViewModel::folderStatus(const FolderNode& folder) const
 {
-    return folderStatus(filesInFolder(folder));
+    return folderStatus(folder.url());
+}
+
+ScannerViewModel::FolderStatus ScannerViewModel::folderStatus(const std::filesystem::path& folder) const
+{
+    std::string_view key = folder.native();
+    while (!key.empty() && key.back() == '/')
+        key.remove_suffix(1);
+    const auto found = m_folderCounts.find(key);
+    return found == m_folderCounts.end() ? FolderStatus {} : folderStatus(found->second);
+}
+
+ScannerViewModel::FolderStatus ScannerViewModel::folderStatus(const FilesStore::StatusCounts& counts)
+{
+    if (counts.scanning > 0)
+        return { FolderStatusKind::scanning };
+    if (counts.passed + counts.failed == 0)
+        return { FolderStatusKind::notScanned };
+    if (counts.failed == 0)
+        return { FolderStatusKind::allPassed, counts.passed, 0 };
+    if (counts.passed == 0)
+        return { FolderStatusKind::allFailed, 0, counts.failed };
+    return { FolderStatusKind::mixed, counts.passed, counts.failed };
 }
 
 ScannerViewModel::FolderStatus ScannerViewModel::folderStatus(const std::vector<AudioFile>& files)
 {
-    int passed = 0;
-    int failed = 0;
-    int scanning = 0;
-    for (const AudioFile& file : files) {
-        switch (file.status().kind()) {
-        case ScanStatus::Kind::passed:
-            ++passed;
-            break;
-        case ScanStatus::Kind::failed:
-            ++failed;
-            break;
-        case ScanStatus::Kind::scanning:
-            ++scanning;
-            break;
-        case ScanStatus::Kind::pending:
-        case ScanStatus::Kind::error:
-            break;
-        }
-    }
-    if (scanning > 0)
-        return { FolderStatusKind::scanning };
-    if (passed + failed == 0)
-        return { FolderStatusKind::notScanned };
-    if (failed == 0)
-        return { FolderStatusKind::allPassed, passed, 0 };
-    if (passed == 0)
-        return { FolderStatusKind::allFailed, 0, failed };
-    return { FolderStatusKind::mixed, passed, failed };
+    FilesStore::StatusCounts counts;
+    for (const AudioFile& file : files)
+        counts.increment(file.status());
+    return folderStatus(counts);
 }
 
 double ScannerViewModel::scanProgress() const noexcept

@@ -20,6 +20,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace sondrel::core {
@@ -41,6 +43,7 @@ class ScannerViewModel : public QObject {
     Q_PROPERTY(bool isDiscovering READ isDiscovering NOTIFY isDiscoveringChanged)
     Q_PROPERTY(double discoveryProgress READ discoveryProgress NOTIFY discoveryProgressChanged)
     Q_PROPERTY(int discoveredFileCount READ discoveredFileCount NOTIFY discoveredFileCountChanged)
+    Q_PROPERTY(bool isProcessing READ isProcessing NOTIFY isProcessingChanged)
 
 public:
     // One file's analysis, on a worker thread. The default creates a SpectrumAnalyzer for the
@@ -84,7 +87,12 @@ public:
         return m_selectedFolder;
     }
     void setSelectedFolder(std::shared_ptr<FolderNode> folder);
+    // In the store's order (discovery order); rows change only as the file signals below say.
     [[nodiscard]] const std::vector<AudioFile>& allFiles() const noexcept { return m_allFiles; }
+    // The row of a record in allFiles(), or none.
+    [[nodiscard]] std::optional<std::size_t> rowOf(const QUuid& id) const;
+    // The record in allFiles() with this id, or null; valid until the next change of the rows.
+    [[nodiscard]] const AudioFile* file(const QUuid& id) const;
     [[nodiscard]] bool isScanning() const noexcept { return m_isScanning; }
     [[nodiscard]] bool isDiscovering() const noexcept { return m_isDiscovering; }
     [[nodiscard]] double discoveryProgress() const noexcept { return m_discoveryProgress; }
@@ -98,32 +106,38 @@ public:
     // Drops every record and discovers the library again; nothing without a library.
     void refreshLibrary();
 
+    // Identifies one scan or one processing run in the signals.
+    using RunId = quint64;
+
     // Scans the selected folder's files (all files when the root or nothing is selected);
-    // returns at once. Does nothing without a library, while a scan runs, or with no files.
-    void startScan();
+    // returns at once with the scan's id. Does nothing (none) without a library, while a scan
+    // runs, or with no files.
+    std::optional<RunId> startScan();
     // Late results are discarded; files still being analysed return to pending.
     void cancelScan();
     // Analyses one file again, ignoring the cache. Re-scans run one after another.
     void rescanFile(const AudioFile& file);
 
     // Runs the ticked operations (rename, move, trash, tags, in that order) on the failed files
-    // of the scope off this thread, then synchronises and hands the results to `done`. Does
-    // nothing while a run is in progress. Tag progress lines go to standard output.
+    // of the scope off this thread, then synchronises and hands the results to `done`. A run
+    // asked for while another is in progress waits for it and then works on the records as
+    // that one left them; every run answers `done`. Tag progress lines go to standard output
+    // and to processingProgress().
     using Done = std::function<void(const ProcessingResults&)>;
-    void process(const ProcessingRequest& request, Done done);
+    RunId process(const ProcessingRequest& request, Done done);
     [[nodiscard]] bool isProcessing() const noexcept { return m_isProcessing; }
 
     // The single operations of a run, each as a run of its own; `scope` none: the library.
     using Scope = std::optional<QSet<QUuid>>;
-    void renameFailedFiles(const Scope& scope, Done done);
-    void moveFailedFiles(const std::filesystem::path& destination, const Scope& scope, Done done);
-    void deleteFailedFiles(const Scope& scope, Done done);
-    void updateMetadata(const Scope& scope, Done done);
+    RunId renameFailedFiles(const Scope& scope, Done done);
+    RunId moveFailedFiles(const std::filesystem::path& destination, const Scope& scope, Done done);
+    RunId deleteFailedFiles(const Scope& scope, Done done);
+    RunId updateMetadata(const Scope& scope, Done done);
     // Any files the user chose, failed or not; the count and error come back in `deletedCount`
     // and `errors`.
-    void deleteFiles(std::vector<AudioFile> files, Done done);
+    RunId deleteFiles(std::vector<AudioFile> files, Done done);
     // One file's tags; the counts come back in the metadata fields.
-    void updateFileMetadata(const AudioFile& file, Done done);
+    RunId updateFileMetadata(const AudioFile& file, Done done);
 
     void setUserOverride(const AudioFile& file, bool djReady, core::QualityRating rating);
     void clearUserOverride(const AudioFile& file);
@@ -131,13 +145,16 @@ public:
     [[nodiscard]] std::vector<AudioFile> failedFiles() const;
     [[nodiscard]] std::vector<AudioFile> filesInFolder(const FolderNode& folder) const;
     [[nodiscard]] std::vector<AudioFile> filesInFolder(const std::filesystem::path& folder) const;
+    // From counts kept per folder as the rows change: no walk over the records.
     [[nodiscard]] FolderStatus folderStatus(const FolderNode& folder) const;
+    [[nodiscard]] FolderStatus folderStatus(const std::filesystem::path& folder) const;
 
     [[nodiscard]] double scanProgress() const noexcept;
     [[nodiscard]] std::string statusMessage() const;
 
     // The rules behind folderStatus and statusMessage, over given records and counts.
     [[nodiscard]] static FolderStatus folderStatus(const std::vector<AudioFile>& files);
+    [[nodiscard]] static FolderStatus folderStatus(const FilesStore::StatusCounts& counts);
     [[nodiscard]] static std::string statusMessage(
         std::size_t records, const FilesStore::StatusCounts& counts, bool isDiscovering, bool isScanning);
 
@@ -145,8 +162,20 @@ signals:
     void rootFolderChanged();
     void rootNodeChanged();
     void selectedFolderChanged();
+    // After every synchronisation with the store, once the row signals below have been sent.
     void allFilesChanged();
     void cachedCountsChanged();
+    // Row by row, as allFiles() changes: each "about to" signal comes before allFiles() changes,
+    // the other after. Rows are positions in allFiles(), `last` included.
+    void filesAboutToBeReset();
+    void filesReset();
+    void filesAboutToBeInserted(int first, int last);
+    void filesInserted(int first, int last);
+    void filesAboutToBeRemoved(int first, int last);
+    void filesRemoved(int first, int last);
+    void filesChanged(int first, int last);
+    // Some folder's status may have changed.
+    void folderStatusesChanged();
     void isScanningChanged(bool isScanning);
     void isDiscoveringChanged(bool isDiscovering);
     void discoveryProgressChanged(double progress);
@@ -155,8 +184,15 @@ signals:
     void discoveryFinished();
     // Discovery could not list this folder (whole or in part); `reason` is the system's text.
     void folderSkipped(const std::filesystem::path& folder, const std::string& reason);
+    void scanStarted(sondrel::app::ScannerViewModel::RunId scan);
     // A scan ended, by itself or cancelled, with the cache flushed and the copies synchronised.
-    void scanFinished();
+    // A cancelled scan reports its own id, never that of a scan started after it.
+    void scanFinished(sondrel::app::ScannerViewModel::RunId scan);
+    void scanProgressChanged(double progress);
+    void isProcessingChanged(bool isProcessing);
+    // "Metadata update: position/total" of a processing run.
+    void processingProgress(sondrel::app::ScannerViewModel::RunId run, int position, int total);
+    void processingFinished(sondrel::app::ScannerViewModel::RunId run);
     // A re-scan's verdict (or error) is in the store and the copies.
     void rescanFinished(QUuid id);
 
@@ -169,6 +205,10 @@ private:
     };
 
     void syncFromStore();
+    void applyChanges(FilesStore::Changes changes);
+    void setCachedCounts(const FilesStore::StatusCounts& counts);
+    // Adds `delta` (1 or -1) of the status to the counts of every folder above the file.
+    void countInFolders(const AudioFile& file, int delta);
     void setIsScanning(bool value);
     void setIsDiscovering(bool value);
     void setDiscoveryProgress(double value);
@@ -181,7 +221,7 @@ private:
     void onAnalysisResult(const std::shared_ptr<Scan>& scan, Outcome outcome);
     void finishScan(const std::shared_ptr<Scan>& scan, bool flushCache);
     // Runs `work` with a Processing on the I/O worker, then synchronises and calls `done`.
-    void runProcessing(std::function<ProcessingResults(Processing&)> work, Done done);
+    RunId runProcessing(std::function<ProcessingResults(Processing&)> work, Done done);
     // Runs `work` on the I/O worker, then `then` back on this object's thread.
     void runThenReport(std::function<void()> work, std::function<void()> then);
 
@@ -193,11 +233,26 @@ private:
     std::optional<core::SpectrumAnalyzer> m_analyzer; // re-scans only, one at a time
     MetadataEditor m_metadataEditor;
     bool m_isProcessing = false;
+    int m_runsInProgress = 0;
+    RunId m_lastRunId = 0;
 
     std::optional<std::filesystem::path> m_rootFolder;
     std::shared_ptr<FolderNode> m_rootNode;
     std::shared_ptr<FolderNode> m_selectedFolder;
     std::vector<AudioFile> m_allFiles;
+    std::uint64_t m_syncedRevision = 0;
+    // Rows by id; rebuilt when rows move.
+    std::unordered_map<QUuid, std::size_t, FilesStore::UuidHash> m_rowById;
+    struct TextHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view text) const noexcept
+        {
+            return std::hash<std::string_view> {}(text);
+        }
+    };
+    // Status counts of the rows below each folder, keyed by the folder's path without a
+    // trailing "/" ("" for "/").
+    std::unordered_map<std::string, FilesStore::StatusCounts, TextHash, std::equal_to<>> m_folderCounts;
     FilesStore::StatusCounts m_cachedCounts;
     bool m_isScanning = false;
     bool m_isDiscovering = false;

@@ -286,3 +286,83 @@ TEST(FilesStoreTest, ConcurrentOperationsOnTheSameRecordsKeepTheCountsEqualToARe
 
 } // namespace
 } // namespace sondrel::app
+
+namespace sondrel::app {
+namespace {
+
+AudioFile fileAt(const std::string& path)
+{
+    return AudioFile(path, core::AudioFormat::mp3, 1000, {});
+}
+
+std::vector<std::string> paths(const std::vector<AudioFile>& files)
+{
+    std::vector<std::string> result;
+    for (const AudioFile& file : files)
+        result.push_back(file.url().string());
+    return result;
+}
+
+TEST(FilesStoreOrderTest, KeepsTheOrderOfAdditionThroughReplacementsAndRemovals)
+{
+    FilesStore store;
+    std::vector<AudioFile> files;
+    for (const char* name : { "/l/c.mp3", "/l/a.mp3", "/l/d.mp3", "/l/b.mp3" })
+        files.push_back(fileAt(name));
+    store.addFiles(files);
+    test::FixtureFolder folder;
+    std::ofstream(folder / "renamed.mp3") << "x";
+    ASSERT_TRUE(store.replaceFile(files[1].id(), folder / "renamed.mp3", std::nullopt, ScanStatus::failed()));
+    store.removeFiles({ files[2].id() });
+    EXPECT_EQ(paths(store.snapshot()),
+        (std::vector<std::string> { "/l/c.mp3", (folder / "renamed.mp3").string(), "/l/b.mp3" }));
+}
+
+// Replacing inserts into the index while the old entry is still needed: every size a store goes
+// through must keep the records and counts whole (a rehash used to leave a dangling iterator).
+TEST(FilesStoreOrderTest, ReplacingAtEverySizeKeepsRecordsAndCounts)
+{
+    test::FixtureFolder folder;
+    std::ofstream(folder / "new.mp3") << "x";
+    for (int size = 1; size <= 40; ++size) {
+        FilesStore store;
+        std::vector<AudioFile> files;
+        for (int i = 0; i < size; ++i)
+            files.push_back(fileAt("/l/" + std::to_string(i) + ".mp3"));
+        store.addFiles(files);
+        for (const AudioFile& file : files)
+            ASSERT_TRUE(store.replaceFile(file.id(), folder / "new.mp3", std::nullopt, ScanStatus::passed()));
+        EXPECT_EQ(store.counts(), (StatusCounts { size, 0, 0, 0, 0 }));
+        EXPECT_EQ(store.snapshot().size(), static_cast<std::size_t>(size));
+    }
+}
+
+TEST(FilesStoreOrderTest, ChangesSinceARevisionBringACopyUpToDate)
+{
+    FilesStore store;
+    const std::vector<AudioFile> files { fileAt("/l/a.mp3"), fileAt("/l/b.mp3"), fileAt("/l/c.mp3") };
+    store.addFiles(files);
+    const FilesStore::Changes first = store.changesSince(0);
+    EXPECT_FALSE(first.reset);
+    ASSERT_EQ(first.changed.size(), 3u);
+
+    store.updateStatus(files[2].id(), ScanStatus::passed());
+    store.removeFiles({ files[0].id() });
+    store.addFiles({ fileAt("/l/d.mp3") });
+    const FilesStore::Changes second = store.changesSince(first.revision);
+    EXPECT_EQ(second.removed, std::vector<QUuid> { files[0].id() });
+    ASSERT_EQ(second.changed.size(), 2u);
+    EXPECT_EQ(second.changed[0].position, 1u);
+    EXPECT_EQ(second.changed[0].file.status(), ScanStatus::passed());
+    EXPECT_EQ(second.changed[1].position, 2u);
+
+    EXPECT_TRUE(store.changesSince(second.revision).changed.empty());
+    store.clear();
+    store.addFiles({ fileAt("/l/e.mp3") });
+    const FilesStore::Changes afterClear = store.changesSince(second.revision);
+    EXPECT_TRUE(afterClear.reset);
+    EXPECT_EQ(afterClear.changed.size(), 1u);
+}
+
+} // namespace
+} // namespace sondrel::app

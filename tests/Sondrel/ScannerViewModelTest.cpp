@@ -451,20 +451,33 @@ TEST_F(ScannerViewModelTest, ProcessingRunsOffTheGuiThreadAndSynchronisesTheCopi
     scan(model);
     ASSERT_EQ(model.failedFiles().size(), 1u);
 
+    std::vector<bool> processing;
+    QObject::connect(&model, &ScannerViewModel::isProcessingChanged, [&](bool on) { processing.push_back(on); });
+    std::vector<std::pair<int, int>> progress;
+    QObject::connect(&model, &ScannerViewModel::processingProgress,
+        [&](ScannerViewModel::RunId, int position, int total) { progress.emplace_back(position, total); });
     std::optional<ProcessingResults> results;
-    model.renameFailedFiles(std::nullopt, [&](const ProcessingResults& r) { results = r; });
+    const auto first = model.renameFailedFiles(std::nullopt, [&](const ProcessingResults& r) { results = r; });
     EXPECT_TRUE(model.isProcessing());
-    // A second run while one is in progress is refused.
-    bool second = false;
-    model.updateMetadata(std::nullopt, [&](const ProcessingResults&) { second = true; });
-    ASSERT_TRUE(waitUntil([&] { return results.has_value(); }));
-    EXPECT_FALSE(second);
+    // A second run asked for meanwhile waits for the first and still answers.
+    std::optional<ProcessingResults> second;
+    const auto secondId = model.updateMetadata(std::nullopt, [&](const ProcessingResults& r) {
+        EXPECT_TRUE(results.has_value());
+        second = r;
+    });
+    EXPECT_NE(first, secondId);
+    ASSERT_TRUE(waitUntil([&] { return second.has_value(); }));
     EXPECT_EQ(results->renamedCount, 1);
     ASSERT_EQ(model.failedFiles().size(), 1u);
     EXPECT_EQ(model.failedFiles().front().name(), "low-a fake-128.mp3");
     EXPECT_TRUE(std::filesystem::exists(m_library / "low-a fake-128.mp3"));
     EXPECT_EQ(model.cachedCounts().failed, 1);
     EXPECT_EQ(model.cachedCounts().passed, 1);
+    // The tag run found the renamed file under its new name (neither file is real MP3 audio).
+    EXPECT_EQ(second->metadataUpdatedCount + second->metadataFailedCount, 2);
+    EXPECT_EQ(progress, (std::vector<std::pair<int, int>> { { 1, 2 }, { 2, 2 } }));
+    EXPECT_EQ(processing, (std::vector<bool> { true, false }));
+    EXPECT_FALSE(model.isProcessing());
 }
 
 TEST_F(ScannerViewModelTest, AFileReplacedWhileItIsAnalysedIsNotCachedUnderItsNewState)
@@ -484,4 +497,100 @@ TEST_F(ScannerViewModelTest, AFileReplacedWhileItIsAnalysedIsNotCachedUnderItsNe
     EXPECT_EQ(model.cachedCounts().passed, 2);
     EXPECT_FALSE(m_cache.has(path));
     EXPECT_EQ(m_cache.count(), 1u);
+}
+
+TEST_F(ScannerViewModelTest, RowSignalsKeepAMirrorOfTheFilesInStep)
+{
+    for (int i = 0; i < 250; ++i)
+        makeFile((i % 3 ? "low-" : "good-") + std::to_string(i) + ".mp3");
+    FakeAnalysis analysis;
+    ScannerViewModel model(services(analysis));
+    // What a table model does with the signals.
+    std::vector<QUuid> mirror;
+    const auto rows = [&](int first, int last) {
+        std::vector<QUuid> ids;
+        for (int row = first; row <= last; ++row)
+            ids.push_back(model.allFiles()[static_cast<std::size_t>(row)].id());
+        return ids;
+    };
+    int changedRows = 0;
+    QObject::connect(&model, &ScannerViewModel::filesReset, [&] { mirror = rows(0, static_cast<int>(model.allFiles().size()) - 1); });
+    QObject::connect(&model, &ScannerViewModel::filesInserted, [&](int first, int last) {
+        const auto added = rows(first, last);
+        mirror.insert(mirror.begin() + first, added.begin(), added.end());
+    });
+    QObject::connect(&model, &ScannerViewModel::filesAboutToBeRemoved, [&](int first, int last) {
+        EXPECT_EQ(rows(first, last), std::vector<QUuid>(mirror.begin() + first, mirror.begin() + last + 1));
+    });
+    QObject::connect(&model, &ScannerViewModel::filesRemoved,
+        [&](int first, int last) { mirror.erase(mirror.begin() + first, mirror.begin() + last + 1); });
+    QObject::connect(&model, &ScannerViewModel::filesChanged, [&](int first, int last) {
+        changedRows += last - first + 1;
+        EXPECT_EQ(rows(first, last), std::vector<QUuid>(mirror.begin() + first, mirror.begin() + last + 1));
+    });
+    const auto inStep = [&] {
+        ASSERT_EQ(mirror, rows(0, static_cast<int>(model.allFiles().size()) - 1));
+        for (std::size_t row = 0; row < mirror.size(); ++row)
+            ASSERT_EQ(model.rowOf(mirror[row]), row);
+    };
+
+    discover(model, m_library);
+    inStep();
+    // Discovery order is kept: the scanner's order, not the order records finished building.
+    const std::vector<AudioFile> discovered = model.allFiles();
+    scan(model);
+    inStep();
+    EXPECT_GE(changedRows, 250);
+    for (std::size_t row = 0; row < discovered.size(); ++row)
+        EXPECT_EQ(model.allFiles()[row].id(), discovered[row].id());
+
+    // Renames replace records in place; a trash removes rows from the middle.
+    bool done = false;
+    model.renameFailedFiles(std::nullopt, [&](const ProcessingResults&) { done = true; });
+    ASSERT_TRUE(waitUntil([&] { return done; }));
+    inStep();
+    // The renamed record takes its predecessor's row.
+    const auto low = std::find_if(discovered.begin(), discovered.end(),
+        [](const AudioFile& file) { return file.name().starts_with("low-"); });
+    const std::string stem = low->url().stem().string();
+    EXPECT_EQ(model.allFiles()[static_cast<std::size_t>(low - discovered.begin())].name(), stem + " fake-128.mp3");
+    done = false;
+    model.deleteFiles({ model.allFiles()[3], model.allFiles()[4], model.allFiles()[9] },
+        [&](const ProcessingResults&) { done = true; });
+    ASSERT_TRUE(waitUntil([&] { return done; }));
+    inStep();
+    EXPECT_EQ(model.allFiles().size(), 247u);
+    EXPECT_EQ(model.file(discovered[0].id())->url(), discovered[0].url());
+
+    // Folder status follows from counts kept as rows change.
+    const auto status = model.folderStatus(m_library);
+    EXPECT_EQ(status.kind, ScannerViewModel::FolderStatusKind::mixed);
+    EXPECT_EQ(status.passed + status.failed, 247);
+    EXPECT_EQ(model.folderStatus(m_library / "elsewhere").kind, ScannerViewModel::FolderStatusKind::notScanned);
+}
+
+TEST_F(ScannerViewModelTest, AScanCancelledAndStartedAgainReportsEachScanByItsOwnId)
+{
+    for (int i = 0; i < 12; ++i)
+        makeFile(std::to_string(i) + ".mp3");
+    FakeAnalysis analysis(std::chrono::milliseconds(60));
+    ScannerViewModel model(services(analysis, 2));
+    discover(model, m_library);
+
+    std::vector<ScannerViewModel::RunId> finished;
+    QObject::connect(&model, &ScannerViewModel::scanFinished, [&](ScannerViewModel::RunId id) {
+        finished.push_back(id);
+        if (id != finished.front()) {
+            EXPECT_EQ(model.cachedCounts().passed, 12); // the second scan ends only when it is done
+        }
+    });
+    const auto first = model.startScan();
+    model.cancelScan();
+    const auto second = model.startScan();
+    ASSERT_TRUE(first && second);
+    EXPECT_NE(*first, *second);
+    EXPECT_TRUE(model.isScanning());
+    ASSERT_TRUE(waitUntil([&] { return finished.size() == 2; }));
+    EXPECT_EQ(finished, (std::vector<ScannerViewModel::RunId> { *first, *second }));
+    EXPECT_FALSE(model.isScanning());
 }
