@@ -30,7 +30,8 @@ constexpr std::int64_t kLossyPreroll = 2048;
 // leading ID3 tag is allowed on top while the file is opened.
 constexpr std::uint64_t kMaxBytesWithoutAudio = 4u << 20;
 constexpr std::uint64_t kNonZeroWeight = 4;
-constexpr int kIoBufferSize = 32768;
+// Small, since every seek refills it: the bytes read beyond an excerpt are the buffer's.
+constexpr int kIoBufferSize = 16384;
 
 // The file as FFmpeg reads it: through our own descriptor, so that FFmpeg never opens a
 // path itself (a FIFO swapped in after the check would block it), and counting what is read.
@@ -346,7 +347,14 @@ Status FFmpegDecoder::start()
         length = av_rescale_q(stream->duration, stream->time_base, perFrame);
     else if (format->duration != AV_NOPTS_VALUE && format->duration > 0)
         length = av_rescale_q(format->duration, AV_TIME_BASE_Q, perFrame);
-    if (!lengthStated) {
+    // Where the length is stated, seeks read near the target instead of every packet
+    // before it: an MP3 through its Xing/Info table or its constant frame size, a FLAC
+    // through its seek table. An MP3's timestamps after such a seek are the table's, off
+    // by up to a frame for a constant bitrate and by the table's granularity otherwise.
+    // Without a stated length they would be guesses from the first frames' bitrate.
+    if (lengthStated)
+        format->flags |= AVFMT_FLAG_FAST_SEEK;
+    else {
         if (m_countedLength < 0) {
             auto counted = countFrames(*stream);
             if (!counted)
