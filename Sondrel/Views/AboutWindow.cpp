@@ -13,7 +13,8 @@ namespace {
 // The libraries the program links, with the licences they come under in Debian's builds.
 constexpr const char* kAcknowledgements[][2] = {
     { "Qt 6 (Core, Gui, Widgets, DBus, Multimedia)", "LGPL 3" },
-    { "FFmpeg (libavformat, libavcodec, libavutil, libswresample)", "LGPL 2.1 or later; GPL 2 or later as Debian builds it" },
+    { "FFmpeg (libavformat, libavcodec, libavutil, libswresample)",
+        "LGPL 2.1 or later; GPL 2 or later as Debian builds it" },
     { "FFTW 3", "GPL 2 or later" },
     { "JSON for Modern C++ (nlohmann/json)", "MIT" },
     { "CLI11", "BSD 3-Clause" },
@@ -36,15 +37,17 @@ AboutWindow::AboutWindow(QWidget* parent)
     auto* name = makeLabel(QStringLiteral("Sondrel"), TextStyle::title);
     name->setAlignment(Qt::AlignCenter);
     layout->addWidget(name);
-    auto* version = makeLabel(QStringLiteral("Version ") + shell::applicationVersion().value_or(QStringLiteral("Unknown")),
+    auto* version = makeLabel(
+        QStringLiteral("Version ") + shell::applicationVersion().value_or(QStringLiteral("Unknown")),
         TextStyle::body, secondaryText());
     version->setObjectName(QStringLiteral("version"));
     version->setAlignment(Qt::AlignCenter);
     layout->addWidget(version);
     layout->addSpacing(8);
 
-    auto* credits = makeLabel(QStringLiteral("Made by the Sondrel developers for DJs who care how their tracks sound."),
-        TextStyle::caption);
+    auto* credits
+        = makeLabel(QStringLiteral("Made by the Sondrel developers for DJs who care how their tracks sound."),
+            TextStyle::caption);
     credits->setAlignment(Qt::AlignCenter);
     credits->setWordWrap(true);
     layout->addWidget(credits);

@@ -90,8 +90,8 @@ QByteArray problemReportLink(const std::optional<QString>& version, const QStrin
     const QString subject = QStringLiteral("Sondrel Feedback (v") + shown + QLatin1Char(')');
     const QString body
         = QStringLiteral("\n\n---\nApp Version: ") + shown + QStringLiteral("\nOS: ") + operatingSystem;
-    return QByteArrayLiteral("mailto:") + kSupportAddress + QByteArrayLiteral("?subject=") + queryEncoded(subject)
-        + QByteArrayLiteral("&body=") + queryEncoded(body);
+    return QByteArrayLiteral("mailto:") + kSupportAddress + QByteArrayLiteral("?subject=")
+        + queryEncoded(subject) + QByteArrayLiteral("&body=") + queryEncoded(body);
 }
 
 DiagnosticFacts DiagnosticFacts::current()
@@ -178,8 +178,8 @@ void openHelp()
 
 void reportIssue()
 {
-    QDesktopServices::openUrl(
-        QUrl::fromEncoded(problemReportLink(applicationVersion(), operatingSystemDescription()), QUrl::TolerantMode));
+    QDesktopServices::openUrl(QUrl::fromEncoded(
+        problemReportLink(applicationVersion(), operatingSystemDescription()), QUrl::TolerantMode));
 }
 
 void exportDiagnostics(QWidget* parent)

@@ -37,7 +37,8 @@ inline constexpr const char* kWebsite = "https://sondrel.org";
 // "mailto:" + support address + "?subject=...&body=..." with subject "Sondrel Feedback (v" +
 // version + ")" and the version and OS lines in the body, both percent-encoded as URL query text;
 // "&", "=", "+" and "#" are encoded as well, so no text can split the fields.
-[[nodiscard]] QByteArray problemReportLink(const std::optional<QString>& version, const QString& operatingSystem);
+[[nodiscard]] QByteArray problemReportLink(
+    const std::optional<QString>& version, const QString& operatingSystem);
 
 // What the diagnostics report states; `current()` gathers it (reads the disk: not for the GUI
 // thread).

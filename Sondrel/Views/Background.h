@@ -10,8 +10,7 @@ namespace sondrel::ui {
 
 // Runs `work` on a worker thread and hands its result to `then` on the GUI thread, unless
 // `owner` is gone by then. For the views' disk work, which must never run on the GUI thread.
-template <typename Work, typename Then>
-void runInBackground(QObject* owner, Work work, Then then)
+template <typename Work, typename Then> void runInBackground(QObject* owner, Work work, Then then)
 {
     QPointer<QObject> guard(owner);
     QThreadPool::globalInstance()->start([guard, work = std::move(work), then = std::move(then)]() mutable {

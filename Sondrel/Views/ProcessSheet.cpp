@@ -91,9 +91,9 @@ void ProcessSheet::buildForm()
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(6);
 
-    const QString title = m_scope ? QStringLiteral("Process ") + number(static_cast<int>(m_scope->size()))
-            + QStringLiteral(" Selected")
-                                  : QStringLiteral("Process All Results");
+    const QString title = m_scope
+        ? QStringLiteral("Process ") + number(static_cast<int>(m_scope->size())) + QStringLiteral(" Selected")
+        : QStringLiteral("Process All Results");
     auto* titleLabel = makeLabel(title, TextStyle::headline);
     titleLabel->setObjectName(QStringLiteral("title"));
     layout->addWidget(titleLabel);
@@ -127,7 +127,8 @@ void ProcessSheet::buildForm()
     layout->addWidget(m_destinationRow);
 
     m_delete = addSwitch(layout, QStringLiteral("Delete failed files"), caption, QStringLiteral("delete"));
-    m_updateMetadata = addSwitch(layout, QStringLiteral("Update metadata"), caption, QStringLiteral("updateMetadata"));
+    m_updateMetadata
+        = addSwitch(layout, QStringLiteral("Update metadata"), caption, QStringLiteral("updateMetadata"));
     caption->setText(QStringLiteral("Set bitrate tags to match detected quality"));
 
     m_progress = makeLabel({}, TextStyle::caption, secondaryText());
@@ -182,7 +183,8 @@ void ProcessSheet::onDeleteToggled(bool checked)
 
 bool ProcessSheet::hasAction() const noexcept
 {
-    return m_rename->isChecked() || m_move->isChecked() || m_delete->isChecked() || m_updateMetadata->isChecked();
+    return m_rename->isChecked() || m_move->isChecked() || m_delete->isChecked()
+        || m_updateMetadata->isChecked();
 }
 
 bool ProcessSheet::hasRekordboxBreakingAction() const noexcept
@@ -202,16 +204,18 @@ void ProcessSheet::refresh()
     m_counts = countFiles(m_viewModel.allFiles(), m_scope);
     const int failed = m_counts.failed;
 
-    QString summary = QStringLiteral("<span style=\"color:%1\">%2 passed</span>&nbsp;&nbsp;&nbsp;"
-                                     "<span style=\"color:%3\">%4 failed</span>")
-                          .arg(palette::green.name(), number(m_counts.passed), palette::red.name(), number(failed));
+    QString summary
+        = QStringLiteral("<span style=\"color:%1\">%2 passed</span>&nbsp;&nbsp;&nbsp;"
+                         "<span style=\"color:%3\">%4 failed</span>")
+              .arg(palette::green.name(), number(m_counts.passed), palette::red.name(), number(failed));
     if (m_counts.errors >= 1)
         summary += QStringLiteral("&nbsp;&nbsp;&nbsp;<span style=\"color:%1\">%2 errors</span>")
                        .arg(palette::orange.name(), number(m_counts.errors));
     m_summary->setText(summary);
 
     findChild<QLabel*>(QStringLiteral("renameCaption"))
-        ->setText(QStringLiteral("Append 'fake-{bitrate}' to ") + number(failed) + QStringLiteral(" filenames"));
+        ->setText(
+            QStringLiteral("Append 'fake-{bitrate}' to ") + number(failed) + QStringLiteral(" filenames"));
     findChild<QLabel*>(QStringLiteral("moveCaption"))
         ->setText(QStringLiteral("Move ") + number(failed) + QStringLiteral(" files to a folder"));
     findChild<QLabel*>(QStringLiteral("deleteCaption"))
@@ -265,8 +269,9 @@ void ProcessSheet::requestProcess()
         return;
     }
     m_warning = new QMessageBox(QMessageBox::Warning, QStringLiteral("This will break Rekordbox links"),
-        QStringLiteral("Renaming, moving, or deleting files will break links in Rekordbox and other DJ software. "
-                       "You'll need to relocate the files in your DJ library after processing."),
+        QStringLiteral(
+            "Renaming, moving, or deleting files will break links in Rekordbox and other DJ software. "
+            "You'll need to relocate the files in your DJ library after processing."),
         QMessageBox::NoButton, this);
     m_warning->setAttribute(Qt::WA_DeleteOnClose);
     m_warning->setObjectName(QStringLiteral("rekordboxWarning"));
@@ -303,7 +308,8 @@ void ProcessSheet::showProgress(int position, int total)
 {
     if (m_processingResults)
         return;
-    m_progress->setText(QStringLiteral("Metadata update: ") + number(position) + QLatin1Char('/') + number(total));
+    m_progress->setText(
+        QStringLiteral("Metadata update: ") + number(position) + QLatin1Char('/') + number(total));
 }
 
 void ProcessSheet::showResults(const app::ProcessingResults& results)

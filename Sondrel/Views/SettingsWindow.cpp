@@ -31,7 +31,9 @@ QWidget* sectionHeader(Symbol symbol, const QString& title)
 } // namespace
 
 SettingsWindow::SettingsWindow(QWidget* parent)
-    : SettingsWindow(app::AppSettings::shared(), []() -> core::AnalysisCache& { return core::AnalysisCache::shared(); }, parent)
+    : SettingsWindow(
+        app::AppSettings::shared(), []() -> core::AnalysisCache& { return core::AnalysisCache::shared(); },
+        parent)
 {
 }
 
@@ -57,8 +59,9 @@ SettingsWindow::SettingsWindow(app::AppSettings& settings, CacheAccess cache, QW
     m_threshold->setCurrentIndex(m_threshold->findData(app::rawValue(m_settings.qualityThreshold())));
     pickerRow->addWidget(m_threshold);
     layout->addLayout(pickerRow);
-    layout->addWidget(makeLabel(
-        QStringLiteral("Files below this bitrate will be marked as failed during scans."), TextStyle::caption, secondaryText()));
+    layout->addWidget(
+        makeLabel(QStringLiteral("Files below this bitrate will be marked as failed during scans."),
+            TextStyle::caption, secondaryText()));
     layout->addSpacing(12);
 
     layout->addWidget(sectionHeader(Symbol::internaldrive, QStringLiteral("Storage")));
@@ -83,9 +86,10 @@ SettingsWindow::SettingsWindow(app::AppSettings& settings, CacheAccess cache, QW
         if (threshold)
             m_settings.setQualityThreshold(*threshold);
     });
-    connect(&m_settings, &app::AppSettings::qualityThresholdChanged, this, [this](app::QualityThreshold threshold) {
-        m_threshold->setCurrentIndex(m_threshold->findData(app::rawValue(threshold)));
-    });
+    connect(&m_settings, &app::AppSettings::qualityThresholdChanged, this,
+        [this](app::QualityThreshold threshold) {
+            m_threshold->setCurrentIndex(m_threshold->findData(app::rawValue(threshold)));
+        });
     connect(m_clear, &QPushButton::clicked, this, &SettingsWindow::clearCache);
 
     readCacheCount();
@@ -95,7 +99,8 @@ void SettingsWindow::readCacheCount()
 {
     CacheAccess cache = m_cache;
     runInBackground(
-        this, [cache] { return static_cast<int>(cache().count()); }, [this](int count) { setCacheCount(count); });
+        this, [cache] { return static_cast<int>(cache().count()); },
+        [this](int count) { setCacheCount(count); });
 }
 
 void SettingsWindow::setCacheCount(int count)

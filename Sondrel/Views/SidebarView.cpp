@@ -44,8 +44,9 @@ FolderStatusIndicator::FolderStatusIndicator(QWidget* parent)
     m_symbol->setObjectName(QStringLiteral("statusSymbol"));
     m_count->setObjectName(QStringLiteral("failedCount"));
     m_count->setAlignment(Qt::AlignCenter);
-    m_count->setStyleSheet(QStringLiteral("QLabel { background: %1; color: white; border-radius: 7px; padding: 0px 5px; }")
-                               .arg(palette::red.name()));
+    m_count->setStyleSheet(
+        QStringLiteral("QLabel { background: %1; color: white; border-radius: 7px; padding: 0px 5px; }")
+            .arg(palette::red.name()));
     m_count->setFixedHeight(14);
     layout->addWidget(m_count);
     setStatus({});
@@ -55,7 +56,8 @@ void FolderStatusIndicator::setStatus(const app::ScannerViewModel::FolderStatus&
 {
     m_status = status;
     m_spinner->parentWidget()->setVisible(status.kind == FolderStatusKind::scanning);
-    const bool failures = status.kind == FolderStatusKind::allFailed || status.kind == FolderStatusKind::mixed;
+    const bool failures
+        = status.kind == FolderStatusKind::allFailed || status.kind == FolderStatusKind::mixed;
     if (status.kind == FolderStatusKind::allPassed)
         m_symbol->setPixmap(symbolIcon(Symbol::checkmarkCircleFill, palette::green).pixmap(13, 13));
     else if (failures)
@@ -83,8 +85,8 @@ SidebarView::SidebarView(app::ScannerViewModel& viewModel, QWidget* parent)
     auto* title = makeLabel(QStringLiteral("No folder selected"), TextStyle::headline, secondaryText());
     title->setAlignment(Qt::AlignCenter);
     emptyLayout->addWidget(title);
-    auto* caption = makeLabel(
-        QStringLiteral("Click 'Select Folder' to choose your music library"), TextStyle::caption, secondaryText());
+    auto* caption = makeLabel(QStringLiteral("Click 'Select Folder' to choose your music library"),
+        TextStyle::caption, secondaryText());
     caption->setAlignment(Qt::AlignCenter);
     caption->setWordWrap(true);
     emptyLayout->addWidget(caption);
@@ -276,9 +278,11 @@ void SidebarView::showContextMenu(const QPoint& position)
     const std::vector<app::AudioFile> files = m_viewModel.filesInFolder(*node);
 
     QMenu menu(this);
-    QAction* selectAction = menu.addAction(symbolIcon(Symbol::checkmarkCircle), QStringLiteral("Select Contents"));
+    QAction* selectAction
+        = menu.addAction(symbolIcon(Symbol::checkmarkCircle), QStringLiteral("Select Contents"));
     selectAction->setEnabled(!files.empty());
-    QAction* scan = menu.addAction(symbolIcon(Symbol::waveformBadgeMagnifyingglass), QStringLiteral("Scan Folder"));
+    QAction* scan
+        = menu.addAction(symbolIcon(Symbol::waveformBadgeMagnifyingglass), QStringLiteral("Scan Folder"));
     scan->setEnabled(!files.empty() && !m_viewModel.isScanning());
     QAction* reveal = menu.addAction(symbolIcon(Symbol::folder), QStringLiteral("Show in File Manager"));
 

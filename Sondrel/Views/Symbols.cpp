@@ -194,7 +194,8 @@ void circularArrow(QPainter& painter, const QColor& colour, bool clockwise, qrea
 
 // Text as a path fitted into `box` by its height, so it scales with the symbol whatever the
 // paint device's resolution.
-void smallText(QPainter& painter, const QColor& colour, const QString& text, QRectF box, qreal height, bool bold)
+void smallText(
+    QPainter& painter, const QColor& colour, const QString& text, QRectF box, qreal height, bool bold)
 {
     QFont font = QGuiApplication::font();
     font.setPixelSize(100);

@@ -29,9 +29,10 @@ WelcomeView::WelcomeView(QWidget* parent)
     auto* headline = makeLabel(QStringLiteral("Detect fake high-bitrate audio files"), TextStyle::headline);
     headline->setAlignment(Qt::AlignCenter);
     layout->addWidget(headline);
-    auto* text = makeLabel(QStringLiteral("Select your music library to scan for transcoded or low-quality files "
-                                          "masquerading as high-bitrate audio."),
-        TextStyle::body, secondaryText());
+    auto* text
+        = makeLabel(QStringLiteral("Select your music library to scan for transcoded or low-quality files "
+                                   "masquerading as high-bitrate audio."),
+            TextStyle::body, secondaryText());
     text->setAlignment(Qt::AlignCenter);
     text->setWordWrap(true);
     text->setFixedWidth(320);

@@ -78,15 +78,16 @@ protected:
     void open(app::ScannerViewModel& model, bool scan = true)
     {
         bool discovered = false;
-        auto found = QObject::connect(
-            &model, &app::ScannerViewModel::discoveryFinished, [&] { discovered = true; });
+        auto found
+            = QObject::connect(&model, &app::ScannerViewModel::discoveryFinished, [&] { discovered = true; });
         model.setLibrary(m_library);
         ASSERT_TRUE(waitUntil([&] { return discovered; }));
         QObject::disconnect(found);
         if (!scan)
             return;
         bool finished = false;
-        auto scanned = QObject::connect(&model, &app::ScannerViewModel::scanFinished, [&] { finished = true; });
+        auto scanned
+            = QObject::connect(&model, &app::ScannerViewModel::scanFinished, [&] { finished = true; });
         model.startScan();
         ASSERT_TRUE(waitUntil([&] { return finished; }));
         QObject::disconnect(scanned);

@@ -63,7 +63,8 @@ TEST_F(ProcessSheetTest, WithoutAFailedFileOnlyUpdateMetadataCanBeTicked)
     sheet.requestProcess();
     EXPECT_FALSE(sheet.findChild<QMessageBox*>());
     ASSERT_TRUE(waitForResults(sheet));
-    EXPECT_EQ(sheet.processingResults()->metadataUpdatedCount + sheet.processingResults()->metadataFailedCount, 2);
+    EXPECT_EQ(
+        sheet.processingResults()->metadataUpdatedCount + sheet.processingResults()->metadataFailedCount, 2);
     EXPECT_FALSE(texts(sheet, "resultLine").join("|").contains("renamed"));
 }
 
@@ -108,7 +109,8 @@ TEST_F(ProcessSheetTest, AMediumFilePassingThe128ThresholdCountsAsFailedButTheRu
     warning = sheet.findChild<QMessageBox*>(QStringLiteral("rekordboxWarning"));
     ASSERT_TRUE(warning);
     EXPECT_EQ(warning->windowTitle(), "This will break Rekordbox links");
-    EXPECT_TRUE(warning->text().startsWith("Renaming, moving, or deleting files will break links in Rekordbox"));
+    EXPECT_TRUE(
+        warning->text().startsWith("Renaming, moving, or deleting files will break links in Rekordbox"));
     for (auto* button : warning->buttons()) {
         if (button->text() == "Continue")
             button->click();
@@ -181,7 +183,8 @@ TEST_F(ProcessSheetTest, ResultsNameIssuesAndListErrorsOnlyWhenThereAreAny)
         results.metadataFailedCount = 1;
         sheet.showResults(results);
         EXPECT_EQ(text(sheet, "resultTitle"), "Processing Complete with Issues");
-        EXPECT_EQ(texts(sheet, "resultLine"), (QStringList { "3 files updated", "1 metadata updates failed" }));
+        EXPECT_EQ(
+            texts(sheet, "resultLine"), (QStringList { "3 files updated", "1 metadata updates failed" }));
         EXPECT_FALSE(sheet.findChild<QLabel*>(QStringLiteral("errorsHeading")));
     }
     {

@@ -39,7 +39,8 @@ TEST(SymbolsTest, StatusSymbolsAreDrawnInTheirOwnColourOrTheTint)
     EXPECT_EQ(passed.pixelColor(48, 12).rgb(), palette::green.rgb());
     const QImage failed = symbolIcon(Symbol::xmarkCircleFill).pixmap(96, 96).toImage();
     EXPECT_EQ(failed.pixelColor(48, 12).rgb(), palette::red.rgb());
-    const QImage tinted = symbolIcon(Symbol::exclamationmarkCircleFill, palette::yellow).pixmap(96, 96).toImage();
+    const QImage tinted
+        = symbolIcon(Symbol::exclamationmarkCircleFill, palette::yellow).pixmap(96, 96).toImage();
     EXPECT_EQ(tinted.pixelColor(24, 48).rgb(), palette::yellow.rgb());
     EXPECT_TRUE(isStatusSymbol(Symbol::waveformBadgeExclamationmark));
     EXPECT_STREQ(themeIconName(Symbol::checkmarkCircleFill), "");
