@@ -17,10 +17,24 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <vector>
 
 using namespace sondrel;
+
+namespace {
+
+// CPU time of the whole process (every thread): what a run costs on a machine that is not busy
+// with anything else.
+double processCpuMs()
+{
+    timespec now {};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -67,6 +81,7 @@ int main(int argc, char** argv)
     });
 
     std::vector<double> times;
+    std::vector<double> cpuTimes;
     for (int run = 0; run < runs; ++run) {
         bool drawn = false;
         const auto connection = QObject::connect(strip, &ui::SpectrogramView::imageReady, [&] {
@@ -78,6 +93,7 @@ int main(int argc, char** argv)
         ticker.start();
         QElapsedTimer elapsed;
         elapsed.start();
+        const double cpuStart = processCpuMs();
         lastTick = clock.nsecsElapsed();
         panel->setFile(record);
         player.load(record.url());
@@ -85,6 +101,7 @@ int main(int argc, char** argv)
         while (!drawn)
             QApplication::processEvents(QEventLoop::WaitForMoreEvents);
         times.push_back(static_cast<double>(elapsed.nsecsElapsed()) / 1e6);
+        cpuTimes.push_back(processCpuMs() - cpuStart);
         ticker.stop();
         QObject::disconnect(connection);
         if (!strip->error().isEmpty()) {
@@ -93,8 +110,10 @@ int main(int argc, char** argv)
         }
     }
     std::sort(times.begin(), times.end());
+    std::sort(cpuTimes.begin(), cpuTimes.end());
     std::printf("row chosen -> strip drawn, 5-minute MP3 (%d runs): median %.0f ms, worst %.0f ms\n", runs,
         times[times.size() / 2], times.back());
+    std::printf("CPU time per run, all threads: median %.0f ms\n", cpuTimes[cpuTimes.size() / 2]);
     std::printf("longest GUI-thread stall meanwhile: %.1f ms\n", static_cast<double>(longestStall) / 1e6);
     return 0;
 }
