@@ -49,7 +49,8 @@ std::vector<fs::path> DirectoryScanner::scanDirectory(
             if (PathText::isHiddenName(name))
                 continue;
 
-            if (PathText::hasSupportedExtension(name)) {
+            const bool isAudio = PathText::hasSupportedExtension(name);
+            if (isAudio) {
                 found.push_back(path);
                 const int count = static_cast<int>(found.size());
                 if (onProgress && count - lastReported >= kProgressInterval) {
@@ -61,7 +62,12 @@ std::vector<fs::path> DirectoryScanner::scanDirectory(
             // The type from the listing itself (no extra query on most file systems), and of the
             // item, not of a link's target.
             std::error_code typeError;
-            if (entry.symlink_status(typeError).type() != fs::file_type::directory || typeError)
+            const fs::file_type type = entry.symlink_status(typeError).type();
+            // An item that cannot even be examined (its path too long) may be a folder; one that
+            // vanished since the listing is nothing to report.
+            if (typeError && !isAudio && typeError != std::errc::no_such_file_or_directory)
+                skipped(path, typeError);
+            if (type != fs::file_type::directory || typeError)
                 continue;
             fs::directory_iterator child(path, error);
             if (error) {
