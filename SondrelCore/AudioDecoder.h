@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <span>
 #include <vector>
@@ -67,5 +68,15 @@ public:
 // regular file is refused without blocking, and a file that holds no audio where audio
 // should be ends in an error after a few MB read, not a read to its end.
 [[nodiscard]] Result<std::unique_ptr<AudioDecoder>> openAudioFile(const std::filesystem::path& path);
+
+// Reads, without decoding, what seeking to each excerpt's position and reading its
+// frames would read, so that the page cache holds it when the file is decoded. `excerpts`
+// gets the file's length in frames. Every failure just ends the read-ahead.
+struct ExcerptRange {
+    std::uint64_t position = 0;
+    std::size_t frames = 0;
+};
+void readAhead(const std::filesystem::path& path,
+    const std::function<std::vector<ExcerptRange>(std::uint64_t length)>& excerpts) noexcept;
 
 } // namespace sondrel::core

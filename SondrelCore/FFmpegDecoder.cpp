@@ -11,7 +11,6 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
-#include <mutex>
 #include <optional>
 
 namespace sondrel::core {
@@ -109,8 +108,8 @@ std::uint64_t leadingTagLength(int fd)
 
 void silenceFFmpeg()
 {
-    static std::once_flag once;
-    std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
+    // Every time: another part of the process (the fixture writer in tests) may raise it.
+    av_log_set_level(AV_LOG_QUIET);
 }
 
 Error systemError(int code)
@@ -166,6 +165,10 @@ public:
     std::uint64_t lengthInFrames() const noexcept override { return m_length; }
     Status seek(std::uint64_t frame) override;
     Result<std::size_t> read(std::size_t frames, AudioBuffer& buffer) override;
+
+    // Reads the packets that seek(frame) and a read of `frames` frames would, without
+    // decoding them.
+    Status skim(std::uint64_t frame, std::size_t frames);
 
 private:
     enum class Next { frame, end };
@@ -570,6 +573,46 @@ Result<std::size_t> FFmpegDecoder::read(std::size_t frames, AudioBuffer& buffer)
     return delivered;
 }
 
+Status FFmpegDecoder::skim(std::uint64_t frame, std::size_t frames)
+{
+    const auto target = static_cast<std::int64_t>(std::min<std::uint64_t>(frame, INT64_MAX / 4));
+    const std::int64_t position = m_frameStart + static_cast<std::int64_t>(m_frameOffset);
+    // As seek() does: from where the stream is when the target is just ahead, else from a
+    // seek a little before it. Where seek() would step back further, the page cache
+    // already holds most of what it reads.
+    if (target < position || target - position > kLossyPreroll) {
+        const std::int64_t aim = target - (m_lossy ? kLossyPreroll : 0);
+        if (aim > 0) {
+            if (Status sought = seekStream(aim); !sought)
+                return sought;
+        }
+    }
+    const AVRational perFrame { 1, static_cast<int>(m_sampleRate) };
+    const std::int64_t end = target + static_cast<std::int64_t>(frames);
+    for (;;) {
+        const int status = av_read_frame(m_format.get(), m_packet.get());
+        if (m_input.exhausted)
+            return failure(status);
+        if (status == AVERROR_EOF)
+            return Ok {};
+        if (status < 0)
+            return Error { errorText(status) };
+        const bool ours = m_packet->stream_index == m_stream;
+        const std::int64_t start = m_packet->pts != AV_NOPTS_VALUE
+            ? av_rescale_q(m_packet->pts, m_timeBase, perFrame) - m_origin
+            : m_frameStart;
+        av_packet_unref(m_packet.get());
+        if (ours) {
+            m_input.sinceAudio = 0;
+            m_frameStart = start;
+            m_frameLength = 0;
+            m_frameOffset = 0;
+            if (start >= end)
+                return Ok {};
+        }
+    }
+}
+
 Result<std::int64_t> FFmpegDecoder::countFrames(const AVStream& stream)
 {
     AVFormatContext* format = m_format.get();
@@ -613,6 +656,23 @@ Error FFmpegDecoder::failure(int status) const
 Result<std::unique_ptr<AudioDecoder>> openAudioFile(const std::filesystem::path& path)
 {
     return FFmpegDecoder::open(path);
+}
+
+void readAhead(const std::filesystem::path& path,
+    const std::function<std::vector<ExcerptRange>(std::uint64_t length)>& excerpts) noexcept
+{
+    try {
+        auto decoder = FFmpegDecoder::open(path);
+        if (!decoder)
+            return;
+        auto& skimmer = static_cast<FFmpegDecoder&>(**decoder);
+        for (const ExcerptRange& excerpt : excerpts(skimmer.lengthInFrames())) {
+            if (!skimmer.skim(excerpt.position, excerpt.frames))
+                return;
+        }
+    } catch (...) {
+        // Out of memory: a read-ahead has no outcome.
+    }
 }
 
 } // namespace sondrel::core

@@ -1,16 +1,13 @@
 #include "FilePrefetcher.h"
-#include "FileDescriptor.h"
+#include "AudioDecoder.h"
+#include "SpectrumAnalyzer.h"
 
-#include <fcntl.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <memory>
-#include <new>
 #include <utility>
 
 namespace sondrel::core {
@@ -36,20 +33,6 @@ void lowerThreadPriority() noexcept
         ::setpriority(PRIO_PROCESS, thread, kUtilityNice);
     ::syscall(SYS_ioprio_set, kIoprioWhoProcess, 0,
         (kIoprioClassBestEffort << kIoprioClassShift) | kIoprioLowestLevel);
-}
-
-void readBlock(int fd, off_t offset, char* buffer) noexcept
-{
-    std::size_t done = 0;
-    while (done < FilePrefetcher::kBlockSize) {
-        const ssize_t count = ::pread(
-            fd, buffer + done, FilePrefetcher::kBlockSize - done, offset + static_cast<off_t>(done));
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0)
-            return;
-        done += static_cast<std::size_t>(count);
-    }
 }
 
 } // namespace
@@ -181,27 +164,9 @@ void FilePrefetcher::joinFinished()
 
 void FilePrefetcher::prefetchSync(const std::filesystem::path& location) noexcept
 {
-    // Non-blocking open: a FIFO among the music files must not hold a thread forever.
-    FileDescriptor file(::open(location.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (file.get() < 0)
-        return;
-    struct stat info { };
-    const bool haveSize = ::fstat(file.get(), &info) == 0;
-    if (haveSize && !S_ISREG(info.st_mode))
-        return;
-    const off_t middle = haveSize ? info.st_size / 2 : 0;
-    const auto blockLength = static_cast<off_t>(kBlockSize);
-    // Only the two blocks: a whole-file hint would pull in far more than is read.
-    ::posix_fadvise(file.get(), 0, blockLength, POSIX_FADV_WILLNEED);
-    if (haveSize)
-        ::posix_fadvise(file.get(), middle, blockLength, POSIX_FADV_WILLNEED);
-
-    const std::unique_ptr<char[]> buffer(new (std::nothrow) char[kBlockSize]);
-    if (!buffer)
-        return;
-    readBlock(file.get(), 0, buffer.get());
-    if (haveSize)
-        readBlock(file.get(), middle, buffer.get());
+    // Exactly what the analysis will read: the header, the tag before it and the packets
+    // of the three excerpts, through the decoder's own seeks.
+    readAhead(location, &SpectrumAnalyzer::excerpts);
 }
 
 } // namespace sondrel::core

@@ -14,8 +14,8 @@
 
 namespace sondrel::core {
 
-// Warms the page cache for files about to be analysed: the first 256 KiB and
-// the 256 KiB from the middle of each, read and thrown away.
+// Warms the page cache for files about to be analysed: the bytes the analysis will read
+// (the header, the tag before it, the packets of the three excerpts), read and thrown away.
 //
 // A mutex-guarded serialised service. Each read-ahead runs on its own thread at
 // lowered CPU and I/O priority, never under the lock, so prefetch() returns at once.
@@ -28,7 +28,6 @@ public:
     using Reader = std::function<void(const std::filesystem::path&)>;
 
     static constexpr std::size_t kMaxConcurrentPrefetches = 4;
-    static constexpr std::size_t kBlockSize = 262144;
 
     FilePrefetcher();
     explicit FilePrefetcher(Reader reader);
@@ -56,9 +55,8 @@ public:
     // Blocks until every read-ahead thread has ended; for tests and shutdown.
     void waitUntilIdle();
 
-    // The default reader: open without blocking (regular files only), hint the two
-    // blocks with posix_fadvise(WILLNEED), read up to kBlockSize from offset 0 and
-    // from size / 2, close. Every failure just ends or shortens the work.
+    // The default reader: open without blocking (regular files only) and read, without
+    // decoding, what the analysis's seeks and reads will read. Every failure just ends it.
     static void prefetchSync(const std::filesystem::path& location) noexcept;
 
 private:

@@ -97,22 +97,13 @@ Result<SpectrumAnalyzer::FullAnalysisResult> SpectrumAnalyzer::analyze(AudioDeco
         return makeError(AnalyzerError::bufferCreationFailed);
     AudioBuffer buffer(decoder.channelCount(), samplesPerSegment);
 
-    const std::uint64_t segment = static_cast<std::uint64_t>(samplesPerSegment);
-    const std::uint64_t third = length / 3;
-    std::uint64_t positions[segmentCount] = { 0, third, 2 * third };
-    const std::size_t positionCount = length < segment * segmentCount ? 1 : segmentCount;
-
     FullAnalysisResult result;
     AnalysisMetrics& metrics = result.metrics;
     metrics.sampleRate = decoder.sampleRate();
     const auto rate = static_cast<float>(metrics.sampleRate);
-    for (std::size_t i = 0; i < positionCount; ++i) {
-        const std::uint64_t remaining = length - positions[i];
-        if (remaining < static_cast<std::uint64_t>(fftSize))
-            continue;
+    for (const ExcerptRange& excerpt : excerpts(length)) {
         const auto decodeStart = Clock::now();
-        auto read = readExcerpt(
-            decoder, buffer, positions[i], static_cast<std::size_t>(std::min(remaining, segment)));
+        auto read = readExcerpt(decoder, buffer, excerpt.position, excerpt.frames);
         metrics.decodeTime += Clock::now() - decodeStart;
         if (!read)
             return read.error();
@@ -160,6 +151,22 @@ Result<SpectrumAnalyzer::QuickScreenResult> SpectrumAnalyzer::quickScreen(const 
     if (!cutoff)
         return cutoff.error();
     return QuickScreenResult { *cutoff, screen(*cutoff) };
+}
+
+std::vector<ExcerptRange> SpectrumAnalyzer::excerpts(std::uint64_t length)
+{
+    length = std::min(length, kMaxFrames);
+    const auto segment = static_cast<std::uint64_t>(samplesPerSegment);
+    const std::uint64_t third = length / 3;
+    std::vector<ExcerptRange> found;
+    for (const std::uint64_t position : { std::uint64_t { 0 }, third, 2 * third }) {
+        const std::uint64_t remaining = length - position;
+        if (remaining >= static_cast<std::uint64_t>(fftSize))
+            found.push_back({ position, static_cast<std::size_t>(std::min(remaining, segment)) });
+        if (length < segment * segmentCount)
+            break;
+    }
+    return found;
 }
 
 SpectrumAnalyzer::ScreeningConfidence SpectrumAnalyzer::screen(float cutoff) noexcept

@@ -11,6 +11,7 @@
 #include <optional>
 #include <span>
 #include <string_view>
+#include <vector>
 
 namespace sondrel::core {
 
@@ -96,6 +97,10 @@ public:
     // The decoding passes over an open decoder (the seam tests use).
     [[nodiscard]] Result<FullAnalysisResult> analyze(AudioDecoder& decoder);
     [[nodiscard]] Result<float> quickScreenCutoff(AudioDecoder& decoder);
+
+    // Where the full analysis of a file of `length` frames reads, and how many frames from
+    // each: the read-ahead fetches the same.
+    [[nodiscard]] static std::vector<ExcerptRange> excerpts(std::uint64_t length);
 
     [[nodiscard]] static ScreeningConfidence screen(float cutoff) noexcept;
     // Samples at or above 0.9999 in magnitude count as clipped (NaN never does); the peak
