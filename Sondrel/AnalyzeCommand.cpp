@@ -1,8 +1,8 @@
 #include "AnalyzeCommand.h"
 
+#include "FileVerdict.h"
 #include "JsonSupport.h"
 #include "PathText.h"
-#include "QualityClassifier.h"
 #include "SpectrumAnalyzer.h"
 
 #include <algorithm>
@@ -33,22 +33,20 @@ using Verdict = std::variant<Error, FullVerdict, SpectrumAnalyzer::QuickScreenRe
 
 Verdict judge(const std::filesystem::path& path, bool quick)
 {
+    const AudioFormat format = core::audioFormatOf(path);
+    if (!quick) {
+        auto verdict = core::analyzeAndClassify(path, format);
+        if (!verdict)
+            return verdict.error();
+        return FullVerdict { format, verdict->result, verdict->metrics };
+    }
     auto analyzer = SpectrumAnalyzer::make();
     if (!analyzer)
-        return core::makeError(core::AnalyzerError::bufferCreationFailed);
-    if (quick) {
-        auto screen = analyzer->quickScreen(path);
-        if (!screen)
-            return screen.error();
-        return *screen;
-    }
-    auto analysis = analyzer->analyzeFileComplete(path);
-    if (!analysis)
-        return analysis.error();
-    const AudioFormat format = core::audioFormatOf(path);
-    const AnalysisResult result = core::QualityClassifier {}.classify(
-        analysis->cutoff, format, analysis->clipping, analysis->metrics.sampleRate);
-    return FullVerdict { format, result, analysis->metrics };
+        return core::Error { std::string(description(core::AnalysisError::analyzerInitFailed)) };
+    auto screen = analyzer->quickScreen(path);
+    if (!screen)
+        return screen.error();
+    return *screen;
 }
 
 double milliseconds(double ms)

@@ -9,28 +9,28 @@ namespace sondrel::app {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-constexpr fs::directory_options kListingOptions = fs::directory_options::skip_permission_denied;
-
-} // namespace
-
 std::vector<fs::path> DirectoryScanner::scanDirectory(
-    const fs::path& root, const ProgressCallback& onProgress) const noexcept
+    const fs::path& root, const ProgressCallback& onProgress, const SkipCallback& onSkipped) const noexcept
 {
+    const auto skipped = [&](const fs::path& folder, const std::error_code& error) {
+        if (onSkipped)
+            onSkipped(folder, error.message());
+    };
     std::vector<fs::path> found;
     int lastReported = 0;
     try {
         // One open listing per level of depth; each is advanced before its entry's folder is
         // entered, so the walk is depth first in directory order.
-        std::vector<fs::directory_iterator> listings;
+        std::vector<std::pair<fs::directory_iterator, fs::path>> listings;
         std::error_code error;
-        fs::directory_iterator rootListing(root, kListingOptions, error);
-        if (!error)
-            listings.push_back(std::move(rootListing));
+        fs::directory_iterator rootListing(root, error);
+        if (error)
+            skipped(root, error);
+        else
+            listings.emplace_back(std::move(rootListing), root);
 
         while (!listings.empty()) {
-            fs::directory_iterator& listing = listings.back();
+            fs::directory_iterator& listing = listings.back().first;
             if (listing == fs::directory_iterator()) {
                 listings.pop_back();
                 continue;
@@ -39,6 +39,7 @@ std::vector<fs::path> DirectoryScanner::scanDirectory(
             listing.increment(error);
             if (error) {
                 // The rest of this folder cannot be read; carry on with its parent.
+                skipped(listings.back().second, error);
                 listing = fs::directory_iterator();
                 error.clear();
             }
@@ -62,12 +63,13 @@ std::vector<fs::path> DirectoryScanner::scanDirectory(
             std::error_code typeError;
             if (entry.symlink_status(typeError).type() != fs::file_type::directory || typeError)
                 continue;
-            fs::directory_iterator child(path, kListingOptions, error);
+            fs::directory_iterator child(path, error);
             if (error) {
+                skipped(path, error);
                 error.clear();
                 continue;
             }
-            listings.push_back(std::move(child));
+            listings.emplace_back(std::move(child), path);
         }
     } catch (...) {
         // Out of memory, or a throwing callback: report what was found until then.

@@ -58,8 +58,7 @@ std::optional<std::string> FileListRules::issueText(const AudioFile& file, Quali
     if (!file.result())
         return std::nullopt;
     const core::AnalysisResult& result = *file.result();
-    // Written as "not at least" so that a NaN cutoff, which fails the scan, also shows why.
-    if (!(result.cutoffFrequency >= minimumCutoffFrequency(threshold)))
+    if (!meetsThreshold(result.cutoffFrequency, threshold))
         return "Below quality threshold";
     return issueDescription(file.claimedBitrate(), result.estimatedBitrate, file.format(), result.rating);
 }

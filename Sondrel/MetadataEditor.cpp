@@ -1,9 +1,8 @@
 #include "MetadataEditor.h"
 
+#include "AnalysisModel.h"
 #include "LocalizedTextFrame.h"
 
-#include <algorithm>
-#include <cctype>
 #include <memory>
 
 namespace sondrel::app {
@@ -25,10 +24,7 @@ std::string_view description(MetadataError error) noexcept
 
 core::Status MetadataEditor::updateBitrate(const std::filesystem::path& location, std::int64_t kbps)
 {
-    std::string extension = location.extension().string();
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    if (extension != ".mp3")
+    if (!core::hasMp3Extension(location))
         return core::Error { std::string(description(MetadataError::unsupportedFormat)) };
 
     std::lock_guard lock(m_mutex);

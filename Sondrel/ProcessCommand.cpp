@@ -1,6 +1,7 @@
 #include "ProcessCommand.h"
 
 #include "AppSettings.h"
+#include "LibraryPath.h"
 #include "Processing.h"
 #include "ScanCommand.h"
 #include "ScannerViewModel.h"
@@ -21,17 +22,21 @@ constexpr const char* kWarningMessage
     = "Renaming, moving, or deleting files will break links in Rekordbox and other DJ software. You'll need "
       "to relocate the files in your DJ library after processing.";
 
-// The records named by `only`, as given or relative to the library folder.
-std::optional<QSet<QUuid>> scopeOf(
-    const ProcessOptions& options, const std::vector<AudioFile>& files, std::ostream& err, bool& unknown)
+// The records named by `only`: paths absolute, relative to the library folder, or relative to
+// the current folder, compared in LibraryPath's form.
+std::optional<QSet<QUuid>> scopeOf(const ProcessOptions& options, const std::filesystem::path& folder,
+    const std::vector<AudioFile>& files, std::ostream& err, bool& unknown)
 {
     if (options.only.empty())
         return std::nullopt;
     QSet<QUuid> scope;
     for (const auto& wanted : options.only) {
+        auto path = LibraryPath::inside(folder, wanted.is_absolute() ? wanted : folder / wanted);
+        if (!path && wanted.is_relative())
+            path = LibraryPath::inside(folder, wanted);
         bool found = false;
         for (const AudioFile& file : files) {
-            if (file.url() == wanted || file.url() == options.folder / wanted) {
+            if (path && file.url() == *path) {
                 scope.insert(file.id());
                 found = true;
             }
@@ -50,7 +55,8 @@ int runProcess(
     const ProcessOptions& options, std::istream& in, bool interactive, std::ostream& out, std::ostream& err)
 {
     std::error_code ec;
-    if (!std::filesystem::is_directory(options.folder, ec)) {
+    const std::filesystem::path folder = LibraryPath::normalised(options.folder);
+    if (!std::filesystem::is_directory(folder, ec)) {
         err << options.folder.string() << ": not a folder\n";
         return 2;
     }
@@ -80,18 +86,19 @@ int runProcess(
 
     const QualityThreshold threshold = options.threshold.value_or(AppSettings::shared().qualityThreshold());
     ScannerViewModel model(scanServices(false, threshold, 0));
-    const ScanRun scan = scanLibrary(model, options.folder, std::nullopt, ::isatty(STDERR_FILENO) != 0);
+    const ScanRun scan = scanLibrary(model, folder, std::nullopt, ::isatty(STDERR_FILENO) != 0, err);
     if (scan.interrupted)
         return 130;
 
     bool unknown = false;
     ProcessingRequest request;
-    request.scope = scopeOf(options, model.allFiles(), err, unknown);
+    request.scope = scopeOf(options, folder, model.allFiles(), err, unknown);
     if (unknown)
         return 2;
     request.rename = options.rename;
     request.move = options.moveTo.has_value();
-    request.destination = options.moveTo;
+    if (options.moveTo)
+        request.destination = LibraryPath::normalised(*options.moveTo);
     request.trash = options.trash;
     request.updateTags = options.tag;
 
@@ -111,7 +118,7 @@ int runProcess(
     QCoreApplication::exec();
     for (const std::string& line : results.lines())
         out << line << '\n';
-    return results.hasIssues() ? 1 : 0;
+    return results.hasIssues() || scan.skippedFolders > 0 ? 1 : 0;
 }
 
 } // namespace sondrel::app

@@ -16,7 +16,7 @@ struct ProcessOptions {
     bool trash = false;
     bool tag = false;
     std::optional<QualityThreshold> threshold;
-    std::vector<std::filesystem::path> only; // none: the whole library
+    std::vector<std::filesystem::path> only; // none: the whole library; else absolute or relative
     bool dryRun = false;
     bool yes = false;
 };
@@ -24,8 +24,9 @@ struct ProcessOptions {
 // Scans the library as `sondrel scan` does (cache first), then renames, moves, trashes and
 // re-tags as asked, and prints the results, one line each. Renaming, moving or trashing asks
 // for confirmation on a terminal unless `yes`, and is refused when `in` is not a terminal.
-// Returns 0 when every step succeeded, 1 when a step recorded an error or a tag write failed,
-// 2 for usage errors (and a refused confirmation), 130 when interrupted.
+// Returns 0 when every step succeeded, 1 when a step recorded an error, a tag write failed or
+// the scan skipped a folder, 2 for usage errors (a refused confirmation, an `only` path that
+// is missing or outside the library), 130 when interrupted.
 [[nodiscard]] int runProcess(
     const ProcessOptions& options, std::istream& in, bool interactive, std::ostream& out, std::ostream& err);
 

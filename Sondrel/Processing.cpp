@@ -4,12 +4,29 @@
 
 #include <ostream>
 
+#include <sys/stat.h>
+
 namespace sondrel::app {
 namespace {
 
 bool isFailed(const AudioFile& file)
 {
     return file.status().kind() == ScanStatus::Kind::failed;
+}
+
+// Whether a file in `folder` is already where a move into `destination` would put it.
+bool isSameFolder(const std::filesystem::path& folder, const std::filesystem::path& destination)
+{
+    struct stat a { };
+    struct stat b { };
+    return ::stat(folder.c_str(), &a) == 0 && ::stat(destination.c_str(), &b) == 0 && a.st_dev == b.st_dev
+        && a.st_ino == b.st_ino;
+}
+
+// "Rename: ", the file's path, ": " and the system's text.
+std::string errorLine(const char* step, const AudioFile& file, const core::Error& error)
+{
+    return std::string(step) + core::json::validUtf8(file.url().string()) + ": " + error.description;
 }
 
 std::vector<AudioFile> inScope(const std::vector<AudioFile>& files, const std::optional<QSet<QUuid>>& scope)
@@ -76,7 +93,7 @@ Processing::Step Processing::renameFailedFiles(std::vector<AudioFile>& files)
             continue;
         const MoveStatus moved = m_operations.moveItem(file.url(), *target);
         if (!moved) {
-            step.error = "Rename: " + moved.error().description;
+            step.error = errorLine("Rename: ", file, moved.error());
             return step;
         }
         replaceRecord(file, *target, ScanStatus::failed());
@@ -90,11 +107,11 @@ Processing::Step Processing::moveFailedFiles(
 {
     Step step;
     for (AudioFile& file : files) {
-        if (!isFailed(file))
+        if (!isFailed(file) || isSameFolder(file.url().parent_path(), destination))
             continue;
         auto moved = moveWithNumbering(m_operations, file.url(), destination);
         if (!moved) {
-            step.error = "Move: " + moved.error().description;
+            step.error = errorLine("Move: ", file, moved.error());
             return step;
         }
         replaceRecord(file, *moved, file.status());
@@ -134,7 +151,7 @@ Processing::Step Processing::trash(std::vector<AudioFile>& files, bool onlyFaile
             continue;
         }
         if (core::Status status = m_operations.trashItem(file.url()); !status) {
-            step.error = "Delete: " + status.error().description;
+            step.error = errorLine("Delete: ", file, status.error());
             kept.push_back(std::move(file));
             continue;
         }
@@ -205,7 +222,8 @@ std::vector<std::string> Processing::plan(
                 where[i] = *target;
             }
         }
-        if (request.move && request.destination) {
+        if (request.move && request.destination
+            && !isSameFolder(where[i].parent_path(), *request.destination)) {
             const auto target = *request.destination / where[i].filename();
             lines.push_back("move: " + core::json::validUtf8(where[i].string()) + " -> "
                 + core::json::validUtf8(target.string())

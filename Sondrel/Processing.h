@@ -47,7 +47,9 @@ struct ProcessingRequest {
 //
 // Counts are of files actually renamed, moved and trashed. A record replaced by a rename or a
 // move is followed to its new identifier, so the later steps of the same run act on the same
-// files. A trash that stops part-way still drops the records of the files already trashed.
+// files. A trash that stops part-way still drops the records of the files already trashed. A
+// failed file already in the move's destination folder stays as it is. An error line names the
+// file it stopped at: "Move: /Music/a.mp3: Permission denied".
 class Processing {
 public:
     Processing(FilesStore& store, FileOperations& operations, MetadataEditor& editor, std::ostream& progress)

@@ -63,6 +63,13 @@ inline constexpr std::array<QualityThreshold, 8> kAllQualityThresholds = { Quali
     return 20000.0f;
 }
 
+// The one pass rule of a scan: the cutoff reaches the threshold's minimum. A cutoff that is not
+// a number fails.
+[[nodiscard]] constexpr bool meetsThreshold(float cutoffFrequency, QualityThreshold threshold) noexcept
+{
+    return cutoffFrequency >= minimumCutoffFrequency(threshold);
+}
+
 // "320 kbps": the text a settings picker shows.
 [[nodiscard]] inline std::string label(QualityThreshold threshold)
 {

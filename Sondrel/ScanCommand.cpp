@@ -5,7 +5,9 @@
 #include "FileListRules.h"
 #include "FilePrefetcher.h"
 #include "JsonSupport.h"
+#include "LibraryPath.h"
 #include "ScannerViewModel.h"
+#include "TerminalText.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -16,6 +18,7 @@
 #include <csignal>
 #include <cstdio>
 #include <ctime>
+#include <iostream>
 #include <ostream>
 #include <unistd.h>
 
@@ -167,28 +170,30 @@ void printResults(const std::vector<const AudioFile*>& files, const ScanOptions&
             printRow(columns(*file, threshold));
         return;
     }
-    // Widths in bytes: close enough for aligned columns of mostly ASCII names.
+    // Widths in terminal columns; control characters are shown escaped.
+    const auto cells = [&](const AudioFile& file) {
+        std::vector<std::string> row = columns(file, threshold);
+        for (std::string& cell : row)
+            cell = TerminalText::escapedControls(cell);
+        return row;
+    };
     std::vector<std::size_t> widths(kHeader.size(), 0);
     const auto widen = [&](const std::vector<std::string>& row) {
         for (std::size_t i = 0; i < row.size(); ++i)
-            widths[i] = std::min<std::size_t>(std::max(widths[i], row[i].size()), 40);
+            widths[i] = std::min<std::size_t>(std::max(widths[i], TerminalText::displayWidth(row[i])), 40);
     };
     widen(kHeader);
     for (const AudioFile* file : files)
-        widen(columns(*file, threshold));
+        widen(cells(*file));
     const auto printRow = [&](const std::vector<std::string>& row) {
         std::string line;
-        for (std::size_t i = 0; i < row.size(); ++i) {
-            std::string cell = row[i];
-            if (i + 1 < row.size())
-                cell.resize(std::max(cell.size(), widths[i]), ' ');
-            line += (i ? "  " : "") + cell;
-        }
+        for (std::size_t i = 0; i < row.size(); ++i)
+            line += (i ? "  " : "") + (i + 1 < row.size() ? TerminalText::padded(row[i], widths[i]) : row[i]);
         out << line << '\n';
     };
     printRow(kHeader);
     for (const AudioFile* file : files)
-        printRow(columns(*file, threshold));
+        printRow(cells(*file));
 }
 
 // One line on a terminal, redrawn in place at most ten times a second.
@@ -255,6 +260,9 @@ ScannerViewModel::Services scanServices(bool noCache, QualityThreshold threshold
 {
     ScannerViewModel::Services services;
     services.cache = noCache ? nullptr : &core::AnalysisCache::shared();
+    // Standard output carries the data (JSON, CSV) of a command.
+    if (services.cache)
+        services.cache->reportSaveFailuresTo(std::cerr);
     services.prefetcher = &core::FilePrefetcher::shared();
     services.threshold = [threshold] { return threshold; };
     services.concurrentAnalyses = jobs;
@@ -262,9 +270,18 @@ ScannerViewModel::Services scanServices(bool noCache, QualityThreshold threshold
 }
 
 ScanRun scanLibrary(ScannerViewModel& model, const std::filesystem::path& folder,
-    const std::optional<std::filesystem::path>& subfolder, bool showProgress)
+    const std::optional<std::filesystem::path>& subfolder, bool showProgress, std::ostream& err)
 {
     ProgressLine progress(showProgress);
+    int skippedFolders = 0;
+    auto skipped = QObject::connect(&model, &ScannerViewModel::folderSkipped,
+        [&](const std::filesystem::path& skippedFolder, const std::string& reason) {
+            progress.clear();
+            err << "Skipped folder "
+                << TerminalText::escapedControls(core::json::validUtf8(skippedFolder.string())) << ": "
+                << reason << '\n';
+            ++skippedFolders;
+        });
     auto shown = QObject::connect(
         &model, &ScannerViewModel::discoveredFileCountChanged, [&] { progress.show(model); });
     auto counted
@@ -306,17 +323,17 @@ ScanRun scanLibrary(ScannerViewModel& model, const std::filesystem::path& folder
     interruptWatch.stop();
     sigaction(SIGINT, &previous, nullptr);
     progress.clear();
-    for (const auto& connection : { shown, counted, discovered, scanned })
+    for (const auto& connection : { shown, counted, discovered, scanned, skipped })
         QObject::disconnect(connection);
-    return { completed, g_interrupts.load() > 0 };
+    return { completed, g_interrupts.load() > 0, skippedFolders };
 }
 
 std::optional<std::filesystem::path> resolveSubfolder(
     const std::filesystem::path& folder, const std::filesystem::path& subfolder)
 {
     std::error_code ec;
-    const auto path = subfolder.is_absolute() ? subfolder : folder / subfolder;
-    if (!std::filesystem::is_directory(path, ec))
+    auto path = LibraryPath::inside(folder, subfolder.is_absolute() ? subfolder : folder / subfolder);
+    if (!path || !std::filesystem::is_directory(*path, ec))
         return std::nullopt;
     return path;
 }
@@ -324,22 +341,23 @@ std::optional<std::filesystem::path> resolveSubfolder(
 int runScan(const ScanOptions& options, std::ostream& out, std::ostream& err, bool showProgress)
 {
     std::error_code ec;
-    if (!std::filesystem::is_directory(options.folder, ec)) {
+    const std::filesystem::path folder = LibraryPath::normalised(options.folder);
+    if (!std::filesystem::is_directory(folder, ec)) {
         err << options.folder.string() << ": not a folder\n";
         return 2;
     }
     std::optional<std::filesystem::path> subfolder;
     if (options.subfolder) {
-        subfolder = resolveSubfolder(options.folder, *options.subfolder);
+        subfolder = resolveSubfolder(folder, *options.subfolder);
         if (!subfolder) {
-            err << options.subfolder->string() << ": not a folder\n";
+            err << options.subfolder->string() << ": not a folder of the library\n";
             return 2;
         }
     }
 
     const QualityThreshold threshold = options.threshold.value_or(AppSettings::shared().qualityThreshold());
     ScannerViewModel model(scanServices(options.noCache, threshold, options.jobs));
-    const ScanRun run = scanLibrary(model, options.folder, subfolder, showProgress);
+    const ScanRun run = scanLibrary(model, folder, subfolder, showProgress, err);
 
     std::vector<AudioFile> inFolder;
     if (subfolder)
@@ -364,7 +382,7 @@ int runScan(const ScanOptions& options, std::ostream& out, std::ostream& err, bo
             core::AnalysisCache::shared().flush();
         return 130;
     }
-    if (!run.completed)
+    if (!run.completed || run.skippedFolders > 0)
         return 1;
     return anyBad ? 1 : 0;
 }

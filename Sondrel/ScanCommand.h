@@ -23,8 +23,8 @@ struct ScanOptions {
 // QCoreApplication that must exist, and prints one line per file. A progress line goes to
 // `progress` when it is a terminal; the summary goes to `err`. Ctrl-C cancels the scan (the
 // cache is flushed) and gives 130; a second Ctrl-C exits at once.
-// Returns 0 when the scan completed and no file failed or errored, 1 when any did, 2 when
-// the scan could not run.
+// Returns 0 when the scan completed and no file failed or errored, 1 when any did or a folder
+// was skipped, 2 when the scan could not run (also for a sub-folder outside the library).
 // The services of a headless run: the shared cache (or none), the shared read-ahead, a fixed
 // threshold and `jobs` analyses at once (0: one per core).
 [[nodiscard]] ScannerViewModel::Services scanServices(bool noCache, QualityThreshold threshold, int jobs);
@@ -32,15 +32,18 @@ struct ScanOptions {
 struct ScanRun {
     bool completed = false; // the scan ran to its end
     bool interrupted = false; // Ctrl-C cancelled it
+    int skippedFolders = 0; // folders that could not be listed, each reported on `err`
 };
 
 // Discovers `folder` and scans it (or `subfolder`, an existing folder below it) with `model`,
 // running the QCoreApplication's event loop until the scan ends. Ctrl-C cancels the scan; a
-// second Ctrl-C exits at once with 130.
+// second Ctrl-C exits at once with 130. Each folder discovery could not list gives one line
+// "Skipped folder PATH: REASON" on `err`. `folder` and `subfolder` are in LibraryPath's form.
 [[nodiscard]] ScanRun scanLibrary(ScannerViewModel& model, const std::filesystem::path& folder,
-    const std::optional<std::filesystem::path>& subfolder, bool showProgress);
+    const std::optional<std::filesystem::path>& subfolder, bool showProgress, std::ostream& err);
 
-// `subfolder` as a folder below `folder` when it is relative; none when it is not a folder.
+// `subfolder` (absolute, or relative to `folder`) as an existing folder of the library in
+// LibraryPath's form; none when it is missing, not a folder or outside the library.
 [[nodiscard]] std::optional<std::filesystem::path> resolveSubfolder(
     const std::filesystem::path& folder, const std::filesystem::path& subfolder);
 

@@ -52,15 +52,6 @@ std::vector<AudioFile> buildRecords(
 
 } // namespace
 
-std::string_view description(AnalysisError error) noexcept
-{
-    switch (error) {
-    case AnalysisError::analyzerInitFailed:
-        return "Failed to initialise audio analyzer";
-    }
-    return "Failed to initialise audio analyzer";
-}
-
 // The state of one scan, shared by the view model and the analyses it started.
 struct ScannerViewModel::Scan {
     RunId id = 0;
@@ -360,7 +351,10 @@ void ScannerViewModel::startDiscovery(const std::filesystem::path& location)
         m_filesStore.clear();
         report([this] { syncFromStore(); });
         const auto locations = m_scanner.scanDirectory(
-            location, [&](int found) { report([this, found] { setDiscoveredFileCount(found); }); });
+            location, [&](int found) { report([this, found] { setDiscoveredFileCount(found); }); },
+            [&](const std::filesystem::path& folder, const std::string& reason) {
+                report([this, folder, reason] { emit folderSkipped(folder, reason); });
+            });
         const std::size_t total = locations.size();
         report([this, total] { setDiscoveredFileCount(static_cast<int>(total)); });
         // Each sync copies every record, so on a large library the copies are made at most
@@ -393,19 +387,23 @@ void ScannerViewModel::startDiscovery(const std::filesystem::path& location)
 
 ScanStatus ScannerViewModel::verdict(const core::AnalysisResult& result) const
 {
-    const float minimum = minimumCutoffFrequency(m_services.threshold());
-    // A cutoff that is not a number fails: the comparison is false.
-    return result.cutoffFrequency >= minimum ? ScanStatus::passed() : ScanStatus::failed();
+    return meetsThreshold(result.cutoffFrequency, m_services.threshold()) ? ScanStatus::passed()
+                                                                          : ScanStatus::failed();
 }
 
-core::Result<core::AnalysisResult> ScannerViewModel::analyseAndClassify(
-    const std::filesystem::path& url, core::AudioFormat format, const Analysis& analysis) const
+namespace {
+
+// A scan's outcome keeps the result only.
+core::Result<core::AnalysisResult> analyseAndClassify(
+    const std::filesystem::path& url, core::AudioFormat format, const core::FileAnalysis& analysis)
 {
-    auto full = analysis(url);
-    if (!full)
-        return full.error();
-    return m_classifier.classify(full->cutoff, format, full->clipping, full->metrics.sampleRate);
+    auto verdict = core::analyzeAndClassify(url, format, analysis);
+    if (!verdict)
+        return verdict.error();
+    return verdict->result;
 }
+
+} // namespace
 
 std::optional<ScannerViewModel::RunId> ScannerViewModel::startScan()
 {
@@ -425,15 +423,6 @@ void ScannerViewModel::performScan(std::vector<AudioFile> files)
     auto scan = std::make_shared<Scan>();
     scan->id = ++m_lastRunId;
     scan->analysis = m_services.analysis;
-    if (!scan->analysis) {
-        scan->analysis =
-            [](const std::filesystem::path& url) -> core::Result<core::SpectrumAnalyzer::FullAnalysisResult> {
-            auto analyzer = core::SpectrumAnalyzer::make();
-            if (!analyzer)
-                return core::Error { std::string(description(AnalysisError::analyzerInitFailed)) };
-            return analyzer->analyzeFileComplete(url);
-        };
-    }
     m_scanTask = scan;
 
     std::vector<QUuid> ids;

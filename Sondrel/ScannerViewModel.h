@@ -2,11 +2,11 @@
 
 #include "AudioFile.h"
 #include "DirectoryScanner.h"
+#include "FileVerdict.h"
 #include "FilesStore.h"
 #include "FolderNode.h"
 #include "MetadataEditor.h"
 #include "Processing.h"
-#include "QualityClassifier.h"
 #include "QualityThreshold.h"
 #include "SpectrumAnalyzer.h"
 
@@ -31,9 +31,7 @@ class FilePrefetcher;
 
 namespace sondrel::app {
 
-enum class AnalysisError { analyzerInitFailed };
-
-[[nodiscard]] std::string_view description(AnalysisError error) noexcept;
+using core::AnalysisError;
 
 // The application's single orchestrator: discovery of a library, the scan, overrides and the
 // derived views of the records. Lives on the thread that creates it (the GUI thread) and must
@@ -50,8 +48,7 @@ class ScannerViewModel : public QObject {
 public:
     // One file's analysis, on a worker thread. The default creates a SpectrumAnalyzer for the
     // file alone.
-    using Analysis = std::function<core::Result<core::SpectrumAnalyzer::FullAnalysisResult>(
-        const std::filesystem::path&)>;
+    using Analysis = core::FileAnalysis;
 
     // What the view model works with. The defaults are the process-wide services.
     struct Services {
@@ -188,6 +185,8 @@ signals:
     void discoveredFileCountChanged(int count);
     // A discovery ran to its end (not emitted for one that a newer discovery replaced).
     void discoveryFinished();
+    // Discovery could not list this folder (whole or in part); `reason` is the system's text.
+    void folderSkipped(const std::filesystem::path& folder, const std::string& reason);
     void scanStarted(sondrel::app::ScannerViewModel::RunId scan);
     // A scan ended, by itself or cancelled, with the cache flushed and the copies synchronised.
     // A cancelled scan reports its own id, never that of a scan started after it.
@@ -228,15 +227,12 @@ private:
     // Runs `work` on the I/O worker, then `then` back on this object's thread.
     void runThenReport(std::function<void()> work, std::function<void()> then);
 
-    [[nodiscard]] core::Result<core::AnalysisResult> analyseAndClassify(
-        const std::filesystem::path& url, core::AudioFormat format, const Analysis& analysis) const;
     [[nodiscard]] ScanStatus verdict(const core::AnalysisResult& result) const;
 
     const Services m_services;
     FilesStore m_filesStore;
     DirectoryScanner m_scanner;
     std::optional<core::SpectrumAnalyzer> m_analyzer; // re-scans only, one at a time
-    core::QualityClassifier m_classifier;
     MetadataEditor m_metadataEditor;
     bool m_isProcessing = false;
     int m_runsInProgress = 0;

@@ -1,25 +1,98 @@
 #include "SpectrogramCommand.h"
 
+#include "FileDescriptor.h"
 #include "SpectrogramGenerator.h"
 #include "SpectrogramImage.h"
 
-#include <QFile>
+#include <QBuffer>
+#include <QByteArray>
 #include <QImage>
-#include <QString>
 
+#include <cerrno>
 #include <ostream>
+#include <string>
+#include <system_error>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace sondrel::app {
 namespace {
+
+namespace fs = std::filesystem;
 
 // The size the view uses: 4096-point frames, about 2000 time slices.
 constexpr std::int64_t kFftSize = 4096;
 constexpr std::int64_t kTimeSlices = 2000;
 
+[[nodiscard]] std::string systemText(int code)
+{
+    return std::system_category().message(code);
+}
+
+// Whether both paths name one file, links followed.
+[[nodiscard]] bool sameFile(const fs::path& a, const fs::path& b)
+{
+    struct stat first { };
+    struct stat second { };
+    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev
+        && first.st_ino == second.st_ino;
+}
+
+// 0 or the errno of the failing call. Never leaves the temporary file behind.
+[[nodiscard]] int writeAtomically(const fs::path& target, const QByteArray& bytes, bool replace)
+{
+    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    fs::path temporary = folder / ("." + target.filename().native() + ".tmp-XXXXXX");
+    std::string pattern = temporary.native();
+    core::FileDescriptor file(::mkostemp(pattern.data(), O_CLOEXEC));
+    if (!file.valid())
+        return errno;
+    temporary = pattern;
+    int error = 0;
+    // mkostemp makes the file 0600; an image is for anyone to view, as the umask allows.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    (void)::fchmod(file.get(), 0666 & ~mask);
+    for (qsizetype done = 0; error == 0 && done < bytes.size();) {
+        const ssize_t count
+            = ::write(file.get(), bytes.constData() + done, static_cast<std::size_t>(bytes.size() - done));
+        if (count < 0 && errno != EINTR)
+            error = errno;
+        else if (count > 0)
+            done += count;
+    }
+    if (error == 0 && ::fsync(file.get()) != 0)
+        error = errno;
+    if (const int closed = file.close(); error == 0)
+        error = closed;
+    if (error == 0) {
+        const int renamed = replace
+            ? ::rename(temporary.c_str(), target.c_str())
+            : ::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
+        if (renamed == 0)
+            return 0;
+        error = errno;
+    }
+    (void)::unlink(temporary.c_str());
+    return error;
+}
+
 } // namespace
 
 int runSpectrogram(const SpectrogramOptions& options, std::ostream& out, std::ostream& err)
 {
+    const auto fail = [&](const std::string& why) {
+        err << options.output.string() << ": " << why << '\n';
+        return 1;
+    };
+    if (sameFile(options.file, options.output))
+        return fail("is the input file");
+    struct stat existing { };
+    if (!options.force && ::lstat(options.output.c_str(), &existing) == 0)
+        return fail("exists; use --force to replace it");
+
     const core::SpectrogramGenerator generator(kFftSize, kTimeSlices);
     auto data = generator.generate(options.file);
     if (!data) {
@@ -30,11 +103,16 @@ int runSpectrogram(const SpectrogramOptions& options, std::ostream& out, std::os
     // The pixels are opaque, so straight and premultiplied alpha are the same bytes.
     const QImage image(
         rgba.pixels.data(), rgba.width, rgba.height, rgba.width * 4, QImage::Format_RGBA8888_Premultiplied);
-    const QString path = QFile::decodeName(QByteArray::fromStdString(options.output.string()));
-    if (!image.save(path, "PNG")) {
-        err << options.output.string() << ": cannot write the image\n";
-        return 1;
-    }
+    QByteArray png;
+    QBuffer buffer(&png);
+    if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG"))
+        return fail("cannot encode the image");
+    // Checked again: the output may have become the input while the spectrogram was computed.
+    if (sameFile(options.file, options.output))
+        return fail("is the input file");
+    if (const int error = writeAtomically(options.output, png, options.force))
+        return fail(
+            error == EEXIST && !options.force ? "exists; use --force to replace it" : systemText(error));
     out << options.output.string() << '\n';
     return 0;
 }

@@ -1,10 +1,6 @@
 #include "SystemFileOperations.h"
 #include "FileDescriptor.h"
-
-#include <QByteArray>
-#include <QFile>
-#include <QStandardPaths>
-#include <QString>
+#include "Trash.h"
 
 #include <atomic>
 #include <cerrno>
@@ -234,29 +230,12 @@ MoveStatus SystemFileOperations::moveAcrossFileSystems(const fs::path& from, con
 core::Status SystemFileOperations::trashItem(const fs::path& path) noexcept
 {
     try {
-        const QByteArray native(path.c_str(), static_cast<qsizetype>(path.native().size()));
-        const QString name = QFile::decodeName(native);
-        // Qt would act on the name with replacement characters, that is on another file or none.
-        if (QFile::encodeName(name) != native)
-            return core::Error { systemText(EILSEQ) };
-
-        // Without the folder that holds the home Trash, Qt 6.4 reports success after moving the
-        // file into "files" under the current folder. The XDG base directory rules allow
-        // creating the folder.
-        const QString dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-        if (!dataHome.isEmpty()) {
-            std::error_code error;
-            fs::create_directories(fs::path(QFile::encodeName(dataHome).toStdString()), error);
-            if (error)
-                return core::Error { error.message() };
-        }
-
-        QFile file(name);
-        if (!file.moveToTrash())
-            return core::Error { file.errorString().toStdString() };
+        auto trashed = Trash::moveToTrash(path);
+        if (!trashed)
+            return trashed.error();
         return core::Ok {};
     } catch (...) {
-        return core::Error {};
+        return core::Error { systemText(ENOMEM) };
     }
 }
 

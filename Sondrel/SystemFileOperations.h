@@ -18,11 +18,7 @@ namespace sondrel::app {
 //   target name is reported before anything is copied. Anything but a regular file (a folder, a
 //   symbolic link) is not moved across file systems and fails with "Invalid cross-device link".
 //
-// trashItem(): QFile::moveToTrash, the freedesktop.org Trash that desktops restore from (the
-// home Trash under $XDG_DATA_HOME, or a .Trash-<uid> folder at the top of another volume). The
-// folder that holds the home Trash is created first when it is missing. A name that Qt cannot
-// represent (bytes that are not UTF-8) fails with "Invalid or incomplete multibyte or wide
-// character" and the file stays where it is.
+// trashItem(): Trash::moveToTrash, our own freedesktop.org Trash (see Trash.h).
 class SystemFileOperations : public FileOperations {
 public:
     [[nodiscard]] MoveStatus moveItem(

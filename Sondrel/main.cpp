@@ -58,7 +58,7 @@ int runWindow(int argc, char** argv)
     QApplication::setOrganizationName(QStringLiteral("Sondrel"));
     QApplication::setApplicationName(QStringLiteral("Sondrel"));
     QApplication::setApplicationVersion(QStringLiteral(SONDREL_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral("sondrel"));
+    QApplication::setDesktopFileName(QStringLiteral("org.sondrel.Sondrel"));
     sondrel::ui::MainWindow window;
     if (folder)
         window.openLibrary(*folder);
@@ -108,6 +108,7 @@ int main(int argc, char** argv)
     spectrogramCommand->add_option("--height", spectrogram.height, "Image height in pixels")
         ->capture_default_str()
         ->check(CLI::Range(1, 16384));
+    spectrogramCommand->add_flag("--force", spectrogram.force, "Replace an existing output file");
 
     sondrel::app::ScanOptions scan;
     std::string scanFolder;
@@ -213,6 +214,7 @@ int main(int argc, char** argv)
     }
     if (*cacheCommand) {
         auto& cache = sondrel::core::AnalysisCache::shared();
+        cache.reportSaveFailuresTo(std::cerr);
         if (clearCache) {
             cache.clear();
             cache.flush();

@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -294,27 +295,68 @@ using Json = nlohmann::json;
     }
 }
 
-[[nodiscard]] Result<std::string> readWholeFile(const fs::path& path)
-{
-    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (file.get() < 0)
-        return systemError("cannot open", path, errno);
-    struct stat info { };
+// Far beyond any real library (about 300 bytes an entry): a larger file is damage,
+// such as a link to a device that never ends.
+constexpr off_t kMaxCacheFileBytes = off_t { 256 } << 20;
+
+enum class FileState { missing, unreadable, read };
+
+struct FileContents {
+    FileState state = FileState::missing;
     std::string bytes;
-    if (::fstat(file.get(), &info) == 0 && info.st_size > 0)
-        bytes.reserve(static_cast<std::size_t>(info.st_size));
+};
+
+// Only a regular file is read; a FIFO or a device neither blocks the open nor is read.
+[[nodiscard]] FileContents readCacheFile(const fs::path& path)
+{
+    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (!file.valid())
+        return { errno == ENOENT ? FileState::missing : FileState::unreadable, {} };
+    struct stat info { };
+    if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > kMaxCacheFileBytes)
+        return { FileState::unreadable, {} };
+    FileContents contents { FileState::read, {} };
+    contents.bytes.reserve(static_cast<std::size_t>(info.st_size));
     char buffer[65536];
     for (;;) {
         const ssize_t count = ::read(file.get(), buffer, sizeof buffer);
         if (count < 0 && errno == EINTR)
             continue;
-        if (count < 0)
-            return systemError("cannot read", path, errno);
+        if (count < 0 || contents.bytes.size() > static_cast<std::size_t>(kMaxCacheFileBytes))
+            return { FileState::unreadable, {} };
         if (count == 0)
-            return bytes;
-        bytes.append(buffer, static_cast<std::size_t>(count));
+            return contents;
+        contents.bytes.append(buffer, static_cast<std::size_t>(count));
     }
 }
+
+// The path part of "path|mtime|size"; the path itself may hold "|".
+[[nodiscard]] std::string_view pathOfKey(std::string_view key) noexcept
+{
+    const std::size_t sizeBar = key.rfind('|');
+    if (sizeBar == std::string_view::npos || sizeBar == 0)
+        return key;
+    const std::size_t timeBar = key.rfind('|', sizeBar - 1);
+    return key.substr(0, timeBar == std::string_view::npos ? sizeBar : timeBar);
+}
+
+// Holds an exclusive lock on the cache's folder, which every process saving there takes. The
+// folder, not the file: the file is replaced by a rename at every save. Without a folder to
+// lock the save goes ahead and fails on its own.
+class FolderLock {
+public:
+    explicit FolderLock(const fs::path& file)
+        : m_folder(::open(
+            file.has_parent_path() ? file.parent_path().c_str() : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+    {
+        if (m_folder.valid()) {
+            while (::flock(m_folder.get(), LOCK_EX) != 0 && errno == EINTR) { }
+        }
+    }
+
+private:
+    FileDescriptor m_folder; // closing it releases the lock
+};
 
 [[nodiscard]] Status writeAll(int fd, std::string_view bytes, const fs::path& path)
 {
@@ -439,6 +481,7 @@ AnalysisCache::AnalysisCache(fs::path cacheFile, std::shared_ptr<Clock> clock)
     : m_cacheURL(std::move(cacheFile))
     , m_clock(std::move(clock))
     , m_lifeline(std::make_shared<Lifeline>())
+    , m_failureStream(&std::cout)
 {
     m_lifeline->cache = this;
     load();
@@ -458,27 +501,27 @@ AnalysisCache& AnalysisCache::shared()
     return *instance;
 }
 
+fs::path userDataHome()
+{
+    // Relative values are invalid for XDG variables and are ignored.
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg != nullptr && xdg[0] == '/')
+        return xdg;
+    fs::path home;
+    if (const char* variable = std::getenv("HOME"); variable != nullptr && variable[0] != '\0') {
+        home = variable;
+    } else {
+        passwd entry {};
+        passwd* found = nullptr;
+        std::vector<char> buffer(16384);
+        if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr)
+            home = found->pw_dir;
+    }
+    return home / ".local" / "share";
+}
+
 fs::path AnalysisCache::defaultLocation()
 {
-    fs::path dataHome;
-    // Relative values are invalid for XDG variables and are ignored.
-    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg != nullptr && xdg[0] == '/') {
-        dataHome = xdg;
-    } else {
-        fs::path home;
-        if (const char* variable = std::getenv("HOME"); variable != nullptr && variable[0] != '\0') {
-            home = variable;
-        } else {
-            passwd entry {};
-            passwd* found = nullptr;
-            std::vector<char> buffer(16384);
-            if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0
-                && found != nullptr)
-                home = found->pw_dir;
-        }
-        dataHome = home / ".local" / "share";
-    }
-    return dataHome / "Sondrel" / kFileName;
+    return userDataHome() / "Sondrel" / kFileName;
 }
 
 std::optional<std::string> AnalysisCache::cacheKey(const fs::path& location)
@@ -531,8 +574,24 @@ void AnalysisCache::set(const fs::path& location, const AnalysisResult& result)
         return;
     CachedResult entry(sanitised(result), std::nullopt, m_clock->date());
     std::lock_guard lock(m_mutex);
-    m_cache.insert_or_assign(std::move(*key), std::move(entry));
+    store(m_changes, *key, entry);
+    store(m_cache, *key, std::move(entry));
     markChangedLocked();
+}
+
+void AnalysisCache::store(Map& map, const std::string& key, CachedResult entry)
+{
+    const std::string_view path = pathOfKey(key);
+    std::string prefix(path);
+    prefix += '|';
+    // Every key of the path starts with the prefix, so they sit together in the map.
+    for (auto it = map.lower_bound(prefix); it != map.end() && it->first.starts_with(prefix);) {
+        if (it->first != key && pathOfKey(it->first) == path)
+            it = map.erase(it);
+        else
+            ++it;
+    }
+    map.insert_or_assign(key, std::move(entry));
 }
 
 bool AnalysisCache::has(const fs::path& location) const
@@ -562,6 +621,7 @@ void AnalysisCache::setOverride(const fs::path& location, const UserOverride& ov
     if (it == m_cache.end())
         return;
     it->second.userOverride = override;
+    store(m_changes, it->first, it->second);
     markChangedLocked();
 }
 
@@ -575,6 +635,7 @@ void AnalysisCache::clearOverride(const fs::path& location)
     if (it == m_cache.end())
         return;
     it->second.userOverride.reset();
+    store(m_changes, it->first, it->second);
     markChangedLocked();
 }
 
@@ -584,6 +645,8 @@ void AnalysisCache::clear()
     {
         std::lock_guard lock(m_mutex);
         removed.swap(m_cache);
+        m_changes.clear();
+        m_cleared = true;
         markChangedLocked();
     }
     // The entries are freed here, outside the lock.
@@ -615,10 +678,10 @@ void AnalysisCache::load()
     std::error_code ignored;
     if (m_cacheURL.has_parent_path())
         fs::create_directories(m_cacheURL.parent_path(), ignored);
-    if (!fs::exists(m_cacheURL, ignored))
+    const FileContents file = readCacheFile(m_cacheURL);
+    if (file.state == FileState::missing)
         return;
-    const Result<std::string> bytes = readWholeFile(m_cacheURL);
-    std::optional<Map> cache = bytes ? decode(*bytes) : std::nullopt;
+    std::optional<Map> cache = file.state == FileState::read ? decode(file.bytes) : std::nullopt;
     if (!cache) {
         keepUnreadableFile(m_cacheURL, m_clock->date());
         return;
@@ -678,26 +741,63 @@ void AnalysisCache::onSaveTimer()
 void AnalysisCache::saveCache()
 {
     std::lock_guard saveLock(m_saveMutex);
-    Map snapshot;
+    Map changes;
+    bool cleared = false;
     std::uint64_t generation = 0;
     {
         std::lock_guard lock(m_mutex);
         if (m_generation == m_savedGeneration)
             return;
-        snapshot = m_cache;
+        changes.swap(m_changes);
+        cleared = std::exchange(m_cleared, false);
         generation = m_generation;
     }
+    std::optional<Map> merged;
     Status status = Ok {};
     try {
-        status = writeAtomically(m_cacheURL, encode(snapshot));
+        const FolderLock folderLock(m_cacheURL);
+        // What other processes saved since, unless this one cleared the cache.
+        if (cleared) {
+            merged.emplace();
+        } else {
+            const FileContents file = readCacheFile(m_cacheURL);
+            if (file.state == FileState::missing)
+                merged.emplace();
+            else if (file.state == FileState::read)
+                merged = decode(file.bytes);
+        }
+        if (!merged) {
+            // Damaged since it was loaded: this process's own view replaces it.
+            std::lock_guard lock(m_mutex);
+            merged = m_cache;
+        }
+        for (const auto& [key, entry] : changes)
+            store(*merged, key, entry);
+        status = writeAtomically(m_cacheURL, encode(*merged));
     } catch (const std::exception& error) {
         status = Error { error.what() };
     }
+
+    if (!status)
+        *m_failureStream.load() << "Failed to save analysis cache: " << status.error().description
+                                << std::endl;
+    std::lock_guard lock(m_mutex);
     if (!status) {
-        std::cout << "Failed to save analysis cache: " << status.error().description << std::endl;
+        // The changes wait for the next save, under the ones made since; a clear since drops them.
+        if (!m_cleared) {
+            for (auto& [key, entry] : m_changes)
+                store(changes, key, std::move(entry));
+            m_changes.swap(changes);
+            m_cleared = cleared;
+        }
         return;
     }
-    std::lock_guard lock(m_mutex);
+    // The other processes' entries become look-ups here too.
+    if (!m_cleared) {
+        for (const auto& [key, entry] : m_changes)
+            store(*merged, key, entry);
+        m_cache.swap(*merged);
+    }
     m_savedGeneration = generation;
 }
 

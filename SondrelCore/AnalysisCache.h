@@ -2,11 +2,13 @@
 
 #include "AnalysisModel.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <iosfwd>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -16,15 +18,25 @@
 
 namespace sondrel::core {
 
+// The per-user data folder: $XDG_DATA_HOME when it is absolute, else ~/.local/share.
+[[nodiscard]] std::filesystem::path userDataHome();
+
 // Results of analysed files, kept across runs in one JSON file and keyed by
 // path, modification time and size, so a changed file simply misses.
 //
 // A mutex-guarded serialised service: every operation is thread-safe and runs one
 // at a time over the in-memory map. Operations that take a location read the
-// file's attributes before taking the lock. A save copies the map under the lock
-// and encodes and writes it outside, so look-ups never wait for the disk; saves
-// are serialised among themselves. No operation throws. Dates are stored as
-// seconds since 2001-01-01 in a double, which keeps microseconds.
+// file's attributes before taking the lock. A save takes the changes made since
+// the last save under the lock and merges and writes them outside, so look-ups
+// never wait for the disk; saves are serialised among themselves. No operation
+// throws. Dates are stored as seconds since 2001-01-01 in a double, which keeps
+// microseconds.
+//
+// Several processes may share the file (the window and a terminal scan): a save
+// takes an exclusive lock on the file's folder, reads what the others saved since,
+// lays this process's changes over it and writes the result, so no process loses
+// another's entries. An entry stored for a path drops that path's entries of other
+// modification times or sizes, which could never match again.
 class AnalysisCache {
 public:
     // Time source and timer of the debounced save; tests replace it to run the
@@ -78,7 +90,8 @@ public:
     static constexpr std::string_view kFileName = "analysis_cache.json";
 
     // Loads `cacheFile` if it exists, creating its folder first. A file that cannot be
-    // read or decoded is renamed to "<name>.unreadable-<unix time>" beside it (one line
+    // read or decoded, or is not a regular file after links are followed (a FIFO, a
+    // device; neither blocks nor is read), is renamed to "<name>.unreadable-<unix time>" beside it (one line
     // on standard error names the copy) and the cache starts empty.
     explicit AnalysisCache(std::filesystem::path cacheFile);
     AnalysisCache(std::filesystem::path cacheFile, std::shared_ptr<Clock> clock);
@@ -100,7 +113,8 @@ public:
     // The whole entry (result and override) with one read of the file's attributes.
     [[nodiscard]] std::optional<CachedResult> entry(const std::filesystem::path& location) const;
     [[nodiscard]] std::optional<AnalysisResult> get(const std::filesystem::path& location) const;
-    // Replaces any entry (and its override). Non-finite cutoff, confidence and peak are
+    // Replaces any entry (and its override) and drops the entries of the same path
+    // under another modification time or size. Non-finite cutoff, confidence and peak are
     // stored as 0, 0.5 and 0 so that the file can always be written.
     void set(const std::filesystem::path& location, const AnalysisResult& result);
     [[nodiscard]] bool has(const std::filesystem::path& location) const;
@@ -118,6 +132,9 @@ public:
     void flush();
 
     [[nodiscard]] bool isDirty() const;
+    // Where "Failed to save analysis cache: ..." goes; standard output unless changed.
+    // The stream must outlive the cache.
+    void reportSaveFailuresTo(std::ostream& stream) noexcept { m_failureStream = &stream; }
     [[nodiscard]] const std::filesystem::path& cacheURL() const noexcept { return m_cacheURL; }
 
 private:
@@ -129,12 +146,17 @@ private:
     void armTimerLocked(Clock::Instant deadline);
     void onSaveTimer();
     void saveCache();
+    // Stores `entry` under `key` in `map` and drops the path's other keys.
+    static void store(Map& map, const std::string& key, CachedResult entry);
 
     const std::filesystem::path m_cacheURL;
     const std::shared_ptr<Clock> m_clock;
 
     mutable std::mutex m_mutex; // guards everything below
     Map m_cache;
+    // What changed since the last save began: laid over the file's content when saving.
+    Map m_changes;
+    bool m_cleared = false; // the file's content counts for nothing at the next save
     // Dirty while the last change is newer than the last snapshot written.
     std::uint64_t m_generation = 0;
     std::uint64_t m_savedGeneration = 0;
@@ -144,6 +166,7 @@ private:
 
     std::mutex m_saveMutex; // one save at a time, so an older snapshot never lands last
     std::shared_ptr<Lifeline> m_lifeline;
+    std::atomic<std::ostream*> m_failureStream;
 };
 
 } // namespace sondrel::core

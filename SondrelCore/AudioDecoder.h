@@ -50,7 +50,8 @@ public:
 
     [[nodiscard]] virtual double sampleRate() const noexcept = 0;
     [[nodiscard]] virtual int channelCount() const noexcept = 0;
-    // Exact for PCM and FLAC; the container's estimate for MP3 and AAC.
+    // The length the container states (PCM, FLAC, MP4, an MP3 with a frame count); where
+    // it states none (an MP3 without one, raw AAC), counted from the stream's packets.
     [[nodiscard]] virtual std::uint64_t lengthInFrames() const noexcept = 0;
 
     // Moves the read position to a frame, sample-accurately.
@@ -62,7 +63,9 @@ public:
     [[nodiscard]] virtual Result<std::size_t> read(std::size_t frames, AudioBuffer& buffer) = 0;
 };
 
-// Opens a file with FFmpeg. Errors carry FFmpeg's or the system's text.
+// Opens a file with FFmpeg. Errors carry FFmpeg's or the system's text; what is not a
+// regular file is refused without blocking, and a file that holds no audio where audio
+// should be ends in an error after a few MB read, not a read to its end.
 [[nodiscard]] Result<std::unique_ptr<AudioDecoder>> openAudioFile(const std::filesystem::path& path);
 
 } // namespace sondrel::core

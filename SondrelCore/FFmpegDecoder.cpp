@@ -1,12 +1,18 @@
 #include "AudioDecoder.h"
 #include "FFmpegPtr.h"
+#include "FileDescriptor.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <limits>
 #include <mutex>
-#include <system_error>
+#include <optional>
 
 namespace sondrel::core {
 namespace {
@@ -16,6 +22,90 @@ using namespace ffmpeg;
 // Lossy decoders need a little audio before a seek target to settle (bit reservoir,
 // overlapped transforms), so seeks aim this many frames early and discard up to the target.
 constexpr std::int64_t kLossyPreroll = 2048;
+
+// How much may be read without a sign of audio (a decoded frame, or a packet while the
+// length is counted) before the file is taken for junk: a preallocated, never-filled
+// download is gigabytes of zeros, through which FFmpeg's MP3 parser would read and buffer
+// to the end. Zeros count in full, other bytes (artwork in an MP4 header) a quarter; a
+// leading ID3 tag is allowed on top while the file is opened.
+constexpr std::uint64_t kMaxBytesWithoutAudio = 4u << 20;
+constexpr std::uint64_t kNonZeroWeight = 4;
+// Small, since every seek refills it: the bytes read beyond an excerpt are the buffer's.
+constexpr int kIoBufferSize = 16384;
+
+// The file as FFmpeg reads it: through our own descriptor, so that FFmpeg never opens a
+// path itself (a FIFO swapped in after the check would block it), and counting what is read.
+struct FileInput {
+    int fd = -1;
+    std::int64_t position = 0;
+    std::uint64_t bytesRead = 0;
+    std::uint64_t sinceAudio = 0;
+    std::uint64_t allowance = kMaxBytesWithoutAudio;
+    bool exhausted = false;
+
+    static int read(void* opaque, std::uint8_t* buffer, int size)
+    {
+        auto& input = *static_cast<FileInput*>(opaque);
+        if (input.sinceAudio >= input.allowance) {
+            input.exhausted = true;
+            return AVERROR_INVALIDDATA;
+        }
+        ssize_t count;
+        do
+            count = ::pread(input.fd, buffer, static_cast<std::size_t>(size), input.position);
+        while (count < 0 && errno == EINTR);
+        if (count < 0)
+            return AVERROR(errno);
+        if (count == 0)
+            return AVERROR_EOF;
+        input.position += count;
+        input.bytesRead += static_cast<std::uint64_t>(count);
+        const bool zeros = std::all_of(buffer, buffer + count, [](std::uint8_t byte) { return byte == 0; });
+        input.sinceAudio += static_cast<std::uint64_t>(count) / (zeros ? 1 : kNonZeroWeight);
+        return static_cast<int>(count);
+    }
+
+    static std::int64_t seek(void* opaque, std::int64_t offset, int whence)
+    {
+        auto& input = *static_cast<FileInput*>(opaque);
+        struct stat info { };
+        if (::fstat(input.fd, &info) != 0)
+            return AVERROR(errno);
+        std::int64_t target;
+        switch (whence & ~AVSEEK_FORCE) {
+        case AVSEEK_SIZE:
+            return info.st_size;
+        case SEEK_SET:
+            target = offset;
+            break;
+        case SEEK_CUR:
+            target = input.position + offset;
+            break;
+        case SEEK_END:
+            target = info.st_size + offset;
+            break;
+        default:
+            return AVERROR(EINVAL);
+        }
+        if (target < 0)
+            return AVERROR(EINVAL);
+        input.position = target;
+        return target;
+    }
+};
+
+// The length of a leading ID3v2 tag, header and footer included; 0 without one.
+std::uint64_t leadingTagLength(int fd)
+{
+    std::array<std::uint8_t, 10> header {};
+    if (::pread(fd, header.data(), header.size(), 0) != static_cast<ssize_t>(header.size())
+        || header[0] != 'I' || header[1] != 'D' || header[2] != '3')
+        return 0;
+    std::uint64_t size = 0;
+    for (int i = 6; i < 10; ++i)
+        size = (size << 7) | (header[static_cast<std::size_t>(i)] & 0x7Fu);
+    return size + 10 + ((header[5] & 0x10u) ? 10 : 0);
+}
 
 void silenceFFmpeg()
 {
@@ -87,8 +177,19 @@ private:
     // Opens the file afresh: the exact way back to frame 0, since a seek to the start may
     // skip the priming a lossy decoder needs.
     Status start();
+    // Demuxes the whole stream and sums its packets: the true length where the container
+    // gives only an estimate (FFmpeg's guess from the first frames' bitrate).
+    Result<std::int64_t> countFrames(const AVStream& stream);
+    // The error of a call that failed or ended because the file holds no audio where
+    // FFmpeg went looking.
+    Error failure(int status) const;
 
     std::string m_url;
+    std::optional<FileDescriptor> m_file;
+    FileInput m_input;
+    std::uint64_t m_tagLength = 0;
+    // Destroyed after the format context that reads through it.
+    IoContextPtr m_io;
     FormatInputPtr m_format;
     CodecContextPtr m_codec;
     FramePtr m_frame;
@@ -98,6 +199,9 @@ private:
     double m_sampleRate = 0;
     int m_channels = 0;
     std::uint64_t m_length = 0;
+    // The length when the container did not state one, counted once and kept across reopens.
+    std::int64_t m_countedLength = -1;
+    double m_bytesPerFrame = 0;
     bool m_lossy = false;
     bool m_draining = false;
 
@@ -113,16 +217,28 @@ private:
 Result<std::unique_ptr<AudioDecoder>> FFmpegDecoder::open(const std::filesystem::path& path)
 {
     silenceFFmpeg();
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec))
+    // Without blocking: opening a FIFO for reading waits for a writer that may never come.
+    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!file.valid())
+        return systemError(errno);
+    struct stat info { };
+    if (::fstat(file.get(), &info) != 0)
+        return systemError(errno);
+    if (S_ISDIR(info.st_mode))
         return systemError(EISDIR);
+    // A FIFO, a socket or a device (a link to /dev/zero) never ends or never comes.
+    if (!S_ISREG(info.st_mode))
+        return Error { "Not a regular file" };
     // FFmpeg's probe calls an empty file an invalid argument; to the user it is not audio.
-    if (std::filesystem::is_regular_file(path, ec) && std::filesystem::file_size(path, ec) == 0)
+    if (info.st_size == 0)
         return Error { errorText(AVERROR_INVALIDDATA) };
 
     auto decoder = std::make_unique<FFmpegDecoder>();
-    // The "file:" prefix keeps a name like "a:b.mp3" from being taken for a protocol.
-    decoder->m_url = "file:" + path.string();
+    // Only a hint for the format probe: FFmpeg reads through our descriptor, never by name.
+    decoder->m_url = path.string();
+    decoder->m_tagLength = leadingTagLength(file.get());
+    decoder->m_input.fd = file.get();
+    decoder->m_file.emplace(file.release());
     if (Status started = decoder->start(); !started)
         return started.error();
     return std::unique_ptr<AudioDecoder>(std::move(decoder));
@@ -132,19 +248,39 @@ Status FFmpegDecoder::start()
 {
     m_codec.reset();
     m_format.reset();
+    m_io.reset();
     m_draining = false;
     m_origin = 0;
     m_frameStart = 0;
     m_frameLength = 0;
     m_frameOffset = 0;
+    m_input.position = 0;
+    m_input.sinceAudio = 0;
+    m_input.allowance = kMaxBytesWithoutAudio + m_tagLength;
 
+    auto* ioBuffer = static_cast<std::uint8_t*>(av_malloc(kIoBufferSize));
+    if (!ioBuffer)
+        return systemError(ENOMEM);
+    m_io.reset(avio_alloc_context(
+        ioBuffer, kIoBufferSize, 0, &m_input, &FileInput::read, nullptr, &FileInput::seek));
+    if (!m_io) {
+        av_free(ioBuffer);
+        return systemError(ENOMEM);
+    }
+    AVFormatContext* format = avformat_alloc_context();
+    if (!format)
+        return systemError(ENOMEM);
+    format->pb = m_io.get();
+    format->flags |= AVFMT_FLAG_CUSTOM_IO;
+    // Rate and channels come with the first packet; FFmpeg's default of five seconds of
+    // stream analysis only costs reading.
     AVDictionary* options = nullptr;
-    av_dict_set(&options, "protocol_whitelist", "file", 0);
-    AVFormatContext* format = nullptr;
+    av_dict_set(&options, "analyzeduration", "500000", 0);
+    // avformat_open_input frees the context when it fails.
     int status = avformat_open_input(&format, m_url.c_str(), nullptr, &options);
     av_dict_free(&options);
     if (status < 0)
-        return Error { errorText(status) };
+        return failure(status);
     m_format.reset(format);
 
     AVStream* stream = nullptr;
@@ -155,15 +291,22 @@ Status FFmpegDecoder::start()
     findStream();
     // Probing the stream costs a few decoded packets; only do it when the header
     // did not give the rate, the channels and a length.
+    // A length in the header is the container's statement (a frame count, a sample count,
+    // a data size); one that only avformat_find_stream_info works out is an estimate.
+    // (Some demuxers, FLAC's among them, give the rate and channels only then.)
+    std::vector<bool> stated(format->nb_streams);
+    for (unsigned i = 0; i < format->nb_streams; ++i)
+        stated[i] = format->streams[i]->duration != AV_NOPTS_VALUE || format->duration != AV_NOPTS_VALUE;
     const bool complete = stream && stream->codecpar->sample_rate > 0
-        && stream->codecpar->ch_layout.nb_channels > 0
-        && (stream->duration != AV_NOPTS_VALUE || format->duration != AV_NOPTS_VALUE);
+        && stream->codecpar->ch_layout.nb_channels > 0 && stated[static_cast<std::size_t>(m_stream)];
     if (!complete) {
         status = avformat_find_stream_info(format, nullptr);
-        if (status < 0)
-            return Error { errorText(status) };
+        if (status < 0 || m_input.exhausted)
+            return failure(status);
         findStream();
     }
+    const bool lengthStated = stream && static_cast<std::size_t>(m_stream) < stated.size()
+        && stated[static_cast<std::size_t>(m_stream)];
     // No audio stream: to the user this is simply not an audio file.
     if (!stream)
         return Error { errorText(AVERROR_INVALIDDATA) };
@@ -204,7 +347,30 @@ Status FFmpegDecoder::start()
         length = av_rescale_q(stream->duration, stream->time_base, perFrame);
     else if (format->duration != AV_NOPTS_VALUE && format->duration > 0)
         length = av_rescale_q(format->duration, AV_TIME_BASE_Q, perFrame);
+    // Where the length is stated, seeks read near the target instead of every packet
+    // before it: an MP3 through its Xing/Info table or its constant frame size, a FLAC
+    // through its seek table. An MP3's timestamps after such a seek are the table's, off
+    // by up to a frame for a constant bitrate and by the table's granularity otherwise.
+    // Without a stated length they would be guesses from the first frames' bitrate.
+    if (lengthStated)
+        format->flags |= AVFMT_FLAG_FAST_SEEK;
+    else {
+        if (m_countedLength < 0) {
+            auto counted = countFrames(*stream);
+            if (!counted)
+                return counted.error();
+            m_countedLength = *counted;
+        }
+        length = m_countedLength;
+    }
     m_length = static_cast<std::uint64_t>(std::max<std::int64_t>(length, 0));
+    // What a second of the stream costs to read, to bound how far a seek may read.
+    struct stat info { };
+    const double fileBytes = ::fstat(m_input.fd, &info) == 0 ? static_cast<double>(info.st_size) : 0.0;
+    m_bytesPerFrame = parameters->bit_rate > 0
+        ? static_cast<double>(parameters->bit_rate) / 8.0 / m_sampleRate
+        : m_length > 0 ? fileBytes / static_cast<double>(m_length)
+                       : 0.0;
     const AVCodecDescriptor* descriptor = avcodec_descriptor_get(parameters->codec_id);
     m_lossy = !descriptor || (descriptor->props & AV_CODEC_PROP_LOSSLESS) == 0;
 
@@ -237,8 +403,12 @@ Result<FFmpegDecoder::Next> FFmpegDecoder::decodeNextFrame()
                 return converted.error();
             if (m_frameLength == 0)
                 continue;
+            m_input.sinceAudio = 0;
+            m_input.allowance = kMaxBytesWithoutAudio;
             return Next::frame;
         }
+        if (m_input.exhausted)
+            return failure(status);
         if (status == AVERROR_EOF)
             return Next::end;
         if (status != AVERROR(EAGAIN) && status != AVERROR_INVALIDDATA)
@@ -247,6 +417,8 @@ Result<FFmpegDecoder::Next> FFmpegDecoder::decodeNextFrame()
             return Next::end;
 
         status = av_read_frame(m_format.get(), m_packet.get());
+        if (m_input.exhausted)
+            return failure(status);
         if (status == AVERROR_EOF) {
             m_draining = true;
             avcodec_send_packet(context, nullptr);
@@ -307,8 +479,17 @@ Status FFmpegDecoder::seekStream(std::int64_t frame)
 {
     const std::int64_t target
         = av_rescale_q(frame + m_origin, AVRational { 1, static_cast<int>(m_sampleRate) }, m_timeBase);
+    // A seek without an index reads from the start to the target: allow about twice what
+    // the audio up to the target should take, so that a stated length over a file of zeros
+    // ends in an error instead of a read to the end.
+    m_input.sinceAudio = 0;
+    m_input.allowance = kMaxBytesWithoutAudio
+        + static_cast<std::uint64_t>(
+            2.0 * m_bytesPerFrame * static_cast<double>(std::max<std::int64_t>(frame, 0)));
     const int status = avformat_seek_file(
         m_format.get(), m_stream, std::numeric_limits<std::int64_t>::min(), target, target, 0);
+    if (m_input.exhausted)
+        return failure(status);
     if (status < 0)
         return Error { errorText(status) };
     avcodec_flush_buffers(m_codec.get());
@@ -387,6 +568,44 @@ Result<std::size_t> FFmpegDecoder::read(std::size_t frames, AudioBuffer& buffer)
     }
     buffer.setFrameLength(delivered);
     return delivered;
+}
+
+Result<std::int64_t> FFmpegDecoder::countFrames(const AVStream& stream)
+{
+    AVFormatContext* format = m_format.get();
+    AVPacket* packet = m_packet.get();
+    std::int64_t total = 0;
+    for (;;) {
+        const int status = av_read_frame(format, packet);
+        if (m_input.exhausted)
+            return failure(status);
+        if (status == AVERROR_EOF)
+            break;
+        if (status < 0)
+            return Error { errorText(status) };
+        if (packet->stream_index == stream.index) {
+            total += packet->duration > 0
+                ? packet->duration
+                : av_rescale_q(stream.codecpar->frame_size, AVRational { 1, stream.codecpar->sample_rate },
+                    stream.time_base);
+            m_input.sinceAudio = 0;
+        }
+        av_packet_unref(packet);
+    }
+    // Back to the start for decoding; the index built on the way makes later seeks cheap.
+    const int status = avformat_seek_file(format, stream.index, std::numeric_limits<std::int64_t>::min(),
+        std::numeric_limits<std::int64_t>::min(), 0, 0);
+    if (status < 0)
+        return Error { errorText(status) };
+    return av_rescale_q(total, stream.time_base, AVRational { 1, stream.codecpar->sample_rate });
+}
+
+Error FFmpegDecoder::failure(int status) const
+{
+    // Reading stopped where audio should have been: to the user, not an audio file.
+    if (m_input.exhausted || status >= 0)
+        return Error { errorText(AVERROR_INVALIDDATA) };
+    return Error { errorText(status) };
 }
 
 } // namespace

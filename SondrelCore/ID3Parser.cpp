@@ -1,4 +1,5 @@
 #include "ID3Parser.h"
+#include "AnalysisModel.h"
 #include "FileDescriptor.h"
 
 #include <algorithm>
@@ -345,11 +346,7 @@ void parseID3v22Frames(Bytes data, Metadata& fields)
 Metadata ID3Parser::parse(const std::filesystem::path& url) noexcept
 {
     try {
-        std::string extension = url.extension().string();
-        std::transform(extension.begin(), extension.end(), extension.begin(), [](char letter) {
-            return letter >= 'A' && letter <= 'Z' ? static_cast<char>(letter - 'A' + 'a') : letter;
-        });
-        if (extension != ".mp3")
+        if (!hasMp3Extension(url))
             return Metadata::empty;
         return parseMP3(url);
     } catch (...) {

@@ -47,8 +47,6 @@ std::string_view description(AnalyzerError error) noexcept
         return "Failed to create audio buffer";
     case AnalyzerError::noAudioData:
         return "No audio data found in file";
-    case AnalyzerError::unsupportedFormat:
-        return "Unsupported audio format";
     case AnalyzerError::endedEarly:
         return "Audio data ends before the file's stated length";
     }
@@ -87,23 +85,6 @@ Result<SpectrumAnalyzer::FullAnalysisResult> SpectrumAnalyzer::analyzeFileComple
     if (result)
         result->metrics.totalTime = Clock::now() - start;
     return result;
-}
-
-Result<float> SpectrumAnalyzer::analyzeFile(const std::filesystem::path& path)
-{
-    auto result = analyzeFileComplete(path);
-    if (!result)
-        return result.error();
-    return result->cutoff;
-}
-
-Result<std::pair<float, AnalysisMetrics>> SpectrumAnalyzer::analyzeFileWithMetrics(
-    const std::filesystem::path& path)
-{
-    auto result = analyzeFileComplete(path);
-    if (!result)
-        return result.error();
-    return std::pair { result->cutoff, result->metrics };
 }
 
 Result<SpectrumAnalyzer::FullAnalysisResult> SpectrumAnalyzer::analyze(AudioDecoder& decoder)

@@ -18,7 +18,6 @@ enum class AnalyzerError {
     fileTooShort,
     bufferCreationFailed,
     noAudioData,
-    unsupportedFormat,
     // The decoder ran out of audio well before the length the file announced.
     endedEarly,
 };
@@ -90,9 +89,6 @@ public:
     // Errors: the decoder's text for files that cannot be opened or read,
     // "Audio file is too short to analyze" below 4096 frames.
     [[nodiscard]] Result<FullAnalysisResult> analyzeFileComplete(const std::filesystem::path& path);
-    [[nodiscard]] Result<float> analyzeFile(const std::filesystem::path& path);
-    [[nodiscard]] Result<std::pair<float, AnalysisMetrics>> analyzeFileWithMetrics(
-        const std::filesystem::path& path);
 
     // One excerpt from the middle of the file, sorted into three bands.
     [[nodiscard]] Result<QuickScreenResult> quickScreen(const std::filesystem::path& path);

@@ -1,6 +1,6 @@
 #include "AudioIo.h"
 
-#include "FfmpegHandles.h"
+#include "FFmpegPtr.h"
 #include "Id3TagBuilder.h"
 
 #include <algorithm>
@@ -20,6 +20,7 @@ namespace sondrel::fixtures {
 namespace {
 
 using namespace detail;
+using namespace sondrel::core::ffmpeg;
 
 // Chunk size for encoders that accept any frame size (PCM).
 constexpr int kVariableChunkFrames = 4096;
@@ -79,7 +80,7 @@ struct CodecChoice {
         out.sampleFormat = AV_SAMPLE_FMT_FLTP;
         break;
     case Container::M4a:
-        out.muxer = "ipod";
+        out.muxer = options.adts ? "adts" : "ipod";
         out.codec = avcodec_find_encoder_by_name("aac");
         out.sampleFormat = AV_SAMPLE_FMT_FLTP;
         break;
@@ -206,7 +207,7 @@ private:
 
     const Signal& m_signal;
     const EncodeOptions& m_options;
-    OutputContextPtr m_format;
+    FormatOutputPtr m_format;
     CodecContextPtr m_codec;
     PacketPtr m_packet;
     AVStream* m_audioStream = nullptr; // owned by m_format
@@ -223,7 +224,7 @@ std::string Encoder::validate() const
         return "signal sample count is not a multiple of the channel count";
     }
     const bool lossy = m_options.container == Container::Mp3 || m_options.container == Container::M4a;
-    if (lossy && m_options.bitrateKbps <= 0) {
+    if (lossy && m_options.bitrateKbps <= 0 && m_options.vbrQuality < 0) {
         return "lossy output needs bitrateKbps > 0";
     }
     if (m_options.id3 && m_options.container != Container::Mp3) {
@@ -319,7 +320,10 @@ std::string Encoder::openEncoder(const CodecChoice& choice)
     if (choice.bitsPerRawSample > 0) {
         codec->bits_per_raw_sample = choice.bitsPerRawSample;
     }
-    if (m_options.bitrateKbps > 0) {
+    if (m_options.vbrQuality >= 0) {
+        codec->flags |= AV_CODEC_FLAG_QSCALE;
+        codec->global_quality = FF_QP2LAMBDA * m_options.vbrQuality;
+    } else if (m_options.bitrateKbps > 0) {
         codec->bit_rate = static_cast<std::int64_t>(m_options.bitrateKbps) * 1000;
     }
     if ((m_format->oformat->flags & AVFMT_GLOBALHEADER) != 0) {
@@ -376,6 +380,11 @@ std::string Encoder::writeHeader()
         if (std::string err = setDictionary(muxerOptions, "id3v2_version", std::to_string(version));
             !err.empty()) {
             return err;
+        }
+        if (!m_options.xingHeader) {
+            if (std::string err = setDictionary(muxerOptions, "write_xing", "0"); !err.empty()) {
+                return err;
+            }
         }
     }
     if (m_options.id3 && !handBuiltTag()) {
@@ -543,7 +552,7 @@ public:
 private:
     [[nodiscard]] std::string drain(Signal& out);
 
-    InputContextPtr m_input;
+    FormatInputPtr m_input;
     CodecContextPtr m_codec;
     FramePtr m_frame;
 };

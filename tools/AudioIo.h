@@ -43,8 +43,11 @@ struct Id3Tags {
 struct EncodeOptions {
     Container container = Container::Wav;
     SampleFormat sampleFormat = SampleFormat::S16;
-    int bitrateKbps = 0; // Mp3 and M4a only; must be > 0 there
+    int bitrateKbps = 0; // Mp3 and M4a only; must be > 0 there unless vbrQuality is set
     std::optional<Id3Tags> id3; // Mp3 only
+    int vbrQuality = -1; // Mp3 only: LAME VBR quality 0 (best) to 9 in place of a bitrate
+    bool xingHeader = true; // Mp3 only: the Xing/Info frame with the frame count and seek table
+    bool adts = false; // M4a only: a raw ADTS stream (.aac) without the MP4 container
 };
 
 // Encodes and muxes with FFmpeg. Returns an empty string on success, otherwise a message; a partly

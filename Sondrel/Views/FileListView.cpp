@@ -2,7 +2,7 @@
 
 #include "FastTooltip.h"
 #include "FileFilterModel.h"
-#include "FileManager.h"
+#include "ApplicationShell.h"
 #include "FileTableModel.h"
 #include "ScannerViewModel.h"
 #include "SymbolDelegate.h"
@@ -23,6 +23,9 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <memory>
 
 namespace sondrel::ui {
 
@@ -400,7 +403,7 @@ QMenu* FileListView::contextMenu(const std::vector<AudioFile>& files, QWidget* p
         }
         menu->addSeparator();
         connect(menu->addAction(symbolIcon(Symbol::folder), QStringLiteral("Show in File Manager")),
-            &QAction::triggered, this, [file] { showInFileManager(file.url()); });
+            &QAction::triggered, this, [file] { shell::revealInFileManager(file.url()); });
         if (const auto& result = file.result()) {
             menu->addSeparator();
             for (const std::string& line : { "Quality: " + std::string(core::rawValue(result->rating)),
@@ -448,7 +451,9 @@ QMenu* FileListView::contextMenu(const std::vector<AudioFile>& files, QWidget* p
 
 FileListView::TrashTexts FileListView::trashConfirmationTexts(int count)
 {
-    return { QStringLiteral("Move %1 %2 to Trash?").arg(count).arg(count == 1 ? "file" : "files"),
+    return { QStringLiteral("Move %1 %2 to Trash?")
+                 .arg(count)
+                 .arg(count == 1 ? QStringLiteral("file") : QStringLiteral("files")),
         count == 1 ? QStringLiteral("This action cannot be undone.")
                    : QStringLiteral("This will move %1 files to the Trash. This action cannot be undone.").arg(count) };
 }

@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include <cmath>
+#include <numbers>
 
 namespace sondrel::ui {
 
@@ -35,9 +36,11 @@ protected:
         const double radius = width() / 2.0;
         QColor color = palette().color(QPalette::WindowText);
         for (int i = 0; i < 12; ++i) {
-            color.setAlphaF(static_cast<float>(0.15 + 0.85 * ((12 + m_step - i) % 12 == 0 ? 1.0 : (12 - (12 + m_step - i) % 12) / 14.0)));
+            // The spoke at the current step is brightest; the ones behind it fade out.
+            const int behind = (12 + m_step - i) % 12;
+            color.setAlphaF(static_cast<float>(1.0 - 0.8 * behind / 11.0));
             painter.setPen(QPen(color, radius / 5.0, Qt::SolidLine, Qt::RoundCap));
-            const double angle = i * M_PI / 6.0;
+            const double angle = i * std::numbers::pi / 6.0;
             painter.drawLine(QPointF(std::sin(angle) * radius * 0.45, -std::cos(angle) * radius * 0.45),
                 QPointF(std::sin(angle) * radius * 0.85, -std::cos(angle) * radius * 0.85));
         }

@@ -1,9 +1,19 @@
 #include "MainWindow.h"
 
+#include "AboutWindow.h"
+#include "ApplicationShell.h"
+#include "AudioPlayerManager.h"
+#include "DetailPanel.h"
 #include "FileListView.h"
 #include "LoadingOverlay.h"
+#include "PlayerBar.h"
+#include "ProcessSheet.h"
 #include "ScannerViewModel.h"
+#include "SettingsWindow.h"
+#include "SidebarView.h"
+#include "SpectrogramView.h"
 #include "Symbols.h"
+#include "WelcomeView.h"
 
 #include <QAction>
 #include <QApplication>
@@ -20,15 +30,6 @@
 namespace sondrel::ui {
 
 namespace {
-
-// Stands where a view of its own will go.
-QWidget* placeholder(const QString& text, QWidget* parent)
-{
-    auto* frame = new QLabel(text, parent);
-    frame->setAlignment(Qt::AlignCenter);
-    frame->setEnabled(false);
-    return frame;
-}
 
 QString pathText(const std::filesystem::path& path)
 {
@@ -53,15 +54,16 @@ MainWindow::ToolbarState MainWindow::toolbarState(
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent)
     , m_viewModel(std::make_unique<app::ScannerViewModel>())
+    , m_player(std::make_unique<app::AudioPlayerManager>())
     , m_pages(new QStackedWidget(this))
-    , m_welcome(new QWidget(this))
+    , m_welcome(new WelcomeView(this))
     , m_library(new QWidget(this))
     , m_split(new QSplitter(Qt::Horizontal, m_library))
-    , m_sidebar(placeholder(QStringLiteral("Folders"), m_split))
+    , m_sidebar(new SidebarView(*m_viewModel, m_split))
     , m_fileList(new FileListView(*m_viewModel, m_split))
-    , m_spectrogram(placeholder(QStringLiteral("Spectrogram"), m_library))
-    , m_player(placeholder(QStringLiteral("Player"), m_library))
-    , m_detail(placeholder(QStringLiteral("Details"), m_split))
+    , m_spectrogram(new SpectrogramView(m_library))
+    , m_playerBar(new PlayerBar(*m_player, m_library))
+    , m_detail(new DetailPanel(*m_viewModel, m_split))
     , m_overlay(nullptr)
     , m_toolbar(new QToolBar(QStringLiteral("Toolbar"), this))
 {
@@ -69,15 +71,8 @@ MainWindow::MainWindow(QWidget* parent)
     setMinimumSize(1000, 600);
     resize(1400, 850);
 
-    // The welcome screen.
-    {
-        auto* layout = new QVBoxLayout(m_welcome);
-        layout->addStretch(1);
-        auto* choose = new QPushButton(symbolIcon(Symbol::folder), QStringLiteral("Select Music Library"), m_welcome);
-        connect(choose, &QPushButton::clicked, this, &MainWindow::selectFolder);
-        layout->addWidget(choose, 0, Qt::AlignHCenter);
-        layout->addStretch(1);
-    }
+    connect(m_welcome, &WelcomeView::folderChosen, this,
+        [this](const QString& path) { openLibrary(std::filesystem::path(path.toStdString())); });
 
     // The library view: sidebar | centre column | detail panel.
     auto* centre = new QWidget(m_split);
@@ -87,10 +82,8 @@ MainWindow::MainWindow(QWidget* parent)
     m_fileList->setParent(centre);
     column->addWidget(m_fileList, 1);
     column->addWidget(m_spectrogram);
-    column->addWidget(m_player);
-    m_spectrogram->setFixedHeight(250);
+    column->addWidget(m_playerBar);
     m_spectrogram->hide();
-    m_player->setFixedHeight(48);
     m_split->addWidget(m_sidebar);
     m_split->addWidget(centre);
     m_split->addWidget(m_detail);
@@ -98,6 +91,12 @@ MainWindow::MainWindow(QWidget* parent)
     m_sidebar->setMaximumWidth(300);
     m_detail->setMinimumWidth(280);
     m_detail->hide();
+    connect(m_detail, &DetailPanel::closeRequested, this, [this] {
+        m_selectedDetailFile.reset();
+        m_detail->setFile(std::nullopt);
+        m_detail->hide();
+    });
+    connect(m_sidebar, &SidebarView::selectContents, this, [this](const QSet<QUuid>& ids) { m_fileList->selectFiles(ids); });
     m_split->setStretchFactor(1, 1);
     m_split->setCollapsible(0, false);
     m_split->setCollapsible(1, false);
@@ -114,6 +113,8 @@ MainWindow::MainWindow(QWidget* parent)
 
     buildToolbar();
     buildMenus();
+    // The toolbar belongs to a library; the welcome screen has none.
+    m_toolbar->hide();
 
     using VM = app::ScannerViewModel;
     for (auto signal : { &VM::isScanningChanged, &VM::isDiscoveringChanged })
@@ -205,10 +206,13 @@ void MainWindow::buildMenus()
         qApp, &QApplication::closeAllWindows);
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
-    item(help, "help", QStringLiteral("Sondrel Help"), QKeySequence(Qt::Key_F1));
+    connect(item(help, "help", QStringLiteral("Sondrel Help"), QKeySequence(Qt::Key_F1)), &QAction::triggered, this,
+        [] { shell::openHelp(); });
     help->addSeparator();
-    item(help, "reportIssue", QStringLiteral("Report an Issue..."));
-    item(help, "exportDiagnostics", QStringLiteral("Export Diagnostics..."));
+    connect(item(help, "reportIssue", QStringLiteral("Report an Issue...")), &QAction::triggered, this,
+        [] { shell::reportIssue(); });
+    connect(item(help, "exportDiagnostics", QStringLiteral("Export Diagnostics...")), &QAction::triggered, this,
+        [this] { shell::exportDiagnostics(this); });
     // There is no update feed on Linux: packages update through the system.
     item(help, "checkForUpdates", QStringLiteral("Check for Updates..."))->setEnabled(false);
     help->addSeparator();
@@ -235,7 +239,7 @@ void MainWindow::updateOverlay()
 {
     const bool show = m_viewModel->isDiscovering() && m_viewModel->allFiles().empty();
     m_overlay->setState(m_viewModel->discoveredFileCount(), m_viewModel->discoveryProgress());
-    if (show == m_overlay->isVisible())
+    if (show == !m_overlay->isHidden())
         return;
     m_overlay->setVisible(show);
     if (show)
@@ -265,37 +269,54 @@ void MainWindow::selectFolder()
     dialog->open();
 }
 
-void MainWindow::openProcessSheet(std::optional<QSet<QUuid>>)
+void MainWindow::openProcessSheet(std::optional<QSet<QUuid>> fileIds)
 {
-    // The process sheet takes this place.
+    // A new sheet for each opening; it is window-modal and goes away when closed.
+    auto* sheet = new ProcessSheet(*m_viewModel, std::move(fileIds), this);
+    sheet->setAttribute(Qt::WA_DeleteOnClose);
+    sheet->open();
 }
 
 void MainWindow::openSettings()
 {
-    // The settings window takes this place.
+    auto* settings = new SettingsWindow(this);
+    settings->setAttribute(Qt::WA_DeleteOnClose);
+    settings->open();
 }
 
 void MainWindow::openAbout()
 {
-    // The about window takes this place.
+    auto* about = new AboutWindow(this);
+    about->setAttribute(Qt::WA_DeleteOnClose);
+    about->open();
+}
+
+void MainWindow::setCurrentTrack(const app::AudioFile& file)
+{
+    m_currentTrack = file;
+    m_spectrogram->setTrack(file);
+    m_spectrogram->setVisible(m_showSpectrogram);
+    m_playerBar->setCurrentTrack(file);
+    m_player->load(file.url());
 }
 
 void MainWindow::onSelectTrack(const app::AudioFile& file)
 {
     m_selectedDetailFile = file;
-    m_currentTrack = file;
+    m_detail->setFile(file);
     m_detail->show();
-    m_spectrogram->setVisible(m_showSpectrogram);
+    setCurrentTrack(file);
 }
 
 void MainWindow::onPlayTrack(const app::AudioFile& file)
 {
-    m_currentTrack = file;
-    m_spectrogram->setVisible(m_showSpectrogram);
+    setCurrentTrack(file);
+    m_player->play();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
+    m_player->stop();
     m_viewModel->cancelScan();
     event->accept();
 }

@@ -16,13 +16,19 @@ class QStackedWidget;
 class QToolBar;
 
 namespace sondrel::app {
+class AudioPlayerManager;
 class ScannerViewModel;
-}
+} // namespace sondrel::app
 
 namespace sondrel::ui {
 
+class DetailPanel;
 class FileListView;
 class LoadingOverlay;
+class PlayerBar;
+class SidebarView;
+class SpectrogramView;
+class WelcomeView;
 
 // The application's window: the welcome screen until a library is chosen, then the library
 // view (sidebar, file list with its status bar, spectrogram strip and player, detail panel),
@@ -67,17 +73,19 @@ private:
     void openAbout();
     void onSelectTrack(const app::AudioFile& file);
     void onPlayTrack(const app::AudioFile& file);
+    void setCurrentTrack(const app::AudioFile& file);
 
     std::unique_ptr<app::ScannerViewModel> m_viewModel;
+    std::unique_ptr<app::AudioPlayerManager> m_player;
     QStackedWidget* m_pages;
-    QWidget* m_welcome;
+    WelcomeView* m_welcome;
     QWidget* m_library;
     QSplitter* m_split;
-    QWidget* m_sidebar;
+    SidebarView* m_sidebar;
     FileListView* m_fileList;
-    QWidget* m_spectrogram;
-    QWidget* m_player;
-    QWidget* m_detail;
+    SpectrogramView* m_spectrogram;
+    PlayerBar* m_playerBar;
+    DetailPanel* m_detail;
     LoadingOverlay* m_overlay;
     QToolBar* m_toolbar;
     std::optional<app::AudioFile> m_selectedDetailFile;

@@ -42,6 +42,9 @@ enum class Symbol {
     trashFill,
     tag,
     infoCircle,
+    waveform,
+    internaldrive,
+    pencil,
 };
 
 // The colours the status symbols are drawn in.
@@ -54,8 +57,19 @@ inline const QColor blue { 0x00, 0x7a, 0xff };
 inline const QColor secondary { 0x8e, 0x8e, 0x93 };
 } // namespace palette
 
-// The icon for a symbol. `tint` colours the drawn status symbols; an invalid colour gives the
-// symbol's own colour (or the text colour for monochrome ones).
+// The icon for a symbol, sharp at every size. Status symbols are always drawn; `tint` colours
+// them, an invalid colour gives the symbol's own colour (the text colour for monochrome ones).
+// The other symbols come from the icon theme when it has them and no tint is given, and are
+// drawn otherwise, so they show on a bare X server too.
 [[nodiscard]] QIcon symbolIcon(Symbol symbol, const QColor& tint = {});
+
+// The drawn form only, never the theme's: for places that must look the same everywhere.
+[[nodiscard]] QIcon drawnSymbolIcon(Symbol symbol, const QColor& tint = {});
+
+// True for the symbols that are always drawn by our own code (the status symbols).
+[[nodiscard]] bool isStatusSymbol(Symbol symbol) noexcept;
+
+// The freedesktop icon-naming name a symbol takes from the theme; empty for drawn-only ones.
+[[nodiscard]] const char* themeIconName(Symbol symbol) noexcept;
 
 } // namespace sondrel::ui

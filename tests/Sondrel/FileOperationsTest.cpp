@@ -4,9 +4,6 @@
 #include "../SondrelCore/FixtureFolder.h"
 #include "WithoutPermissionOverride.h"
 
-#include <QFile>
-#include <QStandardPaths>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -347,23 +344,6 @@ private:
 
 const MoveStatus kTaken { MoveFailure::targetExists, core::Error { "File exists" } };
 
-TEST_F(FileOperationsTest, NumberedMoveTakesTheNextFreeNumber)
-{
-    writeFile(m_source / "Song.mp3", "new");
-    writeFile(m_destination / "Song.mp3", "first");
-    writeFile(m_destination / "Song (1).mp3", "second");
-
-    const core::Result<fs::path> moved
-        = moveWithNumbering(m_operations, m_source / "Song.mp3", m_destination);
-
-    ASSERT_TRUE(moved) << moved.error().description;
-    EXPECT_EQ(*moved, m_destination / "Song (2).mp3");
-    EXPECT_EQ(readFile(m_destination / "Song (2).mp3"), "new");
-    EXPECT_EQ(readFile(m_destination / "Song.mp3"), "first");
-    EXPECT_EQ(readFile(m_destination / "Song (1).mp3"), "second");
-    EXPECT_EQ(namesIn(m_source), Names {});
-}
-
 TEST_F(FileOperationsTest, NumberedNamesSplitOffOnlyTheLastExtension)
 {
     const std::pair<std::string, std::string> cases[] = {
@@ -445,41 +425,102 @@ private:
     std::vector<std::pair<std::string, std::optional<std::string>>> m_saved;
 };
 
-// Where Qt puts the home Trash: $XDG_DATA_HOME/Trash, or under $HOME in Qt's test mode.
-fs::path homeTrash()
+// "%2F" back to "/": what a desktop does to restore a file.
+std::string percentDecoded(const std::string& text)
 {
-    return fs::path(QFile::encodeName(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
-                        .toStdString())
-        / "Trash";
+    std::string decoded;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size()) {
+            decoded += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            decoded += text[i];
+        }
+    }
+    return decoded;
 }
 
-TEST_F(FileOperationsTest, TrashKeepsTheFileRecoverableInTheHomeTrash)
+// The original path a ".trashinfo" file records, decoded; empty when it has no Path line.
+std::string restoredPath(const fs::path& info)
+{
+    const std::string content = readFile(info);
+    const std::size_t start = content.find("\nPath=");
+    if (content.rfind("[Trash Info]\n", 0) != 0 || start == std::string::npos
+        || content.find("\nDeletionDate=") == std::string::npos)
+        return {};
+    const std::size_t end = content.find('\n', start + 1);
+    return percentDecoded(content.substr(start + 6, end - start - 6));
+}
+
+TEST_F(FileOperationsTest, TrashRecordsAnyNameSoTheDesktopRestoresIt)
 {
     const ScopedHome home(m_folder / "home");
-    const fs::path trash = homeTrash();
-    ASSERT_EQ(trash.string().rfind(m_folder.path().string(), 0), 0u) << trash;
-    writeFile(m_source / "Song.mp3", "audio");
+    const fs::path trash = m_folder / "home" / "data" / "Trash";
+    const std::string longName = std::string(250, 'x') + ".mp3";
+    const std::vector<std::string> names
+        = { "per%cent 50%.mp3", "two\nlines.mp3", "Na\xFFme.mp3", longName, "Song.mp3" };
+    for (const std::string& name : names)
+        writeFile(m_source / name, name);
+    // A name that is taken in the Trash gets a number.
+    fs::create_directories(trash / "info");
+    writeFile(trash / "info" / "Song.mp3.trashinfo", "someone else's");
 
-    const core::Status status = m_operations.trashItem(m_source / "Song.mp3");
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name);
+        const core::Status status = m_operations.trashItem(m_source / name);
+        ASSERT_TRUE(status) << status.error().description;
+    }
 
-    ASSERT_TRUE(status) << status.error().description;
     EXPECT_EQ(namesIn(m_source), Names {});
-    EXPECT_EQ(readFile(trash / "files" / "Song.mp3"), "audio");
-    EXPECT_NE(readFile(trash / "info" / "Song.mp3.trashinfo").find("Path="), std::string::npos);
+    const std::string shortened = std::string(241, 'x') + ".mp3";
+    const std::vector<std::pair<std::string, std::string>> stored
+        = { { "per%cent 50%.mp3", names[0] }, { "two\nlines.mp3", names[1] }, { "Na\xFFme.mp3", names[2] },
+              { shortened, longName }, { "Song (2).mp3", "Song.mp3" } };
+    for (const auto& [inTrash, original] : stored) {
+        SCOPED_TRACE(original);
+        EXPECT_EQ(readFile(trash / "files" / inTrash), original);
+        EXPECT_EQ(restoredPath(trash / "info" / (inTrash + ".trashinfo")), (m_source / original).string());
+    }
+    EXPECT_EQ(readFile(trash / "info" / "Song.mp3.trashinfo"), "someone else's");
 }
 
-TEST_F(FileOperationsTest, TrashFailuresLeaveTheFileWhereItIs)
+// A tmpfs mounted for the test; skips without the right to mount.
+TEST_F(FileOperationsTest, TrashOnAnotherFileSystemUsesTheTrashAtItsTop)
 {
     const ScopedHome home(m_folder / "home");
-    ASSERT_EQ(homeTrash().string().rfind(m_folder.path().string(), 0), 0u);
+    const fs::path top = m_folder / "volume";
+    fs::create_directories(top);
+    if (::mount("sondrel-test", top.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=1m") != 0)
+        GTEST_SKIP() << "tmpfs cannot be mounted here";
+    fs::create_directories(top / "Set");
+    writeFile(top / "Set" / "a.mp3", "a");
 
+    const core::Status status = m_operations.trashItem(top / "Set" / "a.mp3");
+
+    const fs::path trash = top / (".Trash-" + std::to_string(::getuid()));
+    std::string stored = readFile(trash / "files" / "a.mp3");
+    std::string recorded = restoredPath(trash / "info" / "a.mp3.trashinfo");
+    const bool homeTrashUsed = fs::exists(m_folder / "home" / "data" / "Trash");
+    ::umount2(top.c_str(), MNT_DETACH);
+    ASSERT_TRUE(status) << status.error().description;
+    EXPECT_EQ(stored, "a");
+    // Relative to the top of the file system, so the volume may be mounted anywhere.
+    EXPECT_EQ(recorded, "Set/a.mp3");
+    EXPECT_FALSE(homeTrashUsed);
+}
+
+TEST_F(FileOperationsTest, TrashFailureLeavesTheFileAndGivesTheSystemsText)
+{
+    const ScopedHome home(m_folder / "home");
     const core::Status missing = m_operations.trashItem(m_source / "Gone.mp3");
     EXPECT_EQ(missing.error().description, "No such file or directory");
 
-    writeFile(m_source / "Na\xFFme.mp3", "audio");
-    const core::Status notUtf8 = m_operations.trashItem(m_source / "Na\xFFme.mp3");
-    EXPECT_EQ(notUtf8.error().description, "Invalid or incomplete multibyte or wide character");
-    EXPECT_EQ(readFile(m_source / "Na\xFFme.mp3"), "audio");
+    // The home Trash cannot be made: its folder is a file.
+    writeFile(m_folder / "home" / "data", "not a folder");
+    writeFile(m_source / "Song.mp3", "audio");
+    const core::Status blocked = m_operations.trashItem(m_source / "Song.mp3");
+    EXPECT_EQ(blocked.error().description, "Not a directory");
+    EXPECT_EQ(readFile(m_source / "Song.mp3"), "audio");
 }
 
 } // namespace

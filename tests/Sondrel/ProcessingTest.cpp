@@ -117,7 +117,7 @@ TEST_F(ProcessingTest, RenameNeverOverwritesAndCountsOnlyWhatItDid)
     request.rename = true;
     const ProcessingResults results = run(request);
     ASSERT_EQ(results.errors.size(), 1u);
-    EXPECT_EQ(results.errors[0], "Rename: File exists");
+    EXPECT_EQ(results.errors[0], "Rename: " + (m_folder / "B.mp3").string() + ": File exists");
     EXPECT_LE(results.renamedCount, 1);
     EXPECT_EQ(readBytes(m_folder / "B fake-128.mp3"), "someone else's file");
     EXPECT_EQ(readBytes(m_folder / "B.mp3"), "audio bytes");
@@ -147,6 +147,20 @@ TEST_F(ProcessingTest, MoveTakesTheNextFreeNumberedName)
     EXPECT_EQ(run(request).movedCount, 0);
 }
 
+TEST_F(ProcessingTest, MoveIntoTheFilesOwnFolderLeavesItAsItIs)
+{
+    add("Song.mp3", ScanStatus::failed());
+    add("Set/Other.mp3", ScanStatus::failed());
+    ProcessingRequest request;
+    request.move = true;
+    // The library's root, named through a path of its own.
+    request.destination = m_folder / "Set" / "..";
+    const ProcessingResults results = run(request);
+    EXPECT_EQ(results.movedCount, 1);
+    EXPECT_TRUE(results.errors.empty());
+    EXPECT_EQ(names(m_folder), (std::vector<std::string> { "Other.mp3", "Set", "Song.mp3" }));
+}
+
 TEST_F(ProcessingTest, ALaterStepFollowsFilesRenamedEarlierInTheSameRun)
 {
     const AudioFile chosen = add("Chosen.mp3", ScanStatus::failed());
@@ -174,7 +188,8 @@ TEST_F(ProcessingTest, ATrashThatStopsPartWayDropsTheFilesAlreadyTrashed)
     request.trash = true;
     const ProcessingResults results = run(request);
     EXPECT_EQ(results.deletedCount, 1);
-    EXPECT_EQ(results.errors, (std::vector<std::string> { "Delete: Permission denied" }));
+    EXPECT_EQ(results.errors,
+        (std::vector<std::string> { "Delete: " + (m_folder / "2.mp3").string() + ": Permission denied" }));
     EXPECT_EQ(m_store.snapshot().size(), 2u);
     EXPECT_EQ(m_store.counts().failed, 2);
 }

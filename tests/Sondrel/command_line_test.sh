@@ -32,6 +32,16 @@ spectrogram-writes-a-png)
     head -c 8 "$work/s.png" | od -An -c | grep -q 'P   N   G' || fail "not a PNG"
     ! "$sondrel" spectrogram /nonexistent.flac -o "$work/never.png" 2>/dev/null || fail "missing input succeeded"
     test ! -e "$work/never.png" || fail "image written for a missing input"
+    # Never the input, also through a link; never an existing file without --force.
+    cp "$work/lib/mono-44100-wav-49152-frames.wav" "$work/in.wav"
+    ln -s in.wav "$work/link.wav"
+    before=$(md5sum <"$work/in.wav")
+    ! "$sondrel" spectrogram "$work/in.wav" -o "$work/link.wav" --force 2>/dev/null || fail "wrote over its input"
+    test "$(md5sum <"$work/in.wav")" = "$before" || fail "input changed"
+    ! "$sondrel" spectrogram "$work/in.wav" -o "$work/s.png" 2>"$work/err" || fail "replaced without --force"
+    grep -q 'exists' "$work/err" || fail "no reason given: $(cat "$work/err")"
+    "$sondrel" spectrogram "$work/in.wav" -o "$work/s.png" --force --width 10 --height 10 >/dev/null || fail "--force"
+    test "$(ls -a "$work" | grep -c tmp)" -eq 0 || fail "temporary file left"
     ;;
 cache-reports-and-clears)
     mkdir -p "$XDG_DATA_HOME/Sondrel"
@@ -145,6 +155,44 @@ scan-odd-files-get-errors-and-the-scan-finishes)
     grep '"name":"folder.mp3"' "$work/out" | grep -q '"error":"Is a directory"' || fail "folder"
     grep '"name":"random.flac"' "$work/out" | grep -q '"status":"error"' || fail "random bytes"
     grep -q '"status":"passed"' "$work/out" || fail "the odd name was not analysed"
+    ;;
+scan-reports-trouble-on-standard-error)
+    "$fixtures" "$work/fixtures" >/dev/null || fail "fixtures"
+    mkdir "$work/lib"
+    cp "$work/fixtures/mono-44100-wav-4096-frames.wav" "$work/lib/a.wav"
+    # A folder path longer than the system allows, made one relative step at a time.
+    (cd "$work/lib" && for i in $(seq 25); do mkdir "$(printf "%0200d" "$i")" && cd "$(printf "%0200d" "$i")" || exit 1; done \
+        && cp "$work/fixtures/mono-44100-wav-4096-frames.wav" deep.wav) || fail "deep folders"
+    # The cache cannot be saved: its folder is a file.
+    mkdir -p "$XDG_DATA_HOME" && : >"$XDG_DATA_HOME/Sondrel"
+    "$sondrel" scan "$work/lib" --json >"$work/out" 2>"$work/err"; status=$?
+    test $status -eq 1 || fail "exit status $status"
+    test "$(wc -l <"$work/out")" -eq 1 && grep -q '^{"path"' "$work/out" || fail "standard output: $(cat "$work/out")"
+    grep -q '^Failed to save analysis cache: ' "$work/err" || fail "no cache failure: $(cat "$work/err")"
+    grep -q '^Skipped folder .*: File name too long$' "$work/err" || fail "no skipped folder: $(cat "$work/err")"
+    ;;
+paths-compare-in-one-form-and-the-table-is-safe)
+    "$fixtures" "$work/fixtures" >/dev/null || fail "fixtures"
+    mkdir -p "$work/lib/Set" "$work/outside"
+    esc=$(printf '\033')
+    for name in "Set/caf\303\251.wav" "Set/plain.wav" "x${esc}[31mred.wav" 'comma, "quoted".wav'; do
+        cp "$work/fixtures/mono-44100-wav-4096-frames.wav" "$work/lib/$(printf "$name")"
+    done
+    "$sondrel" scan "$work/lib" --folder "$work/lib/Set" --no-cache --csv >"$work/csv" 2>/dev/null
+    test "$(tail -n +2 "$work/csv" | wc -l)" -eq 2 || fail "--folder as an absolute path: $(cat "$work/csv")"
+    "$sondrel" scan "$work/lib" --folder "$work/outside" >/dev/null 2>&1; test $? -eq 2 || fail "folder outside"
+    "$sondrel" scan "$work/lib" --no-cache --csv >"$work/csv" 2>/dev/null
+    grep -qF ",\"$work/lib/comma, \"\"quoted\"\".wav\"" "$work/csv" || fail "CSV quoting: $(cat "$work/csv")"
+    "$sondrel" scan "$work/lib" >"$work/table" 2>/dev/null
+    ! grep -q "$esc" "$work/table" || fail "raw escape sequence in the table"
+    grep -qF 'x\x1b[31mred.wav' "$work/table" || fail "escaped name missing"
+    # Columns start at the same character on every row, whatever the bytes of the names.
+    /usr/bin/python3 -c 'import sys; rows=open(sys.argv[1],encoding="utf-8").read().splitlines()[1:]; \
+        sys.exit(len({r.index(sys.argv[2]) for r in rows}) != 1)' "$work/table" "$work/lib/" || fail "columns not aligned"
+    "$sondrel" process "$work/lib" --only "$work/lib/Set/plain.wav" --tag --dry-run >/dev/null 2>&1 \
+        || fail "--only with an absolute path"
+    "$sondrel" process "$work/lib" --only "$work/outside" --tag --dry-run >/dev/null 2>&1; status=$?
+    test $status -eq 2 || fail "--only outside: $status"
     ;;
 *)
     fail "unknown case $case_name"

@@ -178,11 +178,15 @@ TEST_F(AnalysisCacheTest, MissingFileHasNoKeyAndStoresNothing)
 
 // --- Entries and overrides ---
 
-TEST_F(AnalysisCacheTest, EditedFileMissesAndItsOldEntryStays)
+TEST_F(AnalysisCacheTest, EditedFileMissesAndItsStaleEntryIsDropped)
 {
     const fs::path track = file("track.mp3");
+    // Shares the prefix "track.mp3|" of the other path's keys.
+    const fs::path piped = file("track.mp3|1.0");
     auto cache = makeCache();
     cache->set(track, kHigh);
+    cache->set(piped, kHigh);
+    cache->flush();
     EXPECT_EQ(cache->get(track), kHigh);
 
     setModificationTime(track, 1712349999, 0);
@@ -190,6 +194,9 @@ TEST_F(AnalysisCacheTest, EditedFileMissesAndItsOldEntryStays)
     cache->set(track, kPoor);
     EXPECT_EQ(cache->count(), 2u);
     EXPECT_EQ(cache->get(track), kPoor);
+    EXPECT_EQ(cache->get(piped), kHigh);
+    cache->flush();
+    EXPECT_EQ(makeCache()->count(), 2u);
 }
 
 TEST_F(AnalysisCacheTest, StoringAResultAgainDropsTheOverride)
@@ -416,6 +423,57 @@ TEST_F(AnalysisCacheTest, UndecodableFileIsKeptAsideAndTheCacheStartsEmpty)
         cache->flush();
         EXPECT_EQ(AnalysisCache(cacheFile(), m_clock).count(), 1u);
     }
+}
+
+TEST_F(AnalysisCacheTest, SpecialFileAtTheCachePathIsKeptAsideWithoutBlocking)
+{
+    fs::create_directories(cacheFile().parent_path());
+    const fs::path kept = cacheFile().string() + ".unreadable-1712345678";
+    for (const bool fifo : { true, false }) {
+        SCOPED_TRACE(fifo ? "FIFO" : "link to /dev/zero");
+        fs::remove(kept);
+        if (fifo)
+            ASSERT_EQ(::mkfifo(cacheFile().c_str(), 0600), 0);
+        else
+            fs::create_symlink("/dev/zero", cacheFile());
+        testing::internal::CaptureStderr();
+        auto loading = std::async(std::launch::async, [this] { return makeCache(); });
+        if (loading.wait_for(5s) == std::future_status::timeout) {
+            ADD_FAILURE() << "the cache blocked on its file";
+            // A writer that comes and goes lets a blocked reader see the end of the FIFO.
+            ::close(::open(cacheFile().c_str(), O_WRONLY | O_NONBLOCK));
+        }
+        auto cache = loading.get();
+        (void)testing::internal::GetCapturedStderr();
+        EXPECT_EQ(cache->count(), 0u);
+        EXPECT_TRUE(fs::is_symlink(kept) || fs::is_fifo(kept));
+        cache->set(file("a.mp3"), kHigh);
+        cache->flush();
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(cacheFile())));
+        fs::remove(cacheFile());
+    }
+}
+
+TEST_F(AnalysisCacheTest, CachesSavingAtOnceLoseNoEntryOfEachOther)
+{
+    // Two instances on one file stand for two processes: each has its own folder lock.
+    auto first = makeCache();
+    auto second = makeCache();
+    first->set(file("old.mp3"), kHigh);
+    first->flush();
+    const auto fill = [this](AnalysisCache& cache, std::string_view prefix) {
+        for (std::size_t i = 0; i < 15; ++i) {
+            cache.set(file(numbered(prefix, i, ".mp3")), kPoor);
+            cache.flush();
+        }
+    };
+    auto one = std::async(std::launch::async, [&] { fill(*first, "first-"); });
+    auto two = std::async(std::launch::async, [&] { fill(*second, "second-"); });
+    one.get();
+    two.get();
+    EXPECT_EQ(makeCache()->count(), 31u);
+    // Each sees the other's saved entries.
+    EXPECT_EQ(second->get(m_folder.path() / "old.mp3"), kHigh);
 }
 
 TEST_F(AnalysisCacheTest, SaveKeepsPermissionBitsAndLeavesOnlyTheCacheFile)

@@ -1,0 +1,147 @@
+#include "AudioOutput.h"
+
+#include <QAudioDevice>
+#include <QAudioFormat>
+#include <QAudioSink>
+#include <QIODevice>
+#include <QMediaDevices>
+
+#include <algorithm>
+
+namespace sondrel::app {
+namespace {
+
+// A quarter of a second queued: short enough that pause and seek feel immediate, long enough
+// that a busy machine does not starve the device.
+constexpr double kBufferSeconds = 0.25;
+
+class SystemAudioOutput final : public AudioOutput {
+public:
+    core::Status open(int sampleRate, int channels) override
+    {
+        m_device = QMediaDevices::defaultAudioOutput();
+        if (m_device.isNull())
+            return core::Error { "no audio output device (is a PulseAudio or PipeWire server running?)" };
+        m_format.setSampleRate(sampleRate);
+        m_format.setChannelCount(channels);
+        m_format.setSampleFormat(QAudioFormat::Float);
+        if (!m_device.isFormatSupported(m_format))
+            return core::Error { "the audio device refuses " + std::to_string(sampleRate) + " Hz float audio" };
+        return start();
+    }
+
+    std::size_t framesFree() override
+    {
+        return static_cast<std::size_t>(std::max<qsizetype>(m_sink->bytesFree(), 0)) / bytesPerFrame();
+    }
+
+    std::size_t framesQueued() override
+    {
+        const qsizetype held = m_sink->bufferSize() - m_sink->bytesFree();
+        return static_cast<std::size_t>(std::max<qsizetype>(held, 0)) / bytesPerFrame();
+    }
+
+    void write(std::span<const float> interleaved) override
+    {
+        m_io->write(reinterpret_cast<const char*>(interleaved.data()),
+            static_cast<qint64>(interleaved.size_bytes()));
+    }
+
+    void setPaused(bool paused) override
+    {
+        if (paused)
+            m_sink->suspend();
+        else
+            m_sink->resume();
+    }
+
+    void flush() override
+    {
+        // QAudioSink has no way to drop what it holds and go on: a fresh stream does both.
+        const bool paused = m_sink->state() == QAudio::SuspendedState;
+        m_sink.reset();
+        if (start().ok() && paused)
+            m_sink->suspend();
+    }
+
+private:
+    core::Status start()
+    {
+        m_sink = std::make_unique<QAudioSink>(m_device, m_format);
+        m_sink->setBufferSize(
+            static_cast<qsizetype>(kBufferSeconds * m_format.sampleRate()) * static_cast<qsizetype>(bytesPerFrame()));
+        m_io = m_sink->start();
+        if (m_io == nullptr || m_sink->error() != QAudio::NoError)
+            return core::Error { "the audio device could not be opened" };
+        return core::Ok {};
+    }
+
+    [[nodiscard]] std::size_t bytesPerFrame() const
+    {
+        return static_cast<std::size_t>(std::max(m_format.bytesPerFrame(), 1));
+    }
+
+    QAudioDevice m_device;
+    QAudioFormat m_format;
+    std::unique_ptr<QAudioSink> m_sink;
+    QIODevice* m_io = nullptr; // owned by m_sink
+};
+
+} // namespace
+
+std::unique_ptr<AudioOutput> makeSystemAudioOutput()
+{
+    return std::make_unique<SystemAudioOutput>();
+}
+
+core::Status SilentAudioOutput::open(int sampleRate, int channels)
+{
+    m_sampleRate = sampleRate;
+    m_channels = std::max(channels, 1);
+    m_queued = 0;
+    m_last = Clock::now();
+    return core::Ok {};
+}
+
+void SilentAudioOutput::drain()
+{
+    const auto now = Clock::now();
+    if (!m_paused) {
+        const double elapsed = std::chrono::duration<double>(now - m_last).count();
+        m_queued = std::max(0.0, m_queued - elapsed * m_sampleRate * m_speed);
+    }
+    m_last = now;
+}
+
+std::size_t SilentAudioOutput::framesFree()
+{
+    drain();
+    const double capacity = kBufferSeconds * m_sampleRate * std::max(m_speed, 1.0);
+    return static_cast<std::size_t>(std::max(0.0, capacity - m_queued));
+}
+
+std::size_t SilentAudioOutput::framesQueued()
+{
+    drain();
+    return static_cast<std::size_t>(m_queued);
+}
+
+void SilentAudioOutput::write(std::span<const float> interleaved)
+{
+    drain();
+    m_queued += static_cast<double>(interleaved.size() / static_cast<std::size_t>(m_channels));
+}
+
+void SilentAudioOutput::setPaused(bool paused)
+{
+    drain();
+    m_paused = paused;
+}
+
+void SilentAudioOutput::flush()
+{
+    drain();
+    m_queued = 0;
+}
+
+} // namespace sondrel::app

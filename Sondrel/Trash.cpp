@@ -1,0 +1,259 @@
+#include "Trash.h"
+
+#include "AnalysisCache.h"
+#include "FileDescriptor.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <ctime>
+#include <optional>
+#include <system_error>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace sondrel::app {
+namespace {
+
+namespace fs = std::filesystem;
+using core::FileDescriptor;
+
+constexpr std::string_view kInfoSuffix = ".trashinfo";
+constexpr int kMaxNumber = 100000;
+
+[[nodiscard]] core::Error systemError(int code)
+{
+    return core::Error { std::system_category().message(code) };
+}
+
+// 0 or the errno. An existing folder is fine.
+[[nodiscard]] int makeFolder(const fs::path& folder, mode_t mode)
+{
+    if (::mkdir(folder.c_str(), mode) == 0 || errno == EEXIST)
+        return 0;
+    if (errno != ENOENT || !folder.has_parent_path() || folder.parent_path() == folder)
+        return errno;
+    if (const int error = makeFolder(folder.parent_path(), mode))
+        return error;
+    return ::mkdir(folder.c_str(), mode) == 0 || errno == EEXIST ? 0 : errno;
+}
+
+// A real folder (not a link to one) owned by this user.
+[[nodiscard]] bool isOwnFolder(const fs::path& folder)
+{
+    struct stat info { };
+    return ::lstat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::getuid();
+}
+
+// The device of the nearest existing folder at or above `path`.
+[[nodiscard]] std::optional<dev_t> deviceOf(fs::path path)
+{
+    for (;;) {
+        struct stat info { };
+        if (::stat(path.c_str(), &info) == 0)
+            return info.st_dev;
+        if (!path.has_parent_path() || path.parent_path() == path)
+            return std::nullopt;
+        path = path.parent_path();
+    }
+}
+
+// The top folder of the file system that holds `folder` (a resolved path).
+[[nodiscard]] fs::path topFolder(fs::path folder, dev_t device)
+{
+    while (folder.has_parent_path() && folder.parent_path() != folder) {
+        struct stat info { };
+        if (::stat(folder.parent_path().c_str(), &info) != 0 || info.st_dev != device)
+            break;
+        folder = folder.parent_path();
+    }
+    return folder;
+}
+
+struct TrashFolder {
+    fs::path path;
+    fs::path top; // empty for the home Trash, whose info paths are absolute
+};
+
+[[nodiscard]] core::Result<TrashFolder> trashFor(const fs::path& absolute, dev_t device)
+{
+    const fs::path home = core::userDataHome() / "Trash";
+    if (deviceOf(home) == device) {
+        if (const int error = makeFolder(home, 0700))
+            return systemError(error);
+        return TrashFolder { home, {} };
+    }
+    std::error_code ec;
+    const fs::path folder = fs::canonical(absolute.parent_path(), ec);
+    if (ec)
+        return core::Error { ec.message() };
+    const fs::path top = topFolder(folder, device);
+    const std::string uid = std::to_string(::getuid());
+
+    // The administrator's shared folder counts only with the sticky bit, so that users
+    // cannot take each other's folders.
+    struct stat shared { };
+    if (::lstat((top / ".Trash").c_str(), &shared) == 0 && S_ISDIR(shared.st_mode)
+        && (shared.st_mode & S_ISVTX) != 0) {
+        const fs::path own = top / ".Trash" / uid;
+        if (makeFolder(own, 0700) == 0 && isOwnFolder(own))
+            return TrashFolder { own, top };
+    }
+    const fs::path own = top / (".Trash-" + uid);
+    if (::mkdir(own.c_str(), 0700) != 0 && errno != EEXIST)
+        return systemError(errno);
+    if (!isOwnFolder(own))
+        return systemError(EPERM);
+    return TrashFolder { own, top };
+}
+
+// At most `limit` bytes of `text`, not ending inside a UTF-8 sequence.
+[[nodiscard]] std::string shortened(const std::string& text, std::size_t limit)
+{
+    if (text.size() <= limit)
+        return text;
+    std::size_t end = limit;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+        --end;
+    return text.substr(0, end);
+}
+
+// "Song.mp3", then "Song (2).mp3", ..., each short enough to take the ".trashinfo" suffix.
+[[nodiscard]] std::string candidateName(const fs::path& name, int number)
+{
+    constexpr std::size_t kLimit = NAME_MAX - kInfoSuffix.size();
+    const std::string full = name.native();
+    std::string stem = name.stem().native();
+    std::string extension = name.extension().native();
+    const std::string suffix = number == 1 ? "" : " (" + std::to_string(number) + ")";
+    if (stem.empty() || extension.size() + suffix.size() >= kLimit) {
+        stem = full;
+        extension.clear();
+    }
+    return shortened(stem, kLimit - extension.size() - suffix.size()) + suffix + extension;
+}
+
+[[nodiscard]] std::string deletionDate()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local {};
+    ::localtime_r(&now, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+    return text;
+}
+
+// 0 or the errno.
+[[nodiscard]] int writeAll(int fd, std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        const ssize_t count = ::write(fd, bytes.data(), bytes.size());
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0)
+            return errno;
+        bytes.remove_prefix(static_cast<std::size_t>(count));
+    }
+    return 0;
+}
+
+} // namespace
+
+std::string Trash::percentEncoded(std::string_view path)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string encoded;
+    encoded.reserve(path.size());
+    for (const char c : path) {
+        const auto byte = static_cast<unsigned char>(c);
+        const bool plain = (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z')
+            || (byte >= '0' && byte <= '9')
+            || std::string_view("-_.!~*'()/").find(c) != std::string_view::npos;
+        if (plain) {
+            encoded += c;
+        } else {
+            encoded += '%';
+            encoded += kHex[byte >> 4];
+            encoded += kHex[byte & 0xF];
+        }
+    }
+    return encoded;
+}
+
+core::Result<fs::path> Trash::moveToTrash(const fs::path& path)
+{
+    struct stat item { };
+    if (::lstat(path.c_str(), &item) != 0)
+        return systemError(errno);
+    std::error_code ec;
+    const fs::path absolute = fs::absolute(path, ec).lexically_normal();
+    if (ec)
+        return core::Error { ec.message() };
+    const fs::path name = absolute.filename();
+    if (name.empty())
+        return systemError(EINVAL);
+
+    auto trash = trashFor(absolute, item.st_dev);
+    if (!trash)
+        return trash.error();
+    const fs::path files = trash->path / "files";
+    const fs::path info = trash->path / "info";
+    for (const fs::path& folder : { files, info }) {
+        if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+            return systemError(errno);
+    }
+
+    std::string original = absolute.native();
+    if (!trash->top.empty()) {
+        const fs::path resolved = fs::canonical(absolute.parent_path(), ec) / name;
+        if (ec)
+            return core::Error { ec.message() };
+        original = resolved.lexically_relative(trash->top).native();
+    }
+    const std::string content
+        = "[Trash Info]\nPath=" + percentEncoded(original) + "\nDeletionDate=" + deletionDate() + "\n";
+
+    for (int number = 1; number <= kMaxNumber; ++number) {
+        const std::string candidate = candidateName(name, number);
+        const fs::path infoFile = info / (candidate + std::string(kInfoSuffix));
+        // The exclusive create is what reserves the name among all processes.
+        FileDescriptor file(
+            ::open(infoFile.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+        if (!file.valid()) {
+            if (errno == EEXIST)
+                continue;
+            return systemError(errno);
+        }
+        int error = writeAll(file.get(), content);
+        if (error == 0 && ::fsync(file.get()) != 0)
+            error = errno;
+        if (const int closed = file.close(); error == 0)
+            error = closed;
+        if (error == 0) {
+            const fs::path target = files / candidate;
+            if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+                return target;
+            error = errno;
+            // A file system without the flag: link(2) never replaces either (a file, not a folder).
+            if ((error == EINVAL || error == ENOSYS) && !S_ISDIR(item.st_mode)) {
+                if (::link(path.c_str(), target.c_str()) == 0) {
+                    if (::unlink(path.c_str()) == 0)
+                        return target;
+                    error = errno;
+                    (void)::unlink(target.c_str());
+                } else {
+                    error = errno;
+                }
+            }
+        }
+        (void)::unlink(infoFile.c_str());
+        // A file left in "files" without its info file holds the name: take the next.
+        if (error != EEXIST)
+            return systemError(error);
+    }
+    return systemError(EEXIST);
+}
+
+} // namespace sondrel::app

@@ -1,0 +1,300 @@
+#include "SidebarView.h"
+
+#include "ApplicationShell.h"
+#include "Background.h"
+#include "BusyIndicator.h"
+#include "Symbols.h"
+#include "ViewStyle.h"
+
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QScrollBar>
+#include <QStackedWidget>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace sondrel::ui {
+
+using FolderStatusKind = app::ScannerViewModel::FolderStatusKind;
+
+namespace {
+constexpr int kBadgeHeight = 16;
+}
+
+FolderStatusIndicator::FolderStatusIndicator(QWidget* parent)
+    : QWidget(parent)
+    , m_spinner(new BusyIndicator(kBadgeHeight / 2))
+    , m_symbol(makeSymbolLabel(Symbol::xmarkCircleFill, 13))
+    , m_count(makeLabel({}, TextStyle::captionSemibold, Qt::white))
+{
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 6, 0);
+    layout->setSpacing(4);
+    // The spinner sits in a 16 by 16 frame.
+    auto* spinnerFrame = new QWidget;
+    spinnerFrame->setObjectName(QStringLiteral("scanning"));
+    spinnerFrame->setFixedSize(kBadgeHeight, kBadgeHeight);
+    auto* frameLayout = new QHBoxLayout(spinnerFrame);
+    frameLayout->setContentsMargins(0, 0, 0, 0);
+    frameLayout->addWidget(m_spinner, 0, Qt::AlignCenter);
+    layout->addWidget(spinnerFrame);
+    layout->addWidget(m_symbol);
+    m_symbol->setObjectName(QStringLiteral("statusSymbol"));
+    m_count->setObjectName(QStringLiteral("failedCount"));
+    m_count->setAlignment(Qt::AlignCenter);
+    m_count->setStyleSheet(QStringLiteral("QLabel { background: %1; color: white; border-radius: 7px; padding: 0px 5px; }")
+                               .arg(palette::red.name()));
+    m_count->setFixedHeight(14);
+    layout->addWidget(m_count);
+    setStatus({});
+}
+
+void FolderStatusIndicator::setStatus(const app::ScannerViewModel::FolderStatus& status)
+{
+    m_status = status;
+    m_spinner->parentWidget()->setVisible(status.kind == FolderStatusKind::scanning);
+    const bool failures = status.kind == FolderStatusKind::allFailed || status.kind == FolderStatusKind::mixed;
+    if (status.kind == FolderStatusKind::allPassed)
+        m_symbol->setPixmap(symbolIcon(Symbol::checkmarkCircleFill, palette::green).pixmap(13, 13));
+    else if (failures)
+        m_symbol->setPixmap(symbolIcon(Symbol::xmarkCircleFill, palette::red).pixmap(13, 13));
+    m_symbol->setVisible(status.kind == FolderStatusKind::allPassed || failures);
+    m_count->setVisible(failures);
+    m_count->setText(QString::number(status.failed));
+}
+
+SidebarView::SidebarView(app::ScannerViewModel& viewModel, QWidget* parent)
+    : QWidget(parent)
+    , m_viewModel(viewModel)
+    , m_stack(new QStackedWidget)
+    , m_tree(new QTreeWidget)
+{
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_stack);
+
+    auto* empty = new QWidget;
+    empty->setObjectName(QStringLiteral("noFolder"));
+    auto* emptyLayout = new QVBoxLayout(empty);
+    emptyLayout->addStretch(1);
+    emptyLayout->addWidget(makeSymbolLabel(Symbol::folderBadgeQuestionmark, 40), 0, Qt::AlignHCenter);
+    auto* title = makeLabel(QStringLiteral("No folder selected"), TextStyle::headline, secondaryText());
+    title->setAlignment(Qt::AlignCenter);
+    emptyLayout->addWidget(title);
+    auto* caption = makeLabel(
+        QStringLiteral("Click 'Select Folder' to choose your music library"), TextStyle::caption, secondaryText());
+    caption->setAlignment(Qt::AlignCenter);
+    caption->setWordWrap(true);
+    emptyLayout->addWidget(caption);
+    emptyLayout->addStretch(1);
+    m_stack->addWidget(empty);
+
+    m_tree->setColumnCount(2);
+    m_tree->setHeaderHidden(true);
+    m_tree->header()->setStretchLastSection(false);
+    m_tree->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    m_tree->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+    m_tree->setIconSize(QSize(16, 16));
+    m_tree->setUniformRowHeights(true);
+    m_tree->setContextMenuPolicy(Qt::CustomContextMenu);
+    m_tree->setFrameShape(QFrame::NoFrame);
+    m_stack->addWidget(m_tree);
+
+    m_statusRefresh.setSingleShot(true);
+    m_statusRefresh.setInterval(200);
+    connect(&m_statusRefresh, &QTimer::timeout, this, [this] { refreshStatuses(true); });
+    const auto scheduleRefresh = [this] {
+        if (!m_statusRefresh.isActive())
+            m_statusRefresh.start();
+    };
+    connect(&m_viewModel, &app::ScannerViewModel::allFilesChanged, this, scheduleRefresh);
+    connect(&m_viewModel, &app::ScannerViewModel::cachedCountsChanged, this, scheduleRefresh);
+    connect(&m_viewModel, &app::ScannerViewModel::isScanningChanged, this, scheduleRefresh);
+    connect(m_tree->verticalScrollBar(), &QScrollBar::valueChanged, this, scheduleRefresh);
+    connect(m_tree, &QTreeWidget::itemExpanded, this, scheduleRefresh);
+    connect(&m_viewModel, &app::ScannerViewModel::rootNodeChanged, this, &SidebarView::rebuild);
+    connect(&m_viewModel, &app::ScannerViewModel::selectedFolderChanged, this, [this] {
+        const auto& selected = m_viewModel.selectedFolder();
+        QTreeWidgetItem* item = selected ? itemFor(selected->id()) : nullptr;
+        if (item != m_tree->currentItem()) {
+            const QSignalBlocker blocker(m_tree);
+            m_tree->setCurrentItem(item);
+        }
+    });
+
+    connect(m_tree, &QTreeWidget::itemExpanded, this, &SidebarView::onExpanded);
+    connect(m_tree, &QTreeWidget::itemCollapsed, this, [this](QTreeWidgetItem* item) {
+        if (const auto node = nodeOf(item))
+            node->setExpanded(false);
+    });
+    connect(m_tree, &QTreeWidget::currentItemChanged, this, &SidebarView::onCurrentChanged);
+    connect(m_tree, &QWidget::customContextMenuRequested, this, &SidebarView::showContextMenu);
+
+    rebuild();
+}
+
+std::shared_ptr<app::FolderNode> SidebarView::nodeOf(const QTreeWidgetItem* item) const
+{
+    return m_nodes.value(item);
+}
+
+QTreeWidgetItem* SidebarView::itemFor(const QUuid& folderID) const
+{
+    return m_items.value(folderID);
+}
+
+FolderStatusIndicator* SidebarView::indicatorFor(const QUuid& folderID) const
+{
+    QTreeWidgetItem* item = itemFor(folderID);
+    return item ? qobject_cast<FolderStatusIndicator*>(m_tree->itemWidget(item, 1)) : nullptr;
+}
+
+void SidebarView::rebuild()
+{
+    m_tree->clear();
+    m_items.clear();
+    m_nodes.clear();
+    const std::shared_ptr<app::FolderNode>& root = m_viewModel.rootNode();
+    m_stack->setCurrentIndex(root ? 1 : 0);
+    if (!root)
+        return;
+    QTreeWidgetItem* item = addRow(root, nullptr);
+    if (root->isExpanded())
+        item->setExpanded(true); // lists the root's sub-folders through onExpanded
+    refreshStatuses();
+}
+
+QTreeWidgetItem* SidebarView::addRow(const std::shared_ptr<app::FolderNode>& node, QTreeWidgetItem* parent)
+{
+    auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(m_tree);
+    item->setText(0, QString::fromStdString(node->name()));
+    item->setToolTip(0, QString::fromStdString(node->url().string()));
+    item->setIcon(0, symbolIcon(Symbol::folderFill, palette::blue));
+    // Until listed, a folder may have sub-folders: offer to expand it.
+    item->setChildIndicatorPolicy(node->isLoaded() && node->children().empty()
+            ? QTreeWidgetItem::DontShowIndicator
+            : QTreeWidgetItem::ShowIndicator);
+    m_items.insert(node->id(), item);
+    m_nodes.insert(item, node);
+    m_tree->setItemWidget(item, 1, new FolderStatusIndicator);
+
+    // The node's listing may finish later than the expansion that asked for it.
+    const auto update = [this, id = node->id()] {
+        if (QTreeWidgetItem* row = itemFor(id))
+            showChildren(row);
+    };
+    connect(node.get(), &app::FolderNode::childrenChanged, this, update);
+    connect(node.get(), &app::FolderNode::isLoadedChanged, this, update);
+    return item;
+}
+
+void SidebarView::showChildren(QTreeWidgetItem* item)
+{
+    const auto node = nodeOf(item);
+    if (!node)
+        return;
+    bool added = false;
+    for (const auto& child : node->children()) {
+        if (!m_items.contains(child->id())) {
+            addRow(child, item);
+            added = true;
+        }
+    }
+    if (node->isLoaded() && node->children().empty())
+        item->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicator);
+    if (added)
+        refreshStatuses();
+}
+
+void SidebarView::onExpanded(QTreeWidgetItem* item)
+{
+    const auto node = nodeOf(item);
+    if (!node)
+        return;
+    node->setExpanded(true);
+    if (node->isLoaded()) {
+        showChildren(item);
+        return;
+    }
+    // A node lists its folder once, on the thread it lives on. Listing it on a worker first
+    // leaves that second listing to the kernel's directory cache instead of the disk.
+    const std::filesystem::path folder = node->url();
+    std::weak_ptr<app::FolderNode> weak = node;
+    runInBackground(
+        this,
+        [folder] {
+            std::error_code error;
+            for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end;
+                 entry.increment(error)) {
+                (void)entry->symlink_status(error);
+            }
+            return true;
+        },
+        [this, weak](bool) {
+            if (const auto loaded = weak.lock()) {
+                loaded->loadChildren();
+                if (QTreeWidgetItem* row = itemFor(loaded->id()))
+                    showChildren(row);
+            }
+        });
+}
+
+void SidebarView::onCurrentChanged(QTreeWidgetItem* item)
+{
+    if (const auto node = nodeOf(item))
+        m_viewModel.setSelectedFolder(node);
+}
+
+void SidebarView::refreshStatuses()
+{
+    refreshStatuses(false);
+}
+
+void SidebarView::refreshStatuses(bool onScreenOnly)
+{
+    const QRect viewport = m_tree->viewport()->rect();
+    for (auto it = m_items.cbegin(); it != m_items.cend(); ++it) {
+        QTreeWidgetItem* item = it.value();
+        // Rows inside a collapsed folder are not seen; they catch up when shown.
+        if (item->parent() && !item->parent()->isExpanded())
+            continue;
+        if (onScreenOnly && !m_tree->visualItemRect(item).intersects(viewport))
+            continue;
+        if (auto* indicator = qobject_cast<FolderStatusIndicator*>(m_tree->itemWidget(item, 1)))
+            indicator->setStatus(m_viewModel.folderStatus(*nodeOf(item)));
+    }
+}
+
+void SidebarView::showContextMenu(const QPoint& position)
+{
+    QTreeWidgetItem* item = m_tree->itemAt(position);
+    const auto node = nodeOf(item);
+    if (!node)
+        return;
+    const std::vector<app::AudioFile> files = m_viewModel.filesInFolder(*node);
+
+    QMenu menu(this);
+    QAction* selectAction = menu.addAction(symbolIcon(Symbol::checkmarkCircle), QStringLiteral("Select Contents"));
+    selectAction->setEnabled(!files.empty());
+    QAction* scan = menu.addAction(symbolIcon(Symbol::waveformBadgeMagnifyingglass), QStringLiteral("Scan Folder"));
+    scan->setEnabled(!files.empty() && !m_viewModel.isScanning());
+    QAction* reveal = menu.addAction(symbolIcon(Symbol::folder), QStringLiteral("Show in File Manager"));
+
+    QAction* chosen = menu.exec(m_tree->viewport()->mapToGlobal(position));
+    if (chosen == selectAction) {
+        QSet<QUuid> ids;
+        for (const app::AudioFile& file : files)
+            ids.insert(file.id());
+        emit selectContents(ids);
+    } else if (chosen == scan) {
+        // The view model scans the selected folder's files: select it, then scan.
+        m_viewModel.setSelectedFolder(node);
+        m_viewModel.startScan();
+    } else if (chosen == reveal) {
+        shell::revealInFileManager(node->url());
+    }
+}
+
+} // namespace sondrel::ui

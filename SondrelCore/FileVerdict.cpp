@@ -1,0 +1,34 @@
+#include "FileVerdict.h"
+
+#include "QualityClassifier.h"
+
+namespace sondrel::core {
+
+std::string_view description(AnalysisError error) noexcept
+{
+    switch (error) {
+    case AnalysisError::analyzerInitFailed:
+        return "Failed to initialise audio analyzer";
+    }
+    return "Failed to initialise audio analyzer";
+}
+
+Result<FileVerdict> analyzeAndClassify(
+    const std::filesystem::path& path, AudioFormat format, const FileAnalysis& analysis)
+{
+    Result<SpectrumAnalyzer::FullAnalysisResult> full
+        = Error { std::string(description(AnalysisError::analyzerInitFailed)) };
+    if (analysis) {
+        full = analysis(path);
+    } else if (auto analyzer = SpectrumAnalyzer::make()) {
+        full = analyzer->analyzeFileComplete(path);
+    }
+    if (!full)
+        return full.error();
+    return FileVerdict {
+        QualityClassifier {}.classify(full->cutoff, format, full->clipping, full->metrics.sampleRate),
+        full->metrics,
+    };
+}
+
+} // namespace sondrel::core
