@@ -100,6 +100,9 @@ public:
     [[nodiscard]] const FilesStore::StatusCounts& cachedCounts() const noexcept { return m_cachedCounts; }
     [[nodiscard]] FilesStore& filesStore() noexcept { return m_filesStore; }
 
+    // Brings allFiles() and cachedCounts() up to date with the store, row by row.
+    void syncFromStore();
+
     // Chooses the library and discovers it; returns at once. A discovery still running is
     // stopped first, so two never fill the store together.
     void setLibrary(const std::filesystem::path& location);
@@ -204,7 +207,6 @@ private:
         core::Result<core::AnalysisResult> result;
     };
 
-    void syncFromStore();
     void applyChanges(FilesStore::Changes changes);
     void setCachedCounts(const FilesStore::StatusCounts& counts);
     // Adds `delta` (1 or -1) of the status to the counts of every folder above the file.

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Runs Sondrel's main job. With arguments: build/sondrel ARGS. Without: scans the demo
-# library in build/demo-library (generated on first use).
+# Runs Sondrel's main job. With arguments: build/sondrel ARGS. Without: opens the window on the
+# demo library in build/demo-library (generated on first use) when there is a display, and scans
+# it headless when there is none.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -11,6 +12,9 @@ if (($#)); then
 fi
 if [ ! -f build/demo-library/manifest.json ]; then
     build/sondrel-fixtures build/demo-library >/dev/null
+fi
+if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
+    exec build/sondrel build/demo-library
 fi
 # The demo holds failing files on purpose: a scan that ran (0 or 1) is a successful demo.
 status=0

@@ -1,13 +1,14 @@
 #include "CoverArt.h"
 
 #include "AudioIo.h"
-#include "FfmpegHandles.h"
+#include "FFmpegPtr.h"
 
 #include <system_error>
 
 namespace sondrel::fixtures {
 
 using namespace detail;
+using namespace sondrel::core::ffmpeg;
 
 namespace {
 
@@ -17,7 +18,7 @@ std::string remux(const std::filesystem::path& source, const std::filesystem::pa
     AVFormatContext* rawInput = nullptr;
     if (const int status = avformat_open_input(&rawInput, source.c_str(), nullptr, nullptr); status < 0)
         return "open " + source.string() + ": " + errorText(status);
-    const InputContextPtr input(rawInput);
+    const FormatInputPtr input(rawInput);
     if (const int status = avformat_find_stream_info(input.get(), nullptr); status < 0)
         return "stream info: " + errorText(status);
     const int audio = av_find_best_stream(input.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
@@ -27,7 +28,7 @@ std::string remux(const std::filesystem::path& source, const std::filesystem::pa
     AVFormatContext* rawOutput = nullptr;
     if (const int status = avformat_alloc_output_context2(&rawOutput, nullptr, "ipod", target.c_str()); status < 0)
         return "output: " + errorText(status);
-    const OutputContextPtr output(rawOutput);
+    const FormatOutputPtr output(rawOutput);
 
     AVStream* audioOut = avformat_new_stream(output.get(), nullptr);
     AVStream* cover = avformat_new_stream(output.get(), nullptr);

@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
@@ -155,15 +156,27 @@ QString writeReport(const std::filesystem::path& target, const QString& text)
 
 void revealInFileManager(const std::filesystem::path& file)
 {
+    const auto openFolder = [folder = file.parent_path()] {
+        QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(folder.string())));
+    };
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        openFolder();
+        return;
+    }
     const QUrl url = QUrl::fromLocalFile(QString::fromStdString(file.string()));
     QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.FileManager1"),
         QStringLiteral("/org/freedesktop/FileManager1"), QStringLiteral("org.freedesktop.FileManager1"),
         QStringLiteral("ShowItems"));
     call << QStringList { url.toString() } << QString();
-    // Asynchronous: the answer comes too late to matter, so the folder opens only without a bus.
-    if (QDBusConnection::sessionBus().isConnected() && QDBusConnection::sessionBus().send(call))
-        return;
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(file.parent_path().string())));
+    // Asynchronous, so a slow bus never stalls the window; a bus without a file manager on it
+    // answers with an error, and the folder opens instead.
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 3000));
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, [openFolder](QDBusPendingCallWatcher* finished) {
+        if (finished->isError())
+            openFolder();
+        finished->deleteLater();
+    });
 }
 
 void openHelp()

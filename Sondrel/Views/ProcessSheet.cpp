@@ -60,9 +60,12 @@ ProcessSheet::ProcessSheet(app::ScannerViewModel& viewModel, Scope fileIDs, QWid
         if (!m_processingResults)
             refresh();
     });
-    // The view model's run progress, where it offers one.
-    if (m_viewModel.metaObject()->indexOfSignal("processingProgress(int,int)") >= 0)
-        connect(&m_viewModel, SIGNAL(processingProgress(int, int)), this, SLOT(showProgress(int, int)));
+    // The progress of this sheet's own run ("Metadata update: i/n").
+    connect(&m_viewModel, &app::ScannerViewModel::processingProgress, this,
+        [this](app::ScannerViewModel::RunId run, int position, int total) {
+            if (m_run && run == *m_run)
+                showProgress(position, total);
+        });
     refresh();
 }
 
@@ -298,7 +301,7 @@ void ProcessSheet::startRun()
     m_isProcessing = true;
     refresh();
     QPointer<ProcessSheet> sheet(this);
-    m_viewModel.process(request, [sheet](const app::ProcessingResults& results) {
+    m_run = m_viewModel.process(request, [sheet](const app::ProcessingResults& results) {
         if (sheet)
             sheet->showResults(results);
     });

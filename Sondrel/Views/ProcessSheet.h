@@ -93,6 +93,7 @@ private:
     QPushButton* m_processButton = nullptr;
     BusyIndicator* m_processSpinner = nullptr;
     QPointer<QMessageBox> m_warning;
+    std::optional<app::ScannerViewModel::RunId> m_run; // the run this sheet started
 };
 
 } // namespace sondrel::ui

@@ -1,0 +1,126 @@
+#include "FileListView.h"
+
+#include "ViewsTestSupport.h"
+
+#include <QAction>
+#include <QMenu>
+
+namespace sondrel::ui {
+namespace {
+
+using app::AudioFile;
+using app::ScanStatus;
+using core::QualityRating;
+
+class FileListViewTest : public test::ViewsTest {
+protected:
+    std::vector<std::string> visibleNames()
+    {
+        QCoreApplication::processEvents();
+        std::vector<std::string> names;
+        for (const AudioFile& file : m_view.filteredFiles())
+            names.push_back(file.name());
+        return names;
+    }
+
+    static QStringList entries(QMenu& menu)
+    {
+        QStringList texts;
+        for (QAction* action : menu.actions())
+            texts << (action->isSeparator() ? QStringLiteral("--") : action->text());
+        return texts;
+    }
+
+    FileListView m_view { *m_viewModel };
+};
+
+TEST_F(FileListViewTest, FiltersByFolderFailedStatusAndSearchText)
+{
+    core::ID3Parser::Metadata beatles;
+    beatles.artist = "The Beatles";
+    add({ record("Live/one.mp3", ScanStatus::failed(), result(16000, 128, QualityRating::poor), beatles),
+        record("Live Sets/two.mp3", ScanStatus::passed()), record("Live/three  spaces.mp3", ScanStatus::error("x")),
+        record("four.mp3", ScanStatus::failed()) });
+    EXPECT_EQ(visibleNames().size(), 4u);
+
+    // "beat" finds the artist though no name holds it; two spaces search for two spaces.
+    m_view.setSearchText(QStringLiteral("beat"));
+    EXPECT_EQ(visibleNames(), std::vector<std::string> { "one.mp3" });
+    m_view.setSearchText(QStringLiteral("  "));
+    EXPECT_EQ(visibleNames(), std::vector<std::string> { "three  spaces.mp3" });
+    m_view.setSearchText({});
+
+    m_view.setShowFailedOnly(true);
+    EXPECT_EQ(visibleNames(), (std::vector<std::string> { "one.mp3", "four.mp3" }));
+    m_view.setShowFailedOnly(false);
+
+    // A folder holds its own files, not those of a sibling that shares its name's start.
+    m_viewModel->setSelectedFolder(app::FolderNode::create("/library/Live", 1));
+    EXPECT_EQ(visibleNames(), (std::vector<std::string> { "one.mp3", "three  spaces.mp3" }));
+
+    m_view.selectAll();
+    EXPECT_EQ(m_view.selectedFileIds().size(), 2);
+    m_view.clearSelection();
+    EXPECT_TRUE(m_view.selectedFileIds().isEmpty());
+}
+
+TEST_F(FileListViewTest, ContextMenusOfferWhatTheSelectionAllows)
+{
+    const auto analysed = record("a.mp3", ScanStatus::failed(), result(16000, 128, QualityRating::poor));
+    const auto pending = record("b.mp3");
+    const auto passed = record("c.mp3", ScanStatus::passed(), result(20500, 320, QualityRating::high));
+    add({ analysed, pending, passed });
+
+    std::unique_ptr<QMenu> one(m_view.contextMenu({ analysed }, nullptr));
+    EXPECT_EQ(entries(*one),
+        (QStringList { "Play", "--", "Scan File", "--", "Move to Trash", "Update Metadata", "--",
+            "Show in File Manager", "--", "Quality: 128kbps", "Cutoff: 16.0 kHz", "Bitrate: ~128 kbps" }));
+    std::unique_ptr<QMenu> unanalysed(m_view.contextMenu({ pending }, nullptr));
+    EXPECT_EQ(entries(*unanalysed),
+        (QStringList { "Play", "--", "Scan File", "--", "Move to Trash", "--", "Show in File Manager" }));
+
+    std::unique_ptr<QMenu> several(m_view.contextMenu({ analysed, pending, passed }, nullptr));
+    EXPECT_EQ(entries(*several),
+        (QStringList { "Scan 3 Files", "--", "Move 3 to Trash", "Delete 1 Failed", "Update 2 Metadata", "--",
+            "3 files selected" }));
+    // No failed file among them: no "Delete ... Failed"; none analysed: no "Update".
+    std::unique_ptr<QMenu> none(m_view.contextMenu({ pending, pending }, nullptr));
+    EXPECT_EQ(entries(*none), (QStringList { "Scan 2 Files", "--", "Move 2 to Trash", "--", "2 files selected" }));
+    EXPECT_EQ(m_view.contextMenu({}, nullptr), nullptr);
+}
+
+TEST_F(FileListViewTest, TrashAndFailureTextsCountTheFiles)
+{
+    const auto one = FileListView::trashConfirmationTexts(1);
+    EXPECT_EQ(one.title, "Move 1 file to Trash?");
+    EXPECT_EQ(one.message, "This action cannot be undone.");
+    const auto three = FileListView::trashConfirmationTexts(3);
+    EXPECT_EQ(three.title, "Move 3 files to Trash?");
+    EXPECT_EQ(three.message, "This will move 3 files to the Trash. This action cannot be undone.");
+    EXPECT_EQ(FileListView::operationFailedMessage(std::nullopt), "An unknown error occurred");
+    EXPECT_EQ(FileListView::operationFailedMessage("Permission denied"), "Permission denied");
+}
+
+TEST_F(FileListViewTest, EmptyStatesSayWhyNothingShows)
+{
+    QCoreApplication::processEvents();
+    EXPECT_EQ(m_view.emptyHeadline(), "Select a folder to begin");
+    EXPECT_EQ(m_view.emptyLine(), "");
+
+    bool discovered = false;
+    QObject::connect(m_viewModel.get(), &app::ScannerViewModel::discoveryFinished, [&] { discovered = true; });
+    m_viewModel->setLibrary(m_folder.path());
+    ASSERT_TRUE(waitUntil([&] { return discovered; }));
+    ASSERT_TRUE(waitUntil([&] { return m_view.emptyHeadline() == "No audio files found"; }));
+    EXPECT_EQ(m_view.emptyLine(), "Select a folder containing audio files and click Scan");
+
+    add({ record("x.mp3") });
+    m_view.setSearchText(QStringLiteral("zz top"));
+    ASSERT_TRUE(waitUntil([&] { return m_view.emptyHeadline() == "No results for \"zz top\""; }));
+    EXPECT_EQ(m_view.emptyLine(), "Try a different search term");
+    m_view.setSearchText({});
+    ASSERT_TRUE(waitUntil([&] { return m_view.emptyHeadline().isEmpty(); }));
+}
+
+} // namespace
+} // namespace sondrel::ui
