@@ -23,12 +23,17 @@ std::string_view description(MetadataError error) noexcept
            "application.";
 }
 
-core::Status MetadataEditor::updateBitrate(const std::filesystem::path& location, std::int64_t kbps)
+bool MetadataEditor::supports(const std::filesystem::path& location)
 {
     std::string extension = location.extension().string();
     std::transform(extension.begin(), extension.end(), extension.begin(),
         [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    if (extension != ".mp3")
+    return extension == ".mp3";
+}
+
+core::Status MetadataEditor::updateBitrate(const std::filesystem::path& location, std::int64_t kbps)
+{
+    if (!supports(location))
         return core::Error { std::string(description(MetadataError::unsupportedFormat)) };
 
     std::lock_guard lock(m_mutex);
@@ -38,7 +43,9 @@ core::Status MetadataEditor::updateBitrate(const std::filesystem::path& location
     if (auto read = m_editor.read(location); read && *read)
         tag = std::move(**read);
     const auto english = tags::FrameLanguage::eng;
-    tag.frames[tags::FrameName::comment(english)] = std::make_shared<tags::LocalizedTextFrame>(
+    // Our comment is the English one with our description; every other comment stays.
+    tag.frames[tags::FrameName::comment(english, std::string(kCommentDescription))]
+        = std::make_shared<tags::LocalizedTextFrame>(
         english, std::string(kCommentDescription), "Detected bitrate: " + std::to_string(kbps) + " kbps");
     if (auto written = m_editor.write(tag, location); !written)
         return core::Error { written.error().description() };

@@ -8,7 +8,8 @@ packages=(cmake ninja-build g++ pkg-config time
           libavformat-dev libavcodec-dev libavutil-dev libswresample-dev
           libfftw3-dev nlohmann-json3-dev libcli11-dev
           qt6-base-dev qt6-multimedia-dev
-          libgtest-dev libgmock-dev libbenchmark-dev)
+          libgtest-dev libgmock-dev libbenchmark-dev
+          clang libclang-rt-14-dev python3-mutagen)
 
 missing=()
 for package in "${packages[@]}"; do
