@@ -96,7 +96,7 @@ process-interrupt-during-tagging-finishes-the-file-and-reports)
     "$fixtures" "$work/fixtures" >/dev/null || fail "fixtures"
     mkdir "$work/lib"
     i=0
-    while [ $i -lt 200 ]; do
+    while [ $i -lt 120 ]; do
         cp "$work/fixtures/stereo-44100-mp3-cbr128-from-lossless.mp3" "$work/lib/track-$i.mp3"
         i=$((i + 1))
     done
