@@ -46,7 +46,7 @@ core::Status MetadataEditor::updateBitrate(const std::filesystem::path& location
     // Our comment is the English one with our description; every other comment stays.
     tag.frames[tags::FrameName::comment(english, std::string(kCommentDescription))]
         = std::make_shared<tags::LocalizedTextFrame>(
-        english, std::string(kCommentDescription), "Detected bitrate: " + std::to_string(kbps) + " kbps");
+            english, std::string(kCommentDescription), "Detected bitrate: " + std::to_string(kbps) + " kbps");
     if (auto written = m_editor.write(tag, location); !written)
         return core::Error { written.error().description() };
     return core::Ok {};

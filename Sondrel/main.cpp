@@ -88,10 +88,11 @@ int main(int argc, char** argv)
     CLI::App* processCommand = app.add_subcommand("process",
         "Scan FOLDER as `scan` does (cache first), then act on the files that fail the threshold: rename "
         "them with the marker \" fake-<bitrate>\", move them into a folder (numbered names when a name is "
-        "taken), move them to the Trash, and/or write the detected bitrate as a comment into the tags of every "
-        "analysed file (only MP3 files can be tagged; every other analysed file counts as a failed update, "
-        "listed with its reason). Nothing is ever overwritten. Prints the results. Exit status: 0 when every step "
-        "succeeded, 1 when a step recorded an error or a tag write failed, 2 for usage errors.");
+        "taken), move them to the Trash, and/or write the detected bitrate as a comment into the tags of "
+        "every analysed file (only MP3 files can be tagged; every other analysed file counts as a failed "
+        "update, listed with its reason). Nothing is ever overwritten. Prints the results. Exit status: 0 "
+        "when every step succeeded, 1 when a step recorded an error or a tag write failed, 2 for usage "
+        "errors, 130 when interrupted.");
     processCommand->add_option("folder", processFolder, "The library folder")->required();
     processCommand->add_flag(
         "--rename", process.rename, "Append \" fake-<bitrate>\" to the failed files' names");

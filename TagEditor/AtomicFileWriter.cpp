@@ -183,7 +183,8 @@ TagStatus AtomicFileWriter::copyExtendedAttributes(const FileDescriptor& source)
             if (size >= 0) {
                 value.resize(static_cast<std::size_t>(size));
                 const ssize_t got = ::fgetxattr(source.get(), name, value.data(), value.size());
-                if (got >= 0 && ::fsetxattr(m_file.get(), name, value.data(), static_cast<std::size_t>(got), 0) == 0)
+                if (got >= 0
+                    && ::fsetxattr(m_file.get(), name, value.data(), static_cast<std::size_t>(got), 0) == 0)
                     continue;
             }
             const std::error_code error = lastSystemError();

@@ -30,7 +30,8 @@ public:
 
     [[nodiscard]] static FrameName attachedPicture(PictureType type, std::string description = {})
     {
-        return FrameName(FrameKind::attachedPicture, static_cast<std::uint16_t>(type), std::move(description));
+        return FrameName(
+            FrameKind::attachedPicture, static_cast<std::uint16_t>(type), std::move(description));
     }
     [[nodiscard]] static FrameName comment(FrameLanguage language, std::string description = {})
     {

@@ -167,8 +167,8 @@ bool appendPictureBody(Body& out, const Id3Frame& frame, Id3Version version)
     const bool version2 = version == Id3Version::version2;
     std::string_view mediaType = version2 ? (jpeg ? "JPG" : "PNG") : (jpeg ? "image/jpeg" : "image/png");
     // Version 2.2 has room for a three-letter image format only.
-    if (!picture->mimeType.empty() && isAscii(picture->mimeType) && (!version2 || picture->mimeType.size() == 3)
-        && picture->mimeType.find('\0') == std::string::npos)
+    if (!picture->mimeType.empty() && isAscii(picture->mimeType)
+        && (!version2 || picture->mimeType.size() == 3) && picture->mimeType.find('\0') == std::string::npos)
         mediaType = picture->mimeType;
     const bool latin1 = TextCodec::isLatin1(picture->description);
     // Room for the padding too, so that a large picture is not copied again when it is added.

@@ -211,8 +211,9 @@ ParsedFrame parseLocalizedText(FrameKind kind, Bytes body)
 
 bool isPrintableAscii(Bytes bytes) noexcept
 {
-    return !bytes.empty()
-        && std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t byte) { return byte >= 0x20 && byte <= 0x7E; });
+    return !bytes.empty() && std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t byte) {
+        return byte >= 0x20 && byte <= 0x7E;
+    });
 }
 
 // A JFIF JPEG or a PNG with its media type (the image format in version 2.2), picture type (0 to
@@ -247,7 +248,8 @@ ParsedFrame parsePicture(Bytes body, Id3Version version)
 
     const Bytes picture = description->rest;
     const auto startsWith = [&](const auto& signature) {
-        return picture.size() >= signature.size() && std::equal(signature.begin(), signature.end(), picture.begin());
+        return picture.size() >= signature.size()
+            && std::equal(signature.begin(), signature.end(), picture.begin());
     };
     std::optional<PictureFormat> format;
     if (startsWith(kJpegSignature))
@@ -344,7 +346,8 @@ Walk walkFrames(Bytes bytes, std::size_t end, const Id3Layout& layout, bool sync
     while (position < end) {
         if (bytes[position] == 0) {
             walk.strict = std::all_of(bytes.begin() + static_cast<std::ptrdiff_t>(position),
-                bytes.begin() + static_cast<std::ptrdiff_t>(end), [](std::uint8_t byte) { return byte == 0; });
+                bytes.begin() + static_cast<std::ptrdiff_t>(end),
+                [](std::uint8_t byte) { return byte == 0; });
             break;
         }
         const std::string_view identifier(reinterpret_cast<const char*>(bytes.data() + position),
@@ -354,7 +357,8 @@ Walk walkFrames(Bytes bytes, std::size_t end, const Id3Layout& layout, bool sync
             break;
         }
         const std::uint32_t stored
-            = readBigEndian32(bytes.subspan(position + layout.frameSizeOffset).first<4>()) & layout.frameSizeMask;
+            = readBigEndian32(bytes.subspan(position + layout.frameSizeOffset).first<4>())
+            & layout.frameSizeMask;
         if (synchsafe && (stored & 0x8080'8080) != 0) {
             walk.failure = "the " + std::string(identifier) + " frame's size is not a synchsafe number";
             break;
@@ -460,7 +464,8 @@ TagResult<std::optional<Id3Tag>> Id3TagParser::parse(std::span<const std::uint8_
     const std::size_t end = Id3Layout::kTagHeaderSize + std::size_t { tagHeader.size };
     if (tagHeader.footer) {
         const Bytes footer = bytes.subspan(end, Id3Layout::kTagHeaderSize);
-        if (footer[0] != '3' || footer[1] != 'D' || footer[2] != 'I' || !std::equal(footer.begin() + 3, footer.end(), bytes.begin() + 3))
+        if (footer[0] != '3' || footer[1] != 'D' || footer[2] != 'I'
+            || !std::equal(footer.begin() + 3, footer.end(), bytes.begin() + 3))
             return unreadable("its footer does not repeat its header");
     }
 
@@ -485,7 +490,8 @@ TagStatus Id3TagParser::checkFaithful(const Header& header)
     if ((header.flags & kUnsynchronisation) != 0)
         return unreadable("it is unsynchronised");
     if ((header.flags & kExtendedHeaderOrCompression) != 0)
-        return unreadable(header.version == Id3Version::version2 ? "it is compressed" : "it has an extended header");
+        return unreadable(
+            header.version == Id3Version::version2 ? "it is compressed" : "it has an extended header");
     return TagOk {};
 }
 

@@ -40,7 +40,8 @@ TagResult<std::uint64_t> audioOffset(const FileDescriptor& file, std::uint64_t f
     const std::size_t headLength = file.readAt(head, 0, error);
     if (error)
         return TagError(error);
-    const TagResult<std::optional<Header>> header = Id3TagParser::header(std::span(head).first(headLength), fileSize);
+    const TagResult<std::optional<Header>> header
+        = Id3TagParser::header(std::span(head).first(headLength), fileSize);
     if (!header)
         return header.error();
     if (!*header)
@@ -141,7 +142,8 @@ TagStatus TagEditor::write(Id3Tag& tag, const std::filesystem::path& path,
                 "The file has " + std::to_string(status.st_nlink)
                     + " hard links, which a rewrite would split, so it is left unchanged.");
 
-        const TagResult<std::uint64_t> offset = audioOffset(source, static_cast<std::uint64_t>(status.st_size));
+        const TagResult<std::uint64_t> offset
+            = audioOffset(source, static_cast<std::uint64_t>(status.st_size));
         if (!offset)
             return offset.error();
 
@@ -178,7 +180,8 @@ TagResult<std::vector<std::uint8_t>> TagEditor::write(
         std::uint64_t offset = 0;
         if (*header) {
             offset = (*header)->tagLength();
-            if (const TagResult<std::optional<Id3Tag>> parsed = Id3TagParser::parse(mp3.first(offset)); !parsed)
+            if (const TagResult<std::optional<Id3Tag>> parsed = Id3TagParser::parse(mp3.first(offset));
+                !parsed)
                 return parsed.error();
         }
         TagResult<std::vector<std::uint8_t>> bytes = Id3TagBuilder::build(tag);

@@ -207,8 +207,10 @@ TEST_F(ProcessingTest, TagsAreWrittenIntoEveryAnalysedMp3AndOtherFormatsCountAsF
     ASSERT_EQ(again.metadataFailures.size(), 2u);
     EXPECT_TRUE(std::find(again.metadataFailures.begin(), again.metadataFailures.end(), flacFailure)
         != again.metadataFailures.end());
-    EXPECT_TRUE(std::any_of(again.metadataFailures.begin(), again.metadataFailures.end(),
-        [&](const std::string& line) { return line.starts_with(damaged.string() + ": The tag cannot be read"); }));
+    EXPECT_TRUE(std::any_of(
+        again.metadataFailures.begin(), again.metadataFailures.end(), [&](const std::string& line) {
+            return line.starts_with(damaged.string() + ": The tag cannot be read");
+        }));
 }
 
 TEST_F(ProcessingTest, AStopRequestEndsTheTagPhaseBetweenFiles)
@@ -256,7 +258,8 @@ TEST(MetadataEditorTest, WritesOneEnglishCommentAndKeepsTheAudio)
     EXPECT_EQ(tag.properties.version, sondrel::tags::Id3Version::version3);
     ASSERT_EQ(tag.frames.size(), 1u);
     const auto* comment = dynamic_cast<const sondrel::tags::LocalizedTextFrame*>(
-        tag.frames.at(sondrel::tags::FrameName::comment(sondrel::tags::FrameLanguage::eng, "Sondrel Quality Check"))
+        tag.frames
+            .at(sondrel::tags::FrameName::comment(sondrel::tags::FrameLanguage::eng, "Sondrel Quality Check"))
             .get());
     ASSERT_NE(comment, nullptr);
     EXPECT_EQ(comment->contentDescription, "Sondrel Quality Check");

@@ -174,8 +174,10 @@ TEST(Id3TagBuilderTest, TextIsNeverWrittenBehindAnEncodingByteThatCannotHoldIt)
         = std::make_shared<PictureFrame>(kPng, PictureType::backCover, PictureFormat::png, "\xC3\xA9");
     const auto frames = framesOf(build(tag), Id3Version::version3);
     ASSERT_EQ(frames.size(), 3u);
-    EXPECT_EQ(frames[0].second, (Bytes { 0x01 } + kBom + Bytes { 0xC9, 0 } + utf16("lectro") + Bytes { 0, 0 }));
-    EXPECT_EQ(frames[1].second, (Bytes { 1 } + ascii("image/jpeg") + Bytes { 0, 3 } + kBom + Bytes { 0x03, 0x26, 0, 0 } + kJfif))
+    EXPECT_EQ(
+        frames[0].second, (Bytes { 0x01 } + kBom + Bytes { 0xC9, 0 } + utf16("lectro") + Bytes { 0, 0 }));
+    EXPECT_EQ(frames[1].second,
+        (Bytes { 1 } + ascii("image/jpeg") + Bytes { 0, 3 } + kBom + Bytes { 0x03, 0x26, 0, 0 } + kJfif))
         << "a description ISO-8859-1 cannot hold goes as UTF-16";
     EXPECT_EQ(frames[2].second, (Bytes { 0 } + ascii("image/png") + Bytes { 0, 4, 0xE9, 0 } + kPng));
 }

@@ -91,7 +91,8 @@ TEST(Id3TagParserTest, CommentsAreSplitAtTheirEncodingsTerminatorAndKeyedByDescr
 {
     const Bytes bigEndianBom { 0xFE, 0xFF };
     const Id3Tag result = parsed(tag(v3,
-        frame(v3, "COMM", Bytes { 1 } + ascii("eng") + kBom + utf16("Energy") + Bytes { 0, 0 } + kBom + utf16("8"))
+        frame(v3, "COMM",
+            Bytes { 1 } + ascii("eng") + kBom + utf16("Energy") + Bytes { 0, 0 } + kBom + utf16("8"))
             + frame(v3, "COMM", Bytes { 0 } + ascii("eng") + ascii("iTunNORM\0 000"sv))
             + frame(v3, "COMM", Bytes { 0 } + ascii("fra") + ascii("Mood\0Joyeux"sv))
             + frame(v3, "COMM",
@@ -99,8 +100,8 @@ TEST(Id3TagParserTest, CommentsAreSplitAtTheirEncodingsTerminatorAndKeyedByDescr
                     + Bytes { 0, 'T' })
             // Content holding U+0000 and U+FEFF: bytes that look like a separator are content.
             + frame(v3, "USLT",
-                Bytes { 1 } + ascii("eng") + kBom + Bytes { 0, 0 } + kBom + utf16("a") + Bytes { 0, 0, 0xFF, 0xFE }
-                    + utf16("b"))
+                Bytes { 1 } + ascii("eng") + kBom + Bytes { 0, 0 } + kBom + utf16("a")
+                    + Bytes { 0, 0, 0xFF, 0xFE } + utf16("b"))
             + frame(v3, "USLT", Bytes { 3 } + ascii("eng") + ascii("Verse\0\xC3\xA9"sv))
             + frame(v3, "USLT", Bytes { 0 } + ascii("XYZ") + ascii("\0odd language"sv))));
 
@@ -112,10 +113,14 @@ TEST(Id3TagParserTest, CommentsAreSplitAtTheirEncodingsTerminatorAndKeyedByDescr
     EXPECT_EQ(text(FrameName::comment(FrameLanguage::eng, "iTunNORM")), "iTunNORM| 000");
     EXPECT_EQ(text(FrameName::comment(FrameLanguage::fra, "Mood")), "Mood|Joyeux");
     EXPECT_EQ(text(FrameName::comment(FrameLanguage::deu, "D")), "D|T");
-    EXPECT_EQ(text(FrameName::unsynchronizedLyrics(FrameLanguage::eng)), std::string("|a\0\xEF\xBB\xBF" "b", 7));
+    EXPECT_EQ(text(FrameName::unsynchronizedLyrics(FrameLanguage::eng)),
+        std::string("|a\0\xEF\xBB\xBF"
+                    "b",
+            7));
     EXPECT_EQ(text(FrameName::unsynchronizedLyrics(FrameLanguage::eng, "Verse")), "Verse|\xC3\xA9");
     EXPECT_EQ(result.frames.size(), 6u);
-    EXPECT_EQ(preservedIdentifiers(result), std::vector<std::string> { "USLT" }) << "a language it cannot write back";
+    EXPECT_EQ(preservedIdentifiers(result), std::vector<std::string> { "USLT" })
+        << "a language it cannot write back";
 }
 
 TEST(Id3TagParserTest, TagsThatCannotBeReadToTheirLastByteAreRefused)
@@ -129,9 +134,12 @@ TEST(Id3TagParserTest, TagsThatCannotBeReadToTheirLastByteAreRefused)
     const std::vector<std::pair<std::string, Bytes>> refused {
         { "two titles", tag(v3, title + frame(v3, "TIT2", Bytes { 0 } + ascii("Second"))) },
         { "two equal comments",
-            tag(v3, frame(v3, "COMM", Bytes { 0 } + ascii("engd\0a"sv)) + frame(v3, "COMM", Bytes { 0 } + ascii("engd\0b"sv))) },
+            tag(v3,
+                frame(v3, "COMM", Bytes { 0 } + ascii("engd\0a"sv))
+                    + frame(v3, "COMM", Bytes { 0 } + ascii("engd\0b"sv))) },
         // Audio behind the tag would have room for the claimed 200 bytes: the tag's end bounds the walk.
-        { "frame past the tag's end", tag(v3, overrun + frame(v3, "TALB", Bytes { 0, 'c' })) + Bytes(500, 'a') },
+        { "frame past the tag's end",
+            tag(v3, overrun + frame(v3, "TALB", Bytes { 0, 'c' })) + Bytes(500, 'a') },
         { "bytes that are no frame", tag(v3, title + ascii("tit2\0\0\0\1\0\0x"sv)) },
         { "version 5", version5 },
         { "footer missing", badFooter },
@@ -151,7 +159,8 @@ TEST(Id3TagParserTest, ReadsVersion4FrameSizesThatITunesWroteAsPlainNumbers)
     const auto plainFrame = [](std::string_view id, const Bytes& body) {
         return ascii(id) + bigEndian(static_cast<std::uint32_t>(body.size()), 4) + Bytes { 0, 0 } + body;
     };
-    const Id3Tag result = parsed(tag(v4, plainFrame("APIC", cover) + plainFrame("TPE1", Bytes { 0 } + ascii("Artist")), 64));
+    const Id3Tag result
+        = parsed(tag(v4, plainFrame("APIC", cover) + plainFrame("TPE1", Bytes { 0 } + ascii("Artist")), 64));
     const auto* picture = frameAt<PictureFrame>(result, FrameName::attachedPicture(PictureType::frontCover));
     ASSERT_NE(picture, nullptr);
     EXPECT_EQ(picture->picture.size(), 3018u - 14u);
@@ -169,23 +178,27 @@ TEST(Id3TagParserTest, PicturesAreKeyedByTypeAndDescriptionAndKeepBoth)
 {
     const auto apic = [](std::string_view mediaType, std::uint8_t type, const Bytes& description,
                           const Bytes& data, std::uint8_t encoding = 0) {
-        return frame(v3, "APIC", Bytes { encoding } + ascii(mediaType) + Bytes { 0, type } + description + data);
+        return frame(
+            v3, "APIC", Bytes { encoding } + ascii(mediaType) + Bytes { 0, type } + description + data);
     };
     const Id3Tag result = parsed(tag(v3,
-        apic("image/jpeg", 3, ascii("Cover A\0"sv), kJfif) + apic("image/png", 3, kBom + utf16("Cover B") + Bytes { 0, 0 }, kPng, 1)
+        apic("image/jpeg", 3, ascii("Cover A\0"sv), kJfif)
+            + apic("image/png", 3, kBom + utf16("Cover B") + Bytes { 0, 0 }, kPng, 1)
             + apic("image/jpeg", 5, Bytes { 0 }, kExif) // EXIF first
-            + apic("image/gif", 6, Bytes { 0 }, ascii("GIF89a"))
-            + apic("image/jpg", 7, Bytes { 0 }, kJfif)
+            + apic("image/gif", 6, Bytes { 0 }, ascii("GIF89a")) + apic("image/jpg", 7, Bytes { 0 }, kJfif)
             + apic("image/jpeg", 21, Bytes { 0 }, kJfif) // no such type
             + apic("image/jpeg", 8, Bytes { 0 }, ascii("x") + kJfif)));
 
-    const auto* first = frameAt<PictureFrame>(result, FrameName::attachedPicture(PictureType::frontCover, "Cover A"));
+    const auto* first
+        = frameAt<PictureFrame>(result, FrameName::attachedPicture(PictureType::frontCover, "Cover A"));
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(std::tuple(first->picture, first->format, first->description, first->mimeType),
         std::tuple(kJfif, PictureFormat::jpeg, std::string("Cover A"), std::string("image/jpeg")));
-    const auto* second = frameAt<PictureFrame>(result, FrameName::attachedPicture(PictureType::frontCover, "Cover B"));
+    const auto* second
+        = frameAt<PictureFrame>(result, FrameName::attachedPicture(PictureType::frontCover, "Cover B"));
     ASSERT_NE(second, nullptr);
-    EXPECT_EQ(std::tuple(second->picture, second->format, second->mimeType), std::tuple(kPng, PictureFormat::png, std::string("image/png")));
+    EXPECT_EQ(std::tuple(second->picture, second->format, second->mimeType),
+        std::tuple(kPng, PictureFormat::png, std::string("image/png")));
     const auto* odd = frameAt<PictureFrame>(result, FrameName::attachedPicture(PictureType::leadArtist));
     ASSERT_NE(odd, nullptr);
     EXPECT_EQ(odd->mimeType, "image/jpg");
@@ -193,8 +206,10 @@ TEST(Id3TagParserTest, PicturesAreKeyedByTypeAndDescriptionAndKeepBoth)
     EXPECT_EQ(result.preservedFrames.size(), 4u);
 
     const Id3Tag version2 = parsed(tag(v2,
-        frame(v2, "PIC", Bytes { 1 } + ascii("JPG") + Bytes { 3 } + kBom + utf16("d") + Bytes { 0, 0 } + kJfif)));
-    const auto* cover = frameAt<PictureFrame>(version2, FrameName::attachedPicture(PictureType::frontCover, "d"));
+        frame(v2, "PIC",
+            Bytes { 1 } + ascii("JPG") + Bytes { 3 } + kBom + utf16("d") + Bytes { 0, 0 } + kJfif)));
+    const auto* cover
+        = frameAt<PictureFrame>(version2, FrameName::attachedPicture(PictureType::frontCover, "d"));
     ASSERT_NE(cover, nullptr);
     EXPECT_EQ(cover->picture, kJfif);
 
@@ -272,7 +287,6 @@ TEST(Id3TagParserTest, WalkUsesTheWholeTag)
     const Id3Tag tiny = parsed(tag(
         v2, frame(v2, "TP1", Bytes { 0 } + ascii("Artist")) + frame(v2, "TT2", Bytes { 0, 'T', 'i', 't' })));
     EXPECT_EQ(textAt(tiny, FrameKind::title), "Tit");
-
 }
 
 TEST(Id3TagParserTest, HostileTagsNeitherOverReadNorHang)

@@ -153,7 +153,8 @@ TEST_F(TagEditorFailureTest, KilledWritesLeaveNoTemporaryFileAndAWholeFile)
     EXPECT_EQ(folderListing(m_folder.path()), std::vector<std::string> { "track.mp3" });
     const Bytes written = readFile(m_path);
     ASSERT_GE(written.size(), audio.size());
-    EXPECT_TRUE(std::equal(audio.begin(), audio.end(), written.end() - static_cast<std::ptrdiff_t>(audio.size())));
+    EXPECT_TRUE(
+        std::equal(audio.begin(), audio.end(), written.end() - static_cast<std::ptrdiff_t>(audio.size())));
 }
 
 TEST_F(TagEditorFailureTest, WriteFailingHalfwayRemovesTheTemporaryFile)

@@ -106,8 +106,8 @@ TEST_P(TagEditorFfmpegTest, CommentRewriteKeepsEveryFrameAndTheAudio)
     EXPECT_EQ(textOf(**back, FrameKind::album), tags.album);
     EXPECT_EQ((*back)->frames.size(), tag.frames.size());
     EXPECT_EQ((*back)->preservedFrames, preserved);
-    const auto* written = dynamic_cast<const LocalizedTextFrame*>(
-        (*back)->frames.at(sondrelCommentName()).get());
+    const auto* written
+        = dynamic_cast<const LocalizedTextFrame*>((*back)->frames.at(sondrelCommentName()).get());
     ASSERT_NE(written, nullptr);
     EXPECT_EQ(written->content, "Detected bitrate: 128 kbps");
 }

@@ -186,7 +186,8 @@ TEST_F(TagEditorTest, TagsOfAnyRevisionAndWithAFooterAreReplacedWhole)
     Bytes footer = Bytes(footed.begin(), footed.begin() + 10);
     footer[0] = '3', footer[1] = 'D', footer[2] = 'I';
     footed = footed + footer;
-    for (const auto& [name, oldTag] : { std::pair { "revised.mp3", revised }, std::pair { "footed.mp3", footed } }) {
+    for (const auto& [name, oldTag] :
+        { std::pair { "revised.mp3", revised }, std::pair { "footed.mp3", footed } }) {
         const fs::path path = fileWith(name, oldTag + fakeAudio(700));
         ASSERT_TRUE(updateComment(path, 320).ok()) << name;
         const Bytes written = readFile(path);

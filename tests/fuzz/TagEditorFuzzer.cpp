@@ -36,7 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t footer = tagged && data[3] == 4 && (data[5] & 0x10) != 0 ? 10 : 0;
     const std::size_t oldLength = !tagged ? 0
                                           : 10 + footer
-            + ((data[6] & 0x7Fu) << 21 | (data[7] & 0x7Fu) << 14 | (data[8] & 0x7Fu) << 7 | (data[9] & 0x7Fu));
+            + ((data[6] & 0x7Fu) << 21 | (data[7] & 0x7Fu) << 14 | (data[8] & 0x7Fu) << 7
+                | (data[9] & 0x7Fu));
     const std::size_t newLength = 10 + std::size_t { tag.properties.size };
     if (written->size() - newLength != size - oldLength
         || !std::equal(input.begin() + static_cast<std::ptrdiff_t>(oldLength), input.end(),
