@@ -22,9 +22,14 @@ std::string_view description(MetadataError error) noexcept
            "application.";
 }
 
+bool MetadataEditor::supports(const std::filesystem::path& location)
+{
+    return core::hasMp3Extension(location);
+}
+
 core::Status MetadataEditor::updateBitrate(const std::filesystem::path& location, std::int64_t kbps)
 {
-    if (!core::hasMp3Extension(location))
+    if (!supports(location))
         return core::Error { std::string(description(MetadataError::unsupportedFormat)) };
 
     std::lock_guard lock(m_mutex);
@@ -34,8 +39,10 @@ core::Status MetadataEditor::updateBitrate(const std::filesystem::path& location
     if (auto read = m_editor.read(location); read && *read)
         tag = std::move(**read);
     const auto english = tags::FrameLanguage::eng;
-    tag.frames[tags::FrameName::comment(english)] = std::make_shared<tags::LocalizedTextFrame>(
-        english, std::string(kCommentDescription), "Detected bitrate: " + std::to_string(kbps) + " kbps");
+    // Our comment is the English one with our description; every other comment stays.
+    tag.frames[tags::FrameName::comment(english, std::string(kCommentDescription))]
+        = std::make_shared<tags::LocalizedTextFrame>(
+            english, std::string(kCommentDescription), "Detected bitrate: " + std::to_string(kbps) + " kbps");
     if (auto written = m_editor.write(tag, location); !written)
         return core::Error { written.error().description() };
     return core::Ok {};

@@ -9,6 +9,8 @@
 #include <QCoreApplication>
 
 #include <algorithm>
+#include <atomic>
+#include <csignal>
 #include <istream>
 #include <ostream>
 #include <string>
@@ -21,6 +23,13 @@ constexpr const char* kWarningTitle = "This will break Rekordbox links";
 constexpr const char* kWarningMessage
     = "Renaming, moving, or deleting files will break links in Rekordbox and other DJ software. You'll need "
       "to relocate the files in your DJ library after processing.";
+
+std::atomic<bool> g_stopTagging { false };
+
+void onInterruptWhileProcessing(int)
+{
+    g_stopTagging.store(true);
+}
 
 // The records named by `only`: paths absolute, relative to the library folder, or relative to
 // the current folder, compared in LibraryPath's form.
@@ -110,14 +119,26 @@ int runProcess(
             out << line << '\n';
         return 0;
     }
+    // Ctrl-C no longer kills the process: the tag phase finishes the file being written and stops,
+    // and the results so far are printed.
+    g_stopTagging = false;
+    request.stopTagging = &g_stopTagging;
+    struct sigaction action { };
+    action.sa_handler = onInterruptWhileProcessing;
+    sigemptyset(&action.sa_mask);
+    struct sigaction previous { };
+    sigaction(SIGINT, &action, &previous);
     ProcessingResults results;
     model.process(request, [&](const ProcessingResults& done) {
         results = done;
         QCoreApplication::quit();
     });
     QCoreApplication::exec();
+    sigaction(SIGINT, &previous, nullptr);
     for (const std::string& line : results.lines())
         out << line << '\n';
+    if (g_stopTagging.load())
+        return 130;
     return results.hasIssues() || scan.skippedFolders > 0 ? 1 : 0;
 }
 

@@ -24,6 +24,8 @@ struct ProcessOptions {
 // Scans the library as `sondrel scan` does (cache first), then renames, moves, trashes and
 // re-tags as asked, and prints the results, one line each. Renaming, moving or trashing asks
 // for confirmation on a terminal unless `yes`, and is refused when `in` is not a terminal.
+// Ctrl-C during the scan cancels it; during processing it lets the file being tagged finish, skips
+// the rest of the tag phase and prints the results so far.
 // Returns 0 when every step succeeded, 1 when a step recorded an error, a tag write failed or
 // the scan skipped a folder, 2 for usage errors (a refused confirmation, an `only` path that
 // is missing or outside the library), 130 when interrupted.

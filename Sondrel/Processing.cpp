@@ -43,7 +43,9 @@ std::vector<AudioFile> inScope(const std::vector<AudioFile>& files, const std::o
 
 std::vector<std::string> ProcessingResults::lines() const
 {
-    std::vector<std::string> text { hasIssues() ? "Processing Complete with Issues" : "Processing Complete" };
+    std::vector<std::string> text { interrupted ? "Processing Interrupted"
+            : hasIssues()                       ? "Processing Complete with Issues"
+                                                : "Processing Complete" };
     const auto count = [&](int n, const char* what) {
         if (n != 0)
             text.push_back(std::to_string(n) + what);
@@ -56,6 +58,10 @@ std::vector<std::string> ProcessingResults::lines() const
     if (!errors.empty()) {
         text.emplace_back("Errors");
         text.insert(text.end(), errors.begin(), errors.end());
+    }
+    if (!metadataFailures.empty()) {
+        text.emplace_back("Metadata update failures");
+        text.insert(text.end(), metadataFailures.begin(), metadataFailures.end());
     }
     return text;
 }
@@ -164,7 +170,8 @@ Processing::Step Processing::trash(std::vector<AudioFile>& files, bool onlyFaile
     return step;
 }
 
-void Processing::updateMetadata(const std::vector<AudioFile>& files, ProcessingResults& results)
+void Processing::updateMetadata(
+    const std::vector<AudioFile>& files, const std::atomic<bool>* stop, ProcessingResults& results)
 {
     std::vector<const AudioFile*> work;
     for (const AudioFile& file : files) {
@@ -172,15 +179,28 @@ void Processing::updateMetadata(const std::vector<AudioFile>& files, ProcessingR
             work.push_back(&file);
     }
     for (std::size_t i = 0; i < work.size(); ++i) {
-        if (m_editor.updateBitrate(work[i]->url(), work[i]->result()->estimatedBitrate))
-            ++results.metadataUpdatedCount;
-        else
+        // Checked between files only: the file being written is always finished.
+        if (stop && stop->load()) {
+            results.interrupted = true;
+            break;
+        }
+        const AudioFile& file = *work[i];
+        std::optional<std::string> reason;
+        if (!MetadataEditor::supports(file.url()))
+            reason = "not an MP3 file";
+        else if (core::Status written = m_editor.updateBitrate(file.url(), file.result()->estimatedBitrate);
+                 !written)
+            reason = written.error().description;
+        if (reason) {
             ++results.metadataFailedCount;
-        m_progress << "Metadata update: " << i + 1 << '/' << work.size() << '\n';
+            results.metadataFailures.push_back(core::json::validUtf8(file.url().string()) + ": " + *reason);
+        } else {
+            ++results.metadataUpdatedCount;
+        }
+        m_progress << "Metadata update: " << i + 1 << '/' << work.size() << std::endl;
         if (m_onProgress)
             m_onProgress(static_cast<int>(i + 1), static_cast<int>(work.size()));
     }
-    m_progress.flush();
 }
 
 ProcessingResults Processing::run(const ProcessingRequest& request, const std::vector<AudioFile>& library)
@@ -199,7 +219,7 @@ ProcessingResults Processing::run(const ProcessingRequest& request, const std::v
     if (request.trash)
         record(deleteFailedFiles(files), results.deletedCount);
     if (request.updateTags)
-        updateMetadata(files, results);
+        updateMetadata(files, request.stopTagging, results);
     return results;
 }
 

@@ -9,6 +9,7 @@
 #include <QSet>
 #include <QUuid>
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <iosfwd>
@@ -25,9 +26,12 @@ struct ProcessingResults {
     int metadataUpdatedCount = 0;
     int metadataFailedCount = 0;
     std::vector<std::string> errors; // one line per operation that stopped, in run order
+    std::vector<std::string> metadataFailures; // "path: reason", one per failed tag write
+    bool interrupted = false; // the tag phase stopped early, at the user's request
 
-    // "Processing Complete" or "Processing Complete with Issues", then a line per non-zero count,
-    // then "Errors" and the error lines.
+    // "Processing Complete" or "Processing Complete with Issues" ("Processing Interrupted" when
+    // stopped), then a line per non-zero count, then "Errors" and the error lines, then
+    // "Metadata update failures" and the failed files with their reasons.
     [[nodiscard]] std::vector<std::string> lines() const;
     [[nodiscard]] bool hasIssues() const noexcept { return !errors.empty() || metadataFailedCount > 0; }
 };
@@ -39,6 +43,8 @@ struct ProcessingRequest {
     bool trash = false;
     bool updateTags = false;
     std::optional<std::filesystem::path> destination; // a move without one is skipped
+    // When set (by Ctrl-C), the tag phase stops after the file being written. May be null.
+    const std::atomic<bool>* stopTagging = nullptr;
 };
 
 // The processing run on the worker side: renames, moves and trashes the failed files of a scope
@@ -92,7 +98,8 @@ private:
     Step moveFailedFiles(std::vector<AudioFile>& files, const std::filesystem::path& destination);
     Step deleteFailedFiles(std::vector<AudioFile>& files);
     Step trash(std::vector<AudioFile>& files, bool onlyFailed);
-    void updateMetadata(const std::vector<AudioFile>& files, ProcessingResults& results);
+    void updateMetadata(
+        const std::vector<AudioFile>& files, const std::atomic<bool>* stop, ProcessingResults& results);
     // Replaces the record after its file moved, and the working list's copy with it.
     void replaceRecord(AudioFile& file, const std::filesystem::path& newUrl, const ScanStatus& status);
 

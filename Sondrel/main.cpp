@@ -144,9 +144,11 @@ int main(int argc, char** argv)
     CLI::App* processCommand = app.add_subcommand("process",
         "Scan FOLDER as `scan` does (cache first), then act on the files that fail the threshold: rename "
         "them with the marker \" fake-<bitrate>\", move them into a folder (numbered names when a name is "
-        "taken), move them to the Trash, and/or write the detected bitrate into the tags of every analysed "
-        "MP3 as a comment. Nothing is ever overwritten. Prints the results. Exit status: 0 when every step "
-        "succeeded, 1 when a step recorded an error or a tag write failed, 2 for usage errors.");
+        "taken), move them to the Trash, and/or write the detected bitrate as a comment into the tags of "
+        "every analysed file (only MP3 files can be tagged; every other analysed file counts as a failed "
+        "update, listed with its reason). Nothing is ever overwritten. Prints the results. Exit status: 0 "
+        "when every step succeeded, 1 when a step recorded an error or a tag write failed, 2 for usage "
+        "errors, 130 when interrupted.");
     processCommand->add_option("folder", processFolder, "The library folder")->required();
     processCommand->add_flag(
         "--rename", process.rename, "Append \" fake-<bitrate>\" to the failed files' names");
@@ -155,7 +157,8 @@ int main(int argc, char** argv)
     processCommand->add_flag("--trash", process.trash, "Move the failed files to the Trash")
         ->excludes(moveOption);
     processCommand->add_flag("--tag", process.tag,
-        "Write \"Detected bitrate: N kbps\" into the tags of every analysed MP3 in scope");
+        "Write \"Detected bitrate: N kbps\" as a comment into the ID3 tags of every analysed file in scope, "
+        "passed or failed; files other than MP3 cannot be tagged and are reported as failed updates");
     processCommand->add_option("--threshold", processThreshold, "Quality threshold in kbps for this run")
         ->check(CLI::IsMember({ 64, 96, 128, 160, 192, 224, 256, 320 }));
     processCommand->add_option(

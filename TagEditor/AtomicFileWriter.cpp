@@ -1,13 +1,16 @@
 #include "AtomicFileWriter.h"
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace sondrel::tags {
@@ -43,6 +46,28 @@ void syncFolder(const fs::path& folder) noexcept
     const FileDescriptor directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (directory.valid())
         (void)::fsync(directory.get());
+}
+
+// A hidden, short name: the scanner skips it, and long target names still fit.
+fs::path hiddenName(const fs::path& folder)
+{
+    static thread_local std::mt19937_64 random(std::random_device {}());
+    std::array<char, 32> suffix {};
+    std::snprintf(suffix.data(), suffix.size(), "%012llx",
+        static_cast<unsigned long long>(random() & 0xFFFF'FFFF'FFFFull));
+    return folder / (std::string(".sondrel-tag-") + suffix.data());
+}
+
+// Gives the unnamed file `file` the name `name`, which must not exist yet.
+int linkUnnamed(const FileDescriptor& file, const fs::path& name) noexcept
+{
+    const std::string procPath = "/proc/self/fd/" + std::to_string(file.get());
+    if (::linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
+        return 0;
+    if (errno == EEXIST)
+        return -1;
+    // Without /proc; needs CAP_DAC_READ_SEARCH.
+    return ::linkat(file.get(), "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH);
 }
 
 } // namespace
@@ -99,7 +124,12 @@ TagResult<AtomicFileWriter> AtomicFileWriter::create(
             attributes = { existing.st_mode, existing.st_uid, existing.st_gid };
         }
 
-        // A hidden, short name: the scanner skips it, and long target names still fit.
+        // Unnamed, so that a process killed while writing leaves no file a user must find.
+        FileDescriptor unnamed(::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+        if (unnamed.valid())
+            return AtomicFileWriter(std::move(target), fs::path(), std::move(unnamed), attributes);
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+            return TagError(lastSystemError());
         std::string pattern = (folder / ".sondrel-tag-XXXXXX").string();
         FileDescriptor file(::mkostemp(pattern.data(), O_CLOEXEC));
         if (!file.valid())
@@ -135,21 +165,75 @@ std::error_code AtomicFileWriter::appendFrom(const FileDescriptor& source, std::
     }
 }
 
-std::error_code AtomicFileWriter::commit() noexcept
+TagStatus AtomicFileWriter::copyExtendedAttributes(const FileDescriptor& source) noexcept
 {
-    // Only a privileged process may give the file away; for others the owner stays theirs.
-    (void)::fchown(m_file.get(), m_attributes.owner, m_attributes.group);
-    if (::fchmod(m_file.get(), m_attributes.mode & 07777) != 0)
-        return lastSystemError();
-    if (::fsync(m_file.get()) != 0)
-        return lastSystemError();
-    if (const std::error_code error = m_file.close())
-        return error;
-    if (::rename(m_temporary.c_str(), m_target.c_str()) != 0)
-        return lastSystemError();
-    m_temporary.clear();
-    syncFolder(m_target.parent_path().empty() ? fs::path(".") : m_target.parent_path());
-    return {};
+    try {
+        ssize_t length = ::flistxattr(source.get(), nullptr, 0);
+        if (length < 0)
+            return errno == ENOTSUP ? TagStatus(TagOk {}) : TagStatus(TagError(lastSystemError()));
+        std::vector<char> names(static_cast<std::size_t>(length));
+        length = ::flistxattr(source.get(), names.data(), names.size());
+        if (length < 0)
+            return TagError(lastSystemError());
+        std::vector<char> value;
+        for (std::size_t at = 0; at < static_cast<std::size_t>(length);) {
+            const char* name = names.data() + at;
+            at += std::char_traits<char>::length(name) + 1;
+            const ssize_t size = ::fgetxattr(source.get(), name, nullptr, 0);
+            if (size >= 0) {
+                value.resize(static_cast<std::size_t>(size));
+                const ssize_t got = ::fgetxattr(source.get(), name, value.data(), value.size());
+                if (got >= 0
+                    && ::fsetxattr(m_file.get(), name, value.data(), static_cast<std::size_t>(got), 0) == 0)
+                    continue;
+            }
+            const std::error_code error = lastSystemError();
+            return TagError(error,
+                std::string("The file's extended attribute ") + name
+                    + " cannot be carried over to the rewritten file (" + error.message()
+                    + "), so the file is left unchanged.");
+        }
+        return TagOk {};
+    } catch (...) {
+        return TagError(std::error_code(ENOMEM, std::system_category()));
+    }
+}
+
+TagStatus AtomicFileWriter::commit() noexcept
+{
+    try {
+        struct stat current { };
+        if (::fstat(m_file.get(), &current) != 0)
+            return TagError(lastSystemError());
+        if ((current.st_uid != m_attributes.owner || current.st_gid != m_attributes.group)
+            && ::fchown(m_file.get(), m_attributes.owner, m_attributes.group) != 0)
+            return TagError(lastSystemError(),
+                "The file belongs to another user or group, which the rewritten file could not keep, so "
+                "the file is left unchanged.");
+        if (::fchmod(m_file.get(), m_attributes.mode & 07777) != 0 || ::fsync(m_file.get()) != 0)
+            return TagError(lastSystemError());
+        if (m_temporary.empty()) {
+            fs::path folder = m_target.parent_path();
+            for (int attempt = 0;; ++attempt) {
+                fs::path name = hiddenName(folder.empty() ? fs::path(".") : folder);
+                if (linkUnnamed(m_file, name) == 0) {
+                    m_temporary = std::move(name);
+                    break;
+                }
+                if (errno != EEXIST || attempt == 100)
+                    return TagError(lastSystemError());
+            }
+        }
+        if (const std::error_code error = m_file.close())
+            return TagError(error);
+        if (::rename(m_temporary.c_str(), m_target.c_str()) != 0)
+            return TagError(lastSystemError());
+        m_temporary.clear();
+        syncFolder(m_target.parent_path().empty() ? fs::path(".") : m_target.parent_path());
+        return TagOk {};
+    } catch (...) {
+        return TagError(std::error_code(ENOMEM, std::system_category()));
+    }
 }
 
 } // namespace sondrel::tags

@@ -13,6 +13,7 @@
 #include "TextCodec.h"
 #include "YearFrame.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <optional>
@@ -152,22 +153,40 @@ std::optional<std::string> latinText(FrameKind kind, const Id3Frame& frame)
 // Each body writer appends to `out` and returns true, or appends nothing and returns false when
 // the frame has nothing to write.
 
+bool isAscii(std::string_view text) noexcept
+{
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
 bool appendPictureBody(Body& out, const Id3Frame& frame, Id3Version version)
 {
     const auto* picture = dynamic_cast<const PictureFrame*>(&frame);
     if (picture == nullptr)
         return false;
     const bool jpeg = picture->format == PictureFormat::jpeg;
-    const std::string_view mediaType
-        = version == Id3Version::version2 ? (jpeg ? "JPG" : "PNG") : (jpeg ? "image/jpeg" : "image/png");
+    const bool version2 = version == Id3Version::version2;
+    std::string_view mediaType = version2 ? (jpeg ? "JPG" : "PNG") : (jpeg ? "image/jpeg" : "image/png");
+    // Version 2.2 has room for a three-letter image format only.
+    if (!picture->mimeType.empty() && isAscii(picture->mimeType)
+        && (!version2 || picture->mimeType.size() == 3) && picture->mimeType.find('\0') == std::string::npos)
+        mediaType = picture->mimeType;
+    const bool latin1 = TextCodec::isLatin1(picture->description);
     // Room for the padding too, so that a large picture is not copied again when it is added.
-    out.reserve(out.size() + mediaType.size() + picture->picture.size() + 4 + Id3TagBuilder::kPaddingSize);
-    out.push_back(0x00);
+    out.reserve(out.size() + mediaType.size() + picture->description.size() * 2 + picture->picture.size() + 8
+        + Id3TagBuilder::kPaddingSize);
+    out.push_back(latin1 ? 0x00 : 0x01);
     out.insert(out.end(), mediaType.begin(), mediaType.end());
-    if (version != Id3Version::version2)
+    if (!version2)
         out.push_back(0x00);
     out.push_back(static_cast<std::uint8_t>(picture->type));
-    out.push_back(0x00); // empty description
+    if (latin1) {
+        TextCodec::appendLatin1(out, picture->description);
+        out.push_back(0x00);
+    } else {
+        TextCodec::appendUtf16WithByteOrderMark(out, picture->description);
+        out.push_back(0x00);
+        out.push_back(0x00);
+    }
     out.insert(out.end(), picture->picture.begin(), picture->picture.end());
     return true;
 }
@@ -202,10 +221,17 @@ bool appendBody(Body& out, const Creator& creator, const Id3Frame& frame, Id3Ver
         return false;
     case BodyStyle::latinNumber:
         if (const std::optional<std::string> text = latinText(creator.kind, frame)) {
-            // The encoding byte says ISO-8859-1 whatever bytes the text holds.
-            out.push_back(0x00);
-            out.insert(out.end(), text->begin(), text->end());
-            out.push_back(0x00);
+            // Digits are ASCII; a genre's free text may not be, and then goes as UTF-16.
+            if (isAscii(*text)) {
+                out.push_back(0x00);
+                out.insert(out.end(), text->begin(), text->end());
+                out.push_back(0x00);
+            } else {
+                out.push_back(0x01);
+                TextCodec::appendUtf16WithByteOrderMark(out, *text);
+                out.push_back(0x00);
+                out.push_back(0x00);
+            }
             return true;
         }
         return false;

@@ -10,9 +10,10 @@ namespace sondrel::tags {
 
 // Builds the bytes of a whole tag (header, frames, 2048 bytes of padding) in the tag's version.
 //
-// Modelled frames come first, in the fixed order of their kinds: album, album artist, artist,
-// title, genre, track position, the pictures (by picture type), the other text frames, beats per
-// minute, disc position, original file name, length, size, the comments then the unsynchronised
+// Texts go in UTF-16 with a byte-order mark, except digits (ISO-8859-1) and a picture's
+// description that ISO-8859-1 holds. Modelled frames come first, in the fixed order of their kinds: album,
+// album artist, artist, title, genre, track position, the pictures (by picture type), the other text frames,
+// beats per minute, disc position, original file name, length, size, the comments then the unsynchronised
 // lyrics (each by language), the recording frames, grouping, movement and podcast frames. A kind
 // without an identifier in the version, a null entry, a frame of the wrong class for its kind and
 // a value frame without its value are skipped. The preserved frames of the same version follow

@@ -16,9 +16,11 @@
 #include <algorithm>
 #include <array>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace sondrel::tags {
 namespace {
@@ -28,8 +30,6 @@ using ParsedFrame = std::optional<std::pair<FrameName, std::shared_ptr<Id3Frame>
 
 constexpr std::array<std::uint8_t, 4> kJpegSignature { 0xFF, 0xD8, 0xFF, 0xE0 }; // JFIF: SOI, then APP0
 constexpr std::array<std::uint8_t, 4> kPngSignature { 0x89, 'P', 'N', 'G' };
-
-constexpr std::string_view kInvalidContent = "Invalid content";
 
 std::optional<Id3Version> versionOf(std::uint8_t versionByte) noexcept
 {
@@ -51,26 +51,35 @@ bool isWellFormedIdentifier(std::string_view identifier) noexcept
         [](char c) { return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); });
 }
 
-bool equalsIgnoringCase(Bytes bytes, std::string_view text) noexcept
-{
-    return bytes.size() == text.size()
-        && std::equal(bytes.begin(), bytes.end(), text.begin(), [](std::uint8_t byte, char c) {
-               const auto lower
-                   = [](int value) { return value >= 'A' && value <= 'Z' ? value + ('a' - 'A') : value; };
-               return lower(byte) == lower(static_cast<unsigned char>(c));
-           });
-}
-
 // The body's text: the bytes after the encoding byte, decoded, without U+0000 at either end.
-std::optional<std::string> frameText(Bytes body, Id3Version version)
+std::optional<std::string> frameText(Bytes body)
 {
     if (body.size() < 2)
         return std::nullopt;
-    const std::optional<std::string> text
-        = TextCodec::decode(body.subspan(1), textEncoding(body[0], version));
+    const std::optional<TextEncoding> encoding = textEncoding(body[0]);
+    if (!encoding)
+        return std::nullopt;
+    const std::optional<std::string> text = TextCodec::decode(body.subspan(1), *encoding);
     if (!text)
         return std::nullopt;
     return std::string(TextCodec::trimNulls(*text));
+}
+
+// A string in `encoding` ended by its terminator, and the bytes after that terminator.
+struct TerminatedText {
+    std::string text;
+    Bytes rest;
+};
+
+std::optional<TerminatedText> terminatedText(Bytes bytes, TextEncoding encoding)
+{
+    const std::size_t end = TextCodec::findTerminator(bytes, encoding);
+    if (end == std::string_view::npos)
+        return std::nullopt;
+    std::optional<std::string> text = TextCodec::decode(bytes.first(end), encoding);
+    if (!text)
+        return std::nullopt;
+    return TerminatedText { std::move(*text), bytes.subspan(end + terminatorSize(encoding)) };
 }
 
 // Decimal digits only, 1 to maxDigits of them.
@@ -170,85 +179,89 @@ std::shared_ptr<Id3Frame> parseDateTime(std::string_view text)
     return frame;
 }
 
-// Encoding byte, three language bytes, then description and content around the last separator.
-ParsedFrame parseLocalizedText(FrameKind kind, Bytes body, Id3Version version)
+// Encoding byte, three language bytes, the description with its terminator, then the content.
+// A frame that does not decode whole, or whose language code is not one the table can write back
+// as it stands, is left unparsed.
+ParsedFrame parseLocalizedText(FrameKind kind, Bytes body)
 {
     if (body.size() < 4)
         return std::nullopt;
-    const TextEncoding encoding = textEncoding(body[0], version);
-    const Bytes languageBytes = body.subspan(1, 3);
-    const std::optional<std::string> code = TextCodec::decode(languageBytes, TextEncoding::UTF8);
-    const FrameLanguage language = code ? frameLanguageFromCode(*code) : FrameLanguage::unknown;
+    const std::optional<TextEncoding> encoding = textEncoding(body[0]);
+    if (!encoding)
+        return std::nullopt;
+    const std::string_view code(reinterpret_cast<const char*>(body.data() + 1), 3);
+    const FrameLanguage language = frameLanguageFromCode(code);
+    // ID3v2 marks an unknown language "XXX", which is how `unknown` is written.
+    if (language == FrameLanguage::unknown && code != "XXX")
+        return std::nullopt;
 
-    const Bytes text = body.subspan(4);
-    static constexpr std::array<std::uint8_t, 4> kUtf16Separator { 0x00, 0x00, 0xFF, 0xFE };
-    static constexpr std::array<std::uint8_t, 2> kSeparator { 0x00, 0x00 };
-    const Bytes separator = encoding == TextEncoding::UTF16 ? Bytes(kUtf16Separator) : Bytes(kSeparator);
-    const auto found = std::search(text.rbegin(), text.rend(), separator.rbegin(), separator.rend());
-    Bytes descriptionBytes;
-    Bytes contentBytes = text;
-    if (found != text.rend()) {
-        // `found` is reversed: it points at the separator's last byte.
-        const auto separatorEnd = static_cast<std::size_t>(text.rend() - found);
-        descriptionBytes = text.first(separatorEnd - separator.size());
-        contentBytes = text.subspan(separatorEnd - 2); // at the content's byte-order mark in UTF-16
-    }
-    const std::optional<std::string> description = TextCodec::decode(descriptionBytes, encoding);
-    const std::optional<std::string> content = TextCodec::decode(contentBytes, encoding);
-    auto frame = std::make_shared<LocalizedTextFrame>(language,
-        description ? *description : std::string(kInvalidContent),
-        content ? std::string(TextCodec::trimNulls(*content)) : std::string(kInvalidContent));
-    const FrameName name = kind == FrameKind::comment ? FrameName::comment(language)
-                                                      : FrameName::unsynchronizedLyrics(language);
-    return std::pair(name, std::move(frame));
+    std::optional<TerminatedText> description = terminatedText(body.subspan(4), *encoding);
+    if (!description)
+        return std::nullopt;
+    const std::optional<std::string> content = TextCodec::decode(description->rest, *encoding);
+    if (!content)
+        return std::nullopt;
+    auto frame = std::make_shared<LocalizedTextFrame>(
+        language, description->text, std::string(TextCodec::trimNulls(*content)));
+    FrameName name = kind == FrameKind::comment
+        ? FrameName::comment(language, std::move(description->text))
+        : FrameName::unsynchronizedLyrics(language, std::move(description->text));
+    return std::pair(std::move(name), std::move(frame));
 }
 
-// A JFIF JPEG or a PNG, recognised only where the frame is laid out as the fixed offsets assume:
-// media type "image/jpeg" or "image/png" ("JPG" or "PNG" in version 2.2), the picture type (0 to
-// 20), a description, then picture bytes that begin with the format's signature. Anything else (a
-// GIF, an EXIF JPEG, "image/jpg", a type byte above 20, a signature inside other data) is left
-// unparsed rather than rewritten with the wrong type or truncated data.
+bool isPrintableAscii(Bytes bytes) noexcept
+{
+    return !bytes.empty() && std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t byte) {
+        return byte >= 0x20 && byte <= 0x7E;
+    });
+}
+
+// A JFIF JPEG or a PNG with its media type (the image format in version 2.2), picture type (0 to
+// 20) and description. Anything else (a GIF, an EXIF JPEG, a type byte above 20, a description
+// that does not decode) is left unparsed, so that it is carried over as it stands.
 ParsedFrame parsePicture(Bytes body, Id3Version version)
 {
     if (body.empty())
         return std::nullopt;
-    std::optional<PictureFormat> format;
+    const std::optional<TextEncoding> encoding = textEncoding(body[0]);
+    if (!encoding)
+        return std::nullopt;
+    Bytes mimeType;
     std::size_t typeOffset = 0;
     if (version == Id3Version::version2) {
+        if (body.size() < 5)
+            return std::nullopt;
+        mimeType = body.subspan(1, 3);
         typeOffset = 4;
-        if (body.size() > typeOffset && equalsIgnoringCase(body.subspan(1, 3), "JPG"))
-            format = PictureFormat::jpeg;
-        else if (body.size() > typeOffset && equalsIgnoringCase(body.subspan(1, 3), "PNG"))
-            format = PictureFormat::png;
-    } else if (body.size() > 12 && equalsIgnoringCase(body.subspan(1, 10), "image/jpeg") && body[11] == 0) {
-        format = PictureFormat::jpeg;
-        typeOffset = 12;
-    } else if (body.size() > 11 && equalsIgnoringCase(body.subspan(1, 9), "image/png") && body[10] == 0) {
-        format = PictureFormat::png;
-        typeOffset = 11;
+    } else {
+        const auto mimeEnd = std::find(body.begin() + 1, body.end(), std::uint8_t { 0 });
+        if (mimeEnd == body.end() || mimeEnd + 1 == body.end())
+            return std::nullopt;
+        typeOffset = static_cast<std::size_t>(mimeEnd - body.begin()) + 1;
+        mimeType = body.subspan(1, typeOffset - 2);
     }
-    if (!format || body[typeOffset] >= kPictureTypeCount)
+    if (!isPrintableAscii(mimeType) || body[typeOffset] >= kPictureTypeCount)
+        return std::nullopt;
+    std::optional<TerminatedText> description = terminatedText(body.subspan(typeOffset + 1), *encoding);
+    if (!description)
         return std::nullopt;
 
-    // The description ends with one zero byte, or with a zero UTF-16 code unit in the UTF-16 encodings.
-    const bool wideText = body[0] == 0x01 || body[0] == 0x02;
-    std::size_t position = typeOffset + 1;
-    for (;;) {
-        const std::size_t width = wideText ? 2 : 1;
-        if (body.size() - position < width)
-            return std::nullopt;
-        const bool terminator = body[position] == 0 && (!wideText || body[position + 1] == 0);
-        position += width;
-        if (terminator)
-            break;
-    }
-    const Bytes picture = body.subspan(position);
-    const auto& signature = *format == PictureFormat::jpeg ? kJpegSignature : kPngSignature;
-    if (picture.size() < signature.size() || !std::equal(signature.begin(), signature.end(), picture.begin()))
+    const Bytes picture = description->rest;
+    const auto startsWith = [&](const auto& signature) {
+        return picture.size() >= signature.size()
+            && std::equal(signature.begin(), signature.end(), picture.begin());
+    };
+    std::optional<PictureFormat> format;
+    if (startsWith(kJpegSignature))
+        format = PictureFormat::jpeg;
+    else if (startsWith(kPngSignature))
+        format = PictureFormat::png;
+    else
         return std::nullopt;
     const auto type = static_cast<PictureType>(body[typeOffset]);
-    return std::pair(FrameName::attachedPicture(type),
-        std::make_shared<PictureFrame>(std::vector(picture.begin(), picture.end()), type, *format));
+    auto frame = std::make_shared<PictureFrame>(std::vector(picture.begin(), picture.end()), type, *format,
+        description->text, std::string(mimeType.begin(), mimeType.end()));
+    return std::pair(FrameName::attachedPicture(type, std::move(description->text)), std::move(frame));
 }
 
 ParsedFrame parseFrame(FrameKind kind, Bytes body, Id3Version version)
@@ -256,9 +269,9 @@ ParsedFrame parseFrame(FrameKind kind, Bytes body, Id3Version version)
     if (kind == FrameKind::attachedPicture)
         return parsePicture(body, version);
     if (kind == FrameKind::comment || kind == FrameKind::unsynchronizedLyrics)
-        return parseLocalizedText(kind, body, version);
+        return parseLocalizedText(kind, body);
 
-    const std::optional<std::string> text = frameText(body, version);
+    const std::optional<std::string> text = frameText(body);
     if (!text)
         return std::nullopt;
     std::shared_ptr<Id3Frame> frame;
@@ -305,32 +318,113 @@ ParsedFrame parseFrame(FrameKind kind, Bytes body, Id3Version version)
     return std::pair(FrameName(kind), std::move(frame));
 }
 
-// One frame, `bytes` from its header to its end.
-void readFrame(Id3Tag& tag, Bytes bytes, const Id3Layout& layout)
+TagError unreadable(const std::string& why)
+{
+    return TagError(TagEditorError::corruptedFile,
+        "The tag cannot be read faithfully (" + why + "), so the file is left unchanged.");
+}
+
+struct FrameSpan {
+    std::size_t offset;
+    std::size_t size; // header included
+};
+
+// The frames between the tag header and `end`, their sizes read synchsafe or plain. Ends at the
+// first zero byte where a frame would begin (padding). `strict`: the padding is zero to its end,
+// as the standard has it. A frame with an ill-formed identifier or running past `end` gives the
+// reason the walk failed.
+struct Walk {
+    std::vector<FrameSpan> frames;
+    std::optional<std::string> failure;
+    bool strict = true;
+};
+
+Walk walkFrames(Bytes bytes, std::size_t end, const Id3Layout& layout, bool synchsafe)
+{
+    Walk walk;
+    std::size_t position = Id3Layout::kTagHeaderSize;
+    while (position < end) {
+        if (bytes[position] == 0) {
+            walk.strict = std::all_of(bytes.begin() + static_cast<std::ptrdiff_t>(position),
+                bytes.begin() + static_cast<std::ptrdiff_t>(end),
+                [](std::uint8_t byte) { return byte == 0; });
+            break;
+        }
+        const std::string_view identifier(reinterpret_cast<const char*>(bytes.data() + position),
+            std::min(layout.identifierSize, end - position));
+        if (end - position < layout.frameHeaderSize || !isWellFormedIdentifier(identifier)) {
+            walk.failure = "bytes that are not a frame follow the frames";
+            break;
+        }
+        const std::uint32_t stored
+            = readBigEndian32(bytes.subspan(position + layout.frameSizeOffset).first<4>())
+            & layout.frameSizeMask;
+        if (synchsafe && (stored & 0x8080'8080) != 0) {
+            walk.failure = "the " + std::string(identifier) + " frame's size is not a synchsafe number";
+            break;
+        }
+        const std::uint64_t frameSize
+            = layout.frameHeaderSize + std::uint64_t { synchsafe ? decodeSynchsafe(stored) : stored };
+        if (frameSize > end - position) {
+            walk.failure = "the " + std::string(identifier) + " frame runs past the tag's end";
+            break;
+        }
+        walk.frames.push_back({ position, static_cast<std::size_t>(frameSize) });
+        position += static_cast<std::size_t>(frameSize);
+    }
+    return walk;
+}
+
+// Version 2.4 frame sizes are synchsafe, but iTunes long wrote them as plain numbers. As other
+// readers do, the plain reading is taken when it walks the tag cleanly and the synchsafe one does
+// not (or only by calling the rest of a frame padding).
+TagResult<std::vector<FrameSpan>> frameSpans(Bytes bytes, std::size_t end, const Id3Layout& layout)
+{
+    Walk walk = walkFrames(bytes, end, layout, layout.synchsafeFrameSize);
+    if (layout.synchsafeFrameSize && (walk.failure || !walk.strict)) {
+        Walk plain = walkFrames(bytes, end, layout, false);
+        if (!plain.failure && (plain.strict || walk.failure))
+            walk = std::move(plain);
+    }
+    if (walk.failure)
+        return unreadable(*walk.failure);
+    return std::move(walk.frames);
+}
+
+bool heldOncePerTag(FrameKind kind) noexcept
+{
+    return kind != FrameKind::attachedPicture && kind != FrameKind::comment
+        && kind != FrameKind::unsynchronizedLyrics && kind != FrameKind::invalid;
+}
+
+// One frame, `bytes` from its header to its end. `seen`: the identifiers of the kinds a tag holds
+// once that came before.
+TagStatus readFrame(Id3Tag& tag, Bytes bytes, const Id3Layout& layout, std::set<std::string>& seen)
 {
     const Id3Version version = tag.properties.version;
-    const std::string_view identifier(reinterpret_cast<const char*>(bytes.data()), layout.identifierSize);
-    // Padding, and whatever else is not a frame: no kind of the table, nothing to keep.
-    if (!isWellFormedIdentifier(identifier))
-        return;
+    const std::string identifier(reinterpret_cast<const char*>(bytes.data()), layout.identifierSize);
     std::array<std::uint8_t, 2> flags {};
     if (layout.frameFlags)
         flags = { bytes[8], bytes[9] };
     const Bytes body = bytes.subspan(layout.frameHeaderSize);
 
     const FrameKind kind = frameKind(identifier, version);
-    // The second flag byte holds compression, encryption, grouping, unsynchronisation and the
-    // data length indicator: such a body is not plain content.
-    if (kind != FrameKind::invalid && flags[1] == 0) {
+    // A second title (or any frame a tag holds once) would be lost or win over the first.
+    if (heldOncePerTag(kind) && !seen.insert(identifier).second)
+        return unreadable("it holds two " + identifier + " frames");
+    // Flags (compression, encryption, grouping, unsynchronisation, what to do on alteration) are
+    // kept only by carrying the frame over as it stands.
+    if (kind != FrameKind::invalid && flags == std::array<std::uint8_t, 2> {}) {
         if (ParsedFrame parsed = parseFrame(kind, body, version)) {
-            parsed->second->id3Identifier = std::string(identifier);
+            parsed->second->id3Identifier = identifier;
             parsed->second->size = static_cast<std::uint32_t>(bytes.size());
-            tag.frames[parsed->first] = std::move(parsed->second);
-            return;
+            if (!tag.frames.emplace(std::move(parsed->first), std::move(parsed->second)).second)
+                return unreadable("it holds two " + identifier + " frames of the same description");
+            return TagOk {};
         }
     }
-    tag.preservedFrames.push_back(
-        { version, std::string(identifier), flags, std::vector(body.begin(), body.end()) });
+    tag.preservedFrames.push_back({ version, identifier, flags, std::vector(body.begin(), body.end()) });
+    return TagOk {};
 }
 
 } // namespace
@@ -338,14 +432,19 @@ void readFrame(Id3Tag& tag, Bytes bytes, const Id3Layout& layout)
 TagResult<std::optional<Id3TagParser::Header>> Id3TagParser::header(
     std::span<const std::uint8_t> head, std::uint64_t available)
 {
-    const std::optional<Id3Version> version = head.size() >= 4 ? versionOf(head[3]) : std::nullopt;
-    const Id3Layout layout = Id3Layout::of(version.value_or(Id3Version::version3));
-    const auto start = layout.tagHeaderStart();
-    if (head.size() < 5 || !std::equal(start.begin(), start.end(), head.begin()))
+    if (head.size() < 3 || head[0] != 'I' || head[1] != 'D' || head[2] != '3')
         return std::optional<Header>();
     if (head.size() < Id3Layout::kTagHeaderSize)
         return TagEditorError::corruptedFile;
-    const Header header { *version, decodeSynchsafe(readBigEndian32(head.subspan<6, 4>())), head[5] };
+    const std::optional<Id3Version> version = versionOf(head[3]);
+    if (!version)
+        return unreadable("ID3v2." + std::to_string(head[3]) + " is a version this program does not read");
+    const std::uint32_t storedSize = readBigEndian32(head.subspan<6, 4>());
+    if ((storedSize & 0x8080'8080) != 0)
+        return unreadable("its size is not a synchsafe number");
+    constexpr std::uint8_t kFooter = 0x10;
+    const Header header { *version, decodeSynchsafe(storedSize), head[5],
+        *version == Id3Version::version4 && (head[5] & kFooter) != 0 };
     if (available < header.tagLength())
         return TagEditorError::corruptedFile;
     return std::optional(header);
@@ -359,37 +458,41 @@ TagResult<std::optional<Id3Tag>> Id3TagParser::parse(std::span<const std::uint8_
     if (!*found)
         return std::optional<Id3Tag>();
     const Header& tagHeader = **found;
+    if (const TagStatus faithful = checkFaithful(tagHeader); !faithful)
+        return faithful.error();
+
+    const std::size_t end = Id3Layout::kTagHeaderSize + std::size_t { tagHeader.size };
+    if (tagHeader.footer) {
+        const Bytes footer = bytes.subspan(end, Id3Layout::kTagHeaderSize);
+        if (footer[0] != '3' || footer[1] != 'D' || footer[2] != 'I'
+            || !std::equal(footer.begin() + 3, footer.end(), bytes.begin() + 3))
+            return unreadable("its footer does not repeat its header");
+    }
 
     Id3Tag tag;
     tag.properties = { tagHeader.size, tagHeader.version };
     const Id3Layout layout = Id3Layout::of(tagHeader.version);
-    // Frames and padding fill the tag from its header to 10 + size; a tag body of 10 bytes or
-    // fewer holds none. Padding walks as empty frames of an ill-formed identifier, which are
-    // dropped.
-    const std::uint64_t end = tagHeader.tagLength();
-    std::uint64_t position = Id3Layout::kTagHeaderSize;
-    if (tagHeader.size < 11)
-        return std::optional(std::move(tag));
-    while (position + layout.frameHeaderSize <= end) {
-        std::uint32_t contentSize
-            = readBigEndian32(bytes.subspan(position + layout.frameSizeOffset).first<4>())
-            & layout.frameSizeMask;
-        if (layout.synchsafeFrameSize)
-            contentSize = decodeSynchsafe(contentSize);
-        const std::uint64_t frameSize = layout.frameHeaderSize + std::uint64_t { contentSize };
-        if (frameSize > end - position)
-            break;
-        readFrame(tag, bytes.subspan(position, frameSize), layout);
-        position += frameSize;
+    const TagResult<std::vector<FrameSpan>> spans = frameSpans(bytes, end, layout);
+    if (!spans)
+        return spans.error();
+    std::set<std::string> seen;
+    for (const FrameSpan& span : *spans) {
+        if (const TagStatus read = readFrame(tag, bytes.subspan(span.offset, span.size), layout, seen); !read)
+            return read.error();
     }
     return std::optional(std::move(tag));
 }
 
-bool Id3TagParser::frameWalkIsFaithful(const Header& header) noexcept
+TagStatus Id3TagParser::checkFaithful(const Header& header)
 {
     constexpr std::uint8_t kUnsynchronisation = 0x80;
     constexpr std::uint8_t kExtendedHeaderOrCompression = 0x40; // compression in version 2.2
-    return (header.flags & (kUnsynchronisation | kExtendedHeaderOrCompression)) == 0;
+    if ((header.flags & kUnsynchronisation) != 0)
+        return unreadable("it is unsynchronised");
+    if ((header.flags & kExtendedHeaderOrCompression) != 0)
+        return unreadable(
+            header.version == Id3Version::version2 ? "it is compressed" : "it has an extended header");
+    return TagOk {};
 }
 
 } // namespace sondrel::tags

@@ -31,16 +31,26 @@ std::uint64_t announcedLength(std::span<const std::uint8_t, 10> head) noexcept
     return Id3Layout::kTagHeaderSize + decodeSynchsafe(readBigEndian32(head.subspan<6, 4>()));
 }
 
-// Where the audio begins: after the current tag, or at 0 without a recognised one.
-TagResult<std::uint64_t> audioOffset(std::span<const std::uint8_t> head, std::uint64_t fileSize)
+// Where the audio begins: after the current tag (its footer included), or at 0 without one.
+// Refuses a tag it cannot read to its last byte, so that nothing in it is lost by a rewrite.
+TagResult<std::uint64_t> audioOffset(const FileDescriptor& file, std::uint64_t fileSize)
 {
-    const TagResult<std::optional<Header>> header = Id3TagParser::header(head, fileSize);
+    std::array<std::uint8_t, Id3Layout::kTagHeaderSize> head {};
+    std::error_code error;
+    const std::size_t headLength = file.readAt(head, 0, error);
+    if (error)
+        return TagError(error);
+    const TagResult<std::optional<Header>> header
+        = Id3TagParser::header(std::span(head).first(headLength), fileSize);
     if (!header)
         return header.error();
     if (!*header)
         return std::uint64_t { 0 };
-    if (!Id3TagParser::frameWalkIsFaithful(**header))
-        return TagEditorError::corruptedFile;
+    std::vector<std::uint8_t> bytes((*header)->tagLength());
+    if (file.readAt(bytes, 0, error) != bytes.size() || error)
+        return error ? TagError(error) : TagError(TagEditorError::corruptedFile);
+    if (const TagResult<std::optional<Id3Tag>> parsed = Id3TagParser::parse(bytes); !parsed)
+        return parsed.error();
     return (*header)->tagLength();
 }
 
@@ -92,10 +102,15 @@ TagResult<std::optional<Id3Tag>> TagEditor::read(std::span<const std::uint8_t> m
     try {
         if (mp3.size() < Id3Layout::kTagHeaderSize)
             return TagEditorError::corruptedFile;
-        const std::uint64_t length = announcedLength(mp3.first<Id3Layout::kTagHeaderSize>());
-        if (mp3.size() < length)
-            return TagEditorError::corruptedFile;
-        return Id3TagParser::parse(mp3.first(length));
+        const TagResult<std::optional<Header>> header = Id3TagParser::header(mp3, mp3.size());
+        if (!header)
+            return header.error();
+        if (!*header) {
+            if (mp3.size() < announcedLength(mp3.first<Id3Layout::kTagHeaderSize>()))
+                return TagEditorError::corruptedFile;
+            return std::optional<Id3Tag>();
+        }
+        return Id3TagParser::parse(mp3.first((*header)->tagLength()));
     } catch (...) {
         return outOfMemory();
     }
@@ -107,7 +122,11 @@ TagStatus TagEditor::write(Id3Tag& tag, const std::filesystem::path& path,
     try {
         if (!hasMp3Extension(path))
             return TagEditorError::invalidFileFormat;
-        const FileDescriptor source(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+        // In place, the file must open for writing: a read-only file, or one of another user that
+        // this one may not write, is refused rather than replaced by a file of this user's.
+        const bool inPlace = !destination || *destination == path;
+        const FileDescriptor source(
+            ::open(path.c_str(), (inPlace ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
         if (!source.valid())
             return TagError(lastSystemError());
         struct stat status { };
@@ -117,14 +136,14 @@ TagStatus TagEditor::write(Id3Tag& tag, const std::filesystem::path& path,
             return TagError(std::error_code(EISDIR, std::system_category()));
         if (!S_ISREG(status.st_mode))
             return TagError(std::error_code(EINVAL, std::system_category()));
+        // Replacing the file would leave its other names with the old content.
+        if (inPlace && status.st_nlink > 1)
+            return TagError(std::error_code(EMLINK, std::system_category()),
+                "The file has " + std::to_string(status.st_nlink)
+                    + " hard links, which a rewrite would split, so it is left unchanged.");
 
-        std::array<std::uint8_t, Id3Layout::kTagHeaderSize> head {};
-        std::error_code error;
-        const std::size_t headLength = source.readAt(head, 0, error);
-        if (error)
-            return TagError(error);
         const TagResult<std::uint64_t> offset
-            = audioOffset(std::span(head).first(headLength), static_cast<std::uint64_t>(status.st_size));
+            = audioOffset(source, static_cast<std::uint64_t>(status.st_size));
         if (!offset)
             return offset.error();
 
@@ -136,9 +155,13 @@ TagStatus TagEditor::write(Id3Tag& tag, const std::filesystem::path& path,
             destination.value_or(path), { status.st_mode, status.st_uid, status.st_gid });
         if (!writer)
             return writer.error();
-        if ((error = writer->append(*bytes)) || (error = writer->appendFrom(source, *offset))
-            || (error = writer->commit()))
+        std::error_code error;
+        if ((error = writer->append(*bytes)) || (error = writer->appendFrom(source, *offset)))
             return TagError(error);
+        if (TagStatus copied = writer->copyExtendedAttributes(source); !copied)
+            return copied;
+        if (TagStatus committed = writer->commit(); !committed)
+            return committed;
         tag.properties.size = static_cast<std::uint32_t>(bytes->size() - Id3Layout::kTagHeaderSize);
         return TagOk {};
     } catch (...) {
@@ -150,15 +173,22 @@ TagResult<std::vector<std::uint8_t>> TagEditor::write(
     Id3Tag& tag, std::span<const std::uint8_t> mp3) const noexcept
 {
     try {
-        const TagResult<std::uint64_t> offset
-            = audioOffset(mp3.first(std::min<std::size_t>(mp3.size(), 10)), mp3.size());
-        if (!offset)
-            return offset.error();
+        const TagResult<std::optional<Header>> header
+            = Id3TagParser::header(mp3.first(std::min<std::size_t>(mp3.size(), 10)), mp3.size());
+        if (!header)
+            return header.error();
+        std::uint64_t offset = 0;
+        if (*header) {
+            offset = (*header)->tagLength();
+            if (const TagResult<std::optional<Id3Tag>> parsed = Id3TagParser::parse(mp3.first(offset));
+                !parsed)
+                return parsed.error();
+        }
         TagResult<std::vector<std::uint8_t>> bytes = Id3TagBuilder::build(tag);
         if (!bytes)
             return bytes;
         const std::size_t tagLength = bytes->size();
-        bytes->insert(bytes->end(), mp3.begin() + static_cast<std::ptrdiff_t>(*offset), mp3.end());
+        bytes->insert(bytes->end(), mp3.begin() + static_cast<std::ptrdiff_t>(offset), mp3.end());
         tag.properties.size = static_cast<std::uint32_t>(tagLength - Id3Layout::kTagHeaderSize);
         return bytes;
     } catch (...) {

@@ -16,12 +16,12 @@ namespace sondrel::tags {
 // number of threads. Never throws; allocation failures come back as ENOMEM.
 class TagEditor {
 public:
-    // The file's tag, or none when it starts with no tag header this module recognises ("ID3",
-    // version 2, 3 or 4, revision 0). Reads the 10-byte header and the tag, never the audio.
-    // invalidFileFormat unless the extension is "mp3" in any letter case (the file is not opened);
-    // corruptedFile when the file cannot be opened or read, or is shorter than 10 + the size that
-    // bytes 6 to 9 announce, read as a synchsafe number whether or not a header is there (so a
-    // file without a tag gives corruptedFile or none).
+    // The file's tag, or none when it does not start with "ID3". Reads the 10-byte header and the
+    // tag, never the audio. invalidFileFormat unless the extension is "mp3" in any letter case (the
+    // file is not opened); corruptedFile when the file cannot be opened or read, or is shorter than
+    // 10 + the size that bytes 6 to 9 announce, read as a synchsafe number whether or not a header
+    // is there (so a file without a tag gives corruptedFile or none); corruptedFile with the
+    // reason for a tag that cannot be read to its last byte (see Id3TagParser::parse).
     [[nodiscard]] TagResult<std::optional<Id3Tag>> read(const std::filesystem::path& path) const noexcept;
     // The same on the bytes of a whole file, without the extension check.
     [[nodiscard]] TagResult<std::optional<Id3Tag>> read(std::span<const std::uint8_t> mp3) const noexcept;
@@ -29,18 +29,21 @@ public:
     // Writes `tag` in place of the file's current tag (in front of all its bytes when it has no
     // recognised tag), into `destination` when given, else into the file itself; on success the
     // tag's `properties.size` is the size written. The bytes after the current tag are copied
-    // unchanged. The file is replaced atomically (see AtomicFileWriter): a failure at any step
-    // leaves the target exactly as it was and no temporary file behind.
+    // unchanged. The file is replaced atomically (see AtomicFileWriter), keeping its owner, group,
+    // permission bits and extended attributes: a failure at any step leaves the target exactly as
+    // it was and no temporary file behind.
     //
     // The tag is written in its own version: modelled frames in their fixed order, then the
     // preserved frames that were read from a tag of that same version. Preserved frames of
     // another version are dropped rather than copied into a layout they were not written for.
     //
     // Failures: invalidFileFormat (extension of `path` not "mp3"); corruptedFile when the current
-    // tag runs past the end of the file, or is unsynchronised as a whole or has an extended header
-    // (or, in version 2.2, is compressed), which the frame walk cannot read faithfully;
-    // invalidTagData and tagTooBig (see Id3TagBuilder); otherwise the system's error for opening or
-    // reading the file, creating the folder, or writing, flushing or renaming the new file.
+    // tag runs past the end of the file or cannot be read to its last byte (with the reason; see
+    // Id3TagParser::parse); invalidTagData and tagTooBig (see Id3TagBuilder); EMLINK, with the
+    // reason, for a file with several hard links written in place; otherwise the system's error
+    // for opening the file (for writing, when in place: so a read-only file gives EACCES) or reading
+    // it, creating the folder, writing, flushing or renaming the new file, or keeping its owner,
+    // group or extended attributes.
     [[nodiscard]] TagStatus write(Id3Tag& tag, const std::filesystem::path& path,
         const std::optional<std::filesystem::path>& destination = std::nullopt) const noexcept;
     // The same on the bytes of a whole file: the new tag followed by the bytes after the current tag.

@@ -18,6 +18,8 @@ std::error_code TagError::systemError() const noexcept
 
 std::string TagError::description() const
 {
+    if (!m_reason.empty())
+        return m_reason;
     if (const auto* error = std::get_if<TagEditorError>(&m_error))
         return std::string(sondrel::tags::description(*error));
     return std::get<std::error_code>(m_error).message();

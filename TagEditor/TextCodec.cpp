@@ -66,17 +66,24 @@ std::optional<char32_t> nextUtf8(std::span<const Byte> text, std::size_t& index)
     return codePoint;
 }
 
-std::optional<std::string> decodeUtf16(std::span<const std::uint8_t> bytes)
+// `markRequired`: UTF-16 with a byte-order mark (encoding 0x01); without it big-endian unless a
+// mark says otherwise (0x02).
+std::optional<std::string> decodeUtf16(std::span<const std::uint8_t> bytes, bool markRequired)
 {
     if (bytes.empty())
         return std::string();
     if (bytes.size() % 2 != 0)
         return std::nullopt;
     bool littleEndian = false;
+    std::size_t start = 2;
     if (bytes[0] == 0xFF && bytes[1] == 0xFE)
         littleEndian = true;
-    else if (!(bytes[0] == 0xFE && bytes[1] == 0xFF))
+    else if (bytes[0] == 0xFE && bytes[1] == 0xFF)
+        littleEndian = false;
+    else if (markRequired)
         return std::nullopt;
+    else
+        start = 0;
     const auto unitAt = [&](std::size_t index) {
         const std::uint8_t first = bytes[index];
         const std::uint8_t second = bytes[index + 1];
@@ -85,7 +92,7 @@ std::optional<std::string> decodeUtf16(std::span<const std::uint8_t> bytes)
     };
     std::string out;
     out.reserve(bytes.size());
-    for (std::size_t index = 2; index < bytes.size(); index += 2) {
+    for (std::size_t index = start; index < bytes.size(); index += 2) {
         const char16_t unit = unitAt(index);
         if (unit >= 0xDC00 && unit <= 0xDFFF)
             return std::nullopt;
@@ -116,7 +123,9 @@ std::optional<std::string> TextCodec::decode(std::span<const std::uint8_t> bytes
 {
     switch (encoding) {
     case TextEncoding::UTF16:
-        return decodeUtf16(bytes);
+        return decodeUtf16(bytes, true);
+    case TextEncoding::UTF16BE:
+        return decodeUtf16(bytes, false);
     case TextEncoding::UTF8:
         for (std::size_t index = 0; index < bytes.size();) {
             if (!nextUtf8(bytes, index))
@@ -149,6 +158,34 @@ void TextCodec::appendUtf16WithByteOrderMark(std::vector<std::uint8_t>& out, std
             appendUtf16Unit(out, codePoint);
         }
     }
+}
+
+std::size_t TextCodec::findTerminator(std::span<const std::uint8_t> bytes, TextEncoding encoding) noexcept
+{
+    const std::size_t width = terminatorSize(encoding);
+    for (std::size_t index = 0; index + width <= bytes.size(); index += width) {
+        if (bytes[index] == 0 && (width == 1 || bytes[index + 1] == 0))
+            return index;
+    }
+    return std::string_view::npos;
+}
+
+bool TextCodec::isLatin1(std::string_view utf8) noexcept
+{
+    const std::span<const char> text(utf8.data(), utf8.size());
+    for (std::size_t index = 0; index < text.size();) {
+        const std::optional<char32_t> codePoint = nextUtf8(text, index);
+        if (!codePoint || *codePoint > 0xFF)
+            return false;
+    }
+    return true;
+}
+
+void TextCodec::appendLatin1(std::vector<std::uint8_t>& out, std::string_view utf8)
+{
+    const std::span<const char> text(utf8.data(), utf8.size());
+    for (std::size_t index = 0; index < text.size();)
+        out.push_back(static_cast<std::uint8_t>(nextUtf8(text, index).value_or(U'?')));
 }
 
 std::string_view TextCodec::trimNulls(std::string_view text) noexcept

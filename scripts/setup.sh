@@ -9,7 +9,8 @@ packages=(cmake ninja-build g++ pkg-config time
           libfftw3-dev nlohmann-json3-dev libcli11-dev
           qt6-base-dev qt6-multimedia-dev libqt6svg6 pulseaudio pulseaudio-utils
           libgtest-dev libgmock-dev libbenchmark-dev
-          xvfb xauth xdotool imagemagick)
+          xvfb xauth xdotool imagemagick
+          clang libclang-rt-14-dev python3-mutagen)
 
 missing=()
 for package in "${packages[@]}"; do

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include <fstream>
 #include <sstream>
 
@@ -206,9 +208,39 @@ TEST_F(ProcessingTest, TagsAreWrittenIntoEveryAnalysedMp3AndOtherFormatsCountAsF
     EXPECT_EQ(results.metadataFailedCount, 1);
     EXPECT_NE(m_progress.str().find("Metadata update: 3/3\n"), std::string::npos);
     EXPECT_EQ(readBytes(m_folder / "lossless.flac"), "audio bytes");
+    // Each failure names its file and a reason the user can act on.
+    const std::string title("TIT2\0\0\0\2\0\0\0a", 12);
+    const fs::path damaged = write("damaged.mp3", std::string("ID3\3\0\0\0\0\0\x18", 10) + title + title);
+    AudioFile broken(damaged);
+    broken.setResult(AnalysisResult { 16000.0f, 128, QualityRating::poor, 0.5f, { 0, 49152, 0.5f } });
+    m_store.addFiles({ broken });
+    const ProcessingResults again = run(request);
+    const std::string flacFailure = (m_folder / "lossless.flac").string() + ": not an MP3 file";
     EXPECT_EQ(results.lines(),
-        (std::vector<std::string> {
-            "Processing Complete with Issues", "2 files updated", "1 metadata updates failed" }));
+        (std::vector<std::string> { "Processing Complete with Issues", "2 files updated",
+            "1 metadata updates failed", "Metadata update failures", flacFailure }));
+    ASSERT_EQ(again.metadataFailures.size(), 2u);
+    EXPECT_TRUE(std::find(again.metadataFailures.begin(), again.metadataFailures.end(), flacFailure)
+        != again.metadataFailures.end());
+    EXPECT_TRUE(std::any_of(
+        again.metadataFailures.begin(), again.metadataFailures.end(), [&](const std::string& line) {
+            return line.starts_with(damaged.string() + ": The tag cannot be read");
+        }));
+}
+
+TEST_F(ProcessingTest, AStopRequestEndsTheTagPhaseBetweenFiles)
+{
+    add("a.mp3", ScanStatus::failed());
+    add("b.mp3", ScanStatus::failed());
+    std::atomic<bool> stop { true };
+    ProcessingRequest request;
+    request.updateTags = true;
+    request.stopTagging = &stop;
+    const ProcessingResults results = run(request);
+    EXPECT_TRUE(results.interrupted);
+    EXPECT_EQ(results.metadataUpdatedCount + results.metadataFailedCount, 0);
+    EXPECT_EQ(readBytes(m_folder / "a.mp3"), "audio bytes");
+    EXPECT_EQ(results.lines().front(), "Processing Interrupted");
 }
 
 TEST_F(ProcessingTest, ResultLinesListNonZeroCountsThenErrors)
@@ -241,7 +273,9 @@ TEST(MetadataEditorTest, WritesOneEnglishCommentAndKeepsTheAudio)
     EXPECT_EQ(tag.properties.version, sondrel::tags::Id3Version::version3);
     ASSERT_EQ(tag.frames.size(), 1u);
     const auto* comment = dynamic_cast<const sondrel::tags::LocalizedTextFrame*>(
-        tag.frames.at(sondrel::tags::FrameName::comment(sondrel::tags::FrameLanguage::eng)).get());
+        tag.frames
+            .at(sondrel::tags::FrameName::comment(sondrel::tags::FrameLanguage::eng, "Sondrel Quality Check"))
+            .get());
     ASSERT_NE(comment, nullptr);
     EXPECT_EQ(comment->contentDescription, "Sondrel Quality Check");
     EXPECT_EQ(comment->content, "Detected bitrate: 192 kbps");

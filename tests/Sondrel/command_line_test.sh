@@ -102,6 +102,29 @@ scan-interrupt-cancels-and-exits-130)
     entries=$("$sondrel" cache | tail -n 1 | cut -d' ' -f1)
     test "$entries" -ge "$passed" || fail "cache has $entries entries for $passed verdicts"
     ;;
+process-interrupt-during-tagging-finishes-the-file-and-reports)
+    "$fixtures" "$work/fixtures" >/dev/null || fail "fixtures"
+    mkdir "$work/lib"
+    i=0
+    while [ $i -lt 120 ]; do
+        cp "$work/fixtures/stereo-44100-mp3-cbr128-from-lossless.mp3" "$work/lib/track-$i.mp3"
+        i=$((i + 1))
+    done
+    "$sondrel" process "$work/lib" --tag --yes >"$work/out" 2>/dev/null &
+    pid=$!
+    # Ctrl-C once the tag phase has begun.
+    tries=0
+    until grep -q '^Metadata update: 1/' "$work/out" 2>/dev/null; do
+        tries=$((tries + 1))
+        test $tries -lt 1200 || { kill $pid; fail "the tag phase never began"; }
+        sleep 0.05
+    done
+    kill -INT $pid
+    wait $pid; status=$?
+    test $status -eq 130 || fail "exit status $status"
+    grep -q '^Processing \(Interrupted\|Complete\)' "$work/out" || fail "no results: $(tail -n 3 "$work/out")"
+    test "$(ls -A "$work/lib" | grep -vc '^track-[0-9]*\.mp3$')" -eq 0 || fail "left behind: $(ls -A "$work/lib")"
+    ;;
 process-dry-run-matches-golden)
     golden=$4
     "$fixtures" "$work/lib" >/dev/null || fail "fixtures"

@@ -64,7 +64,7 @@ TEST(Id3TagBuilderTest, CommentFrameMatchesTheWorkedExampleInEveryVersion)
     ASSERT_EQ(version3Frame.size(), 114u);
 
     Id3Tag tag = Id3Tag::emptyVersion3();
-    tag.frames[FrameName::comment(FrameLanguage::eng)] = sondrelComment(320);
+    tag.frames[sondrelCommentName()] = sondrelComment(320);
     const Bytes version3 = build(tag);
     const Bytes expected
         = ascii("ID3") + Bytes { 3, 0, 0 } + synchsafe(114 + 2048) + version3Frame + Bytes(2048, 0);
@@ -94,7 +94,7 @@ TEST(Id3TagBuilderTest, WritesFramesInTheFixedOrderWithPreservedFramesLast)
         = std::make_shared<LocalizedTextFrame>(FrameLanguage::eng, "", "la la");
     tag.frames[FrameName::comment(FrameLanguage::fra)]
         = std::make_shared<LocalizedTextFrame>(FrameLanguage::fra, "", "oui");
-    tag.frames[FrameName::comment(FrameLanguage::eng)] = sondrelComment(128);
+    tag.frames[sondrelCommentName()] = sondrelComment(128);
     tag.frames[FrameName(FrameKind::recordingYear)] = std::make_shared<YearFrame>(1999);
     tag.frames[FrameName(FrameKind::beatsPerMinute)] = std::make_shared<IntegerFrame>(124);
     tag.frames[FrameName(FrameKind::discPosition)] = std::make_shared<PartOfTotalFrame>(1, 2);
@@ -161,6 +161,25 @@ TEST(Id3TagBuilderTest, TextBodiesAreUtf16WithByteOrderMarkAndTerminator)
         (Bytes { 0x01, 0xFF, 0xFE, 'D', 0, 0xE9, 0, 'j', 0, 0xE0, 0, ' ', 0, 0x3C, 0xD8, 0xB5, 0xDF, 0, 0 }));
     EXPECT_EQ(frames[0].second,
         (Bytes { 0x01 } + kBom + utf16("bad ") + Bytes { 0xFD, 0xFF } + utf16(" byte") + Bytes { 0, 0 }));
+}
+
+TEST(Id3TagBuilderTest, TextIsNeverWrittenBehindAnEncodingByteThatCannotHoldIt)
+{
+    Id3Tag tag = Id3Tag::emptyVersion3();
+    tag.frames[FrameName(FrameKind::genre)]
+        = std::make_shared<GenreFrame>(std::nullopt, std::string("\xC3\x89lectro")); // Électro
+    tag.frames[FrameName::attachedPicture(PictureType::frontCover, "\xE2\x98\x83")] // ☃
+        = std::make_shared<PictureFrame>(kJfif, PictureType::frontCover, PictureFormat::jpeg, "\xE2\x98\x83");
+    tag.frames[FrameName::attachedPicture(PictureType::backCover, "\xC3\xA9")] // é
+        = std::make_shared<PictureFrame>(kPng, PictureType::backCover, PictureFormat::png, "\xC3\xA9");
+    const auto frames = framesOf(build(tag), Id3Version::version3);
+    ASSERT_EQ(frames.size(), 3u);
+    EXPECT_EQ(
+        frames[0].second, (Bytes { 0x01 } + kBom + Bytes { 0xC9, 0 } + utf16("lectro") + Bytes { 0, 0 }));
+    EXPECT_EQ(frames[1].second,
+        (Bytes { 1 } + ascii("image/jpeg") + Bytes { 0, 3 } + kBom + Bytes { 0x03, 0x26, 0, 0 } + kJfif))
+        << "a description ISO-8859-1 cannot hold goes as UTF-16";
+    EXPECT_EQ(frames[2].second, (Bytes { 0 } + ascii("image/png") + Bytes { 0, 4, 0xE9, 0 } + kPng));
 }
 
 TEST(Id3TagBuilderTest, ValueFramesNeedTheirWholeValue)

@@ -2,6 +2,7 @@
 
 // Hand-built ID3v2 bytes and file helpers for the tag editor tests.
 
+#include "FrameName.h"
 #include "Id3Version.h"
 #include "LocalizedTextFrame.h"
 #include "TagError.h"
@@ -72,7 +73,12 @@ inline const Bytes kBom { 0xFF, 0xFE };
 inline const Bytes kJfif { 0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0x00, 0xFF, 0xD9 };
 inline const Bytes kPng { 0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A };
 
-// The comment the metadata editor writes.
+// The slot and the comment the metadata editor writes.
+inline FrameName sondrelCommentName()
+{
+    return FrameName::comment(FrameLanguage::eng, "Sondrel Quality Check");
+}
+
 inline std::shared_ptr<LocalizedTextFrame> sondrelComment(int kbps)
 {
     return std::make_shared<LocalizedTextFrame>(

@@ -14,6 +14,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace sondrel::tags {
@@ -26,7 +27,7 @@ constexpr auto v3 = Id3Version::version3;
 Id3Tag commentTag()
 {
     Id3Tag tag = Id3Tag::emptyVersion3();
-    tag.frames[FrameName::comment(FrameLanguage::eng)] = sondrelComment(320);
+    tag.frames[sondrelCommentName()] = sondrelComment(320);
     return tag;
 }
 
@@ -44,6 +45,12 @@ int errnoOfWriteInChild(const std::function<void()>& prepare, const fs::path& pa
     int status = 0;
     EXPECT_EQ(::waitpid(child, &status, 0), child);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void becomeNobody()
+{
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+        ::_exit(255);
 }
 
 class TagEditorFailureTest : public ::testing::Test {
@@ -70,15 +77,84 @@ TEST_F(TagEditorFailureTest, ReadOnlyFolderLeavesTheOriginalIntactAndNoTemporary
 {
     ASSERT_EQ(::chmod(m_folder.path().c_str(), 0555), 0);
     // Root writes into read-only folders, so the write runs as nobody.
-    const int error = errnoOfWriteInChild(
-        [] {
-            if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
-                ::_exit(255);
-        },
-        m_path);
+    const int error = errnoOfWriteInChild(becomeNobody, m_path);
     ::chmod(m_folder.path().c_str(), 0755);
     EXPECT_EQ(error, EACCES);
     expectOriginalIntact();
+}
+
+TEST_F(TagEditorFailureTest, FilesTheUserMayNotWriteAreRefusedEvenInAWritableFolder)
+{
+    ASSERT_EQ(::chmod(m_folder.path().c_str(), 0777), 0);
+    ASSERT_EQ(::chown(m_path.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::chmod(m_path.c_str(), 0444), 0);
+    const fs::path foreign = m_folder / "foreign.mp3";
+    writeFile(foreign, m_original); // root's, 0644
+
+    EXPECT_EQ(errnoOfWriteInChild(becomeNobody, m_path), EACCES) << "read-only";
+    EXPECT_EQ(errnoOfWriteInChild(becomeNobody, foreign), EACCES) << "another user's";
+    struct stat status { };
+    ASSERT_EQ(::stat(foreign.c_str(), &status), 0);
+    EXPECT_EQ(status.st_uid, 0u);
+    EXPECT_EQ(readFile(foreign), m_original);
+    fs::remove(foreign);
+    expectOriginalIntact();
+}
+
+TEST_F(TagEditorFailureTest, RewriteKeepsModeOwnerGroupAndExtendedAttributes)
+{
+    ASSERT_EQ(::chown(m_path.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::chmod(m_path.c_str(), 0640), 0);
+    if (::setxattr(m_path.c_str(), "user.rating", "5", 1, 0) != 0)
+        GTEST_SKIP() << "no user attributes on this file system";
+    Id3Tag tag = commentTag();
+    ASSERT_TRUE(TagEditor().write(tag, m_path).ok());
+
+    struct stat status { };
+    ASSERT_EQ(::stat(m_path.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0640u);
+    EXPECT_EQ(std::pair(status.st_uid, status.st_gid), std::pair(uid_t { 65534 }, gid_t { 65534 }));
+    char rating[8] {};
+    EXPECT_EQ(::getxattr(m_path.c_str(), "user.rating", rating, sizeof rating), 1);
+    EXPECT_EQ(rating[0], '5');
+    EXPECT_NE(readFile(m_path), m_original);
+}
+
+TEST_F(TagEditorFailureTest, HardLinkedFileIsRefusedRatherThanSplit)
+{
+    const fs::path other = m_folder / "other name.mp3";
+    fs::create_hard_link(m_path, other);
+    Id3Tag tag = commentTag();
+    const TagStatus status = TagEditor().write(tag, m_path);
+    ASSERT_FALSE(status.ok());
+    EXPECT_EQ(status.error().systemError(), std::errc::too_many_links);
+    EXPECT_NE(status.error().description().find("hard links"), std::string::npos);
+    EXPECT_EQ(readFile(other), m_original);
+    fs::remove(other);
+    expectOriginalIntact();
+}
+
+TEST_F(TagEditorFailureTest, KilledWritesLeaveNoTemporaryFileAndAWholeFile)
+{
+    const Bytes audio = fakeAudio(4 * 1024 * 1024);
+    writeFile(m_path, tag(v3, frame(v3, "TXXX", Bytes { 0, 'k', 0, 'v' })) + audio);
+    for (int round = 0; round < 10; ++round) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            for (;;) {
+                Id3Tag tag = commentTag();
+                (void)TagEditor().write(tag, m_path);
+            }
+        }
+        ::usleep(static_cast<useconds_t>(5000 + round * 7000));
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+    }
+    EXPECT_EQ(folderListing(m_folder.path()), std::vector<std::string> { "track.mp3" });
+    const Bytes written = readFile(m_path);
+    ASSERT_GE(written.size(), audio.size());
+    EXPECT_TRUE(
+        std::equal(audio.begin(), audio.end(), written.end() - static_cast<std::ptrdiff_t>(audio.size())));
 }
 
 TEST_F(TagEditorFailureTest, WriteFailingHalfwayRemovesTheTemporaryFile)

@@ -88,7 +88,7 @@ TEST_P(TagEditorFfmpegTest, CommentRewriteKeepsEveryFrameAndTheAudio)
     EXPECT_NE(std::search(userText->body.begin(), userText->body.end(), comment.begin(), comment.end()),
         userText->body.end());
 
-    tag.frames[FrameName::comment(FrameLanguage::eng)] = std::make_shared<LocalizedTextFrame>(
+    tag.frames[sondrelCommentName()] = std::make_shared<LocalizedTextFrame>(
         FrameLanguage::eng, "Sondrel Quality Check", "Detected bitrate: 128 kbps");
     ASSERT_TRUE(m_editor.write(tag, path).ok());
     const Bytes rewritten = readFile(path);
@@ -106,8 +106,8 @@ TEST_P(TagEditorFfmpegTest, CommentRewriteKeepsEveryFrameAndTheAudio)
     EXPECT_EQ(textOf(**back, FrameKind::album), tags.album);
     EXPECT_EQ((*back)->frames.size(), tag.frames.size());
     EXPECT_EQ((*back)->preservedFrames, preserved);
-    const auto* written = dynamic_cast<const LocalizedTextFrame*>(
-        (*back)->frames.at(FrameName::comment(FrameLanguage::eng)).get());
+    const auto* written
+        = dynamic_cast<const LocalizedTextFrame*>((*back)->frames.at(sondrelCommentName()).get());
     ASSERT_NE(written, nullptr);
     EXPECT_EQ(written->content, "Detected bitrate: 128 kbps");
 }

@@ -1,6 +1,4 @@
-// libFuzzer entry for ID3Parser (clang only):
-//   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -I SondrelCore \
-//       tests/fuzz/ID3ParserFuzzer.cpp SondrelCore/ID3Parser.cpp -o id3-fuzzer
+// libFuzzer entry for ID3Parser (clang only); tests/fuzz/run.sh builds and runs it.
 // The parser reads files only, so each input becomes the whole content of one scratch file.
 
 #include "ID3Parser.h"

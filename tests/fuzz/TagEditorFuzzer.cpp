@@ -1,9 +1,8 @@
-// libFuzzer entry for the tag editor's parser and writer (clang only):
-//   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -I TagEditor \
-//       tests/fuzz/TagEditorFuzzer.cpp TagEditor/*.cpp -o tag-editor-fuzzer
-// Works on bytes in memory. Every input is read as a whole MP3; when that yields a tag, it gets a
-// comment and is written back, and what comes out must read back into a tag that writes the
-// same bytes again, with the bytes after the old tag carried over unchanged.
+// libFuzzer entry for the tag editor's parser and writer (clang only); tests/fuzz/run.sh builds
+// and runs it. Works on bytes in memory. Every input is read as a whole MP3 and given a comment;
+// a tag is rewritten exactly when it was read, bytes without "ID3" always take a new tag in front,
+// the bytes after the old tag are carried over unchanged, and what comes out reads back into a tag
+// that writes the same bytes again.
 
 #include "LocalizedTextFrame.h"
 #include "TagEditor.h"
@@ -20,21 +19,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace sondrel::tags;
     const std::span<const std::uint8_t> input(data, size);
     const TagEditor editor;
+    const bool tagged = size >= 3 && data[0] == 'I' && data[1] == 'D' && data[2] == '3';
     TagResult<std::optional<Id3Tag>> read = editor.read(input);
-    if (!read.ok() || !read->has_value())
-        return 0;
-    Id3Tag tag = std::move(**read);
-    tag.frames[FrameName::comment(FrameLanguage::eng)] = std::make_shared<LocalizedTextFrame>(
-        FrameLanguage::eng, "Sondrel Quality Check", "Detected bitrate: 320 kbps");
+    Id3Tag tag = read.ok() && read->has_value() ? std::move(**read) : Id3Tag::emptyVersion3();
+    tag.frames[FrameName::comment(FrameLanguage::eng, "Sondrel Quality Check")]
+        = std::make_shared<LocalizedTextFrame>(
+            FrameLanguage::eng, "Sondrel Quality Check", "Detected bitrate: 320 kbps");
     const TagResult<std::vector<std::uint8_t>> written = editor.write(tag, input);
+    if (written.ok() != (!tagged || read.ok()))
+        std::abort();
     if (!written.ok()) {
-        // Only an unsynchronised or extended tag may be refused.
-        if (written.error() != TagEditorError::corruptedFile || size < 6 || (data[5] & 0xC0) == 0)
+        if (written.error() != TagEditorError::corruptedFile)
             std::abort();
         return 0;
     }
-    const std::size_t oldLength = 10
-        + ((data[6] & 0x7Fu) << 21 | (data[7] & 0x7Fu) << 14 | (data[8] & 0x7Fu) << 7 | (data[9] & 0x7Fu));
+    const std::size_t footer = tagged && data[3] == 4 && (data[5] & 0x10) != 0 ? 10 : 0;
+    const std::size_t oldLength = !tagged ? 0
+                                          : 10 + footer
+            + ((data[6] & 0x7Fu) << 21 | (data[7] & 0x7Fu) << 14 | (data[8] & 0x7Fu) << 7
+                | (data[9] & 0x7Fu));
     const std::size_t newLength = 10 + std::size_t { tag.properties.size };
     if (written->size() - newLength != size - oldLength
         || !std::equal(input.begin() + static_cast<std::ptrdiff_t>(oldLength), input.end(),
