@@ -148,10 +148,11 @@ QString writeReport(const std::filesystem::path& target, const QString& text)
         return QString::fromStdString(writer.error().description());
     const QByteArray bytes = text.toUtf8();
     const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.constData());
-    std::error_code error = writer->append(std::span(data, static_cast<std::size_t>(bytes.size())));
-    if (!error)
-        error = writer->commit();
-    return error ? QString::fromStdString(error.message()) : QString();
+    if (const std::error_code error = writer->append(std::span(data, static_cast<std::size_t>(bytes.size()))))
+        return QString::fromStdString(error.message());
+    if (auto committed = writer->commit(); !committed)
+        return QString::fromStdString(committed.error().description());
+    return {};
 }
 
 void revealInFileManager(const std::filesystem::path& file)
