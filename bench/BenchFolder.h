@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 namespace sondrel::bench {
@@ -26,6 +28,20 @@ inline const std::filesystem::path& benchFolder()
     };
     static const Folder folder;
     return folder.path;
+}
+
+// A field of /proc/self/io: "rchar:" counts every byte the process read, page cache
+// included; "read_bytes:" what came from the storage.
+inline std::uint64_t ioCounter(const std::string& field)
+{
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    std::uint64_t value = 0;
+    while (io >> key >> value) {
+        if (key == field)
+            return value;
+    }
+    return 0;
 }
 
 } // namespace sondrel::bench

@@ -7,7 +7,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <fstream>
 #include <map>
 
 namespace {
@@ -18,18 +17,6 @@ using namespace sondrel::core;
 
 constexpr int kRate = 44100;
 constexpr std::size_t kFrames = 300 * kRate;
-
-std::uint64_t bytesRead()
-{
-    std::ifstream io("/proc/self/io");
-    std::string key;
-    std::uint64_t value = 0;
-    while (io >> key >> value) {
-        if (key == "rchar:")
-            return value;
-    }
-    return 0;
-}
 
 struct Case {
     const char* name;
@@ -42,7 +29,8 @@ const fs::path& fileFor(const Case& c)
     auto [it, added] = made.try_emplace(c.name);
     if (added) {
         static const fx::Signal music = fx::makeMusicLike(kFrames, kRate, 2, 300);
-        it->second = sondrel::bench::benchFolder() / (std::string(c.name) + std::string(fx::fileExtension(c.options.container)));
+        it->second = sondrel::bench::benchFolder()
+            / (std::string(c.name) + std::string(fx::fileExtension(c.options.container)));
         if (!fx::writeAudioFile(it->second, music, c.options).empty())
             std::abort();
     }
@@ -73,10 +61,10 @@ void BytesPerAnalysis(benchmark::State& state)
     state.SetLabel(c.name);
     std::uint64_t bytes = 0;
     for (auto _ : state) {
-        const std::uint64_t before = bytesRead();
+        const std::uint64_t before = sondrel::bench::ioCounter("rchar:");
         auto analyzer = SpectrumAnalyzer::make();
         benchmark::DoNotOptimize(analyzer->analyzeFileComplete(path));
-        bytes = bytesRead() - before;
+        bytes = sondrel::bench::ioCounter("rchar:") - before;
     }
     const auto size = static_cast<double>(fs::file_size(path));
     state.counters["KB"] = static_cast<double>(bytes) / 1024.0;

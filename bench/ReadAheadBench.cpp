@@ -13,7 +13,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <fstream>
 #include <thread>
 
 namespace {
@@ -45,20 +44,6 @@ const std::vector<fs::path>& library()
         return paths;
     }();
     return files;
-}
-
-// A field of /proc/self/io: "rchar:" counts every byte read, "read_bytes:" what came
-// from the storage.
-std::uint64_t ioCounter(const std::string& field)
-{
-    std::ifstream io("/proc/self/io");
-    std::string key;
-    std::uint64_t value = 0;
-    while (io >> key >> value) {
-        if (key == field)
-            return value;
-    }
-    return 0;
 }
 
 // Drops the files' pages from the page cache, as after a reboot.
@@ -105,12 +90,12 @@ void ColdScan(benchmark::State& state)
     for (auto _ : state) {
         state.PauseTiming();
         evict(files);
-        const std::uint64_t before = ioCounter("rchar:");
-        const std::uint64_t diskBefore = ioCounter("read_bytes:");
+        const std::uint64_t before = sondrel::bench::ioCounter("rchar:");
+        const std::uint64_t diskBefore = sondrel::bench::ioCounter("read_bytes:");
         state.ResumeTiming();
         analyseAll(files, readAhead);
-        bytes = ioCounter("rchar:") - before;
-        fromDisk = ioCounter("read_bytes:") - diskBefore;
+        bytes = sondrel::bench::ioCounter("rchar:") - before;
+        fromDisk = sondrel::bench::ioCounter("read_bytes:") - diskBefore;
     }
     state.SetItemsProcessed(state.iterations() * kFiles);
     state.counters["readMB"] = static_cast<double>(bytes) / 1048576.0;
@@ -123,6 +108,6 @@ BENCHMARK(ColdScan)
     ->ArgName("readAhead")
     ->Arg(0)
     ->Arg(1)
-    ->Iterations(3)
+    ->Iterations(1)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
