@@ -165,6 +165,10 @@ void SidebarView::rebuild()
     QTreeWidgetItem* item = addRow(root, nullptr);
     if (root->isExpanded())
         item->setExpanded(true); // lists the root's sub-folders through onExpanded
+    if (m_viewModel.selectedFolder() == root) {
+        const QSignalBlocker blocker(m_tree);
+        m_tree->setCurrentItem(item);
+    }
     refreshStatuses();
 }
 
