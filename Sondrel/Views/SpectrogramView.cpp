@@ -16,6 +16,8 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <future>
+#include <iterator>
 
 namespace sondrel::ui {
 namespace {
@@ -46,6 +48,81 @@ private:
     std::unique_ptr<core::AudioDecoder> m_inner;
     std::shared_ptr<std::atomic<bool>> m_cancelled;
 };
+
+// One stretch of a file, seen as a file of its own: frame 0 is the stretch's first frame.
+class RangeDecoder final : public core::AudioDecoder {
+public:
+    RangeDecoder(core::AudioDecoder& inner, std::uint64_t start, std::uint64_t length)
+        : m_inner(inner)
+        , m_start(start)
+        , m_length(length)
+    {
+    }
+
+    double sampleRate() const noexcept override { return m_inner.sampleRate(); }
+    int channelCount() const noexcept override { return m_inner.channelCount(); }
+    std::uint64_t lengthInFrames() const noexcept override { return m_length; }
+    core::Status seek(std::uint64_t frame) override
+    {
+        m_position = std::min(frame, m_length);
+        return m_inner.seek(m_start + m_position);
+    }
+    core::Result<std::size_t> read(std::size_t frames, core::AudioBuffer& buffer) override
+    {
+        auto got = m_inner.read(std::min<std::uint64_t>(frames, m_length - m_position), buffer);
+        if (got)
+            m_position += *got;
+        return got;
+    }
+
+private:
+    core::AudioDecoder& m_inner;
+    std::uint64_t m_start;
+    std::uint64_t m_length;
+    std::uint64_t m_position = 0;
+};
+
+// Below this many frames a file is generated in one piece: splitting would not pay.
+constexpr std::uint64_t kSplitFrames = 44100 * 20;
+
+// The whole-file spectrogram, its two halves decoded at once on two threads: decoding dominates,
+// and it cannot be shared within one decoder. Each half aims at half the time slices, so the rows
+// are spaced as one generation would space them.
+core::Result<core::SpectrogramData> generateSpectrogram(
+    const std::filesystem::path& url, const std::shared_ptr<std::atomic<bool>>& cancel)
+{
+    auto opened = core::openAudioFile(url);
+    if (!opened)
+        return opened.error();
+    CancellableDecoder first(std::move(*opened), cancel);
+    const std::uint64_t length = first.lengthInFrames();
+    if (length < kSplitFrames)
+        return core::SpectrogramGenerator(SpectrogramView::kFftSize, SpectrogramView::kTimeSlices).generate(first);
+
+    const std::uint64_t middle = length / 2;
+    const core::SpectrogramGenerator half(SpectrogramView::kFftSize, SpectrogramView::kTimeSlices / 2);
+    auto second = std::async(std::launch::async, [&]() -> core::Result<core::SpectrogramData> {
+        auto reopened = core::openAudioFile(url);
+        if (!reopened)
+            return reopened.error();
+        CancellableDecoder decoder(std::move(*reopened), cancel);
+        RangeDecoder range(decoder, middle, length - middle);
+        return half.generate(range);
+    });
+    RangeDecoder range(first, 0, middle);
+    auto result = half.generate(range);
+    auto rest = second.get();
+    if (!result)
+        return result;
+    // A second half that cannot be read (a length estimate past the real end) leaves the first.
+    if (rest) {
+        auto& rows = result->magnitudes;
+        rows.insert(rows.end(), std::make_move_iterator(rest->magnitudes.begin()),
+            std::make_move_iterator(rest->magnitudes.end()));
+    }
+    result->duration = static_cast<double>(length) / result->sampleRate;
+    return result;
+}
 
 QFont labelFont(const QWidget& widget)
 {
@@ -335,13 +412,7 @@ void SpectrogramView::startGeneration()
     m_cancel = std::make_shared<std::atomic<bool>>(false);
     QPointer<SpectrogramView> self(this);
     m_pool.start([self, request = m_request, cancel = m_cancel, url = m_file->url()] {
-        auto generated = [&]() -> core::Result<core::SpectrogramData> {
-            auto decoder = core::openAudioFile(url);
-            if (!decoder)
-                return decoder.error();
-            CancellableDecoder cancellable(std::move(*decoder), cancel);
-            return core::SpectrogramGenerator(kFftSize, kTimeSlices).generate(cancellable);
-        }();
+        auto generated = generateSpectrogram(url, cancel);
         if (cancel->load())
             return;
         QMetaObject::invokeMethod(
