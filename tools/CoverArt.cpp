@@ -7,7 +7,6 @@
 
 namespace sondrel::fixtures {
 
-using namespace detail;
 using namespace sondrel::core::ffmpeg;
 
 namespace {
