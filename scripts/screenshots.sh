@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Opens the window on the demo library under a virtual X server, drives it like a user (scan,
 # select a row, open the process sheet, Settings) and writes a PNG of each state to
-# docs/screenshots/. Uses a fresh cache and settings, never the user's.
+# docs/screenshots/. Uses a fresh cache and settings, never the user's. SONDREL_BUILD_DIR picks
+# another build than build/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+bin=${SONDREL_BUILD_DIR:-build}
 
 if [ "${1:-}" != "--inside" ]; then
-    [ -x build/sondrel ] && [ -x build/sondrel-fixtures ] || scripts/setup.sh >&2
-    [ -f build/demo-library/manifest.json ] || build/sondrel-fixtures build/demo-library >/dev/null
+    [ -x "$bin/sondrel" ] && [ -x "$bin/sondrel-fixtures" ] || scripts/setup.sh >&2
+    mkdir -p build
+    [ -f build/demo-library/manifest.json ] || "$bin/sondrel-fixtures" build/demo-library >/dev/null
     mkdir -p docs/screenshots
     scratch=$(mktemp -d)
     trap 'rm -rf "$scratch"' EXIT
@@ -22,14 +25,14 @@ window() { xdotool search --sync --onlyvisible --name "$1" | head -1; }
 stop() { kill "$app" 2>/dev/null || true; wait "$app" 2>/dev/null || true; }
 
 # The welcome screen.
-build/sondrel & app=$!
+"$bin/sondrel" & app=$!
 trap stop EXIT
 window '^Sondrel$' >/dev/null
 shot welcome 2
 stop
 
 # The library, before and after a scan.
-build/sondrel build/demo-library & app=$!
+"$bin/sondrel" build/demo-library & app=$!
 main=$(window 'demo-library')
 xdotool windowmove "$main" 0 0 windowsize "$main" 1600 1000
 shot library 3
