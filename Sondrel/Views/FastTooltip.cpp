@@ -21,7 +21,9 @@ FastTooltip::FastTooltip(QAbstractItemView& view, std::function<bool(const QMode
 
 bool FastTooltip::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched != m_view.viewport())
+    // The viewport still sends events while the view is being destroyed, when it is no longer an
+    // item view: the cast then fails and the event passes.
+    if (!qobject_cast<QAbstractItemView*>(parent()) || watched != m_view.viewport())
         return false;
     switch (event->type()) {
     case QEvent::MouseMove: {

@@ -20,7 +20,9 @@ namespace sondrel::test {
 // straight into its store.
 class ViewsTest : public testing::Test {
 protected:
-    void SetUp() override
+    // Made in the constructor, so that fixtures can build their views over the view model as
+    // members.
+    ViewsTest()
     {
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_folder.path().c_str());
         app::ScannerViewModel::Services services;
