@@ -36,7 +36,7 @@ stop
 main=$(window 'demo-library')
 xdotool windowmove "$main" 0 0 windowsize "$main" 1600 1000
 shot library 3
-xdotool windowactivate --sync "$main" key ctrl+Return
+xdotool windowfocus "$main" key ctrl+Return
 shot scanning 1.5
 # The demo library scans in a few seconds; the status bar then shows the counts.
 shot scanned 10
