@@ -527,7 +527,7 @@ bool isStatusSymbol(Symbol symbol) noexcept
 
 const char* themeIconName(Symbol symbol) noexcept
 {
-    // Names of the freedesktop icon naming specification, so that any theme has them.
+    // Names of the freedesktop icon naming standard, so that any theme has them.
     switch (symbol) {
     case Symbol::folderBadgePlus:
         return "document-open";
