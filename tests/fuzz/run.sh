@@ -15,7 +15,7 @@ flags="-std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recov
 $compiler $flags -I "$root/TagEditor" "$root/tests/fuzz/TagEditorFuzzer.cpp" "$root"/TagEditor/*.cpp \
     -o "$out/tag-editor-fuzzer"
 $compiler $flags -I "$root/SondrelCore" "$root/tests/fuzz/ID3ParserFuzzer.cpp" \
-    "$root/SondrelCore/ID3Parser.cpp" -o "$out/id3-parser-fuzzer"
+    "$root/SondrelCore/ID3Parser.cpp" "$root/SondrelCore/AnalysisModel.cpp" -o "$out/id3-parser-fuzzer"
 
 for fuzzer in tag-editor-fuzzer id3-parser-fuzzer; do
     corpus="$out/$fuzzer-corpus"
