@@ -1,3 +1,4 @@
+#include "../EventLoop.h"
 #include "AudioPlayerManager.h"
 
 #include "AudioIo.h"
@@ -25,14 +26,7 @@ namespace {
 
 bool waitUntil(const std::function<bool()>& condition, int milliseconds = 10000)
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > milliseconds)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
+    return sondrel::test::waitUntil(condition, milliseconds);
 }
 
 // A silent output that counts how many are open at once.

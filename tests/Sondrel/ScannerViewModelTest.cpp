@@ -1,3 +1,4 @@
+#include "../EventLoop.h"
 #include "ScannerViewModel.h"
 #include "AnalysisCache.h"
 #include "FilePrefetcher.h"
@@ -23,17 +24,9 @@ using FullAnalysis = sondrel::core::SpectrumAnalyzer::FullAnalysisResult;
 
 namespace {
 
-// Runs the event loop until the condition holds or the time is up.
 bool waitUntil(const std::function<bool()>& condition, int milliseconds = 20000)
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > milliseconds)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
+    return sondrel::test::waitUntil(condition, milliseconds);
 }
 
 // A stand-in for the analysis: a fixed cutoff per file name, an optional delay, and a

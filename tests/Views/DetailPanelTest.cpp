@@ -1,3 +1,4 @@
+#include "../EventLoop.h"
 #include "DetailPanel.h"
 
 #include "AudioIo.h"
@@ -27,14 +28,7 @@ namespace {
 
 bool waitUntil(const std::function<bool()>& condition, int milliseconds = 10000)
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > milliseconds)
-            return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
+    return test::waitUntil(condition, milliseconds);
 }
 
 AudioFile record(AudioFormat format, std::optional<std::int64_t> claimed = {})

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "../EventLoop.h"
 #include "AnalysisCache.h"
 #include "FilePrefetcher.h"
 #include "ScannerViewModel.h"
@@ -17,18 +18,6 @@
 
 namespace sondrel::test {
 
-// Runs the event loop until the condition holds or the time is up.
-inline bool waitUntil(const std::function<bool()>& condition, int milliseconds = 20000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > milliseconds)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
 
 inline core::AnalysisResult resultRated(core::QualityRating rating, float cutoff = 20500.0f)
 {

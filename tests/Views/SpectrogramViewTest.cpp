@@ -1,3 +1,4 @@
+#include "../EventLoop.h"
 #include "SpectrogramView.h"
 
 #include "AudioIo.h"
@@ -18,14 +19,7 @@ namespace {
 
 bool waitUntil(const std::function<bool()>& condition, int milliseconds = 20000)
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > milliseconds)
-            return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
+    return test::waitUntil(condition, milliseconds);
 }
 
 void drag(QWidget& handle, double fromY, double toY)

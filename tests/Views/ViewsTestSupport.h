@@ -1,5 +1,6 @@
 #pragma once
 
+#include "../EventLoop.h"
 #include "AudioFile.h"
 #include "ScannerViewModel.h"
 
@@ -56,14 +57,7 @@ protected:
 
     static bool waitUntil(const std::function<bool()>& condition, int milliseconds = 10000)
     {
-        QElapsedTimer timer;
-        timer.start();
-        while (!condition()) {
-            if (timer.elapsed() > milliseconds)
-                return false;
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        }
-        return true;
+        return test::waitUntil(condition, milliseconds);
     }
 
     FixtureFolder m_folder;
