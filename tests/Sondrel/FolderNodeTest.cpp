@@ -2,6 +2,7 @@
 
 #include "../SondrelCore/FixtureFolder.h"
 #include "WithoutPermissionOverride.h"
+#include "../EventLoop.h"
 
 #include <QCoreApplication>
 
@@ -21,8 +22,7 @@ using sondrel::test::FixtureFolder;
 void load(FolderNode& node)
 {
     node.loadChildren();
-    for (int i = 0; i < 2000 && !node.isLoaded(); ++i)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    ASSERT_TRUE(test::waitUntil([&] { return node.isLoaded(); }));
 }
 
 std::vector<std::string> childNames(const FolderNode& node)
