@@ -21,7 +21,6 @@ namespace {
 
 using core::AnalysisResult;
 using core::AudioFormat;
-using core::Error;
 using core::SpectrumAnalyzer;
 
 struct FullVerdict {
@@ -42,7 +41,7 @@ Verdict judge(const std::filesystem::path& path, bool quick)
     }
     auto analyzer = SpectrumAnalyzer::make();
     if (!analyzer)
-        return core::Error { std::string(description(core::AnalysisError::analyzerInitFailed)) };
+        return Error { std::string(description(core::AnalysisError::analyzerInitFailed)) };
     auto screen = analyzer->quickScreen(path);
     if (!screen)
         return screen.error();

@@ -17,16 +17,16 @@ constexpr double kBufferSeconds = 0.25;
 
 class SystemAudioOutput final : public AudioOutput {
 public:
-    core::Status open(int sampleRate, int channels) override
+    Status open(int sampleRate, int channels) override
     {
         m_device = QMediaDevices::defaultAudioOutput();
         if (m_device.isNull())
-            return core::Error { "no audio output device (is a PulseAudio or PipeWire server running?)" };
+            return Error { "no audio output device (is a PulseAudio or PipeWire server running?)" };
         m_format.setSampleRate(sampleRate);
         m_format.setChannelCount(channels);
         m_format.setSampleFormat(QAudioFormat::Float);
         if (!m_device.isFormatSupported(m_format))
-            return core::Error { "the audio device refuses " + std::to_string(sampleRate) + " Hz float audio" };
+            return Error { "the audio device refuses " + std::to_string(sampleRate) + " Hz float audio" };
         return start();
     }
 
@@ -65,15 +65,15 @@ public:
     }
 
 private:
-    core::Status start()
+    Status start()
     {
         m_sink = std::make_unique<QAudioSink>(m_device, m_format);
         m_sink->setBufferSize(
             static_cast<qsizetype>(kBufferSeconds * m_format.sampleRate()) * static_cast<qsizetype>(bytesPerFrame()));
         m_io = m_sink->start();
         if (m_io == nullptr || m_sink->error() != QAudio::NoError)
-            return core::Error { "the audio device could not be opened" };
-        return core::Ok {};
+            return Error { "the audio device could not be opened" };
+        return Ok {};
     }
 
     [[nodiscard]] std::size_t bytesPerFrame() const
@@ -94,13 +94,13 @@ std::unique_ptr<AudioOutput> makeSystemAudioOutput()
     return std::make_unique<SystemAudioOutput>();
 }
 
-core::Status SilentAudioOutput::open(int sampleRate, int channels)
+Status SilentAudioOutput::open(int sampleRate, int channels)
 {
     m_sampleRate = sampleRate;
     m_channels = std::max(channels, 1);
     m_queued = 0;
     m_last = Clock::now();
-    return core::Ok {};
+    return Ok {};
 }
 
 void SilentAudioOutput::drain()

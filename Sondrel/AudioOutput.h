@@ -18,7 +18,7 @@ public:
     virtual ~AudioOutput() = default;
 
     // The error says why nothing can be heard (no server, no device, format refused).
-    [[nodiscard]] virtual core::Status open(int sampleRate, int channels) = 0;
+    [[nodiscard]] virtual Status open(int sampleRate, int channels) = 0;
     // Frames that can be written now without blocking.
     [[nodiscard]] virtual std::size_t framesFree() = 0;
     // Frames written but not yet heard.
@@ -43,7 +43,7 @@ public:
     {
     }
 
-    core::Status open(int sampleRate, int channels) override;
+    Status open(int sampleRate, int channels) override;
     std::size_t framesFree() override;
     std::size_t framesQueued() override;
     void write(std::span<const float> interleaved) override;

@@ -91,7 +91,7 @@ struct AudioPlayerManager::Worker {
         publish(0);
         auto opened = core::openAudioFile(url);
         if (opened && ((*opened)->sampleRate() <= 0 || (*opened)->channelCount() < 1))
-            opened = core::Error { "no audio stream" };
+            opened = Error { "no audio stream" };
         if (!opened) {
             const std::string error = opened.error().description;
             QMetaObject::invokeMethod(
@@ -109,7 +109,7 @@ struct AudioPlayerManager::Worker {
     bool openOutput()
     {
         output = outputFactory();
-        if (core::Status opened = output->open(static_cast<int>(decoder->sampleRate()), decoder->channelCount());
+        if (Status opened = output->open(static_cast<int>(decoder->sampleRate()), decoder->channelCount());
             !opened) {
             static std::once_flag told;
             std::call_once(told, [&] {

@@ -8,13 +8,13 @@ namespace sondrel::app {
 
 namespace fs = std::filesystem;
 
-core::Result<fs::path> moveWithNumbering(
+Result<fs::path> moveWithNumbering(
     FileOperations& operations, const fs::path& from, const fs::path& destinationFolder) noexcept
 {
     try {
         const fs::path name = from.filename();
         if (name.empty())
-            return core::Error { std::system_category().message(EINVAL) };
+            return Error { std::system_category().message(EINVAL) };
         // Byte strings, so that names which are not UTF-8 keep their bytes.
         const std::string stem = name.stem().native();
         const std::string extension = name.extension().native();
@@ -30,7 +30,7 @@ core::Result<fs::path> moveWithNumbering(
         }
     } catch (...) {
         // Only an allocation can throw here, and never after the file has moved.
-        return core::Error { std::system_category().message(ENOMEM) };
+        return Error { std::system_category().message(ENOMEM) };
     }
 }
 

@@ -15,7 +15,7 @@ enum class MoveFailure { targetExists, other };
 class [[nodiscard]] MoveStatus {
 public:
     MoveStatus() = default;
-    MoveStatus(MoveFailure failure, core::Error error)
+    MoveStatus(MoveFailure failure, Error error)
         : m_ok(false)
         , m_failure(failure)
         , m_error(std::move(error))
@@ -26,12 +26,12 @@ public:
     explicit operator bool() const noexcept { return m_ok; }
     // Meaningful only when !ok().
     [[nodiscard]] MoveFailure failure() const noexcept { return m_failure; }
-    [[nodiscard]] const core::Error& error() const noexcept { return m_error; }
+    [[nodiscard]] const Error& error() const noexcept { return m_error; }
 
 private:
     bool m_ok = true;
     MoveFailure m_failure = MoveFailure::other;
-    core::Error m_error;
+    Error m_error;
 };
 
 // The file operations of processing (rename, move, trash), behind a seam that tests replace.
@@ -55,7 +55,7 @@ public:
 
     // Moves the file or folder at `path` into the user's Trash, from where the user can restore
     // it. A missing file is an error. The error's text is the one the trash facility gives.
-    [[nodiscard]] virtual core::Status trashItem(const std::filesystem::path& path) noexcept = 0;
+    [[nodiscard]] virtual Status trashItem(const std::filesystem::path& path) noexcept = 0;
 
 protected:
     FileOperations() = default;
@@ -73,7 +73,7 @@ inline constexpr int kMaxMoveNumber = 10000;
 // or the first error that is not targetExists, or after the last number that number's error.
 // A `from` without a file name (empty, "/", "folder/") fails with "Invalid argument" and
 // moves nothing.
-[[nodiscard]] core::Result<std::filesystem::path> moveWithNumbering(FileOperations& operations,
+[[nodiscard]] Result<std::filesystem::path> moveWithNumbering(FileOperations& operations,
     const std::filesystem::path& from, const std::filesystem::path& destinationFolder) noexcept;
 
 } // namespace sondrel::app

@@ -1,6 +1,6 @@
 #include "MetadataEditor.h"
 
-#include "AnalysisModel.h"
+#include "FileName.h"
 #include "LocalizedTextFrame.h"
 
 #include <memory>
@@ -12,25 +12,19 @@ std::string_view description(MetadataError error) noexcept
     switch (error) {
     case MetadataError::unsupportedFormat:
         return "Only MP3 files support metadata editing. FLAC and other formats use different tag systems.";
-    case MetadataError::readError:
-        return "Could not read file metadata. The file may be corrupted or have an unsupported tag format.";
-    case MetadataError::writeError:
-        return "Could not write file metadata. Check that the file is not read-only or in use by another "
-               "application.";
     }
-    return "Could not write file metadata. Check that the file is not read-only or in use by another "
-           "application.";
+    return "Only MP3 files support metadata editing. FLAC and other formats use different tag systems.";
 }
 
 bool MetadataEditor::supports(const std::filesystem::path& location)
 {
-    return core::hasMp3Extension(location);
+    return hasMp3Extension(location);
 }
 
-core::Status MetadataEditor::updateBitrate(const std::filesystem::path& location, std::int64_t kbps)
+Status MetadataEditor::updateBitrate(const std::filesystem::path& location, std::int64_t kbps)
 {
     if (!supports(location))
-        return core::Error { std::string(description(MetadataError::unsupportedFormat)) };
+        return Error { std::string(description(MetadataError::unsupportedFormat)) };
 
     std::lock_guard lock(m_mutex);
     tags::Id3Tag tag = tags::Id3Tag::emptyVersion3();
@@ -44,8 +38,8 @@ core::Status MetadataEditor::updateBitrate(const std::filesystem::path& location
         = std::make_shared<tags::LocalizedTextFrame>(
             english, std::string(kCommentDescription), "Detected bitrate: " + std::to_string(kbps) + " kbps");
     if (auto written = m_editor.write(tag, location); !written)
-        return core::Error { written.error().description() };
-    return core::Ok {};
+        return Error { written.error().description() };
+    return Ok {};
 }
 
 } // namespace sondrel::app

@@ -10,7 +10,9 @@
 
 namespace sondrel::app {
 
-enum class MetadataError { unsupportedFormat, readError, writeError };
+// The one failure of the editor's own; a failed read starts from a new tag, and a failed write
+// passes the tag module's error on.
+enum class MetadataError { unsupportedFormat };
 
 [[nodiscard]] std::string_view description(MetadataError error) noexcept;
 
@@ -29,7 +31,7 @@ public:
     // Only ".mp3" files, in any letter case: others fail with unsupportedFormat unopened. A file
     // without a readable tag gets a new ID3v2.3 tag; otherwise the tag keeps its version and its
     // other frames. A failed write leaves the file as it was and passes the tag module's error on.
-    [[nodiscard]] core::Status updateBitrate(const std::filesystem::path& location, std::int64_t kbps);
+    [[nodiscard]] Status updateBitrate(const std::filesystem::path& location, std::int64_t kbps);
 
 private:
     std::mutex m_mutex;

@@ -24,7 +24,7 @@ bool isSameFolder(const std::filesystem::path& folder, const std::filesystem::pa
 }
 
 // "Rename: ", the file's path, ": " and the system's text.
-std::string errorLine(const char* step, const AudioFile& file, const core::Error& error)
+std::string errorLine(const char* step, const AudioFile& file, const Error& error)
 {
     return std::string(step) + core::json::validUtf8(file.url().string()) + ": " + error.description;
 }
@@ -156,7 +156,7 @@ Processing::Step Processing::trash(std::vector<AudioFile>& files, bool onlyFaile
             kept.push_back(std::move(file));
             continue;
         }
-        if (core::Status status = m_operations.trashItem(file.url()); !status) {
+        if (Status status = m_operations.trashItem(file.url()); !status) {
             step.error = errorLine("Delete: ", file, status.error());
             kept.push_back(std::move(file));
             continue;
@@ -188,7 +188,7 @@ void Processing::updateMetadata(
         std::optional<std::string> reason;
         if (!MetadataEditor::supports(file.url()))
             reason = "not an MP3 file";
-        else if (core::Status written = m_editor.updateBitrate(file.url(), file.result()->estimatedBitrate);
+        else if (Status written = m_editor.updateBitrate(file.url(), file.result()->estimatedBitrate);
                  !written)
             reason = written.error().description;
         if (reason) {

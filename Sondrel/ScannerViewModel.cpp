@@ -394,7 +394,7 @@ ScanStatus ScannerViewModel::verdict(const core::AnalysisResult& result) const
 namespace {
 
 // A scan's outcome keeps the result only.
-core::Result<core::AnalysisResult> analyseAndClassify(
+Result<core::AnalysisResult> analyseAndClassify(
     const std::filesystem::path& url, core::AudioFormat format, const core::FileAnalysis& analysis)
 {
     auto verdict = core::analyzeAndClassify(url, format, analysis);
@@ -590,8 +590,8 @@ void ScannerViewModel::rescanFile(const AudioFile& file)
     syncFromStore();
     const QPointer<ScannerViewModel> self(this);
     m_rescanPool.start([this, self, id, url, format] {
-        core::Result<core::AnalysisResult> result
-            = core::Error { std::string(description(AnalysisError::analyzerInitFailed)) };
+        Result<core::AnalysisResult> result
+            = Error { std::string(description(AnalysisError::analyzerInitFailed)) };
         if (m_services.analysis)
             result = analyseAndClassify(url, format, m_services.analysis);
         else if (m_analyzer)

@@ -204,7 +204,7 @@ private:
     struct Outcome {
         QUuid id;
         std::filesystem::path url;
-        core::Result<core::AnalysisResult> result;
+        Result<core::AnalysisResult> result;
     };
 
     void applyChanges(FilesStore::Changes changes);

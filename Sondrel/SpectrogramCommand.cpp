@@ -1,6 +1,6 @@
 #include "SpectrogramCommand.h"
 
-#include "FileDescriptor.h"
+#include "AtomicFile.h"
 #include "SpectrogramGenerator.h"
 #include "SpectrogramImage.h"
 
@@ -9,13 +9,13 @@
 #include <QImage>
 
 #include <cerrno>
+#include <cstdint>
 #include <ostream>
+#include <span>
 #include <string>
 #include <system_error>
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace sondrel::app {
 namespace {
@@ -43,40 +43,14 @@ constexpr std::int64_t kTimeSlices = 2000;
 // 0 or the errno of the failing call. Never leaves the temporary file behind.
 [[nodiscard]] int writeAtomically(const fs::path& target, const QByteArray& bytes, bool replace)
 {
-    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-    fs::path temporary = folder / ("." + target.filename().native() + ".tmp-XXXXXX");
-    std::string pattern = temporary.native();
-    core::FileDescriptor file(::mkostemp(pattern.data(), O_CLOEXEC));
-    if (!file.valid())
-        return errno;
-    temporary = pattern;
-    int error = 0;
-    // mkostemp makes the file 0600; an image is for anyone to view, as the umask allows.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    (void)::fchmod(file.get(), 0666 & ~mask);
-    for (qsizetype done = 0; error == 0 && done < bytes.size();) {
-        const ssize_t count
-            = ::write(file.get(), bytes.constData() + done, static_cast<std::size_t>(bytes.size() - done));
-        if (count < 0 && errno != EINTR)
-            error = errno;
-        else if (count > 0)
-            done += count;
-    }
-    if (error == 0 && ::fsync(file.get()) != 0)
-        error = errno;
-    if (const int closed = file.close(); error == 0)
-        error = closed;
-    if (error == 0) {
-        const int renamed = replace
-            ? ::rename(temporary.c_str(), target.c_str())
-            : ::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
-        if (renamed == 0)
-            return 0;
-        error = errno;
-    }
-    (void)::unlink(temporary.c_str());
-    return error;
+    auto file = AtomicFile::create(target, replace ? Placement::replace : Placement::keepExisting);
+    if (!file)
+        return file.error().value();
+    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.constData());
+    std::error_code error = file->append(std::span(data, static_cast<std::size_t>(bytes.size())));
+    if (!error)
+        error = file->commit();
+    return error.value();
 }
 
 } // namespace

@@ -1,16 +1,12 @@
 #include "SystemFileOperations.h"
+
+#include "AtomicFile.h"
 #include "FileDescriptor.h"
 #include "Trash.h"
 
-#include <atomic>
 #include <cerrno>
-#include <cstdint>
-#include <cstdio>
-#include <memory>
-#include <new>
 #include <string>
 #include <system_error>
-#include <utility>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -19,12 +15,7 @@
 namespace sondrel::app {
 namespace {
 
-using core::FileDescriptor;
-
 namespace fs = std::filesystem;
-
-constexpr std::size_t kCopyChunk = std::size_t { 1 } << 18;
-constexpr int kTemporaryNameAttempts = 100;
 
 [[nodiscard]] std::string systemText(int code)
 {
@@ -35,81 +26,12 @@ constexpr int kTemporaryNameAttempts = 100;
 [[nodiscard]] MoveStatus placementFailure(int code)
 {
     return { code == EEXIST ? MoveFailure::targetExists : MoveFailure::other,
-        core::Error { systemText(code) } };
+        Error { systemText(code) } };
 }
 
 [[nodiscard]] MoveStatus otherFailure(int code)
 {
-    return { MoveFailure::other, core::Error { systemText(code) } };
-}
-
-// Unlinks a path at the end of the scope unless released.
-class UnlinkOnExit {
-public:
-    explicit UnlinkOnExit(const fs::path& path) noexcept
-        : m_path(&path)
-    {
-    }
-    ~UnlinkOnExit()
-    {
-        if (m_path != nullptr)
-            (void)::unlink(m_path->c_str());
-    }
-    UnlinkOnExit(const UnlinkOnExit&) = delete;
-    UnlinkOnExit& operator=(const UnlinkOnExit&) = delete;
-
-    void release() noexcept { m_path = nullptr; }
-
-private:
-    const fs::path* m_path;
-};
-
-[[nodiscard]] int writeAll(int fd, const char* data, std::size_t size) noexcept
-{
-    while (size > 0) {
-        const ssize_t count = ::write(fd, data, size);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count < 0)
-            return errno;
-        data += count;
-        size -= static_cast<std::size_t>(count);
-    }
-    return 0;
-}
-
-// 0 or the errno of the failing read or write.
-[[nodiscard]] int copyContent(int source, int target) noexcept
-{
-    const std::unique_ptr<char[]> buffer(new (std::nothrow) char[kCopyChunk]);
-    if (!buffer)
-        return ENOMEM;
-    for (;;) {
-        const ssize_t count = ::read(source, buffer.get(), kCopyChunk);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count < 0)
-            return errno;
-        if (count == 0)
-            return 0;
-        if (const int error = writeAll(target, buffer.get(), static_cast<std::size_t>(count)))
-            return error;
-    }
-}
-
-// Best effort: the copy's name must be on disk before the original goes.
-void syncFolder(const fs::path& folder) noexcept
-{
-    const FileDescriptor directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (directory.valid())
-        (void)::fsync(directory.get());
-}
-
-// Hidden, so a scan of the folder never lists a half-made copy.
-[[nodiscard]] fs::path temporaryPath(const fs::path& folder)
-{
-    static std::atomic<std::uint64_t> counter { 0 };
-    return folder / (".sondrel-move-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+    return { MoveFailure::other, Error { systemText(code) } };
 }
 
 } // namespace
@@ -125,7 +47,7 @@ MoveStatus SystemFileOperations::moveItem(const fs::path& from, const fs::path& 
         return placementFailure(error);
     } catch (...) {
         // Only the error text can fail to allocate; the files are as the failure left them.
-        return { MoveFailure::other, core::Error {} };
+        return { MoveFailure::other, Error {} };
     }
 }
 
@@ -139,15 +61,8 @@ int SystemFileOperations::moveWithinFileSystem(const fs::path& from, const fs::p
     const int error = renameWithoutReplacing(from, to);
     if (error != EINVAL && error != ENOSYS)
         return error;
-    // The file system refuses the flag. Unlike rename(2), link(2) fails with EEXIST on a taken name.
-    if (::link(from.c_str(), to.c_str()) != 0)
-        return errno;
-    if (::unlink(from.c_str()) != 0) {
-        const int unlinkError = errno;
-        (void)::unlink(to.c_str());
-        return unlinkError;
-    }
-    return 0;
+    // The file system refuses the flag.
+    return linkThenUnlink(from, to).value();
 }
 
 MoveStatus SystemFileOperations::moveAcrossFileSystems(const fs::path& from, const fs::path& to) noexcept
@@ -174,43 +89,24 @@ MoveStatus SystemFileOperations::moveAcrossFileSystems(const fs::path& from, con
         if (!S_ISREG(info.st_mode))
             return otherFailure(EXDEV);
 
-        const fs::path folder = to.has_parent_path() ? to.parent_path() : fs::path(".");
-        fs::path temporary;
-        int fd = -1;
-        for (int attempt = 0; fd < 0 && attempt < kTemporaryNameAttempts; ++attempt) {
-            temporary = temporaryPath(folder);
-            // Private until complete: nobody reads a partial copy.
-            fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-            if (fd < 0 && errno != EEXIST)
-                return otherFailure(errno);
-        }
-        if (fd < 0)
-            return otherFailure(EEXIST); // leftovers hold every temporary name, not the target's
-        FileDescriptor copy(fd);
-        UnlinkOnExit removeTemporary(temporary);
-
-        if (const int error = copyContent(source.get(), copy.get()))
-            return otherFailure(error);
+        // Private until complete: nobody reads a partial copy. The placement never replaces.
+        auto copy = AtomicFile::create(to, Placement::keepExisting);
+        if (!copy)
+            return otherFailure(copy.error().value());
+        const int fd = copy->descriptor().get();
         // Owner, mode and times where the file system can hold them (FAT holds no owner and few
         // modes): the content is what must arrive. chown comes first because it clears set-id bits.
-        (void)::fchown(copy.get(), info.st_uid, info.st_gid);
-        (void)::fchmod(copy.get(), info.st_mode & 07777);
+        (void)::fchown(fd, info.st_uid, info.st_gid);
+        (void)::fchmod(fd, info.st_mode & 07777);
+        if (const std::error_code error = copy->appendFrom(source, 0))
+            return otherFailure(error.value());
         const timespec times[2] = { info.st_atim, info.st_mtim };
-        (void)::futimens(copy.get(), times);
-        if (::fsync(copy.get()) != 0)
-            return otherFailure(errno);
+        (void)::futimens(fd, times);
         struct stat copied { };
-        if (::fstat(copy.get(), &copied) != 0)
+        if (::fstat(fd, &copied) != 0)
             return otherFailure(errno);
-        if (const int error = copy.close())
-            return otherFailure(error);
-
-        // The same never-replacing step as within a file system; unlike a bare link(2) it also
-        // works on file systems without hard links (FAT and exFAT sticks).
-        if (const int error = moveWithinFileSystem(temporary, to))
-            return placementFailure(error);
-        removeTemporary.release();
-        syncFolder(folder);
+        if (const std::error_code error = copy->commit())
+            return placementFailure(error.value());
 
         if (::unlink(from.c_str()) != 0) {
             const int error = errno;
@@ -223,19 +119,19 @@ MoveStatus SystemFileOperations::moveAcrossFileSystems(const fs::path& from, con
         }
         return {};
     } catch (...) {
-        return { MoveFailure::other, core::Error {} };
+        return { MoveFailure::other, Error {} };
     }
 }
 
-core::Status SystemFileOperations::trashItem(const fs::path& path) noexcept
+Status SystemFileOperations::trashItem(const fs::path& path) noexcept
 {
     try {
         auto trashed = Trash::moveToTrash(path);
         if (!trashed)
             return trashed.error();
-        return core::Ok {};
+        return Ok {};
     } catch (...) {
-        return core::Error { systemText(ENOMEM) };
+        return Error { systemText(ENOMEM) };
     }
 }
 

@@ -11,10 +11,10 @@ namespace sondrel::app {
 // - On one file system: renameat2() with RENAME_NOREPLACE. Where the file system refuses that
 //   flag (network and some FUSE file systems), link(2) then unlink(2); the link fails when the
 //   target exists, and if the source cannot be unlinked the new link is removed again.
-// - Across file systems: a regular file is copied into a hidden temporary file in the
-//   destination folder, given the original's owner, permission bits and times where the file
-//   system can hold them, synced, and put in place by the same never-replacing rename; only then
-//   is the source removed. If the source cannot be removed, the copy is removed instead. A taken
+// - Across file systems: a regular file is copied into a new file in the destination folder
+//   (an AtomicFile), given the original's owner, permission bits and times where the file
+//   system can hold them, synced, and put in place without replacing; only then is the source
+//   removed. If the source cannot be removed, the copy is removed instead. A taken
 //   target name is reported before anything is copied. Anything but a regular file (a folder, a
 //   symbolic link) is not moved across file systems and fails with "Invalid cross-device link".
 //
@@ -23,7 +23,7 @@ class SystemFileOperations : public FileOperations {
 public:
     [[nodiscard]] MoveStatus moveItem(
         const std::filesystem::path& from, const std::filesystem::path& to) noexcept override;
-    [[nodiscard]] core::Status trashItem(const std::filesystem::path& path) noexcept override;
+    [[nodiscard]] Status trashItem(const std::filesystem::path& path) noexcept override;
 
 protected:
     // renameat2(from, to, RENAME_NOREPLACE): 0 or the errno. A test overrides it to stand in a

@@ -1,13 +1,15 @@
 #include "Trash.h"
 
 #include "AnalysisCache.h"
-#include "FileDescriptor.h"
+#include "AtomicFile.h"
 
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdint>
 #include <ctime>
 #include <optional>
+#include <span>
 #include <system_error>
 
 #include <fcntl.h>
@@ -18,14 +20,13 @@ namespace sondrel::app {
 namespace {
 
 namespace fs = std::filesystem;
-using core::FileDescriptor;
 
 constexpr std::string_view kInfoSuffix = ".trashinfo";
 constexpr int kMaxNumber = 100000;
 
-[[nodiscard]] core::Error systemError(int code)
+[[nodiscard]] Error systemError(int code)
 {
-    return core::Error { std::system_category().message(code) };
+    return Error { std::system_category().message(code) };
 }
 
 // 0 or the errno. An existing folder is fine.
@@ -77,7 +78,7 @@ struct TrashFolder {
     fs::path top; // empty for the home Trash, whose info paths are absolute
 };
 
-[[nodiscard]] core::Result<TrashFolder> trashFor(const fs::path& absolute, dev_t device)
+[[nodiscard]] Result<TrashFolder> trashFor(const fs::path& absolute, dev_t device)
 {
     const fs::path home = core::userDataHome() / "Trash";
     if (deviceOf(home) == device) {
@@ -88,7 +89,7 @@ struct TrashFolder {
     std::error_code ec;
     const fs::path folder = fs::canonical(absolute.parent_path(), ec);
     if (ec)
-        return core::Error { ec.message() };
+        return Error { ec.message() };
     const fs::path top = topFolder(folder, device);
     const std::string uid = std::to_string(::getuid());
 
@@ -145,20 +146,6 @@ struct TrashFolder {
     return text;
 }
 
-// 0 or the errno.
-[[nodiscard]] int writeAll(int fd, std::string_view bytes)
-{
-    while (!bytes.empty()) {
-        const ssize_t count = ::write(fd, bytes.data(), bytes.size());
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count < 0)
-            return errno;
-        bytes.remove_prefix(static_cast<std::size_t>(count));
-    }
-    return 0;
-}
-
 } // namespace
 
 std::string Trash::percentEncoded(std::string_view path)
@@ -182,7 +169,7 @@ std::string Trash::percentEncoded(std::string_view path)
     return encoded;
 }
 
-core::Result<fs::path> Trash::moveToTrash(const fs::path& path)
+Result<fs::path> Trash::moveToTrash(const fs::path& path)
 {
     struct stat item { };
     if (::lstat(path.c_str(), &item) != 0)
@@ -190,7 +177,7 @@ core::Result<fs::path> Trash::moveToTrash(const fs::path& path)
     std::error_code ec;
     const fs::path absolute = fs::absolute(path, ec).lexically_normal();
     if (ec)
-        return core::Error { ec.message() };
+        return Error { ec.message() };
     const fs::path name = absolute.filename();
     if (name.empty())
         return systemError(EINVAL);
@@ -209,7 +196,7 @@ core::Result<fs::path> Trash::moveToTrash(const fs::path& path)
     if (!trash->top.empty()) {
         const fs::path resolved = fs::canonical(absolute.parent_path(), ec) / name;
         if (ec)
-            return core::Error { ec.message() };
+            return Error { ec.message() };
         original = resolved.lexically_relative(trash->top).native();
     }
     const std::string content
@@ -218,40 +205,28 @@ core::Result<fs::path> Trash::moveToTrash(const fs::path& path)
     for (int number = 1; number <= kMaxNumber; ++number) {
         const std::string candidate = candidateName(name, number);
         const fs::path infoFile = info / (candidate + std::string(kInfoSuffix));
-        // The exclusive create is what reserves the name among all processes.
-        FileDescriptor file(
-            ::open(infoFile.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
-        if (!file.valid()) {
-            if (errno == EEXIST)
-                continue;
-            return systemError(errno);
-        }
-        int error = writeAll(file.get(), content);
-        if (error == 0 && ::fsync(file.get()) != 0)
-            error = errno;
-        if (const int closed = file.close(); error == 0)
-            error = closed;
-        if (error == 0) {
-            const fs::path target = files / candidate;
-            if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
-                return target;
-            error = errno;
-            // A file system without the flag: link(2) never replaces either (a file, not a folder).
-            if ((error == EINVAL || error == ENOSYS) && !S_ISDIR(item.st_mode)) {
-                if (::link(path.c_str(), target.c_str()) == 0) {
-                    if (::unlink(path.c_str()) == 0)
-                        return target;
-                    error = errno;
-                    (void)::unlink(target.c_str());
-                } else {
-                    error = errno;
-                }
-            }
-        }
+        // The never-replacing placement of the info file is what reserves the name among all
+        // processes; the info file appears whole.
+        auto file = AtomicFile::create(infoFile, Placement::keepExisting);
+        if (!file)
+            return systemError(file.error().value());
+        (void)::fchmod(file->descriptor().get(), 0600);
+        std::error_code placed = file->append(
+            std::span(reinterpret_cast<const std::uint8_t*>(content.data()), content.size()));
+        if (!placed)
+            placed = file->commit();
+        if (placed == std::errc::file_exists)
+            continue;
+        if (placed)
+            return systemError(placed.value());
+        const fs::path target = files / candidate;
+        const std::error_code error = moveWithoutReplacing(path, target);
+        if (!error)
+            return target;
         (void)::unlink(infoFile.c_str());
         // A file left in "files" without its info file holds the name: take the next.
-        if (error != EEXIST)
-            return systemError(error);
+        if (error != std::errc::file_exists)
+            return systemError(error.value());
     }
     return systemError(EEXIST);
 }

@@ -28,7 +28,7 @@ public:
     Trash() = delete;
 
     // Returns where the file now is, or the system's text for the call that failed.
-    [[nodiscard]] static core::Result<std::filesystem::path> moveToTrash(const std::filesystem::path& path);
+    [[nodiscard]] static Result<std::filesystem::path> moveToTrash(const std::filesystem::path& path);
 
     // "/Music/per%cent 50%.mp3" gives "/Music/per%25cent%2050%25.mp3": every byte but the
     // unreserved ones of RFC 2396 and "/" as %XX.

@@ -1,4 +1,5 @@
 #include "AnalysisCache.h"
+#include "AtomicFile.h"
 #include "FileDescriptor.h"
 
 #include "JsonSupport.h"
@@ -18,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <span>
 #include <iostream>
 #include <limits>
 #include <system_error>
@@ -358,70 +360,17 @@ private:
     FileDescriptor m_folder; // closing it releases the lock
 };
 
-[[nodiscard]] Status writeAll(int fd, std::string_view bytes, const fs::path& path)
-{
-    while (!bytes.empty()) {
-        const ssize_t count = ::write(fd, bytes.data(), bytes.size());
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count < 0)
-            return systemError("cannot write", path, errno);
-        bytes.remove_prefix(static_cast<std::size_t>(count));
-    }
-    return Ok {};
-}
-
-// Temporary file in the same folder, fsync, the old file's permission bits, rename.
-// On failure the old file is untouched and the temporary file is gone.
+// On failure the old file is untouched and no temporary file is left.
 [[nodiscard]] Status writeAtomically(const fs::path& target, std::string_view bytes)
 {
-    static std::atomic<std::uint64_t> counter { 0 };
-    fs::path temporary;
-    int fd = -1;
-    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        temporary = target;
-        temporary += ".tmp-";
-        temporary += std::to_string(::getpid());
-        temporary += "-";
-        temporary += std::to_string(counter++);
-        // 0666 lets the umask decide the bits of a first file, as for any new file.
-        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST)
-            return systemError("cannot create", temporary, errno);
-    }
-    if (fd < 0)
-        return systemError("cannot create", temporary, EEXIST);
-    FileDescriptor file(fd);
-    bool renamed = false;
-    struct RemoveUnlessRenamed {
-        const fs::path& path;
-        const bool& renamed;
-        ~RemoveUnlessRenamed()
-        {
-            if (!renamed)
-                ::unlink(path.c_str());
-        }
-    } cleanup { temporary, renamed };
-
-    if (Status written = writeAll(file.get(), bytes, temporary); !written)
-        return written;
-    struct stat old { };
-    if (::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode)
-        && ::fchmod(file.get(), old.st_mode & 07777) != 0)
-        return systemError("cannot set permissions of", temporary, errno);
-    if (::fsync(file.get()) != 0)
-        return systemError("cannot sync", temporary, errno);
-    if (::close(file.release()) != 0)
-        return systemError("cannot close", temporary, errno);
-    if (::rename(temporary.c_str(), target.c_str()) != 0)
-        return systemError("cannot replace", target, errno);
-    renamed = true;
-
-    // Makes the rename itself durable; a failure here loses nothing already written.
-    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-    FileDescriptor directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (directory.get() >= 0)
-        ::fsync(directory.get());
+    auto file = AtomicFile::create(target, Placement::replace);
+    if (!file)
+        return systemError("cannot create a file beside", target, file.error().value());
+    const std::span content(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    if (const std::error_code error = file->append(content))
+        return systemError("cannot write", target, error.value());
+    if (const std::error_code error = file->commit())
+        return systemError("cannot replace", target, error.value());
     return Ok {};
 }
 

@@ -57,13 +57,6 @@ AudioFormat audioFormatOf(const std::filesystem::path& path)
         .value_or(AudioFormat::mp3);
 }
 
-bool hasMp3Extension(const std::filesystem::path& path)
-{
-    const std::string extension = path.extension().string();
-    return extension.size() > 1
-        && audioFormatFromExtension(std::string_view(extension).substr(1)) == AudioFormat::mp3;
-}
-
 const std::array<std::string_view, 7>& supportedExtensions() noexcept
 {
     static constexpr std::array<std::string_view, 7> kExtensions

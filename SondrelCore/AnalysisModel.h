@@ -22,9 +22,6 @@ inline constexpr std::array<AudioFormat, 6> kAllAudioFormats = { AudioFormat::mp
 [[nodiscard]] std::optional<AudioFormat> audioFormatFromExtension(std::string_view extension);
 // The format a file's name gives, mp3 when its extension matches none.
 [[nodiscard]] AudioFormat audioFormatOf(const std::filesystem::path& path);
-// Whether the name's extension is "mp3" in any letter case: the files whose ID3 tags are read
-// and written.
-[[nodiscard]] bool hasMp3Extension(const std::filesystem::path& path);
 // The six raw values plus "aif".
 [[nodiscard]] const std::array<std::string_view, 7>& supportedExtensions() noexcept;
 

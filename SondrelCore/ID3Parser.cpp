@@ -1,5 +1,6 @@
 #include "ID3Parser.h"
 #include "AnalysisModel.h"
+#include "FileName.h"
 #include "FileDescriptor.h"
 
 #include <algorithm>

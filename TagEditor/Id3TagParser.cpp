@@ -420,11 +420,11 @@ TagStatus readFrame(Id3Tag& tag, Bytes bytes, const Id3Layout& layout, std::set<
             parsed->second->size = static_cast<std::uint32_t>(bytes.size());
             if (!tag.frames.emplace(std::move(parsed->first), std::move(parsed->second)).second)
                 return unreadable("it holds two " + identifier + " frames of the same description");
-            return TagOk {};
+            return Ok {};
         }
     }
     tag.preservedFrames.push_back({ version, identifier, flags, std::vector(body.begin(), body.end()) });
-    return TagOk {};
+    return Ok {};
 }
 
 } // namespace
@@ -492,7 +492,7 @@ TagStatus Id3TagParser::checkFaithful(const Header& header)
     if ((header.flags & kExtendedHeaderOrCompression) != 0)
         return unreadable(
             header.version == Id3Version::version2 ? "it is compressed" : "it has an extended header");
-    return TagOk {};
+    return Ok {};
 }
 
 } // namespace sondrel::tags

@@ -1,6 +1,7 @@
 #include "TagEditor.h"
 
-#include "AtomicFileWriter.h"
+#include "AtomicFile.h"
+#include "FileName.h"
 #include "FileDescriptor.h"
 #include "Id3Layout.h"
 #include "Id3TagBuilder.h"
@@ -9,21 +10,18 @@
 #include <array>
 #include <cerrno>
 #include <string>
+#include <system_error>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
 
 namespace sondrel::tags {
 namespace {
 
 using Header = Id3TagParser::Header;
-
-bool hasMp3Extension(const std::filesystem::path& path)
-{
-    const std::string extension = path.extension().string();
-    return extension.size() == 4 && extension[0] == '.' && (extension[1] | 0x20) == 'm'
-        && (extension[2] | 0x20) == 'p' && extension[3] == '3';
-}
 
 // Bytes 6 to 9 as a synchsafe number, whatever the first bytes are.
 std::uint64_t announcedLength(std::span<const std::uint8_t, 10> head) noexcept
@@ -57,6 +55,67 @@ TagResult<std::uint64_t> audioOffset(const FileDescriptor& file, std::uint64_t f
 TagError outOfMemory() noexcept
 {
     return std::error_code(ENOMEM, std::system_category());
+}
+
+// A destination in a folder that does not exist yet gets the folder and its missing parents.
+TagStatus makeFolderOf(const std::filesystem::path& target)
+{
+    const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
+    std::error_code error;
+    if (!std::filesystem::is_directory(folder, error)) {
+        std::filesystem::create_directories(folder, error);
+        if (error)
+            return TagError(error);
+    }
+    return Ok {};
+}
+
+// Gives the new file every extended attribute of `source` (ACLs and user attributes alike).
+TagStatus copyExtendedAttributes(const FileDescriptor& source, const FileDescriptor& target)
+{
+    ssize_t length = ::flistxattr(source.get(), nullptr, 0);
+    if (length < 0)
+        return errno == ENOTSUP ? TagStatus(Ok {}) : TagStatus(TagError(lastSystemError()));
+    std::vector<char> names(static_cast<std::size_t>(length));
+    length = ::flistxattr(source.get(), names.data(), names.size());
+    if (length < 0)
+        return TagError(lastSystemError());
+    std::vector<char> value;
+    for (std::size_t at = 0; at < static_cast<std::size_t>(length);) {
+        const char* name = names.data() + at;
+        at += std::char_traits<char>::length(name) + 1;
+        const ssize_t size = ::fgetxattr(source.get(), name, nullptr, 0);
+        if (size >= 0) {
+            value.resize(static_cast<std::size_t>(size));
+            const ssize_t got = ::fgetxattr(source.get(), name, value.data(), value.size());
+            if (got >= 0 && ::fsetxattr(target.get(), name, value.data(), static_cast<std::size_t>(got), 0) == 0)
+                continue;
+        }
+        const std::error_code error = lastSystemError();
+        return TagError(error,
+            std::string("The file's extended attribute ") + name + " cannot be carried over to the rewritten file ("
+                + error.message() + "), so the file is left unchanged.");
+    }
+    return Ok {};
+}
+
+// The rewritten file keeps the owner, group, permission bits and extended attributes of the
+// file it replaces; where they cannot be kept the write is refused, with the reason.
+TagStatus keepAttributes(AtomicFile& file, const FileDescriptor& source, const struct stat& status)
+{
+    if (TagStatus copied = copyExtendedAttributes(source, file.descriptor()); !copied)
+        return copied;
+    struct stat current { };
+    if (::fstat(file.descriptor().get(), &current) != 0)
+        return TagError(lastSystemError());
+    // Before the permission bits, which chown would strip of their set-id bits.
+    if ((current.st_uid != status.st_uid || current.st_gid != status.st_gid)
+        && ::fchown(file.descriptor().get(), status.st_uid, status.st_gid) != 0)
+        return TagError(lastSystemError(),
+            "The file belongs to another user or group, which the rewritten file could not keep, so the file "
+            "is left unchanged.");
+    file.setMode(status.st_mode);
+    return Ok {};
 }
 
 } // namespace
@@ -151,19 +210,24 @@ TagStatus TagEditor::write(Id3Tag& tag, const std::filesystem::path& path,
         if (!bytes)
             return bytes.error();
 
-        TagResult<AtomicFileWriter> writer = AtomicFileWriter::create(
-            destination.value_or(path), { status.st_mode, status.st_uid, status.st_gid });
-        if (!writer)
-            return writer.error();
+        const std::filesystem::path target = destination.value_or(path);
+        if (const TagStatus folder = makeFolderOf(target); !folder)
+            return folder;
+        Result<AtomicFile, std::error_code> file = AtomicFile::create(target, Placement::replace);
+        if (!file)
+            return TagError(file.error());
         std::error_code error;
-        if ((error = writer->append(*bytes)) || (error = writer->appendFrom(source, *offset)))
+        if ((error = file->append(*bytes)) || (error = file->appendFrom(source, *offset)))
             return TagError(error);
-        if (TagStatus copied = writer->copyExtendedAttributes(source); !copied)
-            return copied;
-        if (TagStatus committed = writer->commit(); !committed)
-            return committed;
+        // A file already at another destination keeps its own owner and permission bits.
+        struct stat replaced { };
+        const bool replacesOther = !inPlace && ::stat(file->target().c_str(), &replaced) == 0;
+        if (TagStatus kept = keepAttributes(*file, source, replacesOther ? replaced : status); !kept)
+            return kept;
+        if ((error = file->commit()))
+            return TagError(error);
         tag.properties.size = static_cast<std::uint32_t>(bytes->size() - Id3Layout::kTagHeaderSize);
-        return TagOk {};
+        return Ok {};
     } catch (...) {
         return outOfMemory();
     }

@@ -29,7 +29,7 @@ public:
     // Writes `tag` in place of the file's current tag (in front of all its bytes when it has no
     // recognised tag), into `destination` when given, else into the file itself; on success the
     // tag's `properties.size` is the size written. The bytes after the current tag are copied
-    // unchanged. The file is replaced atomically (see AtomicFileWriter), keeping its owner, group,
+    // unchanged. The file is replaced atomically (see AtomicFile), keeping its owner, group,
     // permission bits and extended attributes: a failure at any step leaves the target exactly as
     // it was and no temporary file behind.
     //

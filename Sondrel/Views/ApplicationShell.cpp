@@ -1,7 +1,7 @@
 #include "ApplicationShell.h"
 
 #include "AnalysisCache.h"
-#include "AtomicFileWriter.h"
+#include "AtomicFile.h"
 #include "Background.h"
 
 #include <QCoreApplication>
@@ -143,16 +143,15 @@ QString diagnosticReport(const DiagnosticFacts& facts)
 
 QString writeReport(const std::filesystem::path& target, const QString& text)
 {
-    auto writer = tags::AtomicFileWriter::create(target, {});
-    if (!writer)
-        return QString::fromStdString(writer.error().description());
+    auto file = AtomicFile::create(target, Placement::replace);
+    if (!file)
+        return QString::fromStdString(file.error().message());
     const QByteArray bytes = text.toUtf8();
     const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.constData());
-    if (const std::error_code error = writer->append(std::span(data, static_cast<std::size_t>(bytes.size()))))
-        return QString::fromStdString(error.message());
-    if (auto committed = writer->commit(); !committed)
-        return QString::fromStdString(committed.error().description());
-    return {};
+    std::error_code error = file->append(std::span(data, static_cast<std::size_t>(bytes.size())));
+    if (!error)
+        error = file->commit();
+    return error ? QString::fromStdString(error.message()) : QString();
 }
 
 void revealInFileManager(const std::filesystem::path& file)

@@ -36,11 +36,11 @@ public:
     double sampleRate() const noexcept override { return m_inner->sampleRate(); }
     int channelCount() const noexcept override { return m_inner->channelCount(); }
     std::uint64_t lengthInFrames() const noexcept override { return m_inner->lengthInFrames(); }
-    core::Status seek(std::uint64_t frame) override { return m_inner->seek(frame); }
-    core::Result<std::size_t> read(std::size_t frames, core::AudioBuffer& buffer) override
+    Status seek(std::uint64_t frame) override { return m_inner->seek(frame); }
+    Result<std::size_t> read(std::size_t frames, core::AudioBuffer& buffer) override
     {
         if (m_cancelled->load())
-            return core::Error { "cancelled" };
+            return Error { "cancelled" };
         return m_inner->read(frames, buffer);
     }
 
@@ -62,12 +62,12 @@ public:
     double sampleRate() const noexcept override { return m_inner.sampleRate(); }
     int channelCount() const noexcept override { return m_inner.channelCount(); }
     std::uint64_t lengthInFrames() const noexcept override { return m_length; }
-    core::Status seek(std::uint64_t frame) override
+    Status seek(std::uint64_t frame) override
     {
         m_position = std::min(frame, m_length);
         return m_inner.seek(m_start + m_position);
     }
-    core::Result<std::size_t> read(std::size_t frames, core::AudioBuffer& buffer) override
+    Result<std::size_t> read(std::size_t frames, core::AudioBuffer& buffer) override
     {
         auto got = m_inner.read(std::min<std::uint64_t>(frames, m_length - m_position), buffer);
         if (got)
@@ -88,7 +88,7 @@ constexpr std::uint64_t kSplitFrames = 44100 * 20;
 // The whole-file spectrogram, its two halves decoded at once on two threads: decoding dominates,
 // and it cannot be shared within one decoder. Each half aims at half the time slices, so the rows
 // are spaced as one generation would space them.
-core::Result<core::SpectrogramData> generateSpectrogram(
+Result<core::SpectrogramData> generateSpectrogram(
     const std::filesystem::path& url, const std::shared_ptr<std::atomic<bool>>& cancel)
 {
     auto opened = core::openAudioFile(url);
@@ -101,7 +101,7 @@ core::Result<core::SpectrogramData> generateSpectrogram(
 
     const std::uint64_t middle = length / 2;
     const core::SpectrogramGenerator half(SpectrogramView::kFftSize, SpectrogramView::kTimeSlices / 2);
-    auto second = std::async(std::launch::async, [&]() -> core::Result<core::SpectrogramData> {
+    auto second = std::async(std::launch::async, [&]() -> Result<core::SpectrogramData> {
         auto reopened = core::openAudioFile(url);
         if (!reopened)
             return reopened.error();
@@ -425,7 +425,7 @@ void SpectrogramView::startGeneration()
     });
 }
 
-void SpectrogramView::onGenerated(int request, core::Result<core::SpectrogramData> generated)
+void SpectrogramView::onGenerated(int request, Result<core::SpectrogramData> generated)
 {
     if (request != m_request)
         return;

@@ -73,7 +73,7 @@ private:
     class ResizeHandle;
 
     void startGeneration();
-    void onGenerated(int request, core::Result<core::SpectrogramData> generated);
+    void onGenerated(int request, Result<core::SpectrogramData> generated);
     void startRendering();
     void showState();
 

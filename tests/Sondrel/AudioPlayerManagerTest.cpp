@@ -40,7 +40,7 @@ public:
     }
     ~CountedOutput() override { --m_open; }
 
-    core::Status open(int sampleRate, int channels) override { return m_inner.open(sampleRate, channels); }
+    sondrel::Status open(int sampleRate, int channels) override { return m_inner.open(sampleRate, channels); }
     std::size_t framesFree() override { return m_inner.framesFree(); }
     std::size_t framesQueued() override { return m_inner.framesQueued(); }
     void write(std::span<const float> interleaved) override { m_inner.write(interleaved); }

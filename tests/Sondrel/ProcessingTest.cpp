@@ -24,14 +24,14 @@ namespace {
 // Real renames and moves; a Trash that only records, and can be told to refuse.
 class RecordingTrash final : public SystemFileOperations {
 public:
-    sondrel::core::Status trashItem(const fs::path& path) noexcept override
+    sondrel::Status trashItem(const fs::path& path) noexcept override
     {
         if (failFrom && trashed.size() >= *failFrom)
-            return sondrel::core::Error { "Permission denied" };
+            return sondrel::Error { "Permission denied" };
         std::error_code ec;
         fs::remove(path, ec);
         trashed.push_back(path);
-        return sondrel::core::Ok {};
+        return sondrel::Ok {};
     }
     std::vector<fs::path> trashed;
     std::optional<std::size_t> failFrom;

@@ -40,7 +40,7 @@ public:
 
     ScannerViewModel::Analysis function()
     {
-        return [this](const std::filesystem::path& path) -> sondrel::core::Result<FullAnalysis> {
+        return [this](const std::filesystem::path& path) -> sondrel::Result<FullAnalysis> {
             {
                 std::lock_guard lock(m_mutex);
                 m_maxRunning = std::max(m_maxRunning, ++m_running);
@@ -50,7 +50,7 @@ public:
             std::lock_guard lock(m_mutex);
             --m_running;
             if (path.filename().string().starts_with("broken"))
-                return sondrel::core::Error { "Invalid data found when processing input" };
+                return sondrel::Error { "Invalid data found when processing input" };
             FullAnalysis result;
             result.cutoff = path.filename().string().starts_with("low") ? 16000.0f : 20500.0f;
             result.metrics.sampleRate = 44100;

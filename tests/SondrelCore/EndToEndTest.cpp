@@ -34,7 +34,7 @@ protected:
         AnalysisMetrics metrics;
     };
 
-    static Result<Verdict> judge(const std::string& name)
+    static sondrel::Result<Verdict> judge(const std::string& name)
     {
         const auto path = s_folder->path() / name;
         auto analyzer = SpectrumAnalyzer::make();

@@ -33,17 +33,17 @@ public:
     int channelCount() const noexcept override { return m_channels; }
     std::uint64_t lengthInFrames() const noexcept override { return m_length; }
 
-    core::Status seek(std::uint64_t frame) override
+    sondrel::Status seek(std::uint64_t frame) override
     {
         seeks.push_back(frame);
         m_position = frame;
-        return core::Ok {};
+        return sondrel::Ok {};
     }
 
-    core::Result<std::size_t> read(std::size_t frames, core::AudioBuffer& buffer) override
+    sondrel::Result<std::size_t> read(std::size_t frames, core::AudioBuffer& buffer) override
     {
         if (m_readError)
-            return core::Error { *m_readError };
+            return sondrel::Error { *m_readError };
         frames = std::min(frames, buffer.capacity());
         const std::uint64_t available = m_position < m_delivered ? m_delivered - m_position : 0;
         const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(frames, available));

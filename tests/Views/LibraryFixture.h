@@ -52,9 +52,9 @@ protected:
         s.threshold = [this] { return m_threshold; };
         s.concurrentAnalyses = 1;
         s.analysis = [](const std::filesystem::path& path)
-            -> core::Result<core::SpectrumAnalyzer::FullAnalysisResult> {
+            -> sondrel::Result<core::SpectrumAnalyzer::FullAnalysisResult> {
             if (path.filename().string().starts_with("broken"))
-                return core::Error { "Invalid data found when processing input" };
+                return sondrel::Error { "Invalid data found when processing input" };
             core::SpectrumAnalyzer::FullAnalysisResult result;
             result.cutoff = 21000.0f;
             result.metrics.sampleRate = 44100;

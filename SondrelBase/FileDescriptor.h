@@ -4,10 +4,11 @@
 #include <cstdint>
 #include <span>
 #include <system_error>
+#include <utility>
 
-namespace sondrel::tags {
+namespace sondrel {
 
-// Owns one POSIX file descriptor and closes it when destroyed.
+// Owns one POSIX file descriptor and closes it on every path out.
 class FileDescriptor {
 public:
     FileDescriptor() noexcept = default;
@@ -23,7 +24,10 @@ public:
 
     [[nodiscard]] int get() const noexcept { return m_descriptor; }
     [[nodiscard]] bool valid() const noexcept { return m_descriptor >= 0; }
-    // Closes now and reports the error, which a destructor would lose.
+    // Gives the descriptor up without closing it.
+    [[nodiscard]] int release() noexcept { return std::exchange(m_descriptor, -1); }
+    // Closes now and reports the error, which a destructor would lose: on some file systems a
+    // late write error shows only here.
     [[nodiscard]] std::error_code close() noexcept;
 
     // Reads until `buffer` is full or the file ends; the count read. Retries interrupted calls.
@@ -39,4 +43,4 @@ private:
 // The calling thread's errno as an error code.
 [[nodiscard]] std::error_code lastSystemError() noexcept;
 
-} // namespace sondrel::tags
+} // namespace sondrel

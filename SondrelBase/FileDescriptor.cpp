@@ -6,7 +6,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
-namespace sondrel::tags {
+namespace sondrel {
 
 std::error_code lastSystemError() noexcept
 {
@@ -76,4 +76,4 @@ std::error_code FileDescriptor::writeAll(std::span<const std::uint8_t> bytes) co
     return {};
 }
 
-} // namespace sondrel::tags
+} // namespace sondrel

@@ -1,13 +1,14 @@
 #pragma once
 
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <variant>
 
-namespace sondrel::core {
+namespace sondrel {
 
 // An error as it reaches the user: its text only. Errors of FFmpeg and of the
-// system carry their own text; the core's enumerations give their fixed texts.
+// system carry their own text; the modules' enumerations give their fixed texts.
 struct Error {
     std::string description;
 
@@ -15,14 +16,22 @@ struct Error {
 };
 
 // A value or an error. A tiny stand-in for std::expected, which GCC 12 lacks in C++20.
-template <typename T> class [[nodiscard]] Result {
+// A module with richer errors (the tag module's cases, system error codes) names its own `E`.
+template <typename T, typename E = Error> class [[nodiscard]] Result {
 public:
     Result(T value)
         : m_state(std::in_place_index<0>, std::move(value))
     {
     }
-    Result(Error error)
+    Result(E error)
         : m_state(std::in_place_index<1>, std::move(error))
+    {
+    }
+    // Anything that makes an `E` (a module's enumeration case) may stand for the error.
+    template <typename U>
+    requires(!std::is_same_v<std::remove_cvref_t<U>,
+                 E> && !std::is_convertible_v<U, T> && std::is_convertible_v<U, E>) Result(U&& error)
+        : m_state(std::in_place_index<1>, E(std::forward<U>(error)))
     {
     }
 
@@ -32,7 +41,7 @@ public:
     [[nodiscard]] T& value() & { return std::get<0>(m_state); }
     [[nodiscard]] const T& value() const& { return std::get<0>(m_state); }
     [[nodiscard]] T&& value() && { return std::get<0>(std::move(m_state)); }
-    [[nodiscard]] const Error& error() const { return std::get<1>(m_state); }
+    [[nodiscard]] const E& error() const { return std::get<1>(m_state); }
 
     T* operator->() { return &value(); }
     const T* operator->() const { return &value(); }
@@ -40,10 +49,11 @@ public:
     const T& operator*() const& { return value(); }
 
 private:
-    std::variant<T, Error> m_state;
+    std::variant<T, E> m_state;
 };
 
 struct Ok { };
-using Status = Result<Ok>;
+template <typename E = Error> using StatusOf = Result<Ok, E>;
+using Status = StatusOf<>;
 
-} // namespace sondrel::core
+} // namespace sondrel
