@@ -1,7 +1,7 @@
 #include "AudioIo.h"
 
 #include "FFmpegPtr.h"
-#include "Id3TagBuilder.h"
+#include "Id3FixtureTag.h"
 
 #include <algorithm>
 #include <cmath>

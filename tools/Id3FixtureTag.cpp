@@ -1,4 +1,4 @@
-#include "Id3TagBuilder.h"
+#include "Id3FixtureTag.h"
 
 #include <fstream>
 #include <iterator>
