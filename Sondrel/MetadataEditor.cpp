@@ -27,17 +27,16 @@ Status MetadataEditor::updateBitrate(const std::filesystem::path& location, std:
         return Error { std::string(description(MetadataError::unsupportedFormat)) };
 
     std::lock_guard lock(m_mutex);
-    tags::Id3Tag tag = tags::Id3Tag::emptyVersion3();
-    // A tag that cannot be read is replaced by a new one; the write then parses the file again
-    // and refuses to overwrite a damaged tag.
-    if (auto read = m_editor.read(location); read && *read)
-        tag = std::move(**read);
     const auto english = tags::FrameLanguage::eng;
-    // Our comment is the English one with our description; every other comment stays.
-    tag.frames[tags::FrameName::comment(english, std::string(kCommentDescription))]
-        = std::make_shared<tags::LocalizedTextFrame>(
-            english, std::string(kCommentDescription), "Detected bitrate: " + std::to_string(kbps) + " kbps");
-    if (auto written = m_editor.write(tag, location); !written)
+    // One parse of the file: a damaged tag fails the update and is never overwritten; a file
+    // without a tag gets a new one.
+    auto written = m_editor.update(location, [kbps, english](tags::Id3Tag& tag) {
+        // Our comment is the English one with our description; every other comment stays.
+        tag.frames[tags::FrameName::comment(english, std::string(kCommentDescription))]
+            = std::make_shared<tags::LocalizedTextFrame>(english, std::string(kCommentDescription),
+                "Detected bitrate: " + std::to_string(kbps) + " kbps");
+    });
+    if (!written)
         return Error { written.error().description() };
     return Ok {};
 }

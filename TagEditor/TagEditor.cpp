@@ -1,14 +1,15 @@
 #include "TagEditor.h"
 
 #include "AtomicFile.h"
-#include "FileName.h"
 #include "FileDescriptor.h"
+#include "FileName.h"
 #include "Id3Layout.h"
 #include "Id3TagBuilder.h"
 #include "Id3TagParser.h"
 
 #include <array>
 #include <cerrno>
+#include <functional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -29,9 +30,14 @@ std::uint64_t announcedLength(std::span<const std::uint8_t, 10> head) noexcept
     return Id3Layout::kTagHeaderSize + decodeSynchsafe(readBigEndian32(head.subspan<6, 4>()));
 }
 
-// Where the audio begins: after the current tag (its footer included), or at 0 without one.
-// Refuses a tag it cannot read to its last byte, so that nothing in it is lost by a rewrite.
-TagResult<std::uint64_t> audioOffset(const FileDescriptor& file, std::uint64_t fileSize)
+struct CurrentTag {
+    std::uint64_t audioOffset = 0; // after the tag (its footer included), or 0 without one
+    std::optional<Id3Tag> tag;
+};
+
+// The file's current tag and where its audio begins. Refuses a tag it cannot read to its last
+// byte, so that nothing in it is lost by a rewrite.
+TagResult<CurrentTag> currentTag(const FileDescriptor& file, std::uint64_t fileSize)
 {
     std::array<std::uint8_t, Id3Layout::kTagHeaderSize> head {};
     std::error_code error;
@@ -43,13 +49,14 @@ TagResult<std::uint64_t> audioOffset(const FileDescriptor& file, std::uint64_t f
     if (!header)
         return header.error();
     if (!*header)
-        return std::uint64_t { 0 };
+        return CurrentTag {};
     std::vector<std::uint8_t> bytes((*header)->tagLength());
     if (file.readAt(bytes, 0, error) != bytes.size() || error)
         return error ? TagError(error) : TagError(TagEditorError::corruptedFile);
-    if (const TagResult<std::optional<Id3Tag>> parsed = Id3TagParser::parse(bytes); !parsed)
+    TagResult<std::optional<Id3Tag>> parsed = Id3TagParser::parse(bytes);
+    if (!parsed)
         return parsed.error();
-    return (*header)->tagLength();
+    return CurrentTag { (*header)->tagLength(), std::move(*parsed) };
 }
 
 TagError outOfMemory() noexcept
@@ -88,13 +95,15 @@ TagStatus copyExtendedAttributes(const FileDescriptor& source, const FileDescrip
         if (size >= 0) {
             value.resize(static_cast<std::size_t>(size));
             const ssize_t got = ::fgetxattr(source.get(), name, value.data(), value.size());
-            if (got >= 0 && ::fsetxattr(target.get(), name, value.data(), static_cast<std::size_t>(got), 0) == 0)
+            if (got >= 0
+                && ::fsetxattr(target.get(), name, value.data(), static_cast<std::size_t>(got), 0) == 0)
                 continue;
         }
         const std::error_code error = lastSystemError();
         return TagError(error,
-            std::string("The file's extended attribute ") + name + " cannot be carried over to the rewritten file ("
-                + error.message() + "), so the file is left unchanged.");
+            std::string("The file's extended attribute ") + name
+                + " cannot be carried over to the rewritten file (" + error.message()
+                + "), so the file is left unchanged.");
     }
     return Ok {};
 }
@@ -116,6 +125,65 @@ TagStatus keepAttributes(AtomicFile& file, const FileDescriptor& source, const s
             "is left unchanged.");
     file.setMode(status.st_mode);
     return Ok {};
+}
+
+// Writes the tag that `choose` picks, given the file's current tag, in place of the current tag.
+TagStatus rewrite(const std::filesystem::path& path, const std::optional<std::filesystem::path>& destination,
+    const std::function<Id3Tag&(std::optional<Id3Tag>& current)>& choose) noexcept
+{
+    try {
+        if (!hasMp3Extension(path))
+            return TagEditorError::invalidFileFormat;
+        // In place, the file must open for writing: a read-only file, or one of another user that
+        // this one may not write, is refused rather than replaced by a file of this user's.
+        const bool inPlace = !destination || *destination == path;
+        const FileDescriptor source(
+            ::open(path.c_str(), (inPlace ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+        if (!source.valid())
+            return TagError(lastSystemError());
+        struct stat status { };
+        if (::fstat(source.get(), &status) != 0)
+            return TagError(lastSystemError());
+        if (S_ISDIR(status.st_mode))
+            return TagError(std::error_code(EISDIR, std::system_category()));
+        if (!S_ISREG(status.st_mode))
+            return TagError(std::error_code(EINVAL, std::system_category()));
+        // Replacing the file would leave its other names with the old content.
+        if (inPlace && status.st_nlink > 1)
+            return TagError(std::error_code(EMLINK, std::system_category()),
+                "The file has " + std::to_string(status.st_nlink)
+                    + " hard links, which a rewrite would split, so it is left unchanged.");
+
+        TagResult<CurrentTag> current = currentTag(source, static_cast<std::uint64_t>(status.st_size));
+        if (!current)
+            return current.error();
+        Id3Tag& tag = choose(current->tag);
+
+        TagResult<std::vector<std::uint8_t>> bytes = Id3TagBuilder::build(tag);
+        if (!bytes)
+            return bytes.error();
+
+        const std::filesystem::path target = destination.value_or(path);
+        if (const TagStatus folder = makeFolderOf(target); !folder)
+            return folder;
+        Result<AtomicFile, std::error_code> file = AtomicFile::create(target, Placement::replace);
+        if (!file)
+            return TagError(file.error());
+        std::error_code error;
+        if ((error = file->append(*bytes)) || (error = file->appendFrom(source, current->audioOffset)))
+            return TagError(error);
+        // A file already at another destination keeps its own owner and permission bits.
+        struct stat replaced { };
+        const bool replacesOther = !inPlace && ::stat(file->target().c_str(), &replaced) == 0;
+        if (TagStatus kept = keepAttributes(*file, source, replacesOther ? replaced : status); !kept)
+            return kept;
+        if ((error = file->commit()))
+            return TagError(error);
+        tag.properties.size = static_cast<std::uint32_t>(bytes->size() - Id3Layout::kTagHeaderSize);
+        return Ok {};
+    } catch (...) {
+        return outOfMemory();
+    }
 }
 
 } // namespace
@@ -178,59 +246,18 @@ TagResult<std::optional<Id3Tag>> TagEditor::read(std::span<const std::uint8_t> m
 TagStatus TagEditor::write(Id3Tag& tag, const std::filesystem::path& path,
     const std::optional<std::filesystem::path>& destination) const noexcept
 {
-    try {
-        if (!hasMp3Extension(path))
-            return TagEditorError::invalidFileFormat;
-        // In place, the file must open for writing: a read-only file, or one of another user that
-        // this one may not write, is refused rather than replaced by a file of this user's.
-        const bool inPlace = !destination || *destination == path;
-        const FileDescriptor source(
-            ::open(path.c_str(), (inPlace ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-        if (!source.valid())
-            return TagError(lastSystemError());
-        struct stat status { };
-        if (::fstat(source.get(), &status) != 0)
-            return TagError(lastSystemError());
-        if (S_ISDIR(status.st_mode))
-            return TagError(std::error_code(EISDIR, std::system_category()));
-        if (!S_ISREG(status.st_mode))
-            return TagError(std::error_code(EINVAL, std::system_category()));
-        // Replacing the file would leave its other names with the old content.
-        if (inPlace && status.st_nlink > 1)
-            return TagError(std::error_code(EMLINK, std::system_category()),
-                "The file has " + std::to_string(status.st_nlink)
-                    + " hard links, which a rewrite would split, so it is left unchanged.");
+    return rewrite(path, destination, [&tag](std::optional<Id3Tag>&) -> Id3Tag& { return tag; });
+}
 
-        const TagResult<std::uint64_t> offset
-            = audioOffset(source, static_cast<std::uint64_t>(status.st_size));
-        if (!offset)
-            return offset.error();
-
-        TagResult<std::vector<std::uint8_t>> bytes = Id3TagBuilder::build(tag);
-        if (!bytes)
-            return bytes.error();
-
-        const std::filesystem::path target = destination.value_or(path);
-        if (const TagStatus folder = makeFolderOf(target); !folder)
-            return folder;
-        Result<AtomicFile, std::error_code> file = AtomicFile::create(target, Placement::replace);
-        if (!file)
-            return TagError(file.error());
-        std::error_code error;
-        if ((error = file->append(*bytes)) || (error = file->appendFrom(source, *offset)))
-            return TagError(error);
-        // A file already at another destination keeps its own owner and permission bits.
-        struct stat replaced { };
-        const bool replacesOther = !inPlace && ::stat(file->target().c_str(), &replaced) == 0;
-        if (TagStatus kept = keepAttributes(*file, source, replacesOther ? replaced : status); !kept)
-            return kept;
-        if ((error = file->commit()))
-            return TagError(error);
-        tag.properties.size = static_cast<std::uint32_t>(bytes->size() - Id3Layout::kTagHeaderSize);
-        return Ok {};
-    } catch (...) {
-        return outOfMemory();
-    }
+TagStatus TagEditor::update(
+    const std::filesystem::path& path, const std::function<void(Id3Tag&)>& change) const noexcept
+{
+    return rewrite(path, std::nullopt, [&change](std::optional<Id3Tag>& current) -> Id3Tag& {
+        if (!current)
+            current = Id3Tag::emptyVersion3();
+        change(*current);
+        return *current;
+    });
 }
 
 TagResult<std::vector<std::uint8_t>> TagEditor::write(

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <span>
 #include <vector>
@@ -46,6 +47,11 @@ public:
     // group or extended attributes.
     [[nodiscard]] TagStatus write(Id3Tag& tag, const std::filesystem::path& path,
         const std::optional<std::filesystem::path>& destination = std::nullopt) const noexcept;
+    // Reads the file's tag and writes back what `change` makes of it, parsing the file once: the
+    // tag as read, or a new ID3v2.3 tag when the file has none. Fails as write() does, so a tag
+    // that cannot be read is never replaced; `change` is then not called.
+    [[nodiscard]] TagStatus update(
+        const std::filesystem::path& path, const std::function<void(Id3Tag&)>& change) const noexcept;
     // The same on the bytes of a whole file: the new tag followed by the bytes after the current tag.
     [[nodiscard]] TagResult<std::vector<std::uint8_t>> write(
         Id3Tag& tag, std::span<const std::uint8_t> mp3) const noexcept;

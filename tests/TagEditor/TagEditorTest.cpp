@@ -38,13 +38,11 @@ protected:
         return path;
     }
 
-    // What the metadata editor does: read, replace the English comment, write back.
+    // What the metadata editor does: replace the English comment in one read and write.
     TagStatus updateComment(const fs::path& path, int kbps)
     {
-        TagResult<std::optional<Id3Tag>> read = m_editor.read(path);
-        Id3Tag tag = read.ok() && read->has_value() ? std::move(**read) : Id3Tag::emptyVersion3();
-        tag.frames[sondrelCommentName()] = sondrelComment(kbps);
-        return m_editor.write(tag, path);
+        return m_editor.update(
+            path, [kbps](Id3Tag& tag) { tag.frames[sondrelCommentName()] = sondrelComment(kbps); });
     }
 
     Id3Tag readTag(const fs::path& path)
