@@ -1,5 +1,8 @@
 #include "ID3Parser.h"
 
+#include "FixtureFolder.h"
+#include "Id3Bytes.h"
+
 #include "AudioIo.h"
 #include "Signals.h"
 
@@ -28,34 +31,9 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::string_view_literals;
 using Metadata = ID3Parser::Metadata;
-using Bytes = std::vector<std::uint8_t>;
+using namespace sondrel::test;
 
 // --- Hand-built tags -------------------------------------------------------------------------
-
-Bytes operator+(Bytes left, const Bytes& right)
-{
-    left.insert(left.end(), right.begin(), right.end());
-    return left;
-}
-
-Bytes ascii(std::string_view text)
-{
-    return Bytes(text.begin(), text.end());
-}
-
-Bytes bigEndian(std::uint32_t value, int width)
-{
-    Bytes bytes;
-    for (int shift = 8 * (width - 1); shift >= 0; shift -= 8)
-        bytes.push_back(static_cast<std::uint8_t>(value >> shift));
-    return bytes;
-}
-
-Bytes synchsafe(std::uint32_t value)
-{
-    return { static_cast<std::uint8_t>((value >> 21) & 0x7F), static_cast<std::uint8_t>((value >> 14) & 0x7F),
-        static_cast<std::uint8_t>((value >> 7) & 0x7F), static_cast<std::uint8_t>(value & 0x7F) };
-}
 
 // Encoding byte followed by the text's bytes.
 Bytes text(std::uint8_t encoding, const Bytes& bytes)
@@ -68,30 +46,9 @@ Bytes utf8(std::string_view value)
     return text(3, ascii(value));
 }
 
-Bytes frame22(std::string_view id, const Bytes& content)
-{
-    return ascii(id) + bigEndian(static_cast<std::uint32_t>(content.size()), 3) + content;
-}
-
-Bytes frame23(std::string_view id, const Bytes& content)
-{
-    return ascii(id) + bigEndian(static_cast<std::uint32_t>(content.size()), 4) + Bytes { 0, 0 } + content;
-}
-
-Bytes frame24(std::string_view id, const Bytes& content)
-{
-    return ascii(id) + synchsafe(static_cast<std::uint32_t>(content.size())) + Bytes { 0, 0 } + content;
-}
-
 Bytes tagHeader(std::uint8_t majorVersion, const Bytes& sizeField)
 {
     return ascii("ID3") + Bytes { majorVersion, 0, 0 } + sizeField;
-}
-
-// A whole tag whose header declares exactly the body's size.
-Bytes tag(std::uint8_t majorVersion, const Bytes& body)
-{
-    return tagHeader(majorVersion, synchsafe(static_cast<std::uint32_t>(body.size()))) + body;
 }
 
 // MPEG-1 Layer III, no CRC, 44.1 kHz, no padding, stereo.
@@ -102,7 +59,8 @@ Bytes layer3Header(std::uint8_t bitrateIndex)
 
 Bytes threeTextFramesV23()
 {
-    return frame23("TIT2", utf8("Title")) + frame23("TPE1", utf8("Artist")) + frame23("TALB", utf8("Album"));
+    return frame(3, "TIT2", utf8("Title")) + frame(3, "TPE1", utf8("Artist"))
+        + frame(3, "TALB", utf8("Album"));
 }
 
 Metadata expected(std::optional<std::string> title, std::optional<std::string> artist,
@@ -113,23 +71,10 @@ Metadata expected(std::optional<std::string> title, std::optional<std::string> a
 
 class ID3ParserTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = (fs::temp_directory_path() / "sondrel-id3-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_dir = pattern;
-    }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        fs::remove_all(m_dir, ignored);
-    }
-
     [[nodiscard]] fs::path write(const std::string& name, const Bytes& bytes) const
     {
         const fs::path path = m_dir / name;
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        writeFile(path, bytes);
         return path;
     }
 
@@ -146,7 +91,8 @@ protected:
         return ID3Parser::parse(write("track.mp3", bytes));
     }
 
-    fs::path m_dir;
+    const FixtureFolder m_folder;
+    const fs::path& m_dir = m_folder.path();
 };
 
 // --- Which files are read --------------------------------------------------------------------
@@ -164,8 +110,8 @@ TEST_F(ID3ParserTest, ReadsOnlyFilesWithMp3ExtensionInAnyCase)
 
 TEST_F(ID3ParserTest, ReadsUtf8TitleArtistAlbumFromVersion23TagWithoutTrailingNul)
 {
-    const Bytes body = frame23("TIT2", utf8(std::string("Caf\xC3\xA9\0", 6)))
-        + frame23("TPE1", utf8(std::string("DJ \xE2\x9C\x93\0", 7))) + frame23("TALB", utf8("Album"));
+    const Bytes body = frame(3, "TIT2", utf8(std::string("Caf\xC3\xA9\0", 6)))
+        + frame(3, "TPE1", utf8(std::string("DJ \xE2\x9C\x93\0", 7))) + frame(3, "TALB", utf8("Album"));
     EXPECT_EQ(
         parseBytes(tag(3, body) + layer3Header(9)), expected("Caf\xC3\xA9", "DJ \xE2\x9C\x93", "Album", 128));
 }
@@ -190,7 +136,7 @@ TEST_F(ID3ParserTest, DecodesLatin1AndBothUtf16Forms)
         { "unknown encoding byte reads utf-8", text(9, ascii("Ti\xC3\xA9")), "Ti\xC3\xA9" },
     };
     for (const Case& c : cases) {
-        const Bytes body = frame23("TIT2", c.content) + frame23("TPE1", utf8("Artist"));
+        const Bytes body = frame(3, "TIT2", c.content) + frame(3, "TPE1", utf8("Artist"));
         const Metadata metadata = parseBytes(tag(3, body));
         EXPECT_EQ(metadata.title, c.title) << c.what;
         EXPECT_EQ(metadata.artist, "Artist") << c.what;
@@ -213,7 +159,7 @@ TEST_F(ID3ParserTest, GivesNoTextForBytesInvalidInTheirEncodingAndKeepsWalking)
     };
     for (const auto& [what, content] : cases) {
         const Metadata metadata
-            = parseBytes(tag(3, frame23("TIT2", content) + frame23("TALB", utf8("Album"))));
+            = parseBytes(tag(3, frame(3, "TIT2", content) + frame(3, "TALB", utf8("Album"))));
         EXPECT_EQ(metadata.title, std::nullopt) << what;
         EXPECT_EQ(metadata.album, "Album") << what;
     }
@@ -221,7 +167,7 @@ TEST_F(ID3ParserTest, GivesNoTextForBytesInvalidInTheirEncodingAndKeepsWalking)
 
 TEST_F(ID3ParserTest, FrameWithOnlyTheEncodingByteGivesEmptyTextButEmptyFrameGivesNone)
 {
-    const Bytes body = frame23("TIT2", { 3 }) + frame23("TPE1", { 1 }) + frame23("TALB", {});
+    const Bytes body = frame(3, "TIT2", { 3 }) + frame(3, "TPE1", { 1 }) + frame(3, "TALB", {});
     const Metadata metadata = parseBytes(tag(3, body));
     EXPECT_EQ(metadata.title, "");
     EXPECT_EQ(metadata.artist, "");
@@ -231,9 +177,9 @@ TEST_F(ID3ParserTest, FrameWithOnlyTheEncodingByteGivesEmptyTextButEmptyFrameGiv
 
 TEST_F(ID3ParserTest, TrimsOnlyNulCharactersFromBothEnds)
 {
-    const Bytes body = frame23("TIT2", utf8(std::string("\0\0 Intro \0\0", 11)))
-        + frame23("TPE1", text(1, { 0xFF, 0xFE, 0, 0, 'A', 0, 0, 0, 'B', 0, 0, 0 }))
-        + frame23("TALB", text(0, { 0, '\t', 'X', 0 }));
+    const Bytes body = frame(3, "TIT2", utf8(std::string("\0\0 Intro \0\0", 11)))
+        + frame(3, "TPE1", text(1, { 0xFF, 0xFE, 0, 0, 'A', 0, 0, 0, 'B', 0, 0, 0 }))
+        + frame(3, "TALB", text(0, { 0, '\t', 'X', 0 }));
     const Metadata metadata = parseBytes(tag(3, body));
     EXPECT_EQ(metadata.title, " Intro ");
     EXPECT_EQ(metadata.artist, std::string("A\0B", 3)); // a NUL between values stays
@@ -244,30 +190,30 @@ TEST_F(ID3ParserTest, TrimsOnlyNulCharactersFromBothEnds)
 
 TEST_F(ID3ParserTest, LaterFrameWithTheSameIdentifierReplacesTheEarlierOne)
 {
-    const Bytes replaced = frame23("TIT2", utf8("First")) + frame23("TIT2", utf8("Second"));
+    const Bytes replaced = frame(3, "TIT2", utf8("First")) + frame(3, "TIT2", utf8("Second"));
     EXPECT_EQ(parseBytes(tag(3, replaced)).title, "Second");
-    const Bytes invalidLater = frame23("TIT2", utf8("First")) + frame23("TIT2", text(3, { 0xFF }));
+    const Bytes invalidLater = frame(3, "TIT2", utf8("First")) + frame(3, "TIT2", text(3, { 0xFF }));
     EXPECT_EQ(parseBytes(tag(3, invalidLater)).title, std::nullopt);
 }
 
 TEST_F(ID3ParserTest, SkipsOtherFramesAndStopsAtPadding)
 {
-    const Bytes body = frame23("TXXX", text(0, ascii("comment\0long"sv))) + frame23("TIT2", utf8("Title"))
-        + frame23("COMM", text(0, ascii("eng\0Text"sv))) + frame23("TPE1", utf8("Artist")) + Bytes(64, 0)
-        + frame23("TALB", utf8("Behind padding"));
+    const Bytes body = frame(3, "TXXX", text(0, ascii("comment\0long"sv))) + frame(3, "TIT2", utf8("Title"))
+        + frame(3, "COMM", text(0, ascii("eng\0Text"sv))) + frame(3, "TPE1", utf8("Artist")) + Bytes(64, 0)
+        + frame(3, "TALB", utf8("Behind padding"));
     EXPECT_EQ(parseBytes(tag(3, body) + layer3Header(14)), expected("Title", "Artist", std::nullopt, 320));
 }
 
 TEST_F(ID3ParserTest, StopsWalkingOnceAllThreeFieldsArePresent)
 {
-    const Bytes body = threeTextFramesV23() + frame23("TIT2", utf8("Too late"));
+    const Bytes body = threeTextFramesV23() + frame(3, "TIT2", utf8("Too late"));
     EXPECT_EQ(parseBytes(tag(3, body)).title, "Title");
 }
 
 TEST_F(ID3ParserTest, ReadsVersion22FramesWithThreeByteIdentifiersAndSizes)
 {
-    const Bytes body = frame22("PIC", Bytes(300, 0xAB)) + frame22("TT2", utf8("Title"))
-        + frame22("TP1", text(0, ascii("Artist"))) + frame22("TAL", text(1, { 0xFE, 0xFF, 0, 'A' }));
+    const Bytes body = frame(2, "PIC", Bytes(300, 0xAB)) + frame(2, "TT2", utf8("Title"))
+        + frame(2, "TP1", text(0, ascii("Artist"))) + frame(2, "TAL", text(1, { 0xFE, 0xFF, 0, 'A' }));
     EXPECT_EQ(parseBytes(tag(2, body) + layer3Header(11)), expected("Title", "Artist", "A", 192));
     // Four-letter identifiers mean nothing in a version 2.2 tag.
     EXPECT_EQ(parseBytes(tag(2, threeTextFramesV23())).title, std::nullopt);
@@ -276,15 +222,15 @@ TEST_F(ID3ParserTest, ReadsVersion22FramesWithThreeByteIdentifiersAndSizes)
 TEST_F(ID3ParserTest, ReadsTitleAfterLargePictureFrameInVersion24Tag)
 {
     // 300 bytes is 0x00 0x00 0x02 0x2C synchsafe, which a plain reading takes as 556.
-    const Bytes body = frame24("APIC", Bytes(300, 0x5A)) + frame24("TIT2", utf8("Title"))
-        + frame24("TPE1", utf8("Artist")) + frame24("TALB", utf8("Album"));
+    const Bytes body = frame(4, "APIC", Bytes(300, 0x5A)) + frame(4, "TIT2", utf8("Title"))
+        + frame(4, "TPE1", utf8("Artist")) + frame(4, "TALB", utf8("Album"));
     EXPECT_EQ(parseBytes(tag(4, body) + layer3Header(13)), expected("Title", "Artist", "Album", 256));
 }
 
 TEST_F(ID3ParserTest, ReadsFrameSizesOfVersion23TagsAsPlainNumbers)
 {
     // 256 bytes is 0x00 0x00 0x01 0x00, which a synchsafe reading takes as 128.
-    const Bytes body = frame23("APIC", Bytes(256, 0x01)) + threeTextFramesV23();
+    const Bytes body = frame(3, "APIC", Bytes(256, 0x01)) + threeTextFramesV23();
     EXPECT_EQ(parseBytes(tag(3, body)), expected("Title", "Artist", "Album", 128));
 }
 
@@ -301,8 +247,8 @@ TEST_F(ID3ParserTest, ReadsNoFramesFromMajorVersionsZeroAndOne)
 TEST_F(ID3ParserTest, WalksOnlyTheFirst256KiBOfALargeTagAndSeeksAudioBehindTheDeclaredSize)
 {
     constexpr std::uint32_t kDeclared = 300000;
-    Bytes body
-        = frame23("TIT2", utf8("Title")) + frame23("TXXX", Bytes(270000, 0x20)) + frame23("TPE1", utf8("A"));
+    Bytes body = frame(3, "TIT2", utf8("Title")) + frame(3, "TXXX", Bytes(270000, 0x20))
+        + frame(3, "TPE1", utf8("A"));
     body.resize(kDeclared, 0);
     // A header where the capped read ends must not be taken for the audio.
     const Bytes decoy = layer3Header(14);
@@ -314,7 +260,7 @@ TEST_F(ID3ParserTest, WalksOnlyTheFirst256KiBOfALargeTagAndSeeksAudioBehindTheDe
 TEST_F(ID3ParserTest, KeepsTopBitsOfTagSizeBytes)
 {
     // 0x81 in the last size byte counts as 129, not 1, so the audio header sits at 139.
-    const Bytes body = frame23("TIT2", utf8("Title")) + Bytes(129 - 16, 0);
+    const Bytes body = frame(3, "TIT2", utf8("Title")) + Bytes(129 - 16, 0);
     EXPECT_EQ(parseBytes(tagHeader(3, { 0, 0, 0, 0x81 }) + body + layer3Header(10)),
         expected("Title", std::nullopt, std::nullopt, 160));
 }
@@ -397,7 +343,7 @@ TEST_F(ID3ParserTest, TreatsFilesShorterThanATagHeaderAsUntagged)
     EXPECT_EQ(parseBytes(ascii("ID3")), untagged);
     EXPECT_EQ(parseBytes(tagHeader(3, { 0, 0, 1 })), untagged);
     EXPECT_EQ(
-        parseBytes(ascii("ID2") + Bytes { 3, 0, 0, 0, 0, 0, 10 } + frame23("TIT2", utf8("T"))), untagged);
+        parseBytes(ascii("ID2") + Bytes { 3, 0, 0, 0, 0, 0, 10 } + frame(3, "TIT2", utf8("T"))), untagged);
 }
 
 TEST_F(ID3ParserTest, GivesNoFieldsAtAllWhenTheTagBodyIsEmptyOrMissing)
@@ -409,8 +355,8 @@ TEST_F(ID3ParserTest, GivesNoFieldsAtAllWhenTheTagBodyIsEmptyOrMissing)
 
 TEST_F(ID3ParserTest, ReadsWhatIsThereWhenTheDeclaredTagSizeRunsPastTheEndOfTheFile)
 {
-    const Bytes file = tagHeader(3, { 0x7F, 0x7F, 0x7F, 0x7F }) + frame23("TIT2", utf8("Title"))
-        + frame23("TPE1", utf8("Art"));
+    const Bytes file = tagHeader(3, { 0x7F, 0x7F, 0x7F, 0x7F }) + frame(3, "TIT2", utf8("Title"))
+        + frame(3, "TPE1", utf8("Art"));
     EXPECT_EQ(parseBytes(file), expected("Title", "Art", std::nullopt, 128));
     // Top bits set in every size byte: the largest size the header can declare.
     EXPECT_EQ(parseBytes(tagHeader(3, { 0xFF, 0xFF, 0xFF, 0xFF }) + threeTextFramesV23()),
@@ -421,27 +367,27 @@ TEST_F(ID3ParserTest, EndsTheWalkAtFrameSizesPastTheEndOfTheTag)
 {
     const Bytes huge4 = { 0xFF, 0xFF, 0xFF, 0xFF };
     const Bytes v23
-        = frame23("TIT2", utf8("Title")) + ascii("TPE1") + huge4 + Bytes { 0, 0 } + utf8("Artist");
+        = frame(3, "TIT2", utf8("Title")) + ascii("TPE1") + huge4 + Bytes { 0, 0 } + utf8("Artist");
     EXPECT_EQ(parseBytes(tag(3, v23)), expected("Title", std::nullopt, std::nullopt, 128));
     const Bytes v24
-        = frame24("TIT2", utf8("Title")) + ascii("TPE1") + huge4 + Bytes { 0, 0 } + utf8("Artist");
+        = frame(4, "TIT2", utf8("Title")) + ascii("TPE1") + huge4 + Bytes { 0, 0 } + utf8("Artist");
     EXPECT_EQ(parseBytes(tag(4, v24)), expected("Title", std::nullopt, std::nullopt, 128));
     const Bytes v22
-        = frame22("TT2", utf8("Title")) + ascii("TP1") + Bytes { 0xFF, 0xFF, 0xFF } + utf8("Artist");
+        = frame(2, "TT2", utf8("Title")) + ascii("TP1") + Bytes { 0xFF, 0xFF, 0xFF } + utf8("Artist");
     EXPECT_EQ(parseBytes(tag(2, v22)), expected("Title", std::nullopt, std::nullopt, 128));
     // One byte too many for the body.
     const Bytes overByOne
-        = frame23("TIT2", utf8("Title")) + ascii("TPE1") + bigEndian(8, 4) + Bytes { 0, 0 } + utf8("Artist");
+        = frame(3, "TIT2", utf8("Title")) + ascii("TPE1") + bigEndian(8, 4) + Bytes { 0, 0 } + utf8("Artist");
     EXPECT_EQ(parseBytes(tag(3, overByOne)).artist, std::nullopt);
 }
 
 TEST_F(ID3ParserTest, StopsAtFrameHeadersCutOffByTheEndOfTheTag)
 {
-    const Bytes body = frame23("TIT2", utf8("Title")) + ascii("TPE1") + Bytes { 0, 0, 0 };
+    const Bytes body = frame(3, "TIT2", utf8("Title")) + ascii("TPE1") + Bytes { 0, 0, 0 };
     EXPECT_EQ(parseBytes(tag(3, body)), expected("Title", std::nullopt, std::nullopt, 128));
     // Exactly one header plus content: the smallest body that yields a field.
-    EXPECT_EQ(parseBytes(tag(3, frame23("TIT2", { 0 }))).title, "");
-    EXPECT_EQ(parseBytes(tag(2, frame22("TT2", { 0 }))).title, "");
+    EXPECT_EQ(parseBytes(tag(3, frame(3, "TIT2", { 0 }))).title, "");
+    EXPECT_EQ(parseBytes(tag(2, frame(2, "TT2", { 0 }))).title, "");
 }
 
 // --- Tags written by FFmpeg's mp3 muxer ----------------------------------------------------------
@@ -551,18 +497,18 @@ TEST_F(ID3ParserTest, SurvivesRandomMutationsOfRealTags)
 {
     std::vector<Bytes> seeds = {
         tag(3,
-            frame23("TXXX", text(1, { 0xFF, 0xFE, 'c', 0, 0, 0, 'x', 0 }))
-                + frame23("TIT2", text(0, { 'T', 0xE9 }))
-                + frame23("TPE1", text(1, { 0xFE, 0xFF, 0xD8, 0x3C, 0xDF, 0xB5 }))
-                + frame23("TALB", utf8("Album")) + Bytes(16, 0))
+            frame(3, "TXXX", text(1, { 0xFF, 0xFE, 'c', 0, 0, 0, 'x', 0 }))
+                + frame(3, "TIT2", text(0, { 'T', 0xE9 }))
+                + frame(3, "TPE1", text(1, { 0xFE, 0xFF, 0xD8, 0x3C, 0xDF, 0xB5 }))
+                + frame(3, "TALB", utf8("Album")) + Bytes(16, 0))
             + layer3Header(14),
         tag(4,
-            frame24("APIC", Bytes(200, 0x11)) + frame24("TIT2", text(2, { 0, 'T' }))
-                + frame24("TPE1", utf8("A\xC3\xA9")) + frame24("TALB", text(3, { 'B', 0 })))
+            frame(4, "APIC", Bytes(200, 0x11)) + frame(4, "TIT2", text(2, { 0, 'T' }))
+                + frame(4, "TPE1", utf8("A\xC3\xA9")) + frame(4, "TALB", text(3, { 'B', 0 })))
             + layer3Header(9),
         tag(2,
-            frame22("TT2", utf8("T")) + frame22("TP1", text(1, { 0xFF, 0xFE, 'A', 0 }))
-                + frame22("TAL", text(0, { 'B' })))
+            frame(2, "TT2", utf8("T")) + frame(2, "TP1", text(1, { 0xFF, 0xFE, 'A', 0 }))
+                + frame(2, "TAL", text(0, { 'B' })))
             + layer3Header(5),
     };
     const fs::path written = m_dir / "ffmpeg-seed.mp3";
