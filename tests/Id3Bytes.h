@@ -3,7 +3,6 @@
 // Hand-built ID3v2 bytes and file helpers shared by the tests of both ID3 readers: the
 // core's lightweight reader and the tag module's parser.
 
-#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <filesystem>
@@ -12,6 +11,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "SondrelCore/FixtureFolder.h"
 
 namespace sondrel::test {
 
@@ -98,16 +99,6 @@ inline void writeFile(const std::filesystem::path& path, const Bytes& bytes)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-// Names in a folder, to see that no temporary file was left behind.
-inline std::vector<std::string> folderListing(const std::filesystem::path& folder)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 } // namespace sondrel::test

@@ -27,28 +27,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::FixtureFolder;
-
-void writeFile(const fs::path& path, const std::string& content)
-{
-    std::ofstream(path, std::ios::binary) << content;
-}
-
-std::string readFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return { std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>() };
-}
-
-// Every name in the folder, sorted: shows what arrived and that nothing else (a temporary copy)
-// was left behind.
-std::vector<std::string> namesIn(const fs::path& folder)
-{
-    std::vector<std::string> names;
-    for (const fs::directory_entry& entry : fs::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
+using test::folderListing;
+using test::readText;
+using test::writeText;
 
 using Names = std::vector<std::string>;
 
@@ -107,29 +88,29 @@ protected:
 
 TEST_F(FileOperationsTest, RenamesInPlaceAndMovesToAnotherFolder)
 {
-    writeFile(m_source / "Track 01.mp3", "audio");
+    writeText(m_source / "Track 01.mp3", "audio");
 
     ASSERT_TRUE(m_operations.moveItem(m_source / "Track 01.mp3", m_source / "Track 01 fake-128.mp3"));
-    EXPECT_EQ(namesIn(m_source), Names { "Track 01 fake-128.mp3" });
+    EXPECT_EQ(folderListing(m_source), Names { "Track 01 fake-128.mp3" });
 
     ASSERT_TRUE(
         m_operations.moveItem(m_source / "Track 01 fake-128.mp3", m_destination / "Track 01 fake-128.mp3"));
-    EXPECT_EQ(namesIn(m_source), Names {});
-    EXPECT_EQ(readFile(m_destination / "Track 01 fake-128.mp3"), "audio");
+    EXPECT_EQ(folderListing(m_source), Names {});
+    EXPECT_EQ(readText(m_destination / "Track 01 fake-128.mp3"), "audio");
 }
 
 TEST_F(FileOperationsTest, NeverReplacesAnExistingTarget)
 {
-    writeFile(m_source / "Song.mp3", "moving");
-    writeFile(m_destination / "Song.mp3", "staying");
+    writeText(m_source / "Song.mp3", "moving");
+    writeText(m_destination / "Song.mp3", "staying");
 
     const MoveStatus status = m_operations.moveItem(m_source / "Song.mp3", m_destination / "Song.mp3");
 
     ASSERT_FALSE(status);
     EXPECT_EQ(status.failure(), MoveFailure::targetExists);
     EXPECT_EQ(status.error().description, "File exists");
-    EXPECT_EQ(readFile(m_source / "Song.mp3"), "moving");
-    EXPECT_EQ(readFile(m_destination / "Song.mp3"), "staying");
+    EXPECT_EQ(readText(m_source / "Song.mp3"), "moving");
+    EXPECT_EQ(readText(m_destination / "Song.mp3"), "staying");
 }
 
 TEST_F(FileOperationsTest, MissingSourceAndUnwritableFolderAreOtherFailures)
@@ -138,7 +119,7 @@ TEST_F(FileOperationsTest, MissingSourceAndUnwritableFolderAreOtherFailures)
     EXPECT_EQ(missing.failure(), MoveFailure::other);
     EXPECT_EQ(missing.error().description, "No such file or directory");
 
-    writeFile(m_source / "Song.mp3", "audio");
+    writeText(m_source / "Song.mp3", "audio");
     fs::permissions(m_destination, fs::perms::owner_read | fs::perms::owner_exec);
     std::optional<MoveStatus> denied;
     const bool binds = runWhereModesBind(
@@ -150,29 +131,29 @@ TEST_F(FileOperationsTest, MissingSourceAndUnwritableFolderAreOtherFailures)
     ASSERT_FALSE(*denied);
     EXPECT_EQ(denied->failure(), MoveFailure::other);
     EXPECT_EQ(denied->error().description, "Permission denied");
-    EXPECT_EQ(readFile(m_source / "Song.mp3"), "audio");
-    EXPECT_EQ(namesIn(m_destination), Names {});
+    EXPECT_EQ(readText(m_source / "Song.mp3"), "audio");
+    EXPECT_EQ(folderListing(m_destination), Names {});
 }
 
 TEST_F(FileOperationsTest, WithoutNoReplaceLinkMovesButNeverReplaces)
 {
     FileSystemWithoutNoReplace operations;
-    writeFile(m_source / "A.mp3", "a");
-    writeFile(m_source / "B.mp3", "b");
+    writeText(m_source / "A.mp3", "a");
+    writeText(m_source / "B.mp3", "b");
 
     ASSERT_TRUE(operations.moveItem(m_source / "A.mp3", m_destination / "A.mp3"));
     const MoveStatus taken = operations.moveItem(m_source / "B.mp3", m_destination / "A.mp3");
 
     EXPECT_EQ(taken.failure(), MoveFailure::targetExists);
-    EXPECT_EQ(namesIn(m_source), Names { "B.mp3" });
-    EXPECT_EQ(readFile(m_source / "B.mp3"), "b");
-    EXPECT_EQ(readFile(m_destination / "A.mp3"), "a");
+    EXPECT_EQ(folderListing(m_source), Names { "B.mp3" });
+    EXPECT_EQ(readText(m_source / "B.mp3"), "b");
+    EXPECT_EQ(readText(m_destination / "A.mp3"), "a");
 }
 
 TEST_F(FileOperationsTest, WithoutNoReplaceUnremovableSourceTakesBackTheLink)
 {
     FileSystemWithoutNoReplace operations;
-    writeFile(m_source / "Song.mp3", "audio");
+    writeText(m_source / "Song.mp3", "audio");
     fs::permissions(m_source, fs::perms::owner_read | fs::perms::owner_exec);
     std::optional<MoveStatus> status;
     const bool binds = runWhereModesBind(
@@ -182,8 +163,8 @@ TEST_F(FileOperationsTest, WithoutNoReplaceUnremovableSourceTakesBackTheLink)
         GTEST_SKIP() << "folder modes do not bind here";
 
     EXPECT_EQ(status->error().description, "Permission denied");
-    EXPECT_EQ(readFile(m_source / "Song.mp3"), "audio");
-    EXPECT_EQ(namesIn(m_destination), Names {});
+    EXPECT_EQ(readText(m_source / "Song.mp3"), "audio");
+    EXPECT_EQ(folderListing(m_destination), Names {});
 }
 
 TEST_F(FileOperationsTest, AcrossDevicesCopiesContentModeAndTimes)
@@ -193,7 +174,7 @@ TEST_F(FileOperationsTest, AcrossDevicesCopiesContentModeAndTimes)
     std::string content(600 * 1024, '\0');
     std::mt19937 random(7);
     std::generate(content.begin(), content.end(), [&] { return static_cast<char>(random()); });
-    writeFile(m_source / "Song.mp3", content);
+    writeText(m_source / "Song.mp3", content);
     fs::permissions(
         m_source / "Song.mp3", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     const timespec times[2] = { { 1'000'000'000, 250 }, { 1'500'000'000, 123'456'789 } };
@@ -201,9 +182,9 @@ TEST_F(FileOperationsTest, AcrossDevicesCopiesContentModeAndTimes)
 
     ASSERT_TRUE(operations.moveItem(m_source / "Song.mp3", m_destination / "Song.mp3"));
 
-    EXPECT_EQ(namesIn(m_source), Names {});
-    EXPECT_EQ(namesIn(m_destination), Names { "Song.mp3" });
-    EXPECT_TRUE(readFile(m_destination / "Song.mp3") == content);
+    EXPECT_EQ(folderListing(m_source), Names {});
+    EXPECT_EQ(folderListing(m_destination), Names { "Song.mp3" });
+    EXPECT_TRUE(readText(m_destination / "Song.mp3") == content);
     struct stat moved { };
     ASSERT_EQ(::stat((m_destination / "Song.mp3").c_str(), &moved), 0);
     EXPECT_EQ(moved.st_mode & 07777, 0640u);
@@ -214,21 +195,21 @@ TEST_F(FileOperationsTest, AcrossDevicesCopiesContentModeAndTimes)
 TEST_F(FileOperationsTest, AcrossDevicesTakenNameIsNotReplaced)
 {
     SourceOnAnotherDevice operations(m_source);
-    writeFile(m_source / "Song.mp3", "ours");
-    writeFile(m_destination / "Song.mp3", "theirs");
+    writeText(m_source / "Song.mp3", "ours");
+    writeText(m_destination / "Song.mp3", "theirs");
 
     const MoveStatus status = operations.moveItem(m_source / "Song.mp3", m_destination / "Song.mp3");
 
     EXPECT_EQ(status.failure(), MoveFailure::targetExists);
-    EXPECT_EQ(readFile(m_source / "Song.mp3"), "ours");
-    EXPECT_EQ(namesIn(m_destination), Names { "Song.mp3" });
-    EXPECT_EQ(readFile(m_destination / "Song.mp3"), "theirs");
+    EXPECT_EQ(readText(m_source / "Song.mp3"), "ours");
+    EXPECT_EQ(folderListing(m_destination), Names { "Song.mp3" });
+    EXPECT_EQ(readText(m_destination / "Song.mp3"), "theirs");
 }
 
 TEST_F(FileOperationsTest, AcrossDevicesUnremovableSourceRemovesTheCopy)
 {
     SourceOnAnotherDevice operations(m_source);
-    writeFile(m_source / "Song.mp3", "audio");
+    writeText(m_source / "Song.mp3", "audio");
     fs::permissions(m_source, fs::perms::owner_read | fs::perms::owner_exec);
     std::optional<MoveStatus> status;
     const bool binds = runWhereModesBind(
@@ -238,8 +219,8 @@ TEST_F(FileOperationsTest, AcrossDevicesUnremovableSourceRemovesTheCopy)
         GTEST_SKIP() << "folder modes do not bind here";
 
     EXPECT_EQ(status->error().description, "Permission denied");
-    EXPECT_EQ(readFile(m_source / "Song.mp3"), "audio");
-    EXPECT_EQ(namesIn(m_destination), Names {});
+    EXPECT_EQ(readText(m_source / "Song.mp3"), "audio");
+    EXPECT_EQ(folderListing(m_destination), Names {});
 }
 
 // A folder on another file system than `near`: a tmpfs mounted for the test where that is
@@ -284,17 +265,17 @@ TEST_F(FileOperationsTest, OnAnotherFileSystemMovesAndRefusesTakenNames)
     const OtherFileSystem other(m_folder.path());
     if (other.path().empty())
         GTEST_SKIP() << "no second file system: tmpfs cannot be mounted and /dev/shm is on the same one";
-    writeFile(m_source / "A.mp3", "a");
-    writeFile(m_source / "B.mp3", "b");
+    writeText(m_source / "A.mp3", "a");
+    writeText(m_source / "B.mp3", "b");
 
     ASSERT_TRUE(m_operations.moveItem(m_source / "A.mp3", other.path() / "A.mp3"));
     const MoveStatus taken = m_operations.moveItem(m_source / "B.mp3", other.path() / "A.mp3");
 
     EXPECT_EQ(taken.failure(), MoveFailure::targetExists);
-    EXPECT_EQ(namesIn(m_source), Names { "B.mp3" });
-    EXPECT_EQ(readFile(m_source / "B.mp3"), "b");
-    EXPECT_EQ(namesIn(other.path()), Names { "A.mp3" });
-    EXPECT_EQ(readFile(other.path() / "A.mp3"), "a");
+    EXPECT_EQ(folderListing(m_source), Names { "B.mp3" });
+    EXPECT_EQ(readText(m_source / "B.mp3"), "b");
+    EXPECT_EQ(folderListing(other.path()), Names { "A.mp3" });
+    EXPECT_EQ(readText(other.path() / "A.mp3"), "a");
 }
 
 // Answers every move with `answer` and records the targets tried.
@@ -348,7 +329,8 @@ TEST_F(FileOperationsTest, NumberedMoveStopsAtTheFirstOtherError)
             : MoveStatus { MoveFailure::other, sondrel::Error { "Permission denied" } };
     });
 
-    const sondrel::Result<fs::path> moved = moveWithNumbering(operations, m_source / "Song.mp3", m_destination);
+    const sondrel::Result<fs::path> moved
+        = moveWithNumbering(operations, m_source / "Song.mp3", m_destination);
 
     ASSERT_FALSE(moved);
     EXPECT_EQ(moved.error().description, "Permission denied");
@@ -360,7 +342,8 @@ TEST_F(FileOperationsTest, NumberedMoveGivesUpAfterTheLastNumber)
 {
     ScriptedFileOperations operations([](const fs::path&) { return kTaken; });
 
-    const sondrel::Result<fs::path> moved = moveWithNumbering(operations, m_source / "Song.mp3", m_destination);
+    const sondrel::Result<fs::path> moved
+        = moveWithNumbering(operations, m_source / "Song.mp3", m_destination);
 
     ASSERT_FALSE(moved);
     EXPECT_EQ(moved.error().description, "File exists");
@@ -420,7 +403,7 @@ std::string percentDecoded(const std::string& text)
 // The original path a ".trashinfo" file records, decoded; empty when it has no Path line.
 std::string restoredPath(const fs::path& info)
 {
-    const std::string content = readFile(info);
+    const std::string content = readText(info);
     const std::size_t start = content.find("\nPath=");
     if (content.rfind("[Trash Info]\n", 0) != 0 || start == std::string::npos
         || content.find("\nDeletionDate=") == std::string::npos)
@@ -437,10 +420,10 @@ TEST_F(FileOperationsTest, TrashRecordsAnyNameSoTheDesktopRestoresIt)
     const std::vector<std::string> names
         = { "per%cent 50%.mp3", "two\nlines.mp3", "Na\xFFme.mp3", longName, "Song.mp3" };
     for (const std::string& name : names)
-        writeFile(m_source / name, name);
+        writeText(m_source / name, name);
     // A name that is taken in the Trash gets a number.
     fs::create_directories(trash / "info");
-    writeFile(trash / "info" / "Song.mp3.trashinfo", "someone else's");
+    writeText(trash / "info" / "Song.mp3.trashinfo", "someone else's");
 
     for (const std::string& name : names) {
         SCOPED_TRACE(name);
@@ -448,17 +431,17 @@ TEST_F(FileOperationsTest, TrashRecordsAnyNameSoTheDesktopRestoresIt)
         ASSERT_TRUE(status) << status.error().description;
     }
 
-    EXPECT_EQ(namesIn(m_source), Names {});
+    EXPECT_EQ(folderListing(m_source), Names {});
     const std::string shortened = std::string(241, 'x') + ".mp3";
     const std::vector<std::pair<std::string, std::string>> stored
         = { { "per%cent 50%.mp3", names[0] }, { "two\nlines.mp3", names[1] }, { "Na\xFFme.mp3", names[2] },
               { shortened, longName }, { "Song (2).mp3", "Song.mp3" } };
     for (const auto& [inTrash, original] : stored) {
         SCOPED_TRACE(original);
-        EXPECT_EQ(readFile(trash / "files" / inTrash), original);
+        EXPECT_EQ(readText(trash / "files" / inTrash), original);
         EXPECT_EQ(restoredPath(trash / "info" / (inTrash + ".trashinfo")), (m_source / original).string());
     }
-    EXPECT_EQ(readFile(trash / "info" / "Song.mp3.trashinfo"), "someone else's");
+    EXPECT_EQ(readText(trash / "info" / "Song.mp3.trashinfo"), "someone else's");
 }
 
 // A tmpfs mounted for the test; skips without the right to mount.
@@ -470,12 +453,12 @@ TEST_F(FileOperationsTest, TrashOnAnotherFileSystemUsesTheTrashAtItsTop)
     if (::mount("sondrel-test", top.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=1m") != 0)
         GTEST_SKIP() << "tmpfs cannot be mounted here";
     fs::create_directories(top / "Set");
-    writeFile(top / "Set" / "a.mp3", "a");
+    writeText(top / "Set" / "a.mp3", "a");
 
     const sondrel::Status status = m_operations.trashItem(top / "Set" / "a.mp3");
 
     const fs::path trash = top / (".Trash-" + std::to_string(::getuid()));
-    std::string stored = readFile(trash / "files" / "a.mp3");
+    std::string stored = readText(trash / "files" / "a.mp3");
     std::string recorded = restoredPath(trash / "info" / "a.mp3.trashinfo");
     const bool homeTrashUsed = fs::exists(m_folder / "home" / "data" / "Trash");
     ::umount2(top.c_str(), MNT_DETACH);
@@ -493,11 +476,11 @@ TEST_F(FileOperationsTest, TrashFailureLeavesTheFileAndGivesTheSystemsText)
     EXPECT_EQ(missing.error().description, "No such file or directory");
 
     // The home Trash cannot be made: its folder is a file.
-    writeFile(m_folder / "home" / "data", "not a folder");
-    writeFile(m_source / "Song.mp3", "audio");
+    writeText(m_folder / "home" / "data", "not a folder");
+    writeText(m_source / "Song.mp3", "audio");
     const sondrel::Status blocked = m_operations.trashItem(m_source / "Song.mp3");
     EXPECT_EQ(blocked.error().description, "Not a directory");
-    EXPECT_EQ(readFile(m_source / "Song.mp3"), "audio");
+    EXPECT_EQ(readText(m_source / "Song.mp3"), "audio");
 }
 
 } // namespace

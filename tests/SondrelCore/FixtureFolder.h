@@ -1,9 +1,13 @@
 #pragma once
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace sondrel::test {
 
@@ -33,5 +37,27 @@ public:
 private:
     std::filesystem::path m_path;
 };
+
+// Every name in the folder, sorted: shows what arrived and that nothing else (a temporary file)
+// was left behind.
+inline std::vector<std::string> folderListing(const std::filesystem::path& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+inline void writeText(const std::filesystem::path& path, const std::string& content)
+{
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+inline std::string readText(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return { std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>() };
+}
 
 } // namespace sondrel::test
