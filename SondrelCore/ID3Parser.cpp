@@ -1,7 +1,7 @@
 #include "ID3Parser.h"
-#include "AnalysisModel.h"
-#include "FileName.h"
+
 #include "FileDescriptor.h"
+#include "FileName.h"
 
 #include <algorithm>
 #include <array>

@@ -12,11 +12,10 @@ compiler="clang++"
 command -v ccache >/dev/null && compiler="ccache clang++"
 flags="-std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined"
 
-base="-I $root/SondrelBase $root/SondrelBase/AtomicFile.cpp $root/SondrelBase/FileDescriptor.cpp $root/SondrelBase/FileName.cpp"
-$compiler $flags $base -I "$root/TagEditor" "$root/tests/fuzz/TagEditorFuzzer.cpp" "$root"/TagEditor/*.cpp \
-    -o "$out/tag-editor-fuzzer"
-$compiler $flags $base -I "$root/SondrelCore" "$root/tests/fuzz/ID3ParserFuzzer.cpp" \
-    "$root/SondrelCore/ID3Parser.cpp" "$root/SondrelCore/AnalysisModel.cpp" -o "$out/id3-parser-fuzzer"
+$compiler $flags -I "$root/SondrelBase" -I "$root/TagEditor" "$root/tests/fuzz/TagEditorFuzzer.cpp" \
+    "$root"/SondrelBase/*.cpp "$root"/TagEditor/*.cpp -o "$out/tag-editor-fuzzer"
+$compiler $flags -I "$root/SondrelBase" -I "$root/SondrelCore" "$root/tests/fuzz/ID3ParserFuzzer.cpp" \
+    "$root"/SondrelBase/*.cpp "$root/SondrelCore/ID3Parser.cpp" -o "$out/id3-parser-fuzzer"
 
 for fuzzer in tag-editor-fuzzer id3-parser-fuzzer; do
     corpus="$out/$fuzzer-corpus"
