@@ -4,6 +4,7 @@
 #include "ScanCommand.h"
 #include "SpectrogramCommand.h"
 
+#include "ApplicationShell.h"
 #include "MainWindow.h"
 
 #include <CLI/CLI.hpp>
@@ -58,7 +59,10 @@ int runWindow(int argc, char** argv)
     QApplication::setOrganizationName(QStringLiteral("Sondrel"));
     QApplication::setApplicationName(QStringLiteral("Sondrel"));
     QApplication::setApplicationVersion(QStringLiteral(SONDREL_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral("org.sondrel.Sondrel"));
+    QApplication::setDesktopFileName(QString::fromLatin1(sondrel::ui::shell::kApplicationId));
+    // Every window carries the icon itself, so it shows even where the desktop file and the
+    // themed icon are not installed (a build tree, a bare X server).
+    QApplication::setWindowIcon(sondrel::ui::shell::applicationIcon());
     sondrel::ui::MainWindow window;
     if (folder)
         window.openLibrary(*folder);
