@@ -1,6 +1,7 @@
 #include "AudioDecoder.h"
 #include "FFmpegPtr.h"
 #include "FileDescriptor.h"
+#include "FlacFrames.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <limits>
 #include <optional>
+#include <span>
 
 namespace sondrel::core {
 namespace {
@@ -37,7 +39,6 @@ constexpr int kIoBufferSize = 16384;
 struct FileInput {
     int fd = -1;
     std::int64_t position = 0;
-    std::uint64_t bytesRead = 0;
     std::uint64_t sinceAudio = 0;
     std::uint64_t allowance = kMaxBytesWithoutAudio;
     bool exhausted = false;
@@ -58,10 +59,31 @@ struct FileInput {
         if (count == 0)
             return AVERROR_EOF;
         input.position += count;
-        input.bytesRead += static_cast<std::uint64_t>(count);
         const bool zeros = std::all_of(buffer, buffer + count, [](std::uint8_t byte) { return byte == 0; });
         input.sinceAudio += static_cast<std::uint64_t>(count) / (zeros ? 1 : kNonZeroWeight);
         return static_cast<int>(count);
+    }
+
+    // Our own look at the file, which leaves FFmpeg's position where it is.
+    std::size_t readAt(std::uint64_t offset, std::span<std::uint8_t> buffer) const
+    {
+        std::size_t done = 0;
+        while (done < buffer.size()) {
+            const ssize_t count = ::pread(fd, buffer.data() + done, buffer.size() - done,
+                static_cast<off_t>(offset + done));
+            if (count < 0 && errno == EINTR)
+                continue;
+            if (count <= 0)
+                break;
+            done += static_cast<std::size_t>(count);
+        }
+        return done;
+    }
+
+    std::uint64_t size() const
+    {
+        struct stat info { };
+        return ::fstat(fd, &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
     }
 
     static std::int64_t seek(void* opaque, std::int64_t offset, int whence)
@@ -177,6 +199,12 @@ private:
     Result<Next> decodeNextFrame();
     Status convert(const AVFrame& frame);
     Status seekStream(std::int64_t frame);
+    // Moves the stream to a frame found by our own reading of a FLAC file's frame headers.
+    Status seekFlac(const FlacStreamInfo& stream, std::int64_t frame);
+    ByteReader fileReader() const
+    {
+        return [this](std::uint64_t offset, std::span<std::uint8_t> buffer) { return m_input.readAt(offset, buffer); };
+    }
     // Opens the file afresh: the exact way back to frame 0, since a seek to the start may
     // skip the priming a lossy decoder needs.
     Status start();
@@ -207,6 +235,11 @@ private:
     double m_bytesPerFrame = 0;
     bool m_lossy = false;
     bool m_draining = false;
+    // A FLAC file is sought through its frame headers, read by us.
+    std::optional<FlacStreamInfo> m_flac;
+    // After a seek to a byte position the stream's timestamps are unknown; positions then
+    // count on from where the seek landed, frame by frame.
+    bool m_counting = false;
 
     // Timestamp, in frames, of the first audible frame; positions count from it.
     std::int64_t m_origin = 0;
@@ -253,6 +286,7 @@ Status FFmpegDecoder::start()
     m_format.reset();
     m_io.reset();
     m_draining = false;
+    m_counting = false;
     m_origin = 0;
     m_frameStart = 0;
     m_frameLength = 0;
@@ -367,9 +401,10 @@ Status FFmpegDecoder::start()
         length = m_countedLength;
     }
     m_length = static_cast<std::uint64_t>(std::max<std::int64_t>(length, 0));
+    if (parameters->codec_id == AV_CODEC_ID_FLAC && !m_flac)
+        m_flac = readFlacStreamInfo(fileReader(), m_tagLength, m_input.size());
     // What a second of the stream costs to read, to bound how far a seek may read.
-    struct stat info { };
-    const double fileBytes = ::fstat(m_input.fd, &info) == 0 ? static_cast<double>(info.st_size) : 0.0;
+    const auto fileBytes = static_cast<double>(m_input.size());
     m_bytesPerFrame = parameters->bit_rate > 0
         ? static_cast<double>(parameters->bit_rate) / 8.0 / m_sampleRate
         : m_length > 0 ? fileBytes / static_cast<double>(m_length)
@@ -396,7 +431,7 @@ Result<FFmpegDecoder::Next> FFmpegDecoder::decodeNextFrame()
         int status = avcodec_receive_frame(context, frame);
         if (status == 0) {
             std::int64_t timestamp = frame->pts != AV_NOPTS_VALUE ? frame->pts : frame->best_effort_timestamp;
-            m_frameStart = timestamp != AV_NOPTS_VALUE
+            m_frameStart = timestamp != AV_NOPTS_VALUE && !m_counting
                 ? av_rescale_q(timestamp, m_timeBase, AVRational { 1, static_cast<int>(m_sampleRate) })
                     - m_origin
                 : expectedStart;
@@ -480,6 +515,10 @@ Status FFmpegDecoder::convert(const AVFrame& frame)
 
 Status FFmpegDecoder::seekStream(std::int64_t frame)
 {
+    if (m_flac) {
+        if (Status sought = seekFlac(*m_flac, frame); sought)
+            return sought;
+    }
     const std::int64_t target
         = av_rescale_q(frame + m_origin, AVRational { 1, static_cast<int>(m_sampleRate) }, m_timeBase);
     // A seek without an index reads from the start to the target: allow about twice what
@@ -497,9 +536,30 @@ Status FFmpegDecoder::seekStream(std::int64_t frame)
         return Error { errorText(status) };
     avcodec_flush_buffers(m_codec.get());
     m_draining = false;
+    m_counting = false;
     m_frameLength = 0;
     m_frameOffset = 0;
     m_frameStart = frame;
+    return Ok {};
+}
+
+Status FFmpegDecoder::seekFlac(const FlacStreamInfo& stream, std::int64_t frame)
+{
+    const auto found
+        = findFlacFrame(fileReader(), m_input.size(), stream, static_cast<std::uint64_t>(frame + m_origin));
+    if (!found)
+        return Error { errorText(AVERROR(EINVAL)) };
+    avformat_flush(m_format.get());
+    if (const std::int64_t moved = avio_seek(m_format->pb, static_cast<std::int64_t>(found->offset), SEEK_SET);
+        moved < 0)
+        return Error { errorText(static_cast<int>(moved)) };
+    avcodec_flush_buffers(m_codec.get());
+    m_input.sinceAudio = 0;
+    m_draining = false;
+    m_counting = true;
+    m_frameLength = 0;
+    m_frameOffset = 0;
+    m_frameStart = static_cast<std::int64_t>(found->sample) - m_origin;
     return Ok {};
 }
 
@@ -598,13 +658,16 @@ Status FFmpegDecoder::skim(std::uint64_t frame, std::size_t frames)
         if (status < 0)
             return Error { errorText(status) };
         const bool ours = m_packet->stream_index == m_stream;
-        const std::int64_t start = m_packet->pts != AV_NOPTS_VALUE
-            ? av_rescale_q(m_packet->pts, m_timeBase, perFrame) - m_origin
-            : m_frameStart;
+        const bool timed = m_packet->pts != AV_NOPTS_VALUE && !m_counting;
+        const std::int64_t start = timed ? av_rescale_q(m_packet->pts, m_timeBase, perFrame) - m_origin : m_frameStart;
+        std::int64_t duration = av_rescale_q(m_packet->duration, m_timeBase, perFrame);
+        if (duration <= 0)
+            duration = m_flac ? m_flac->maxBlockSize : 0;
         av_packet_unref(m_packet.get());
         if (ours) {
             m_input.sinceAudio = 0;
-            m_frameStart = start;
+            // Without timestamps, positions count on by each packet's length.
+            m_frameStart = timed ? start : start + duration;
             m_frameLength = 0;
             m_frameOffset = 0;
             if (start >= end)

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the whole project with AddressSanitizer and UndefinedBehaviorSanitizer into
-# build-test/, warnings as errors, and runs every test with CTest, then the two ID3 fuzzers
+# build-test/, warnings as errors, and runs every test with CTest, then the fuzzers
 # (clang's libFuzzer) for a bounded time each.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,4 +13,4 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export QT_QPA_PLATFORM=offscreen
 ctest --test-dir build-test --output-on-failure -j "$(nproc)"
-tests/fuzz/run.sh build-test/fuzz 45
+tests/fuzz/run.sh build-test/fuzz 30

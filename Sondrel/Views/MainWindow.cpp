@@ -145,7 +145,11 @@ MainWindow::~MainWindow() = default;
 
 QAction* MainWindow::action(const QString& name) const
 {
-    return findChild<QAction*>(name);
+    // Only where actions live: a search of the whole window would walk every badge of the
+    // sidebar, at each change of the counts.
+    if (auto* found = m_toolbar->findChild<QAction*>(name, Qt::FindDirectChildrenOnly))
+        return found;
+    return menuBar()->findChild<QAction*>(name);
 }
 
 void MainWindow::buildToolbar()

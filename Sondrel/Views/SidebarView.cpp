@@ -10,6 +10,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
+#include <QPainter>
 #include <QScrollBar>
 #include <QStackedWidget>
 #include <QTreeWidget>
@@ -20,48 +21,86 @@ namespace sondrel::ui {
 using FolderStatusKind = app::ScannerViewModel::FolderStatusKind;
 
 namespace {
+
 constexpr int kBadgeHeight = 16;
+
+// The count of failed files, white on a red capsule. Painted here rather than through a style
+// sheet, which costs every badge a style of its own.
+class CapsuleLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+
+    QSize sizeHint() const override { return QLabel::sizeHint() + QSize(10, 0); }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(palette::red);
+        painter.drawRoundedRect(rect(), height() / 2.0, height() / 2.0);
+        painter.setPen(Qt::white);
+        painter.drawText(rect(), Qt::AlignCenter, text());
+    }
+};
+
+const QPixmap& badgeSymbol(bool passed)
+{
+    static const QPixmap check = symbolIcon(Symbol::checkmarkCircleFill, palette::green).pixmap(13, 13);
+    static const QPixmap cross = symbolIcon(Symbol::xmarkCircleFill, palette::red).pixmap(13, 13);
+    return passed ? check : cross;
 }
+
+} // namespace
 
 FolderStatusIndicator::FolderStatusIndicator(QWidget* parent)
     : QWidget(parent)
-    , m_spinner(new BusyIndicator(kBadgeHeight / 2))
-    , m_symbol(makeSymbolLabel(Symbol::xmarkCircleFill, 13))
-    , m_count(makeLabel({}, TextStyle::captionSemibold, Qt::white))
 {
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 6, 0);
     layout->setSpacing(4);
+}
+
+void FolderStatusIndicator::makeParts()
+{
     // The spinner sits in a 16 by 16 frame.
+    m_spinner = new BusyIndicator(kBadgeHeight / 2);
     auto* spinnerFrame = new QWidget;
     spinnerFrame->setObjectName(QStringLiteral("scanning"));
     spinnerFrame->setFixedSize(kBadgeHeight, kBadgeHeight);
     auto* frameLayout = new QHBoxLayout(spinnerFrame);
     frameLayout->setContentsMargins(0, 0, 0, 0);
     frameLayout->addWidget(m_spinner, 0, Qt::AlignCenter);
-    layout->addWidget(spinnerFrame);
-    layout->addWidget(m_symbol);
+    m_symbol = new QLabel;
     m_symbol->setObjectName(QStringLiteral("statusSymbol"));
+    m_symbol->setFixedSize(13, 13);
+    m_count = new CapsuleLabel;
     m_count->setObjectName(QStringLiteral("failedCount"));
+    applyTextStyle(m_count, TextStyle::captionSemibold, Qt::white);
     m_count->setAlignment(Qt::AlignCenter);
-    m_count->setStyleSheet(
-        QStringLiteral("QLabel { background: %1; color: white; border-radius: 7px; padding: 0px 5px; }")
-            .arg(palette::red.name()));
     m_count->setFixedHeight(14);
-    layout->addWidget(m_count);
-    setStatus({});
+    layout()->addWidget(spinnerFrame);
+    layout()->addWidget(m_symbol);
+    layout()->addWidget(m_count);
 }
 
 void FolderStatusIndicator::setStatus(const app::ScannerViewModel::FolderStatus& status)
 {
     m_status = status;
+    // Most badges show nothing for most of their life (no folder is scanned while the library
+    // is discovered): their parts are made when first needed.
+    if (m_spinner == nullptr) {
+        if (status.kind == FolderStatusKind::notScanned)
+            return;
+        makeParts();
+    }
     m_spinner->parentWidget()->setVisible(status.kind == FolderStatusKind::scanning);
     const bool failures
         = status.kind == FolderStatusKind::allFailed || status.kind == FolderStatusKind::mixed;
-    if (status.kind == FolderStatusKind::allPassed)
-        m_symbol->setPixmap(symbolIcon(Symbol::checkmarkCircleFill, palette::green).pixmap(13, 13));
-    else if (failures)
-        m_symbol->setPixmap(symbolIcon(Symbol::xmarkCircleFill, palette::red).pixmap(13, 13));
+    if (status.kind == FolderStatusKind::allPassed || failures)
+        m_symbol->setPixmap(badgeSymbol(!failures));
     m_symbol->setVisible(status.kind == FolderStatusKind::allPassed || failures);
     m_count->setVisible(failures);
     m_count->setText(QString::number(status.failed));
@@ -162,7 +201,8 @@ void SidebarView::rebuild()
     m_stack->setCurrentIndex(root ? 1 : 0);
     if (!root)
         return;
-    QTreeWidgetItem* item = addRow(root, nullptr);
+    QTreeWidgetItem* item = makeRow(root);
+    m_tree->addTopLevelItem(item);
     if (root->isExpanded())
         item->setExpanded(true); // lists the root's sub-folders through onExpanded
     if (m_viewModel.selectedFolder() == root) {
@@ -172,9 +212,9 @@ void SidebarView::rebuild()
     refreshStatuses();
 }
 
-QTreeWidgetItem* SidebarView::addRow(const std::shared_ptr<app::FolderNode>& node, QTreeWidgetItem* parent)
+QTreeWidgetItem* SidebarView::makeRow(const std::shared_ptr<app::FolderNode>& node)
 {
-    auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(m_tree);
+    auto* item = new QTreeWidgetItem;
     item->setText(0, QString::fromStdString(node->name()));
     item->setToolTip(0, QString::fromStdString(node->url().string()));
     item->setIcon(0, symbolIcon(Symbol::folderFill, palette::blue));
@@ -184,7 +224,6 @@ QTreeWidgetItem* SidebarView::addRow(const std::shared_ptr<app::FolderNode>& nod
             : QTreeWidgetItem::ShowIndicator);
     m_items.insert(node->id(), item);
     m_nodes.insert(item, node);
-    m_tree->setItemWidget(item, 1, new FolderStatusIndicator);
 
     // The node's listing may finish later than the expansion that asked for it.
     const auto update = [this, id = node->id()] {
@@ -201,17 +240,18 @@ void SidebarView::showChildren(QTreeWidgetItem* item)
     const auto node = nodeOf(item);
     if (!node)
         return;
-    bool added = false;
+    // All new rows in one insertion: the tree lays itself out once, not once a row.
+    QList<QTreeWidgetItem*> rows;
     for (const auto& child : node->children()) {
-        if (!m_items.contains(child->id())) {
-            addRow(child, item);
-            added = true;
-        }
+        if (!m_items.contains(child->id()))
+            rows.append(makeRow(child));
     }
     if (node->isLoaded() && node->children().empty())
         item->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicator);
-    if (added)
-        refreshStatuses();
+    if (!rows.isEmpty()) {
+        item->addChildren(rows);
+        refreshStatuses(true);
+    }
 }
 
 void SidebarView::onExpanded(QTreeWidgetItem* item)
@@ -260,7 +300,10 @@ void SidebarView::refreshStatuses()
 
 void SidebarView::refreshStatuses(bool onScreenOnly)
 {
+    // The rows first, then their badges: a new badge makes the tree lay itself out again
+    // before the next row's place can be asked.
     const QRect viewport = m_tree->viewport()->rect();
+    std::vector<QTreeWidgetItem*> shownRows;
     for (auto it = m_items.cbegin(); it != m_items.cend(); ++it) {
         QTreeWidgetItem* item = it.value();
         // Rows inside a collapsed folder are not seen; they catch up when shown.
@@ -268,9 +311,24 @@ void SidebarView::refreshStatuses(bool onScreenOnly)
             continue;
         if (onScreenOnly && !m_tree->visualItemRect(item).intersects(viewport))
             continue;
-        if (auto* indicator = qobject_cast<FolderStatusIndicator*>(m_tree->itemWidget(item, 1)))
-            indicator->setStatus(m_viewModel.folderStatus(*nodeOf(item)));
+        shownRows.push_back(item);
     }
+    bool widthChanged = false;
+    for (QTreeWidgetItem* item : shownRows) {
+        // A badge is made when its row is first shown: a folder of a thousand sub-folders
+        // would otherwise build a thousand badges at once.
+        auto* indicator = qobject_cast<FolderStatusIndicator*>(m_tree->itemWidget(item, 1));
+        if (indicator == nullptr) {
+            indicator = new FolderStatusIndicator;
+            m_tree->setItemWidget(item, 1, indicator);
+        }
+        const int width = indicator->sizeHint().width();
+        indicator->setStatus(m_viewModel.folderStatus(*nodeOf(item)));
+        widthChanged = widthChanged || indicator->sizeHint().width() != width;
+    }
+    // The badges' column fits its widest badge; the header does not see a badge grow.
+    if (widthChanged)
+        m_tree->resizeColumnToContents(1);
 }
 
 void SidebarView::showContextMenu(const QPoint& position)

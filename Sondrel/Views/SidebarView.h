@@ -31,10 +31,12 @@ public:
     [[nodiscard]] const app::ScannerViewModel::FolderStatus& status() const noexcept { return m_status; }
 
 private:
+    void makeParts();
+
     app::ScannerViewModel::FolderStatus m_status;
-    BusyIndicator* m_spinner;
-    QLabel* m_symbol;
-    QLabel* m_count;
+    BusyIndicator* m_spinner = nullptr; // with the parts below, none until a status shows
+    QLabel* m_symbol = nullptr;
+    QLabel* m_count = nullptr;
 };
 
 // The sidebar's folder tree of the library with a status badge per folder. Sub-folders are
@@ -48,10 +50,11 @@ public:
 
     // The row of a folder, if it is in the tree.
     [[nodiscard]] QTreeWidgetItem* itemFor(const QUuid& folderID) const;
+    // The badge of a folder's row; none until the row has been shown.
     [[nodiscard]] FolderStatusIndicator* indicatorFor(const QUuid& folderID) const;
     [[nodiscard]] QTreeWidget* tree() const noexcept { return m_tree; }
 
-    // Brings every badge of a shown row up to date now.
+    // Brings every badge of a shown row up to date now, making the badges not made yet.
     void refreshStatuses();
 
 signals:
@@ -61,7 +64,8 @@ signals:
 private:
     void rebuild();
     void refreshStatuses(bool onScreenOnly);
-    QTreeWidgetItem* addRow(const std::shared_ptr<app::FolderNode>& node, QTreeWidgetItem* parent);
+    // A row for the node, not yet in the tree, without its badge.
+    QTreeWidgetItem* makeRow(const std::shared_ptr<app::FolderNode>& node);
     void showChildren(QTreeWidgetItem* item);
     void onExpanded(QTreeWidgetItem* item);
     void onCurrentChanged(QTreeWidgetItem* item);

@@ -146,6 +146,8 @@ INSTANTIATE_TEST_SUITE_P(EveryFormat, AudioDecoderFormatTest,
         FormatCase { "flac", { fx::Container::Flac, fx::SampleFormat::S16, 0, {} }, 0 },
         FormatCase { "flac-24", { fx::Container::Flac, fx::SampleFormat::S24, 0, {} }, 0 },
         FormatCase { "mp3", { fx::Container::Mp3, fx::SampleFormat::S16, 320, {} }, 1152, 2304 },
+        // Through the Xing table: a hundred points, each a 256th of the file's bytes.
+        FormatCase { "mp3-vbr", { fx::Container::Mp3, fx::SampleFormat::S16, 0, {}, 0 }, 1152, 4410 },
         FormatCase { "m4a", { fx::Container::M4a, fx::SampleFormat::S16, 256, {} }, 1024 }),
     [](const testing::TestParamInfo<FormatCase>& param) {
         std::string name = param.param.name;

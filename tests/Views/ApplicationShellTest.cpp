@@ -57,6 +57,12 @@ TEST(DiagnosticReportTest, MemoryIsRoundedDownToWholeGigabytesAndMissingVersions
     EXPECT_EQ(diagnosticReport(unknown).split('\n')[5], "Version: Unknown (Unknown)");
 }
 
+// The icon comes from the build's resources through the SVG plugin: both must be there.
+TEST(ApplicationIconTest, DrawsFromTheBuildsOwnResources)
+{
+    EXPECT_FALSE(applicationIcon().pixmap(64, 64).isNull());
+}
+
 TEST(ProblemReportTest, SubjectAndBodyArePercentEncodedQueryText)
 {
     EXPECT_EQ(problemReportLink(QStringLiteral("0.1.0"), QStringLiteral("Debian GNU/Linux 12 (bookworm)")),

@@ -33,8 +33,9 @@ Badge shown(FolderStatusIndicator& indicator)
     auto* spinner = indicator.findChild<QWidget*>(QStringLiteral("scanning"));
     auto* symbol = indicator.findChild<QLabel*>(QStringLiteral("statusSymbol"));
     auto* count = indicator.findChild<QLabel*>(QStringLiteral("failedCount"));
-    return { spinner->isVisibleTo(&indicator), symbol->isVisibleTo(&indicator),
-        count->isVisibleTo(&indicator) ? count->text() : QString() };
+    // A badge that has shown nothing yet has no parts.
+    const auto visible = [&](QWidget* part) { return part != nullptr && part->isVisibleTo(&indicator); };
+    return { visible(spinner), visible(symbol), visible(count) ? count->text() : QString() };
 }
 
 TEST(FolderStatusIndicatorTest, ShowsABadgePerStatus)
