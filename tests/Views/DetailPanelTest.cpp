@@ -4,6 +4,7 @@
 #include "AudioIo.h"
 #include "CoverArt.h"
 #include "FileListRules.h"
+#include "FileTableModel.h"
 #include "SondrelCore/FixtureFolder.h"
 
 #include <QApplication>
@@ -140,8 +141,15 @@ TEST(DetailPanelTest, OverrideApplyAndClearRedrawFromTheNewRecord)
     app::ScannerViewModel model(services);
     const AudioFile file = analysed(0);
     model.filesStore().addFiles({ file });
+    model.syncFromStore();
     DetailPanel panel(model);
     panel.setFile(file);
+    ui::FileTableModel table(model);
+    const auto tableCell = [&](int role) {
+        return table.index(0, ui::FileTableModel::djReady).data(role);
+    };
+    ASSERT_EQ(table.rowCount(), 1);
+    EXPECT_EQ(tableCell(ui::FileTableModel::SymbolsRole).toList().size(), 1);
 
     auto* djReady = panel.findChild<QCheckBox*>();
     ASSERT_NE(djReady, nullptr);
@@ -168,6 +176,8 @@ TEST(DetailPanelTest, OverrideApplyAndClearRedrawFromTheNewRecord)
     EXPECT_EQ(find(DetailPanel::rows(*panel.file()), "DJ Ready")->symbols,
         (decltype(DetailPanel::Row::symbols) {
             { Symbol::pencilCircleFill, ui::palette::blue }, { Symbol::checkmarkCircleFill, ui::palette::green } }));
+    ASSERT_TRUE(waitUntil([&] { return tableCell(ui::FileTableModel::SymbolsRole).toList().size() == 2; }));
+    EXPECT_EQ(tableCell(Qt::ToolTipRole).toString(), "Manually marked as DJ ready");
     EXPECT_FALSE(clear->isHidden());
     // The verdict itself stands.
     EXPECT_EQ(model.allFiles().front().status().kind(), app::ScanStatus::Kind::failed);
@@ -175,6 +185,7 @@ TEST(DetailPanelTest, OverrideApplyAndClearRedrawFromTheNewRecord)
     clear->click();
     ASSERT_TRUE(waitUntil([&] { return !panel.file()->userOverride().has_value(); }));
     EXPECT_FALSE(model.filesStore().file(file.id())->userOverride());
+    ASSERT_TRUE(waitUntil([&] { return tableCell(ui::FileTableModel::SymbolsRole).toList().size() == 1; }));
     EXPECT_TRUE(clear->isHidden());
     EXPECT_FALSE(djReady->isChecked()); // the controls return to the result's values
 }
