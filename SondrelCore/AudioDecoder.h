@@ -64,14 +64,17 @@ public:
     [[nodiscard]] virtual Result<std::size_t> read(std::size_t frames, AudioBuffer& buffer) = 0;
 };
 
-// Opens a file with FFmpeg. Errors carry FFmpeg's or the system's text; what is not a
-// regular file is refused without blocking, and a file that holds no audio where audio
-// should be ends in an error after a few MB read, not a read to its end.
+// Opens a file with FFmpeg (or takes the decoder a read-ahead opened on it). A leading ID3v2
+// tag is skipped, never read. Errors carry FFmpeg's or the system's text, or name the damage
+// ("The file is damaged: ..."); what is not a regular file is refused without blocking, and a
+// file that holds no audio where audio should be ends in an error after a few MB read, not a
+// read to its end.
 [[nodiscard]] Result<std::unique_ptr<AudioDecoder>> openAudioFile(const std::filesystem::path& path);
 
 // Reads, without decoding, what seeking to each excerpt's position and reading its
 // frames would read, so that the page cache holds it when the file is decoded. `excerpts`
-// gets the file's length in frames. Every failure just ends the read-ahead.
+// gets the file's length in frames. Every failure just ends the read-ahead. The decoder it
+// opened is kept for the next openAudioFile of the same path (see ReadAheadHandoff).
 struct ExcerptRange {
     std::uint64_t position = 0;
     std::size_t frames = 0;

@@ -1,7 +1,11 @@
 #include "AudioDecoder.h"
+#include "FFmpegFileInput.h"
 #include "FFmpegPtr.h"
 #include "FileDescriptor.h"
 #include "FlacFrames.h"
+#include "Mp3Frames.h"
+#include "ReadAheadHandoff.h"
+#include "SampleConversion.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,6 +18,8 @@
 #include <limits>
 #include <optional>
 #include <span>
+#include <string_view>
+#include <utility>
 
 namespace sondrel::core {
 namespace {
@@ -23,110 +29,16 @@ using namespace ffmpeg;
 // Lossy decoders need a little audio before a seek target to settle (bit reservoir,
 // overlapped transforms), so seeks aim this many frames early and discard up to the target.
 constexpr std::int64_t kLossyPreroll = 2048;
+// An MP3 frame may take up to 511 bytes of its data from the frames before it, and its
+// output overlaps the previous frame's: decoding starts at least this many frames and bytes
+// before the frame of the target.
+constexpr std::uint64_t kMp3PrerollFrames = 3;
+constexpr std::uint64_t kMp3PrerollBytes = 2048;
+// The most silence put in place of frames the decoder dropped, at once (several FLAC blocks).
+constexpr std::int64_t kMaxGap = 8 * 65536;
 
-// How much may be read without a sign of audio (a decoded frame, or a packet while the
-// length is counted) before the file is taken for junk: a preallocated, never-filled
-// download is gigabytes of zeros, through which FFmpeg's MP3 parser would read and buffer
-// to the end. Zeros count in full, other bytes (artwork in an MP4 header) a quarter; a
-// leading ID3 tag is allowed on top while the file is opened.
-constexpr std::uint64_t kMaxBytesWithoutAudio = 4u << 20;
-constexpr std::uint64_t kNonZeroWeight = 4;
 // Small, since every seek refills it: the bytes read beyond an excerpt are the buffer's.
 constexpr int kIoBufferSize = 16384;
-
-// The file as FFmpeg reads it: through our own descriptor, so that FFmpeg never opens a
-// path itself (a FIFO swapped in after the check would block it), and counting what is read.
-struct FileInput {
-    int fd = -1;
-    std::int64_t position = 0;
-    std::uint64_t sinceAudio = 0;
-    std::uint64_t allowance = kMaxBytesWithoutAudio;
-    bool exhausted = false;
-
-    static int read(void* opaque, std::uint8_t* buffer, int size)
-    {
-        auto& input = *static_cast<FileInput*>(opaque);
-        if (input.sinceAudio >= input.allowance) {
-            input.exhausted = true;
-            return AVERROR_INVALIDDATA;
-        }
-        ssize_t count;
-        do
-            count = ::pread(input.fd, buffer, static_cast<std::size_t>(size), input.position);
-        while (count < 0 && errno == EINTR);
-        if (count < 0)
-            return AVERROR(errno);
-        if (count == 0)
-            return AVERROR_EOF;
-        input.position += count;
-        const bool zeros = std::all_of(buffer, buffer + count, [](std::uint8_t byte) { return byte == 0; });
-        input.sinceAudio += static_cast<std::uint64_t>(count) / (zeros ? 1 : kNonZeroWeight);
-        return static_cast<int>(count);
-    }
-
-    // Our own look at the file, which leaves FFmpeg's position where it is.
-    std::size_t readAt(std::uint64_t offset, std::span<std::uint8_t> buffer) const
-    {
-        std::size_t done = 0;
-        while (done < buffer.size()) {
-            const ssize_t count = ::pread(fd, buffer.data() + done, buffer.size() - done,
-                static_cast<off_t>(offset + done));
-            if (count < 0 && errno == EINTR)
-                continue;
-            if (count <= 0)
-                break;
-            done += static_cast<std::size_t>(count);
-        }
-        return done;
-    }
-
-    std::uint64_t size() const
-    {
-        struct stat info { };
-        return ::fstat(fd, &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
-    }
-
-    static std::int64_t seek(void* opaque, std::int64_t offset, int whence)
-    {
-        auto& input = *static_cast<FileInput*>(opaque);
-        struct stat info { };
-        if (::fstat(input.fd, &info) != 0)
-            return AVERROR(errno);
-        std::int64_t target;
-        switch (whence & ~AVSEEK_FORCE) {
-        case AVSEEK_SIZE:
-            return info.st_size;
-        case SEEK_SET:
-            target = offset;
-            break;
-        case SEEK_CUR:
-            target = input.position + offset;
-            break;
-        case SEEK_END:
-            target = info.st_size + offset;
-            break;
-        default:
-            return AVERROR(EINVAL);
-        }
-        if (target < 0)
-            return AVERROR(EINVAL);
-        input.position = target;
-        return target;
-    }
-};
-
-// The length of a leading ID3v2 tag, header and footer included; 0 without one.
-std::uint64_t leadingTagLength(int fd)
-{
-    std::array<std::uint8_t, 10> header {};
-    if (::pread(fd, header.data(), header.size(), 0) != static_cast<ssize_t>(header.size())
-        || header[0] != 'I' || header[1] != 'D' || header[2] != '3')
-        return 0;
-    std::uint64_t size = 0;
-    for (int i = 6; i < 10; ++i)
-        size = (size << 7) | (header[static_cast<std::size_t>(i)] & 0x7Fu);
-    return size + 10 + ((header[5] & 0x10u) ? 10 : 0);
-}
 
 void silenceFFmpeg()
 {
@@ -137,45 +49,6 @@ void silenceFFmpeg()
 Error systemError(int code)
 {
     return Error { std::strerror(code) };
-}
-
-// One sample converted to float as libswresample does it.
-template <typename T> float toFloat(T value) noexcept
-{
-    if constexpr (std::is_same_v<T, std::uint8_t>)
-        return static_cast<float>(static_cast<int>(value) - 128) / 128.0f;
-    else if constexpr (std::is_same_v<T, std::int16_t>)
-        return static_cast<float>(value) / 32768.0f;
-    else if constexpr (std::is_same_v<T, std::int32_t>)
-        return static_cast<float>(static_cast<double>(value) / 2147483648.0);
-    else if constexpr (std::is_same_v<T, std::int64_t>)
-        return static_cast<float>(static_cast<double>(value) / 9223372036854775808.0);
-    else
-        return static_cast<float>(value);
-}
-
-template <typename T>
-void convertFrame(const AVFrame& frame, bool planar, std::vector<std::vector<float>>& out)
-{
-    const int channels = static_cast<int>(out.size());
-    const int frameChannels = frame.ch_layout.nb_channels;
-    const auto count = static_cast<std::size_t>(frame.nb_samples);
-    for (int c = 0; c < channels; ++c) {
-        float* target = out[static_cast<std::size_t>(c)].data();
-        if (c >= frameChannels) {
-            std::fill_n(target, count, 0.0f);
-            continue;
-        }
-        if (planar) {
-            const auto* source = reinterpret_cast<const T*>(frame.extended_data[c]);
-            for (std::size_t i = 0; i < count; ++i)
-                target[i] = toFloat(source[i]);
-        } else {
-            const auto* source = reinterpret_cast<const T*>(frame.extended_data[0]) + c;
-            for (std::size_t i = 0; i < count; ++i)
-                target[i] = toFloat(source[i * static_cast<std::size_t>(frameChannels)]);
-        }
-    }
 }
 
 class FFmpegDecoder final : public AudioDecoder {
@@ -191,6 +64,13 @@ public:
     // Reads the packets that seek(frame) and a read of `frames` frames would, without
     // decoding them.
     Status skim(std::uint64_t frame, std::size_t frames);
+    [[nodiscard]] ReadAheadHandoff::FileIdentity identity() const
+    {
+        struct stat info { };
+        if (::fstat(m_input.fd, &info) != 0)
+            return {};
+        return { info.st_dev, info.st_ino, info.st_size, info.st_mtim.tv_sec * 1000000000LL + info.st_mtim.tv_nsec };
+    }
 
 private:
     enum class Next { frame, end };
@@ -201,6 +81,15 @@ private:
     Status seekStream(std::int64_t frame);
     // Moves the stream to a frame found by our own reading of a FLAC file's frame headers.
     Status seekFlac(const FlacStreamInfo& stream, std::int64_t frame);
+    // Moves an MPEG audio stream to a frame found by our own reading of its frame headers, far
+    // enough before `frame` that the frames up to it decode as in a decode from the start
+    // (bit reservoir, overlap). Fails where no frame can be placed for sure.
+    Status seekMp3(std::int64_t frame);
+    // Moves the demuxer to a byte offset of the file; positions then count on from `frame`.
+    Status seekToByte(std::uint64_t offset, std::int64_t frame);
+    // Gives a FLAC packet the position its frame header states, so that a frame the decoder
+    // drops leaves a gap instead of moving every later frame forward.
+    void stampFlacPacket(AVPacket& packet) const;
     ByteReader fileReader() const
     {
         return [this](std::uint64_t offset, std::span<std::uint8_t> buffer) { return m_input.readAt(offset, buffer); };
@@ -235,11 +124,16 @@ private:
     double m_bytesPerFrame = 0;
     bool m_lossy = false;
     bool m_draining = false;
-    // A FLAC file is sought through its frame headers, read by us.
+    // A FLAC file is sought through its frame headers, read by us; so is an MP3 file.
     std::optional<FlacStreamInfo> m_flac;
+    std::optional<Mp3Frames> m_mp3;
+    bool m_mpegAudio = false;
     // After a seek to a byte position the stream's timestamps are unknown; positions then
     // count on from where the seek landed, frame by frame.
     bool m_counting = false;
+    // Whether the position of the next decoded frame is known before it comes: always, except
+    // for the first frame of the stream and after FFmpeg's own seek, which may land anywhere.
+    bool m_positionKnown = true;
 
     // Timestamp, in frames, of the first audible frame; positions count from it.
     std::int64_t m_origin = 0;
@@ -273,7 +167,10 @@ Result<std::unique_ptr<AudioDecoder>> FFmpegDecoder::open(const std::filesystem:
     // Only a hint for the format probe: FFmpeg reads through our descriptor, never by name.
     decoder->m_url = path.string();
     decoder->m_tagLength = leadingTagLength(file.get());
+    if (decoder->m_tagLength > static_cast<std::uint64_t>(info.st_size))
+        return Error { "The file is damaged: its tag runs past the end of the file" };
     decoder->m_input.fd = file.get();
+    decoder->m_input.base = decoder->m_tagLength;
     decoder->m_file.emplace(file.release());
     if (Status started = decoder->start(); !started)
         return started.error();
@@ -287,13 +184,15 @@ Status FFmpegDecoder::start()
     m_io.reset();
     m_draining = false;
     m_counting = false;
+    // The first frame fixes where positions count from.
+    m_positionKnown = false;
     m_origin = 0;
     m_frameStart = 0;
     m_frameLength = 0;
     m_frameOffset = 0;
     m_input.position = 0;
     m_input.sinceAudio = 0;
-    m_input.allowance = kMaxBytesWithoutAudio + m_tagLength;
+    m_input.allowance = kMaxBytesWithoutAudio;
 
     auto* ioBuffer = static_cast<std::uint8_t*>(av_malloc(kIoBufferSize));
     if (!ioBuffer)
@@ -384,14 +283,9 @@ Status FFmpegDecoder::start()
         length = av_rescale_q(stream->duration, stream->time_base, perFrame);
     else if (format->duration != AV_NOPTS_VALUE && format->duration > 0)
         length = av_rescale_q(format->duration, AV_TIME_BASE_Q, perFrame);
-    // Where the length is stated, seeks read near the target instead of every packet
-    // before it: an MP3 through its Xing/Info table or its constant frame size, a FLAC
-    // through its seek table. An MP3's timestamps after such a seek are the table's, off
-    // by up to a frame for a constant bitrate and by the table's granularity otherwise.
-    // Without a stated length they would be guesses from the first frames' bitrate.
-    if (lengthStated)
-        format->flags |= AVFMT_FLAG_FAST_SEEK;
-    else {
+    // FFmpeg's own MP3 seek is a guess (a linear byte position, or a coarse table), so it is
+    // never used: seekMp3 finds the frame by its headers.
+    if (!lengthStated) {
         if (m_countedLength < 0) {
             auto counted = countFrames(*stream);
             if (!counted)
@@ -403,6 +297,11 @@ Status FFmpegDecoder::start()
     m_length = static_cast<std::uint64_t>(std::max<std::int64_t>(length, 0));
     if (parameters->codec_id == AV_CODEC_ID_FLAC && !m_flac)
         m_flac = readFlacStreamInfo(fileReader(), m_tagLength, m_input.size());
+    const bool mpegAudio = parameters->codec_id == AV_CODEC_ID_MP3 || parameters->codec_id == AV_CODEC_ID_MP2
+        || parameters->codec_id == AV_CODEC_ID_MP1;
+    if (mpegAudio && !m_mpegAudio)
+        m_mp3 = Mp3Frames::read(fileReader(), m_tagLength, m_input.size());
+    m_mpegAudio = mpegAudio;
     // What a second of the stream costs to read, to bound how far a seek may read.
     const auto fileBytes = static_cast<double>(m_input.size());
     m_bytesPerFrame = parameters->bit_rate > 0
@@ -431,7 +330,7 @@ Result<FFmpegDecoder::Next> FFmpegDecoder::decodeNextFrame()
         int status = avcodec_receive_frame(context, frame);
         if (status == 0) {
             std::int64_t timestamp = frame->pts != AV_NOPTS_VALUE ? frame->pts : frame->best_effort_timestamp;
-            m_frameStart = timestamp != AV_NOPTS_VALUE && !m_counting
+            m_frameStart = timestamp != AV_NOPTS_VALUE && (!m_counting || m_flac)
                 ? av_rescale_q(timestamp, m_timeBase, AVRational { 1, static_cast<int>(m_sampleRate) })
                     - m_origin
                 : expectedStart;
@@ -441,6 +340,16 @@ Result<FFmpegDecoder::Next> FFmpegDecoder::decodeNextFrame()
                 return converted.error();
             if (m_frameLength == 0)
                 continue;
+            // A frame the decoder dropped (damage): silence in its place keeps later frames
+            // where the stream's timestamps put them, as a seek finds them.
+            const std::int64_t gap = m_frameStart - expectedStart;
+            const bool known = std::exchange(m_positionKnown, true);
+            if (known && gap > 0 && gap <= kMaxGap) {
+                for (auto& channel : m_frameData)
+                    channel.insert(channel.begin(), static_cast<std::size_t>(gap), 0.0f);
+                m_frameLength += static_cast<std::size_t>(gap);
+                m_frameStart = expectedStart;
+            }
             m_input.sinceAudio = 0;
             m_input.allowance = kMaxBytesWithoutAudio;
             return Next::frame;
@@ -465,6 +374,12 @@ Result<FFmpegDecoder::Next> FFmpegDecoder::decodeNextFrame()
         if (status < 0)
             return Error { errorText(status) };
         if (m_packet->stream_index == m_stream) {
+            if (m_flac)
+                stampFlacPacket(*m_packet);
+            // After a seek by bytes the demuxer may take the first packet for the stream's
+            // start and have the encoder delay dropped from it again.
+            if (m_counting)
+                av_packet_shrink_side_data(m_packet.get(), AV_PKT_DATA_SKIP_SAMPLES, 0);
             status = avcodec_send_packet(context, m_packet.get());
             // A damaged packet is skipped, as players do; the decoder resynchronises.
             if (status < 0 && status != AVERROR_INVALIDDATA && status != AVERROR(EAGAIN)) {
@@ -515,6 +430,8 @@ Status FFmpegDecoder::convert(const AVFrame& frame)
 
 Status FFmpegDecoder::seekStream(std::int64_t frame)
 {
+    if (m_mpegAudio)
+        return seekMp3(frame);
     if (m_flac) {
         if (Status sought = seekFlac(*m_flac, frame); sought)
             return sought;
@@ -537,6 +454,7 @@ Status FFmpegDecoder::seekStream(std::int64_t frame)
     avcodec_flush_buffers(m_codec.get());
     m_draining = false;
     m_counting = false;
+    m_positionKnown = false;
     m_frameLength = 0;
     m_frameOffset = 0;
     m_frameStart = frame;
@@ -549,18 +467,57 @@ Status FFmpegDecoder::seekFlac(const FlacStreamInfo& stream, std::int64_t frame)
         = findFlacFrame(fileReader(), m_input.size(), stream, static_cast<std::uint64_t>(frame + m_origin));
     if (!found)
         return Error { errorText(AVERROR(EINVAL)) };
+    return seekToByte(found->offset, static_cast<std::int64_t>(found->sample) - m_origin);
+}
+
+Status FFmpegDecoder::seekMp3(std::int64_t frame)
+{
+    // Without frames we can count, only a decode from the start is exact.
+    if (!m_mp3)
+        return Error { errorText(AVERROR(EINVAL)) };
+    const std::uint64_t samples = m_mp3->header().samples;
+    const auto index = static_cast<std::uint64_t>(std::max<std::int64_t>(frame + m_origin, 0)) / samples;
+    if (index <= kMp3PrerollFrames)
+        return Error { errorText(AVERROR(EINVAL)) };
+    const auto target = m_mp3->offsetOf(index);
+    std::uint64_t from = index - kMp3PrerollFrames;
+    auto offset = m_mp3->offsetOf(from);
+    while (target && offset && from > 0 && *target - *offset < kMp3PrerollBytes)
+        offset = m_mp3->offsetOf(--from);
+    if (!target || !offset || from == 0)
+        return Error { errorText(AVERROR(EINVAL)) };
+    return seekToByte(*offset, static_cast<std::int64_t>(from * samples) - m_origin);
+}
+
+Status FFmpegDecoder::seekToByte(std::uint64_t offset, std::int64_t frame)
+{
+    if (offset < m_input.base)
+        return Error { errorText(AVERROR(EINVAL)) };
     avformat_flush(m_format.get());
-    if (const std::int64_t moved = avio_seek(m_format->pb, static_cast<std::int64_t>(found->offset), SEEK_SET);
+    if (const std::int64_t moved
+        = avio_seek(m_format->pb, static_cast<std::int64_t>(offset - m_input.base), SEEK_SET);
         moved < 0)
         return Error { errorText(static_cast<int>(moved)) };
     avcodec_flush_buffers(m_codec.get());
     m_input.sinceAudio = 0;
     m_draining = false;
     m_counting = true;
+    m_positionKnown = true;
     m_frameLength = 0;
     m_frameOffset = 0;
-    m_frameStart = static_cast<std::int64_t>(found->sample) - m_origin;
+    m_frameStart = frame;
     return Ok {};
+}
+
+void FFmpegDecoder::stampFlacPacket(AVPacket& packet) const
+{
+    const auto header = parseFlacFrameHeader(
+        std::span<const std::uint8_t>(packet.data, static_cast<std::size_t>(std::max(packet.size, 0))), *m_flac);
+    packet.pts = header
+        ? av_rescale_q(static_cast<std::int64_t>(header->sample), AVRational { 1, static_cast<int>(m_sampleRate) },
+            m_timeBase)
+        : AV_NOPTS_VALUE;
+    packet.dts = packet.pts;
 }
 
 Status FFmpegDecoder::seek(std::uint64_t frame)
@@ -711,6 +668,15 @@ Error FFmpegDecoder::failure(int status) const
     // Reading stopped where audio should have been: to the user, not an audio file.
     if (m_input.exhausted || status >= 0)
         return Error { errorText(AVERROR_INVALIDDATA) };
+    // FFmpeg's words for a table it cannot use ("patches welcome", or an allocation a corrupt
+    // count made too big) name no cause a user can act on.
+    if (status == AVERROR_PATCHWELCOME || status == AVERROR(ENOMEM)) {
+        std::array<std::uint8_t, 4> type {};
+        const bool mp4 = m_input.readAt(m_input.base + 4, type) == type.size()
+            && std::string_view(reinterpret_cast<const char*>(type.data()), type.size()) == "ftyp";
+        return Error { mp4 ? "The file is damaged: its sample table cannot be read"
+                           : "The file is damaged: it states sizes that its data does not hold" };
+    }
     return Error { errorText(status) };
 }
 
@@ -718,6 +684,8 @@ Error FFmpegDecoder::failure(int status) const
 
 Result<std::unique_ptr<AudioDecoder>> openAudioFile(const std::filesystem::path& path)
 {
+    if (auto kept = ReadAheadHandoff::take(path))
+        return kept;
     return FFmpegDecoder::open(path);
 }
 
@@ -733,6 +701,8 @@ void readAhead(const std::filesystem::path& path,
             if (!skimmer.skim(excerpt.position, excerpt.frames))
                 return;
         }
+        // The analysis that follows takes over the open file, its probe and its frame walk.
+        ReadAheadHandoff::keep(path, skimmer.identity(), std::move(*decoder));
     } catch (...) {
         // Out of memory: a read-ahead has no outcome.
     }

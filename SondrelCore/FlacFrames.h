@@ -1,8 +1,9 @@
 #pragma once
 
+#include "ByteReader.h"
+
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <span>
 
@@ -33,9 +34,6 @@ struct FlacFramePosition {
     std::uint64_t offset = 0;
     std::uint64_t sample = 0;
 };
-
-// Reads up to buffer.size() bytes at an offset of the file; returns how many it read.
-using ByteReader = std::function<std::size_t(std::uint64_t offset, std::span<std::uint8_t> buffer)>;
 
 // Reads the "fLaC" marker at `start` and the metadata blocks after it.
 std::optional<FlacStreamInfo> readFlacStreamInfo(const ByteReader& read, std::uint64_t start, std::uint64_t fileSize);

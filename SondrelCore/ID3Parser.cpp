@@ -1,7 +1,9 @@
 #include "ID3Parser.h"
 
+#include "AacBitrate.h"
 #include "FileDescriptor.h"
 #include "FileName.h"
+#include "Mp3Frames.h"
 
 #include <algorithm>
 #include <array>
@@ -289,6 +291,27 @@ void parseID3v22Frames(Bytes data, Metadata& fields)
     return nearest;
 }
 
+// The average a Xing or VBRI frame at audioOffset states; none for an Info frame (constant
+// bitrate) or a plain audio frame.
+[[nodiscard]] std::optional<std::int64_t> statedAverage(int descriptor, std::int64_t audioOffset)
+{
+    std::array<std::uint8_t, kAudioHeaderSize> bytes {};
+    if (readAt(descriptor, bytes, audioOffset) != bytes.size())
+        return std::nullopt;
+    const auto header = parseMp3FrameHeader(bytes);
+    if (!header)
+        return std::nullopt;
+    std::vector<std::uint8_t> frame(header->size);
+    const std::optional<std::size_t> count = readAt(descriptor, frame, audioOffset);
+    if (!count)
+        return std::nullopt;
+    frame.resize(*count);
+    const auto info = parseMp3InfoFrame(frame, *header);
+    if (!info || info->constant)
+        return std::nullopt;
+    return statedAverageKbps(*info, *header);
+}
+
 // The header must stand exactly at audioOffset: no search for a frame sync.
 [[nodiscard]] std::optional<std::int64_t> estimateBitrate(int descriptor, std::int64_t audioOffset) noexcept
 {
@@ -299,8 +322,10 @@ void parseID3v22Frames(Bytes data, Metadata& fields)
         const bool mpeg1Layer3 = (header[1] & 0x1E) == 0x1A; // version bits 11, layer bits 01
         if (frameSync && mpeg1Layer3) {
             const std::int64_t kbps = kLayer3Bitrates[header[2] >> 4];
+            // A VBR file's first frame is its Xing or VBRI frame, whose own bitrate says
+            // nothing: the average it states is the claim.
             if (kbps >= 1)
-                return kbps;
+                return statedAverage(descriptor, audioOffset).value_or(kbps);
         }
     }
     return estimateBitrateFromFileSize(descriptor);
@@ -347,8 +372,15 @@ void parseID3v22Frames(Bytes data, Metadata& fields)
 Metadata ID3Parser::parse(const std::filesystem::path& url) noexcept
 {
     try {
-        if (!hasMp3Extension(url))
+        if (!hasMp3Extension(url)) {
+            // AAC carries no ID3 tag to read, only its claimed bitrate.
+            std::string extension = url.extension().string();
+            std::transform(extension.begin(), extension.end(), extension.begin(),
+                [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+            if (extension == ".m4a" || extension == ".aac")
+                return Metadata { {}, {}, {}, claimedAacBitrate(url) };
             return Metadata::empty;
+        }
         return parseMP3(url);
     } catch (...) {
         // Only allocation can throw here; a reader that reports nothing returns nothing.

@@ -12,9 +12,10 @@ namespace sondrel::core {
 // decoding audio. Stateless and thread-safe: no instances, no shared state.
 //
 // Frame sizes are plain 32-bit numbers in version 2.3 tags and synchsafe in version 2.4 tags.
-// Reads at most 10 + 262144 + 4 bytes of a file. Not handled: extended headers,
-// unsynchronisation, footers, ID3v1 tags, a search for a frame sync after the tag,
-// Xing/Info VBR frames (their header's bitrate counts like any other).
+// Reads at most 10 + 262144 bytes and one audio frame of an MP3. Not handled: extended headers,
+// unsynchronisation, footers, ID3v1 tags, a search for a frame sync after the tag. A VBR file
+// claims the average its Xing or VBRI frame states; an M4A or AAC file only a bitrate, its
+// stated average (see claimedAacBitrate).
 class ID3Parser {
 public:
     ID3Parser() = delete;
@@ -31,8 +32,8 @@ public:
         bool operator==(const Metadata&) const = default;
     };
 
-    // Never fails and never throws. A path whose extension is not "mp3" (in any case) gives
-    // `Metadata::empty` without the file being opened; so does a file that cannot be opened or is
+    // Never fails and never throws. A path whose extension is not "mp3", "m4a" or "aac" (in any
+    // case) gives `Metadata::empty` without the file being opened; so does a file that cannot be opened or is
     // not a regular file. A tag body that is empty or cannot be read gives no fields at all; a
     // damaged frame list gives the fields found before the damage. Without a usable audio frame
     // header right behind the tag, the bitrate is a coarse guess from the file size.

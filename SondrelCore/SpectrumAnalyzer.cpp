@@ -12,6 +12,8 @@ using Clock = std::chrono::steady_clock;
 
 // The float nearest 0.9999.
 constexpr float kClipLevel = 0.9999f;
+// -90 dBFS: below it a channel holds nothing worth judging.
+constexpr float kSilenceLevel = 3.1622777e-5f;
 
 std::uint64_t clampedLength(const AudioDecoder& decoder)
 {
@@ -49,6 +51,8 @@ std::string_view description(AnalyzerError error) noexcept
         return "No audio data found in file";
     case AnalyzerError::endedEarly:
         return "Audio data ends before the file's stated length";
+    case AnalyzerError::silent:
+        return "No sound to judge: the excerpts are silent";
     }
     return "Unsupported audio format";
 }
@@ -101,6 +105,7 @@ Result<SpectrumAnalyzer::FullAnalysisResult> SpectrumAnalyzer::analyze(AudioDeco
     AnalysisMetrics& metrics = result.metrics;
     metrics.sampleRate = decoder.sampleRate();
     const auto rate = static_cast<float>(metrics.sampleRate);
+    bool heard = false;
     for (const ExcerptRange& excerpt : excerpts(length)) {
         const auto decodeStart = Clock::now();
         auto read = readExcerpt(decoder, buffer, excerpt.position, excerpt.frames);
@@ -108,9 +113,10 @@ Result<SpectrumAnalyzer::FullAnalysisResult> SpectrumAnalyzer::analyze(AudioDeco
         if (!read)
             return read.error();
 
-        const std::span<const float> samples = buffer.channel(0);
+        const std::span<const float> samples = judgedChannel(buffer);
         metrics.sampleCount += static_cast<std::int64_t>(samples.size());
         const ClippingCount clipping = detectClipping(samples);
+        heard = heard || clipping.peak >= kSilenceLevel;
         result.clipping.clippedSamples += clipping.clipped;
         result.clipping.peakAmplitude = std::max(result.clipping.peakAmplitude, clipping.peak);
 
@@ -120,6 +126,9 @@ Result<SpectrumAnalyzer::FullAnalysisResult> SpectrumAnalyzer::analyze(AudioDeco
         result.cutoff = std::max(result.cutoff, segmentResult.cutoff);
         metrics.frameCount += segmentResult.frameCount;
     }
+    // A rating of silence would call it a lossy file; it is no verdict at all.
+    if (!heard)
+        return makeError(AnalyzerError::silent);
     result.clipping.totalSamples = metrics.sampleCount;
     metrics.totalTime = Clock::now() - start;
     return result;
@@ -139,7 +148,7 @@ Result<float> SpectrumAnalyzer::quickScreenCutoff(AudioDecoder& decoder)
     auto read = readExcerpt(decoder, buffer, middle, frames);
     if (!read)
         return read.error();
-    return m_fftProcessor.analyzeSegment(buffer.channel(0), static_cast<float>(decoder.sampleRate())).cutoff;
+    return m_fftProcessor.analyzeSegment(judgedChannel(buffer), static_cast<float>(decoder.sampleRate())).cutoff;
 }
 
 Result<SpectrumAnalyzer::QuickScreenResult> SpectrumAnalyzer::quickScreen(const std::filesystem::path& path)
@@ -176,6 +185,21 @@ SpectrumAnalyzer::ScreeningConfidence SpectrumAnalyzer::screen(float cutoff) noe
     if (cutoff < 16000.0f)
         return ScreeningConfidence::clearFail;
     return ScreeningConfidence::borderline;
+}
+
+std::span<const float> SpectrumAnalyzer::judgedChannel(const AudioBuffer& buffer) noexcept
+{
+    std::span<const float> chosen = buffer.channel(0);
+    if (detectClipping(chosen).peak >= kSilenceLevel)
+        return chosen;
+    float loudest = kSilenceLevel;
+    for (int c = 1; c < buffer.channelCount(); ++c) {
+        if (const float peak = detectClipping(buffer.channel(c)).peak; peak >= loudest) {
+            loudest = peak;
+            chosen = buffer.channel(c);
+        }
+    }
+    return chosen;
 }
 
 SpectrumAnalyzer::ClippingCount SpectrumAnalyzer::detectClipping(std::span<const float> samples) noexcept

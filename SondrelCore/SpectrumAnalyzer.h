@@ -21,6 +21,8 @@ enum class AnalyzerError {
     noAudioData,
     // The decoder ran out of audio well before the length the file announced.
     endedEarly,
+    // Every excerpt is silence on every channel: there is no content to judge.
+    silent,
 };
 
 [[nodiscard]] std::string_view description(AnalyzerError error) noexcept;
@@ -53,8 +55,8 @@ private:
     }
 };
 
-// Judges a file from up to three excerpts of 16384 frames (start, one third, two thirds),
-// first channel only. Not synchronised: one analysis at a time per analyzer; analyses that
+// Judges a file from up to three excerpts of 16384 frames (start, one third, two thirds), on
+// the first channel; where it is silent in an excerpt and another is not, on the loudest. Not synchronised: one analysis at a time per analyzer; analyses that
 // may overlap use one analyzer each. Every call is synchronous and runs on the caller's
 // thread, so callers on the GUI thread hand it to a worker.
 class SpectrumAnalyzer {
@@ -88,7 +90,8 @@ public:
     [[nodiscard]] static std::optional<SpectrumAnalyzer> make();
 
     // Errors: the decoder's text for files that cannot be opened or read,
-    // "Audio file is too short to analyze" below 4096 frames.
+    // "Audio file is too short to analyze" below 4096 frames, "No sound to judge: the excerpts
+    // are silent" when every excerpt is silent on every channel.
     [[nodiscard]] Result<FullAnalysisResult> analyzeFileComplete(const std::filesystem::path& path);
 
     // One excerpt from the middle of the file, sorted into three bands.
@@ -106,6 +109,9 @@ public:
     // Samples at or above 0.9999 in magnitude count as clipped (NaN never does); the peak
     // is the largest finite magnitude, so it is always finite.
     [[nodiscard]] static ClippingCount detectClipping(std::span<const float> samples) noexcept;
+    // The channel an excerpt is judged on: the first, unless its peak is below -90 dBFS and
+    // another channel's is not; then the loudest.
+    [[nodiscard]] static std::span<const float> judgedChannel(const AudioBuffer& buffer) noexcept;
 
 private:
     explicit SpectrumAnalyzer(FastFFTProcessor processor)

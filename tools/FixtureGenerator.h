@@ -30,8 +30,8 @@ struct ManifestEntry {
     int sourceBitrateKbps = 0;
     // "pass": meets a DJ's quality bar, i.e. lossless with full bandwidth, or lossy with the
     // ~20 kHz bandwidth of a 320 kbps-class encode. "fail": it does not (a lower bitrate, a
-    // transcode from a lossy source, digital silence). "error": cannot be analysed at all
-    // (shorter than one 4096-point analysis frame).
+    // transcode from a lossy source). "error": cannot be analysed at all (digital silence,
+    // or shorter than one 4096-point analysis frame).
     std::string expectation;
     // Other findings a checker may report, independent of the verdict: "clipping", "silence",
     // "silent-channel", "too-short".

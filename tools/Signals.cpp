@@ -200,6 +200,37 @@ Signal makeClipped(std::size_t frames, int sampleRate, int channels, std::uint64
     return out;
 }
 
+Signal makeDanceLike(std::size_t frames, int sampleRate, int channels, std::uint64_t seed) noexcept
+{
+    Signal out = makeMusicLike(frames, sampleRate, channels, seed);
+    if (out.frames() == 0)
+        return out;
+    SplitMix64 rng(seed ^ 0x5EC7105ull);
+    const auto width = static_cast<std::size_t>(channels);
+    // Two one-pole low-passes at about 2.5 kHz, per channel.
+    const double pole = std::exp(-kTwoPi * 2500.0 / sampleRate);
+    std::vector<double> first(width, 0.0);
+    std::vector<double> second(width, 0.0);
+    bool breakdown = false;
+    std::size_t start = 0;
+    while (start < frames) {
+        const double seconds = 8.0 + 24.0 * (0.5 + 0.5 * static_cast<double>(rng.nextBipolar()));
+        const std::size_t end = std::min(frames, start + static_cast<std::size_t>(seconds * sampleRate));
+        for (std::size_t n = start; n < end && breakdown; ++n) {
+            for (std::size_t c = 0; c < width; ++c) {
+                float& sample = out.samples[n * width + c];
+                first[c] = (1.0 - pole) * sample + pole * first[c];
+                second[c] = (1.0 - pole) * first[c] + pole * second[c];
+                sample = static_cast<float>(0.6 * second[c]);
+            }
+        }
+        breakdown = !breakdown;
+        start = end;
+    }
+    normalizePeak(out.samples, kMusicPeak);
+    return out;
+}
+
 Signal makeSilentLeft(std::size_t frames, int sampleRate, int channels, std::uint64_t seed) noexcept
 {
     Signal out = makeMusicLike(frames, sampleRate, channels, seed);

@@ -43,6 +43,12 @@ private:
 [[nodiscard]] Signal makeMusicLike(
     std::size_t frames, int sampleRate, int channels, std::uint64_t seed) noexcept;
 
+// Dance music's shape: makeMusicLike() cut into sections of 8 to 32 s that alternate between
+// full band (drops) and a low-passed, quieter bed (breakdowns, nothing much above 3 kHz), so
+// that a VBR encoder's bitrate swings section by section.
+[[nodiscard]] Signal makeDanceLike(
+    std::size_t frames, int sampleRate, int channels, std::uint64_t seed) noexcept;
+
 // Sine on every channel; the seed only picks the start phase.
 [[nodiscard]] Signal makeTone(std::size_t frames, int sampleRate, int channels, std::uint64_t seed,
     double frequencyHz = 1000.0, float amplitude = 0.5f) noexcept;

@@ -1,5 +1,6 @@
 #include "AudioDecoder.h"
 #include "AudioIo.h"
+#include "FilePrefetcher.h"
 #include "FixtureFolder.h"
 #include "SpectrogramGenerator.h"
 #include "SpectrumAnalyzer.h"
@@ -7,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -346,4 +349,117 @@ TEST(AudioDecoderTest, AnEstimatedLengthIsReplacedByTheCountedOne)
         EXPECT_EQ(result->metrics.sampleCount, 49152) << name;
         EXPECT_GT(result->cutoff, 15000.0f) << name;
     }
+}
+
+namespace {
+
+// A value of /proc/self/status in KiB ("VmRSS:", "VmHWM:").
+long statusKib(const std::string& key)
+{
+    std::ifstream status("/proc/self/status");
+    std::string word;
+    long value = 0;
+    while (status >> word) {
+        if (word == key && status >> value)
+            return value;
+    }
+    return 0;
+}
+
+std::string readAll(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return { std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>() };
+}
+
+std::string synchsafe(std::uint32_t value)
+{
+    std::string bytes(4, '\0');
+    for (int i = 0; i < 4; ++i)
+        bytes[static_cast<std::size_t>(i)] = static_cast<char>((value >> (21 - 7 * i)) & 0x7Fu);
+    return bytes;
+}
+
+} // namespace
+
+TEST(AudioDecoderTest, DamagedTablesAndTagsAreNamedInWordsAUserCanActOn)
+{
+    if (!fx::encoderAvailable(fx::Container::Mp3) || !fx::encoderAvailable(fx::Container::M4a))
+        GTEST_SKIP() << "no lossy encoders";
+    FixtureFolder folder;
+    const fx::Signal music = fx::makeMusicLike(3 * kRate, kRate, 2, 5);
+    fx::EncodeOptions untagged { fx::Container::Mp3, fx::SampleFormat::S16, 128, {} };
+    ASSERT_EQ(fx::writeAudioFile(folder / "plain.mp3", music, untagged), "");
+    ASSERT_EQ(fx::writeAudioFile(folder / "plain.m4a", music, { fx::Container::M4a, fx::SampleFormat::S16, 192, {} }), "");
+
+    // A tag whose size runs past the end of the file.
+    std::string mp3 = readAll(folder / "plain.mp3");
+    const std::size_t audio = mp3.compare(0, 3, "ID3") == 0
+        ? 10 + ((std::size_t(mp3[6]) << 21) | (std::size_t(mp3[7]) << 14) | (std::size_t(mp3[8]) << 7) | std::size_t(mp3[9]))
+        : 0;
+    std::ofstream(folder / "long-tag.mp3", std::ios::binary)
+        << std::string("ID3\x04\x00\x00", 6) + synchsafe(0x0FFFFFFF) + mp3.substr(audio);
+    // An M4A whose chunk offset table claims 2^28 entries.
+    std::string m4a = readAll(folder / "plain.m4a");
+    const std::size_t stco = m4a.find("stco");
+    ASSERT_NE(stco, std::string::npos);
+    m4a.replace(stco + 8, 4, std::string("\x10\x00\x00\x00", 4));
+    std::ofstream(folder / "huge-count.m4a", std::ios::binary) << m4a;
+
+    const std::pair<const char*, const char*> cases[] = {
+        { "long-tag.mp3", "The file is damaged: its tag runs past the end of the file" },
+        { "huge-count.m4a", "The file is damaged: its sample table cannot be read" },
+    };
+    for (const auto& [name, message] : cases) {
+        for (const std::string& error : errorsOfEveryPath(folder / name))
+            EXPECT_EQ(error, message) << name;
+    }
+}
+
+TEST(AudioDecoderTest, AHugeTagFrameCostsNoMoreMemoryThanTheExcerpts)
+{
+    if (!fx::encoderAvailable(fx::Container::Mp3))
+        GTEST_SKIP() << "no MP3 encoder";
+    FixtureFolder folder;
+    fx::EncodeOptions options { fx::Container::Mp3, fx::SampleFormat::S16, 128, {} };
+    ASSERT_EQ(fx::writeAudioFile(folder / "small.mp3", fx::makeMusicLike(10 * kRate, kRate, 2, 6), options), "");
+    std::string mp3 = readAll(folder / "small.mp3");
+    if (mp3.compare(0, 3, "ID3") == 0)
+        mp3 = mp3.substr(10 + ((std::size_t(mp3[6]) << 21) | (std::size_t(mp3[7]) << 14) | (std::size_t(mp3[8]) << 7) | std::size_t(mp3[9])));
+    // An ID3v2.4 tag holding one 80 MB PRIV frame.
+    const std::uint32_t frameSize = 80u << 20;
+    std::string tag = "PRIV" + synchsafe(frameSize) + std::string(2, '\0') + "owner" + std::string(1, '\0');
+    tag.resize(10 + frameSize, '\x5A');
+    {
+        std::ofstream out(folder / "huge-tag.mp3", std::ios::binary);
+        out << std::string("ID3\x04\x00\x00", 6) << synchsafe(static_cast<std::uint32_t>(tag.size())) << tag << mp3;
+    }
+    tag.clear();
+    tag.shrink_to_fit();
+
+    // In a child of its own, so that its peak resident size is this analysis's alone.
+    int report[2];
+    ASSERT_EQ(::pipe(report), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(report[0]);
+        // Resets the peak to what is resident now.
+        std::ofstream("/proc/self/clear_refs") << "5";
+        const long before = statusKib("VmRSS:");
+        FilePrefetcher::prefetchSync(folder / "huge-tag.mp3");
+        auto analyzer = SpectrumAnalyzer::make();
+        const bool analysed = analyzer && analyzer->analyzeFileComplete(folder / "huge-tag.mp3");
+        const long grown = analysed ? statusKib("VmHWM:") - before : -1;
+        (void)!::write(report[1], &grown, sizeof grown);
+        ::_exit(0);
+    }
+    ::close(report[1]);
+    long grown = -2;
+    EXPECT_EQ(::read(report[0], &grown, sizeof grown), static_cast<ssize_t>(sizeof grown));
+    ::close(report[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_GE(grown, 0) << "the analysis failed";
+    EXPECT_LT(grown, 200L * 1024) << "peak grew by " << grown << " KiB";
 }

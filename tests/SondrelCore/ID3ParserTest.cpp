@@ -493,6 +493,42 @@ Bytes mutate(Bytes bytes, std::mt19937& random)
     return bytes;
 }
 
+TEST_F(ID3ParserTest, VbrAndAacFilesClaimTheAverageTheyState)
+{
+    if (!fixtures::encoderAvailable(fixtures::Container::Mp3) || !fixtures::encoderAvailable(fixtures::Container::M4a))
+        GTEST_SKIP() << "no lossy encoders";
+    const fixtures::Signal music = fixtures::makeDanceLike(30 * 44100, 44100, 2, 4);
+    const auto encode = [&](const std::string& name, fixtures::EncodeOptions options) {
+        EXPECT_EQ(fixtures::writeAudioFile(m_dir / name, music, options), "") << name;
+        return ID3Parser::parse(m_dir / name).bitrate;
+    };
+    fixtures::EncodeOptions v0 { fixtures::Container::Mp3, fixtures::SampleFormat::S16, 0, {} };
+    v0.vbrQuality = 0;
+    // The Xing frame's own header says 128: the claim is the stream's average.
+    const auto vbr = encode("v0.mp3", v0);
+    ASSERT_TRUE(vbr);
+    const double seconds = 30.0;
+    const double audioKbps = static_cast<double>(fs::file_size(m_dir / "v0.mp3")) * 8 / seconds / 1000;
+    EXPECT_NEAR(static_cast<double>(*vbr), audioKbps, audioKbps * 0.05);
+    EXPECT_GT(*vbr, 160);
+    // A constant bitrate keeps its header's value; so does a VBR file without a Xing frame.
+    EXPECT_EQ(encode("cbr.mp3", { fixtures::Container::Mp3, fixtures::SampleFormat::S16, 192, {} }), 192);
+    v0.xingHeader = false;
+    EXPECT_NE(encode("v0-no-xing.mp3", v0), std::nullopt);
+
+    const auto m4a = encode("aac.m4a", { fixtures::Container::M4a, fixtures::SampleFormat::S16, 256, {} });
+    ASSERT_TRUE(m4a);
+    EXPECT_NEAR(static_cast<double>(*m4a), 256.0, 256.0 * 0.1);
+    fixtures::EncodeOptions adts { fixtures::Container::M4a, fixtures::SampleFormat::S16, 192, {} };
+    adts.adts = true;
+    const auto raw = encode("raw.aac", adts);
+    ASSERT_TRUE(raw);
+    EXPECT_NEAR(static_cast<double>(*raw), 192.0, 192.0 * 0.1);
+    // Not AAC at all: nothing claimed, and no crash.
+    writeText(m_dir / "junk.m4a", std::string(5000, 'x'));
+    EXPECT_EQ(ID3Parser::parse(m_dir / "junk.m4a"), Metadata::empty);
+}
+
 TEST_F(ID3ParserTest, SurvivesRandomMutationsOfRealTags)
 {
     std::vector<Bytes> seeds = {

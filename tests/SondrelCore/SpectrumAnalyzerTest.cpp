@@ -108,17 +108,41 @@ TEST(SpectrumAnalyzerTest, HighestCutoffOfTheExcerptsCounts)
     EXPECT_EQ(analyzer.analyze(lowOnly)->cutoff, 17000.0f);
 }
 
-TEST(SpectrumAnalyzerTest, OnlyTheFirstChannelIsJudged)
+TEST(SpectrumAnalyzerTest, ASilentFirstChannelGivesWayToTheLoudest)
 {
     auto analyzer = makeAnalyzer();
-    FakeDecoder decoder(300000, 44100, 2,
-        [](int channel, std::uint64_t frame) { return channel == 0 ? 0.0f : (frame % 2 ? 1.0f : -1.0f); });
-    auto result = analyzer.analyze(decoder);
+    // Silent left, a low-passed middle channel, full band on the right: judged on the right.
+    FakeDecoder silentLeft(300000, 44100, 3, [](int channel, std::uint64_t frame) {
+        return channel == 0 ? 0.0f : channel == 1 ? 0.5f * lowPassed(channel, frame) : fullBand(channel, frame);
+    });
+    auto result = analyzer.analyze(silentLeft);
     ASSERT_TRUE(result);
-    EXPECT_EQ(result->cutoff, 0.0f);
-    EXPECT_EQ(result->clipping.clippedSamples, 0);
-    EXPECT_EQ(result->clipping.peakAmplitude, 0.0f);
+    EXPECT_EQ(result->cutoff, 20500.0f);
+    EXPECT_GT(result->clipping.peakAmplitude, 0.1f);
     EXPECT_NEAR(result->metrics.audioDuration(), 1.1146, 1e-4);
+
+    // A first channel with sound at -80 dBFS is still the one judged.
+    FakeDecoder quietLeft(300000, 44100, 2, [](int channel, std::uint64_t frame) {
+        return channel == 0 ? 1e-4f * lowPassed(channel, frame) / 0.5f : fullBand(channel, frame);
+    });
+    EXPECT_LT(analyzer.analyze(quietLeft)->cutoff, 20500.0f);
+}
+
+TEST(SpectrumAnalyzerTest, SilenceInEveryExcerptIsNoVerdict)
+{
+    auto analyzer = makeAnalyzer();
+    // Sound only between the excerpts, and below -90 dBFS in them.
+    FakeDecoder silence(300000, 44100, 2, [](int, std::uint64_t frame) {
+        return frame > 20000 && frame < 90000 ? 0.5f : (frame % 2 ? 2e-5f : -2e-5f);
+    });
+    auto result = analyzer.analyze(silence);
+    ASSERT_FALSE(result);
+    EXPECT_EQ(result.error().description, "No sound to judge: the excerpts are silent");
+
+    // One excerpt with sound is enough.
+    FakeDecoder lateSound(
+        300000, 44100, 2, [](int c, std::uint64_t frame) { return frame < 200000 ? 0.0f : fullBand(c, frame); });
+    EXPECT_EQ(analyzer.analyze(lateSound)->cutoff, 20500.0f);
 }
 
 TEST(SpectrumAnalyzerTest, ClippingCountsFullScaleSamplesAndKeepsThePeakFinite)

@@ -16,7 +16,8 @@ flags="-std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recov
 $compiler $flags -I "$root/SondrelBase" -I "$root/TagEditor" "$root/tests/fuzz/TagEditorFuzzer.cpp" \
     "$root"/SondrelBase/*.cpp "$root"/TagEditor/*.cpp -o "$out/tag-editor-fuzzer"
 $compiler $flags -I "$root/SondrelBase" -I "$root/SondrelCore" "$root/tests/fuzz/ID3ParserFuzzer.cpp" \
-    "$root"/SondrelBase/*.cpp "$root/SondrelCore/ID3Parser.cpp" -o "$out/id3-parser-fuzzer"
+    "$root"/SondrelBase/*.cpp "$root/SondrelCore/ID3Parser.cpp" "$root/SondrelCore/Mp3Frames.cpp" \
+    "$root/SondrelCore/AacBitrate.cpp" -o "$out/id3-parser-fuzzer"
 $compiler $flags -I "$root/SondrelCore" "$root/tests/fuzz/FlacFramesFuzzer.cpp" "$root/SondrelCore/FlacFrames.cpp" \
     -o "$out/flac-frames-fuzzer"
 
