@@ -1,14 +1,7 @@
-#include "AudioDecoder.h"
-#include "FFmpegFileInput.h"
-#include "FFmpegPtr.h"
-#include "FileDescriptor.h"
-#include "FlacFrames.h"
-#include "Mp3Frames.h"
-#include "ReadAheadHandoff.h"
+#include "FFmpegDecoder.h"
 #include "SampleConversion.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,27 +9,15 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
-#include <optional>
 #include <span>
 #include <string_view>
 #include <utility>
 
-namespace sondrel::core {
+namespace sondrel::core::ffmpeg {
 namespace {
 
-using namespace ffmpeg;
-
-// Lossy decoders need a little audio before a seek target to settle (bit reservoir,
-// overlapped transforms), so seeks aim this many frames early and discard up to the target.
-constexpr std::int64_t kLossyPreroll = 2048;
-// An MP3 frame may take up to 511 bytes of its data from the frames before it, and its
-// output overlaps the previous frame's: decoding starts at least this many frames and bytes
-// before the frame of the target.
-constexpr std::uint64_t kMp3PrerollFrames = 3;
-constexpr std::uint64_t kMp3PrerollBytes = 2048;
 // The most silence put in place of frames the decoder dropped, at once (several FLAC blocks).
 constexpr std::int64_t kMaxGap = 8 * 65536;
-
 // Small, since every seek refills it: the bytes read beyond an excerpt are the buffer's.
 constexpr int kIoBufferSize = 16384;
 
@@ -51,98 +32,7 @@ Error systemError(int code)
     return Error { std::strerror(code) };
 }
 
-class FFmpegDecoder final : public AudioDecoder {
-public:
-    static Result<std::unique_ptr<AudioDecoder>> open(const std::filesystem::path& path);
-
-    double sampleRate() const noexcept override { return m_sampleRate; }
-    int channelCount() const noexcept override { return m_channels; }
-    std::uint64_t lengthInFrames() const noexcept override { return m_length; }
-    Status seek(std::uint64_t frame) override;
-    Result<std::size_t> read(std::size_t frames, AudioBuffer& buffer) override;
-
-    // Reads the packets that seek(frame) and a read of `frames` frames would, without
-    // decoding them.
-    Status skim(std::uint64_t frame, std::size_t frames);
-    [[nodiscard]] ReadAheadHandoff::FileIdentity identity() const
-    {
-        struct stat info { };
-        if (::fstat(m_input.fd, &info) != 0)
-            return {};
-        return { info.st_dev, info.st_ino, info.st_size, info.st_mtim.tv_sec * 1000000000LL + info.st_mtim.tv_nsec };
-    }
-
-private:
-    enum class Next { frame, end };
-
-    // Decodes the next frame into m_frameData; `end` at the end of the stream.
-    Result<Next> decodeNextFrame();
-    Status convert(const AVFrame& frame);
-    Status seekStream(std::int64_t frame);
-    // Moves the stream to a frame found by our own reading of a FLAC file's frame headers.
-    Status seekFlac(const FlacStreamInfo& stream, std::int64_t frame);
-    // Moves an MPEG audio stream to a frame found by our own reading of its frame headers, far
-    // enough before `frame` that the frames up to it decode as in a decode from the start
-    // (bit reservoir, overlap). Fails where no frame can be placed for sure.
-    Status seekMp3(std::int64_t frame);
-    // Moves the demuxer to a byte offset of the file; positions then count on from `frame`.
-    Status seekToByte(std::uint64_t offset, std::int64_t frame);
-    // Gives a FLAC packet the position its frame header states, so that a frame the decoder
-    // drops leaves a gap instead of moving every later frame forward.
-    void stampFlacPacket(AVPacket& packet) const;
-    ByteReader fileReader() const
-    {
-        return [this](std::uint64_t offset, std::span<std::uint8_t> buffer) { return m_input.readAt(offset, buffer); };
-    }
-    // Opens the file afresh: the exact way back to frame 0, since a seek to the start may
-    // skip the priming a lossy decoder needs.
-    Status start();
-    // Demuxes the whole stream and sums its packets: the true length where the container
-    // gives only an estimate (FFmpeg's guess from the first frames' bitrate).
-    Result<std::int64_t> countFrames(const AVStream& stream);
-    // The error of a call that failed or ended because the file holds no audio where
-    // FFmpeg went looking.
-    Error failure(int status) const;
-
-    std::string m_url;
-    std::optional<FileDescriptor> m_file;
-    FileInput m_input;
-    std::uint64_t m_tagLength = 0;
-    // Destroyed after the format context that reads through it.
-    IoContextPtr m_io;
-    FormatInputPtr m_format;
-    CodecContextPtr m_codec;
-    FramePtr m_frame;
-    PacketPtr m_packet;
-    int m_stream = -1;
-    AVRational m_timeBase {};
-    double m_sampleRate = 0;
-    int m_channels = 0;
-    std::uint64_t m_length = 0;
-    // The length when the container did not state one, counted once and kept across reopens.
-    std::int64_t m_countedLength = -1;
-    double m_bytesPerFrame = 0;
-    bool m_lossy = false;
-    bool m_draining = false;
-    // A FLAC file is sought through its frame headers, read by us; so is an MP3 file.
-    std::optional<FlacStreamInfo> m_flac;
-    std::optional<Mp3Frames> m_mp3;
-    bool m_mpegAudio = false;
-    // After a seek to a byte position the stream's timestamps are unknown; positions then
-    // count on from where the seek landed, frame by frame.
-    bool m_counting = false;
-    // Whether the position of the next decoded frame is known before it comes: always, except
-    // for the first frame of the stream and after FFmpeg's own seek, which may land anywhere.
-    bool m_positionKnown = true;
-
-    // Timestamp, in frames, of the first audible frame; positions count from it.
-    std::int64_t m_origin = 0;
-    // The current decoded frame: its data, where it starts, and how much was consumed.
-    std::vector<std::vector<float>> m_frameData;
-    std::int64_t m_frameStart = 0;
-    std::size_t m_frameLength = 0;
-    std::size_t m_frameOffset = 0;
-};
+} // namespace
 
 Result<std::unique_ptr<AudioDecoder>> FFmpegDecoder::open(const std::filesystem::path& path)
 {
@@ -428,143 +318,6 @@ Status FFmpegDecoder::convert(const AVFrame& frame)
     return Ok {};
 }
 
-Status FFmpegDecoder::seekStream(std::int64_t frame)
-{
-    if (m_mpegAudio)
-        return seekMp3(frame);
-    if (m_flac) {
-        if (Status sought = seekFlac(*m_flac, frame); sought)
-            return sought;
-    }
-    const std::int64_t target
-        = av_rescale_q(frame + m_origin, AVRational { 1, static_cast<int>(m_sampleRate) }, m_timeBase);
-    // A seek without an index reads from the start to the target: allow about twice what
-    // the audio up to the target should take, so that a stated length over a file of zeros
-    // ends in an error instead of a read to the end.
-    m_input.sinceAudio = 0;
-    m_input.allowance = kMaxBytesWithoutAudio
-        + static_cast<std::uint64_t>(
-            2.0 * m_bytesPerFrame * static_cast<double>(std::max<std::int64_t>(frame, 0)));
-    const int status = avformat_seek_file(
-        m_format.get(), m_stream, std::numeric_limits<std::int64_t>::min(), target, target, 0);
-    if (m_input.exhausted)
-        return failure(status);
-    if (status < 0)
-        return Error { errorText(status) };
-    avcodec_flush_buffers(m_codec.get());
-    m_draining = false;
-    m_counting = false;
-    m_positionKnown = false;
-    m_frameLength = 0;
-    m_frameOffset = 0;
-    m_frameStart = frame;
-    return Ok {};
-}
-
-Status FFmpegDecoder::seekFlac(const FlacStreamInfo& stream, std::int64_t frame)
-{
-    const auto found
-        = findFlacFrame(fileReader(), m_input.size(), stream, static_cast<std::uint64_t>(frame + m_origin));
-    if (!found)
-        return Error { errorText(AVERROR(EINVAL)) };
-    return seekToByte(found->offset, static_cast<std::int64_t>(found->sample) - m_origin);
-}
-
-Status FFmpegDecoder::seekMp3(std::int64_t frame)
-{
-    // Without frames we can count, only a decode from the start is exact.
-    if (!m_mp3)
-        return Error { errorText(AVERROR(EINVAL)) };
-    const std::uint64_t samples = m_mp3->header().samples;
-    const auto index = static_cast<std::uint64_t>(std::max<std::int64_t>(frame + m_origin, 0)) / samples;
-    if (index <= kMp3PrerollFrames)
-        return Error { errorText(AVERROR(EINVAL)) };
-    const auto target = m_mp3->offsetOf(index);
-    std::uint64_t from = index - kMp3PrerollFrames;
-    auto offset = m_mp3->offsetOf(from);
-    while (target && offset && from > 0 && *target - *offset < kMp3PrerollBytes)
-        offset = m_mp3->offsetOf(--from);
-    if (!target || !offset || from == 0)
-        return Error { errorText(AVERROR(EINVAL)) };
-    return seekToByte(*offset, static_cast<std::int64_t>(from * samples) - m_origin);
-}
-
-Status FFmpegDecoder::seekToByte(std::uint64_t offset, std::int64_t frame)
-{
-    if (offset < m_input.base)
-        return Error { errorText(AVERROR(EINVAL)) };
-    avformat_flush(m_format.get());
-    if (const std::int64_t moved
-        = avio_seek(m_format->pb, static_cast<std::int64_t>(offset - m_input.base), SEEK_SET);
-        moved < 0)
-        return Error { errorText(static_cast<int>(moved)) };
-    avcodec_flush_buffers(m_codec.get());
-    m_input.sinceAudio = 0;
-    m_draining = false;
-    m_counting = true;
-    m_positionKnown = true;
-    m_frameLength = 0;
-    m_frameOffset = 0;
-    m_frameStart = frame;
-    return Ok {};
-}
-
-void FFmpegDecoder::stampFlacPacket(AVPacket& packet) const
-{
-    const auto header = parseFlacFrameHeader(
-        std::span<const std::uint8_t>(packet.data, static_cast<std::size_t>(std::max(packet.size, 0))), *m_flac);
-    packet.pts = header
-        ? av_rescale_q(static_cast<std::int64_t>(header->sample), AVRational { 1, static_cast<int>(m_sampleRate) },
-            m_timeBase)
-        : AV_NOPTS_VALUE;
-    packet.dts = packet.pts;
-}
-
-Status FFmpegDecoder::seek(std::uint64_t frame)
-{
-    if (frame > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max() / 2))
-        return Error { errorText(AVERROR(EINVAL)) };
-    const auto target = static_cast<std::int64_t>(frame);
-    const std::int64_t position = m_frameStart + static_cast<std::int64_t>(m_frameOffset);
-    // Already there, or a little ahead within reach: decode forward instead of seeking.
-    const bool forwardOnly = target >= position && target - position <= kLossyPreroll;
-    if (!forwardOnly) {
-        const std::int64_t preroll = m_lossy ? kLossyPreroll : 0;
-        // A container may land after the target; then aim earlier, by growing steps, and
-        // at the start reopen.
-        std::int64_t step = std::max(preroll, static_cast<std::int64_t>(m_sampleRate));
-        for (std::int64_t aim = target - preroll;; aim -= step, step *= 2) {
-            // Some containers refuse a seek past what they can index (a truncated file):
-            // then too go back to the start, from which decoding on is exact.
-            if (aim <= 0 || !seekStream(aim)) {
-                if (Status started = start(); !started)
-                    return started;
-                break;
-            }
-            auto next = decodeNextFrame();
-            if (!next)
-                return next.error();
-            if (*next == Next::end || m_frameStart <= target)
-                break;
-        }
-    }
-    // Discard up to the target.
-    for (;;) {
-        const std::int64_t end = m_frameStart + static_cast<std::int64_t>(m_frameLength);
-        if (m_frameLength > 0 && target < end) {
-            m_frameOffset = static_cast<std::size_t>(std::max<std::int64_t>(target - m_frameStart, 0));
-            return Ok {};
-        }
-        auto next = decodeNextFrame();
-        if (!next)
-            return next.error();
-        if (*next == Next::end) {
-            m_frameOffset = m_frameLength;
-            return Ok {};
-        }
-    }
-}
-
 Result<std::size_t> FFmpegDecoder::read(std::size_t frames, AudioBuffer& buffer)
 {
     frames = std::min(frames, buffer.capacity());
@@ -590,48 +343,6 @@ Result<std::size_t> FFmpegDecoder::read(std::size_t frames, AudioBuffer& buffer)
     return delivered;
 }
 
-Status FFmpegDecoder::skim(std::uint64_t frame, std::size_t frames)
-{
-    const auto target = static_cast<std::int64_t>(std::min<std::uint64_t>(frame, INT64_MAX / 4));
-    const std::int64_t position = m_frameStart + static_cast<std::int64_t>(m_frameOffset);
-    // As seek() does: from where the stream is when the target is just ahead, else from a
-    // seek a little before it. Where seek() would step back further, the page cache
-    // already holds most of what it reads.
-    if (target < position || target - position > kLossyPreroll) {
-        const std::int64_t aim = target - (m_lossy ? kLossyPreroll : 0);
-        if (aim > 0) {
-            if (Status sought = seekStream(aim); !sought)
-                return sought;
-        }
-    }
-    const AVRational perFrame { 1, static_cast<int>(m_sampleRate) };
-    const std::int64_t end = target + static_cast<std::int64_t>(frames);
-    for (;;) {
-        const int status = av_read_frame(m_format.get(), m_packet.get());
-        if (m_input.exhausted)
-            return failure(status);
-        if (status == AVERROR_EOF)
-            return Ok {};
-        if (status < 0)
-            return Error { errorText(status) };
-        const bool ours = m_packet->stream_index == m_stream;
-        const bool timed = m_packet->pts != AV_NOPTS_VALUE && !m_counting;
-        const std::int64_t start = timed ? av_rescale_q(m_packet->pts, m_timeBase, perFrame) - m_origin : m_frameStart;
-        std::int64_t duration = av_rescale_q(m_packet->duration, m_timeBase, perFrame);
-        if (duration <= 0)
-            duration = m_flac ? m_flac->maxBlockSize : 0;
-        av_packet_unref(m_packet.get());
-        if (ours) {
-            m_input.sinceAudio = 0;
-            // Without timestamps, positions count on by each packet's length.
-            m_frameStart = timed ? start : start + duration;
-            m_frameLength = 0;
-            m_frameOffset = 0;
-            if (start >= end)
-                return Ok {};
-        }
-    }
-}
 
 Result<std::int64_t> FFmpegDecoder::countFrames(const AVStream& stream)
 {
@@ -680,7 +391,11 @@ Error FFmpegDecoder::failure(int status) const
     return Error { errorText(status) };
 }
 
-} // namespace
+} // namespace sondrel::core::ffmpeg
+
+namespace sondrel::core {
+
+using ffmpeg::FFmpegDecoder;
 
 Result<std::unique_ptr<AudioDecoder>> openAudioFile(const std::filesystem::path& path)
 {

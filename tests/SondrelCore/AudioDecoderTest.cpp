@@ -1,6 +1,7 @@
 #include "AudioDecoder.h"
 #include "AudioIo.h"
 #include "FilePrefetcher.h"
+#include "ReadAheadHandoff.h"
 #include "FixtureFolder.h"
 #include "SpectrogramGenerator.h"
 #include "SpectrumAnalyzer.h"
@@ -462,4 +463,49 @@ TEST(AudioDecoderTest, AHugeTagFrameCostsNoMoreMemoryThanTheExcerpts)
     ::waitpid(child, &status, 0);
     EXPECT_GE(grown, 0) << "the analysis failed";
     EXPECT_LT(grown, 200L * 1024) << "peak grew by " << grown << " KiB";
+}
+
+namespace {
+
+std::size_t openDescriptors()
+{
+    return static_cast<std::size_t>(std::distance(
+        std::filesystem::directory_iterator("/proc/self/fd"), std::filesystem::directory_iterator()));
+}
+
+} // namespace
+
+TEST(AudioDecoderTest, TheAnalysisTakesOverTheFileTheReadAheadOpened)
+{
+    ReadAheadHandoff::clear();
+    FixtureFolder folder;
+    const auto path = folder / "track.wav";
+    ASSERT_EQ(fx::writeAudioFile(path, fx::makeMusicLike(kRate, kRate, 2, 7), {}), "");
+    AudioBuffer expected(2, 4096);
+    {
+        auto fresh = openAudioFile(path);
+        ASSERT_TRUE(fresh && (*fresh)->seek(1000) && (*fresh)->read(4096, expected));
+    }
+
+    const std::size_t before = openDescriptors();
+    FilePrefetcher::prefetchSync(path);
+    EXPECT_EQ(openDescriptors(), before + 1) << "the read-ahead keeps its file open for the analysis";
+    {
+        auto taken = openAudioFile(path);
+        ASSERT_TRUE(taken);
+        EXPECT_EQ(openDescriptors(), before + 1) << "the analysis opened the file a second time";
+        AudioBuffer buffer(2, 4096);
+        ASSERT_TRUE((*taken)->seek(1000) && (*taken)->read(4096, buffer));
+        EXPECT_TRUE(std::equal(buffer.channel(0).begin(), buffer.channel(0).end(), expected.channel(0).begin()));
+    }
+    EXPECT_EQ(openDescriptors(), before);
+
+    // A file replaced after the read-ahead is opened anew: the analysis judges what is there now.
+    FilePrefetcher::prefetchSync(path);
+    ASSERT_EQ(fx::writeAudioFile(folder / "other.wav", fx::makeMusicLike(2 * kRate, kRate, 2, 8), {}), "");
+    std::filesystem::rename(folder / "other.wav", path);
+    auto reopened = openAudioFile(path);
+    ASSERT_TRUE(reopened);
+    EXPECT_EQ((*reopened)->lengthInFrames(), 2u * kRate);
+    ReadAheadHandoff::clear();
 }
