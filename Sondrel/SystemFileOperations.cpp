@@ -2,9 +2,12 @@
 
 #include "AtomicFile.h"
 #include "FileDescriptor.h"
+#include "FileLock.h"
+#include "MoveWithoutReplacing.h"
 #include "Trash.h"
 
 #include <cerrno>
+#include <optional>
 #include <string>
 #include <system_error>
 
@@ -25,8 +28,7 @@ namespace fs = std::filesystem;
 // For the result of a never-replacing rename or link, where EEXIST means the name is taken.
 [[nodiscard]] MoveStatus placementFailure(int code)
 {
-    return { code == EEXIST ? MoveFailure::targetExists : MoveFailure::other,
-        Error { systemText(code) } };
+    return { code == EEXIST ? MoveFailure::targetExists : MoveFailure::other, Error { systemText(code) } };
 }
 
 [[nodiscard]] MoveStatus otherFailure(int code)
@@ -34,17 +36,30 @@ namespace fs = std::filesystem;
     return { MoveFailure::other, Error { systemText(code) } };
 }
 
+// The lock our tag writer holds on a regular file; none for anything else, or a file we may not
+// open, which the move itself then reports on.
+[[nodiscard]] std::optional<FileDescriptor> holdLock(const fs::path& path) noexcept
+{
+    auto locked = openLocked(path, O_RDONLY | O_NOFOLLOW);
+    if (!locked)
+        return std::nullopt;
+    return std::move(*locked);
+}
+
 } // namespace
 
 MoveStatus SystemFileOperations::moveItem(const fs::path& from, const fs::path& to) noexcept
 {
     try {
-        const int error = moveWithinFileSystem(from, to);
-        if (error == 0)
+        // Waits while another of our processes tags the file, and follows it to its new copy.
+        const auto locked = holdLock(from);
+        const std::error_code error = moveWithoutReplacing(
+            from, to, [this](const fs::path& a, const fs::path& b) { return renameWithoutReplacing(a, b); });
+        if (!error)
             return {};
-        if (error == EXDEV)
+        if (error.value() == EXDEV)
             return moveAcrossFileSystems(from, to);
-        return placementFailure(error);
+        return placementFailure(error.value());
     } catch (...) {
         // Only the error text can fail to allocate; the files are as the failure left them.
         return { MoveFailure::other, Error {} };
@@ -53,16 +68,7 @@ MoveStatus SystemFileOperations::moveItem(const fs::path& from, const fs::path& 
 
 int SystemFileOperations::renameWithoutReplacing(const fs::path& from, const fs::path& to) noexcept
 {
-    return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0 ? 0 : errno;
-}
-
-int SystemFileOperations::moveWithinFileSystem(const fs::path& from, const fs::path& to) noexcept
-{
-    const int error = renameWithoutReplacing(from, to);
-    if (error != EINVAL && error != ENOSYS)
-        return error;
-    // The file system refuses the flag.
-    return linkThenUnlink(from, to).value();
+    return sondrel::renameWithoutReplacing(from, to);
 }
 
 MoveStatus SystemFileOperations::moveAcrossFileSystems(const fs::path& from, const fs::path& to) noexcept
@@ -126,6 +132,7 @@ MoveStatus SystemFileOperations::moveAcrossFileSystems(const fs::path& from, con
 Status SystemFileOperations::trashItem(const fs::path& path) noexcept
 {
     try {
+        const auto locked = holdLock(path);
         auto trashed = Trash::moveToTrash(path);
         if (!trashed)
             return trashed.error();

@@ -7,10 +7,13 @@ namespace sondrel::app {
 // The file operations on the real file system. Holds no state: one instance may serve any
 // number of threads.
 //
+// moveItem() and trashItem() first take the lock our tag writer holds on the file (see FileLock.h),
+// so that a file being tagged by another of our processes is moved once that is done, as the
+// tagged copy.
+//
 // moveItem():
-// - On one file system: renameat2() with RENAME_NOREPLACE. Where the file system refuses that
-//   flag (network and some FUSE file systems), link(2) then unlink(2); the link fails when the
-//   target exists, and if the source cannot be unlinked the new link is removed again.
+// - On one file system: moveWithoutReplacing() (renameat2() with RENAME_NOREPLACE, or link(2) then
+//   unlink(2) for anything but a folder where the file system refuses that flag).
 // - Across file systems: a regular file is copied into a new file in the destination folder
 //   (an AtomicFile), given the original's owner, permission bits and times where the file
 //   system can hold them, synced, and put in place without replacing; only then is the source
@@ -32,8 +35,6 @@ protected:
         const std::filesystem::path& from, const std::filesystem::path& to) noexcept;
 
 private:
-    [[nodiscard]] int moveWithinFileSystem(
-        const std::filesystem::path& from, const std::filesystem::path& to) noexcept;
     [[nodiscard]] MoveStatus moveAcrossFileSystems(
         const std::filesystem::path& from, const std::filesystem::path& to) noexcept;
 };

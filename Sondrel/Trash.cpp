@@ -2,17 +2,19 @@
 
 #include "AnalysisCache.h"
 #include "AtomicFile.h"
+#include "FileLock.h"
 
 #include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
 #include <optional>
 #include <span>
 #include <system_error>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -146,6 +148,28 @@ struct TrashFolder {
     return text;
 }
 
+// A trash killed between writing the info file and moving the file leaves an info file that
+// reserves its name for nothing. Ours hold a lock on the info file in between, so an unlocked one
+// without its file is stale; those of other programs, which take no lock, are given ten seconds.
+// Removes it and says whether it did.
+[[nodiscard]] bool removeStaleInfo(const fs::path& infoFile, const fs::path& trashedFile)
+{
+    constexpr std::time_t kOthersWindow = 10;
+    struct stat present { };
+    if (::lstat(trashedFile.c_str(), &present) == 0 || errno != ENOENT)
+        return false;
+    const FileDescriptor info(::open(infoFile.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat status { };
+    if (!info.valid() || ::fstat(info.get(), &status) != 0 || !S_ISREG(status.st_mode)
+        || std::time(nullptr) - status.st_mtim.tv_sec < kOthersWindow)
+        return false;
+    // Checked again under the lock: another run may have taken the name meanwhile.
+    if (::flock(info.get(), LOCK_EX | LOCK_NB) != 0 || !namesFile(infoFile, status)
+        || ::lstat(trashedFile.c_str(), &present) == 0)
+        return false;
+    return ::unlink(infoFile.c_str()) == 0;
+}
+
 } // namespace
 
 std::string Trash::percentEncoded(std::string_view path)
@@ -209,14 +233,19 @@ Result<fs::path> Trash::moveToTrash(const fs::path& path)
         // never-replacing placement of the info file is what reserves the name among all
         // processes, and the info file appears whole.
         struct stat taken { };
-        if (::lstat(infoFile.c_str(), &taken) == 0)
+        if (::lstat(infoFile.c_str(), &taken) == 0 && !removeStaleInfo(infoFile, files / candidate))
             continue;
         auto file = AtomicFile::create(infoFile, Placement::keepExisting);
         if (!file)
             return systemError(file.error().value());
         (void)::fchmod(file->descriptor().get(), 0600);
-        std::error_code placed = file->append(
-            std::span(reinterpret_cast<const std::uint8_t*>(content.data()), content.size()));
+        // Held until the file is in the Trash, so that no run of ours takes the info file for one
+        // a killed run left behind (see removeStaleInfo()).
+        const FileDescriptor held(::dup(file->descriptor().get()));
+        if (held.valid())
+            (void)::flock(held.get(), LOCK_EX);
+        std::error_code placed
+            = file->append(std::span(reinterpret_cast<const std::uint8_t*>(content.data()), content.size()));
         if (!placed)
             placed = file->commit();
         if (placed == std::errc::file_exists)

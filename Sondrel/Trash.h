@@ -18,7 +18,9 @@ namespace sondrel::app {
 //
 // The ".trashinfo" file is created exclusively before the file moves, with the original path
 // percent-encoded (absolute for the home Trash, relative to $topdir otherwise), so two
-// processes never take one name and any byte of a name survives. A name too long to carry the
+// processes never take one name and any byte of a name survives. An info file whose file never
+// arrived (a trash killed in between) is removed when its name comes up again: see Trash.cpp. A name too long
+// to carry the
 // ".trashinfo" suffix is shortened (on a UTF-8 character boundary) in the Trash; a taken name
 // becomes "Song (2).mp3", "Song (3).mp3", ...
 //

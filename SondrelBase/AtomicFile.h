@@ -1,6 +1,8 @@
 #pragma once
 
 #include "FileDescriptor.h"
+#include "FileLock.h"
+#include "MoveWithoutReplacing.h"
 #include "Result.h"
 
 #include <cstdint>
@@ -9,6 +11,7 @@
 #include <span>
 #include <system_error>
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 namespace sondrel {
@@ -20,9 +23,12 @@ enum class Placement { replace, keepExisting };
 // unnamed file in the target's folder (O_TMPFILE; a hidden named one, created exclusively, where
 // the file system has none), which commit() flushes to disk, names and puts at the target in one
 // step, then syncs the folder so that the name survives a crash as well. Until commit() succeeds
-// the target is untouched; a writer destroyed before that removes its file, and a process killed
-// before it leaves nothing behind (but for the named fallback, or the instant between naming the
-// file and placing it).
+// the target is untouched; a writer destroyed before that removes its file.
+//
+// A named file is hidden and carries its process's id and start time (".sondrel-PID-START-XXXXXXXX"),
+// so that one left by a process killed between naming and placing it can be told from one still
+// being written: create() removes those of dead processes from the target's folder, once per
+// folder and process (see removeStaleTemporaries()).
 //
 // The new file keeps the permission bits of the file it replaces, else has 0666 less the umask as
 // any new file; setMode() decides otherwise. With `replace`, a target that is a symbolic link is
@@ -43,6 +49,11 @@ public:
     // The target as resolved: where commit() puts the file.
     [[nodiscard]] const std::filesystem::path& target() const noexcept { return m_target; }
     void setMode(mode_t mode) noexcept { m_mode = mode; }
+    // With `replace`: commit() puts the file at the target only while the target is still the file
+    // `original` describes, unchanged (same inode, size and modification time), proven by an
+    // exchange of the two names whose outcome is checked (and undone when it was not that file).
+    // Otherwise both are left as they are and commit() fails with fileChangedMeanwhile().
+    void setReplacedFile(const struct stat& original) noexcept { m_replaced = original; }
 
     [[nodiscard]] std::error_code append(std::span<const std::uint8_t> bytes) noexcept;
     // Appends the source's bytes from `offset` to its end.
@@ -52,26 +63,22 @@ public:
     // RENAME_NOREPLACE as well. On failure the target is as it was and the file is gone.
     [[nodiscard]] std::error_code commit() noexcept;
 
+    // Removes from `folder` the hidden files of ours whose process is gone. Best effort, silent.
+    static void removeStaleTemporaries(const std::filesystem::path& folder) noexcept;
+
 private:
     AtomicFile(std::filesystem::path target, Placement placement, std::filesystem::path temporary,
         FileDescriptor file, std::optional<mode_t> mode) noexcept;
     [[nodiscard]] std::error_code place() noexcept;
+    [[nodiscard]] std::error_code exchangeWithReplaced() noexcept;
+    [[nodiscard]] bool isReplacedFile(const std::filesystem::path& path) const noexcept;
 
     std::filesystem::path m_target;
     Placement m_placement;
     std::filesystem::path m_temporary; // the file's name until placed; empty while unnamed
     FileDescriptor m_file;
     std::optional<mode_t> m_mode;
+    std::optional<struct stat> m_replaced;
 };
-
-// Moves `from` to `to` on one file system, failing with EEXIST rather than replacing a file at
-// `to`: renameat2() with RENAME_NOREPLACE, or, for anything but a folder, link(2) then unlink(2)
-// where the file system refuses that flag.
-[[nodiscard]] std::error_code moveWithoutReplacing(
-    const std::filesystem::path& from, const std::filesystem::path& to) noexcept;
-// The fallback of moveWithoutReplacing(): the link fails when `to` exists, and if `from` cannot be
-// unlinked the new link is removed again. Not for folders, which have no hard links.
-[[nodiscard]] std::error_code linkThenUnlink(
-    const std::filesystem::path& from, const std::filesystem::path& to) noexcept;
 
 } // namespace sondrel

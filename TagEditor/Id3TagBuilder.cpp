@@ -6,6 +6,7 @@
 #include "GenreFrame.h"
 #include "HourMinuteFrame.h"
 #include "Id3Layout.h"
+#include "Id3TagParser.h"
 #include "IntegerFrame.h"
 #include "LocalizedTextFrame.h"
 #include "PartOfTotalFrame.h"
@@ -243,6 +244,24 @@ bool appendBody(Body& out, const Creator& creator, const Id3Frame& frame, Id3Ver
     return false;
 }
 
+// The body of a frame as read when its value is still the one that body holds, else the body
+// rendered from its value.
+bool appendFrameBody(Body& out, const Creator& creator, const Id3Frame& frame, Id3Version version)
+{
+    if (const auto& read = frame.readBody; read && read->version == version) {
+        Body now;
+        Body asRead;
+        const std::shared_ptr<const Id3Frame> value
+            = Id3TagParser::parseBody(creator.kind, read->bytes, version);
+        if (value && appendBody(now, creator, frame, version) && appendBody(asRead, creator, *value, version)
+            && now == asRead) {
+            out.insert(out.end(), read->bytes.begin(), read->bytes.end());
+            return true;
+        }
+    }
+    return appendBody(out, creator, frame, version);
+}
+
 // Appends frames in place (header first, size filled in once the body is there) and keeps the
 // whole tag below 2^28 bytes.
 class TagWriter {
@@ -338,7 +357,7 @@ TagResult<std::vector<std::uint8_t>> Id3TagBuilder::build(const Id3Tag& tag)
             if (name.kind() != creator.kind || !frame)
                 continue;
             const std::size_t start = writer.beginFrame(*identifier, modelledFlags);
-            if (!appendBody(writer.bytes(), creator, *frame, version)) {
+            if (!appendFrameBody(writer.bytes(), creator, *frame, version)) {
                 writer.abandonFrame(start);
                 continue;
             }

@@ -388,6 +388,10 @@ TagResult<std::vector<FrameSpan>> frameSpans(Bytes bytes, std::size_t end, const
     }
     if (walk.failure)
         return unreadable(*walk.failure);
+    // Bytes behind the padding's first zero are kept by no rewrite: the audio of a tag whose size
+    // says too much, or data another program hid there.
+    if (!walk.strict)
+        return unreadable("its padding holds bytes that are neither frames nor zeros");
     return std::move(walk.frames);
 }
 
@@ -418,6 +422,8 @@ TagStatus readFrame(Id3Tag& tag, Bytes bytes, const Id3Layout& layout, std::set<
         if (ParsedFrame parsed = parseFrame(kind, body, version)) {
             parsed->second->id3Identifier = identifier;
             parsed->second->size = static_cast<std::uint32_t>(bytes.size());
+            parsed->second->readBody = std::make_shared<const Id3Frame::ReadBody>(
+                Id3Frame::ReadBody { version, { body.begin(), body.end() } });
             if (!tag.frames.emplace(std::move(parsed->first), std::move(parsed->second)).second)
                 return unreadable("it holds two " + identifier + " frames of the same description");
             return Ok {};
@@ -481,6 +487,13 @@ TagResult<std::optional<Id3Tag>> Id3TagParser::parse(std::span<const std::uint8_
             return read.error();
     }
     return std::optional(std::move(tag));
+}
+
+std::shared_ptr<const Id3Frame> Id3TagParser::parseBody(
+    FrameKind kind, std::span<const std::uint8_t> body, Id3Version version)
+{
+    ParsedFrame parsed = parseFrame(kind, body, version);
+    return parsed ? std::move(parsed->second) : nullptr;
 }
 
 TagStatus Id3TagParser::checkFaithful(const Header& header)

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "FrameKind.h"
 #include "Id3Tag.h"
 #include "TagResult.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 
@@ -44,6 +46,11 @@ public:
     // identifier has no kind in the tag's version, whose content does not parse into their kind's
     // value, or that carry flags go to `preservedFrames` as they stand.
     [[nodiscard]] static TagResult<std::optional<Id3Tag>> parse(std::span<const std::uint8_t> bytes);
+
+    // The value of a frame of `kind` whose body (after the frame header) is `body`; none when the
+    // body does not parse into the kind's value.
+    [[nodiscard]] static std::shared_ptr<const Id3Frame> parseBody(
+        FrameKind kind, std::span<const std::uint8_t> body, Id3Version version);
 
     // Refuses, with the reason, a tag the frame walk cannot read as it was written: one
     // unsynchronised as a whole, with an extended header, or (in version 2.2) compressed.

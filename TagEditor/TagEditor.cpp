@@ -2,6 +2,7 @@
 
 #include "AtomicFile.h"
 #include "FileDescriptor.h"
+#include "FileLock.h"
 #include "FileName.h"
 #include "Id3Layout.h"
 #include "Id3TagBuilder.h"
@@ -62,6 +63,11 @@ TagResult<CurrentTag> currentTag(const FileDescriptor& file, std::uint64_t fileS
 TagError outOfMemory() noexcept
 {
     return std::error_code(ENOMEM, std::system_category());
+}
+
+TagError changedWhileTagging()
+{
+    return TagError(fileChangedMeanwhile(), "The file was moved or changed while it was being tagged");
 }
 
 // A destination in a folder that does not exist yet gets the folder and its missing parents.
@@ -136,11 +142,13 @@ TagStatus rewrite(const std::filesystem::path& path, const std::optional<std::fi
             return TagEditorError::invalidFileFormat;
         // In place, the file must open for writing: a read-only file, or one of another user that
         // this one may not write, is refused rather than replaced by a file of this user's.
+        // The lock that our rename, move and trash take as well, held until the new file is in place.
         const bool inPlace = !destination || *destination == path;
-        const FileDescriptor source(
-            ::open(path.c_str(), (inPlace ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-        if (!source.valid())
-            return TagError(lastSystemError());
+        Result<FileDescriptor, std::error_code> opened = openLocked(path, inPlace ? O_RDWR : O_RDONLY);
+        if (!opened)
+            return opened.error() == fileChangedMeanwhile() ? changedWhileTagging()
+                                                            : TagError(opened.error());
+        const FileDescriptor source = std::move(*opened);
         struct stat status { };
         if (::fstat(source.get(), &status) != 0)
             return TagError(lastSystemError());
@@ -148,6 +156,10 @@ TagStatus rewrite(const std::filesystem::path& path, const std::optional<std::fi
             return TagError(std::error_code(EISDIR, std::system_category()));
         if (!S_ISREG(status.st_mode))
             return TagError(std::error_code(EINVAL, std::system_category()));
+        // Root opens any file for writing; a file nobody may write is refused for root as well.
+        if (inPlace && (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+            return TagError(std::error_code(EACCES, std::system_category()),
+                "The file is read-only (no one has permission to write it), so it is left unchanged.");
         // Replacing the file would leave its other names with the old content.
         if (inPlace && status.st_nlink > 1)
             return TagError(std::error_code(EMLINK, std::system_category()),
@@ -177,8 +189,10 @@ TagStatus rewrite(const std::filesystem::path& path, const std::optional<std::fi
         const bool replacesOther = !inPlace && ::stat(file->target().c_str(), &replaced) == 0;
         if (TagStatus kept = keepAttributes(*file, source, replacesOther ? replaced : status); !kept)
             return kept;
+        if (inPlace)
+            file->setReplacedFile(status);
         if ((error = file->commit()))
-            return TagError(error);
+            return error == fileChangedMeanwhile() ? changedWhileTagging() : TagError(error);
         tag.properties.size = static_cast<std::uint32_t>(bytes->size() - Id3Layout::kTagHeaderSize);
         return Ok {};
     } catch (...) {

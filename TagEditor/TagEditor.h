@@ -38,11 +38,17 @@ public:
     // preserved frames that were read from a tag of that same version. Preserved frames of
     // another version are dropped rather than copied into a layout they were not written for.
     //
+    // In place, the file is read and replaced under the lock our rename, move and trash take (see
+    // FileLock.h), and the new file takes the name only while the name still holds the file that
+    // was read, unchanged; otherwise both stay as they are and the write fails with
+    // "The file was moved or changed while it was being tagged".
+    //
     // Failures: invalidFileFormat (extension of `path` not "mp3"); corruptedFile when the current
     // tag runs past the end of the file or cannot be read to its last byte (with the reason; see
     // Id3TagParser::parse); invalidTagData and tagTooBig (see Id3TagBuilder); EMLINK, with the
     // reason, for a file with several hard links written in place; otherwise the system's error
-    // for opening the file (for writing, when in place: so a read-only file gives EACCES) or reading
+    // EACCES, with the reason, for a file in place without any write permission bit, whoever runs
+    // us; otherwise the system's error for opening the file (for writing, when in place) or reading
     // it, creating the folder, writing, flushing or renaming the new file, or keeping its owner,
     // group or extended attributes.
     [[nodiscard]] TagStatus write(Id3Tag& tag, const std::filesystem::path& path,

@@ -9,14 +9,46 @@
 #include <CLI/CLI.hpp>
 #include <QCoreApplication>
 
+#include <charconv>
 #include <iostream>
+#include <string>
 #include <unistd.h>
 
 namespace sondrel::app {
 
 namespace {
 constexpr int kUsageError = 2;
+
+// CLI11 prefixes the option's name: "--jobs: takes a whole number from 1 to 1024 (...), not abc".
+CLI::Validator wholeNumber(long long lowest, long long highest, const std::string& meaning)
+{
+    return CLI::Validator(
+        [=](const std::string& text) -> std::string {
+            long long value = 0;
+            const auto parsed = std::from_chars(text.data(), text.data() + text.size(), value);
+            const bool whole = parsed.ec == std::errc() && parsed.ptr == text.data() + text.size();
+            if (whole && value >= lowest && value <= highest)
+                return {};
+            return "takes a whole number from " + std::to_string(lowest) + " to " + std::to_string(highest)
+                + " (" + meaning + "), not \"" + text + "\"";
+        },
+        std::to_string(lowest) + "-" + std::to_string(highest));
 }
+
+CLI::Validator thresholdValue()
+{
+    return CLI::Validator(
+        [](const std::string& text) -> std::string {
+            for (const char* value : { "64", "96", "128", "160", "192", "224", "256", "320" }) {
+                if (text == value)
+                    return {};
+            }
+            return "takes one of the quality thresholds 64, 96, 128, 160, 192, 224, 256 or 320 (kbps), not \""
+                + text + "\"";
+        },
+        "KBPS");
+}
+} // namespace
 
 int runCommandLine(int argc, char** argv)
 {
@@ -38,7 +70,7 @@ int runCommandLine(int argc, char** argv)
         "Quick screen: one excerpt from the middle of each file, sorted into "
         "clearPass, borderline or clearFail");
     analyzeCommand->add_option("--jobs", analyze.jobs, "Files analysed at once (default: all cores)")
-        ->check(CLI::Range(1u, 1024u));
+        ->check(wholeNumber(1, 1024, "files analysed at once"));
 
     sondrel::app::SpectrogramOptions spectrogram;
     std::string spectrogramFile;
@@ -51,10 +83,10 @@ int runCommandLine(int argc, char** argv)
     spectrogramCommand->add_option("-o,--output", spectrogramOutput, "PNG file to write")->required();
     spectrogramCommand->add_option("--width", spectrogram.width, "Image width in pixels")
         ->capture_default_str()
-        ->check(CLI::Range(1, 16384));
+        ->check(wholeNumber(1, 16384, "pixels"));
     spectrogramCommand->add_option("--height", spectrogram.height, "Image height in pixels")
         ->capture_default_str()
-        ->check(CLI::Range(1, 16384));
+        ->check(wholeNumber(1, 16384, "pixels"));
     spectrogramCommand->add_flag("--force", spectrogram.force, "Replace an existing output file");
 
     sondrel::app::ScanOptions scan;
@@ -75,13 +107,13 @@ int runCommandLine(int argc, char** argv)
         ->add_option("--threshold", scanThreshold,
             "Quality threshold in kbps for this run (64, 96, 128, 160, 192, 224, 256 or 320); "
             "the stored setting is not changed")
-        ->check(CLI::IsMember({ 64, 96, 128, 160, 192, 224, 256, 320 }));
+        ->check(thresholdValue());
     auto* jsonFlag = scanCommand->add_flag("--json", scanJson, "One JSON object per file");
     scanCommand->add_flag("--csv", scanCsv, "CSV with a header row")->excludes(jsonFlag);
     scanCommand->add_flag("--failed-only", scan.failedOnly, "Only the files that failed the threshold");
     scanCommand->add_flag("--no-cache", scan.noCache, "Neither read nor write the analysis cache");
     scanCommand->add_option("--jobs", scan.jobs, "Files analysed at once (default: all cores)")
-        ->check(CLI::Range(1, 1024));
+        ->check(wholeNumber(1, 1024, "files analysed at once"));
 
     sondrel::app::ProcessOptions process;
     std::string processFolder;
@@ -101,13 +133,13 @@ int runCommandLine(int argc, char** argv)
         "--rename", process.rename, "Append \" fake-<bitrate>\" to the failed files' names");
     auto* moveOption
         = processCommand->add_option("--move", processMove, "Move the failed files into this folder");
-    processCommand->add_flag("--trash", process.trash, "Move the failed files to the Trash")
-        ->excludes(moveOption);
+    // Not CLI11's excludes(): runProcess() says why the two cannot go together.
+    processCommand->add_flag("--trash", process.trash, "Move the failed files to the Trash");
     processCommand->add_flag("--tag", process.tag,
         "Write \"Detected bitrate: N kbps\" as a comment into the ID3 tags of every analysed file in scope, "
         "passed or failed; files other than MP3 cannot be tagged and are reported as failed updates");
     processCommand->add_option("--threshold", processThreshold, "Quality threshold in kbps for this run")
-        ->check(CLI::IsMember({ 64, 96, 128, 160, 192, 224, 256, 320 }));
+        ->check(thresholdValue());
     processCommand->add_option(
         "--only", processOnly, "Act only on these files (as given, or relative to FOLDER)");
     processCommand->add_flag("--dry-run", process.dryRun, "List what each step would do and change nothing");
@@ -155,7 +187,15 @@ int runCommandLine(int argc, char** argv)
     if (*processCommand) {
         QCoreApplication application(argc, argv);
         process.folder = processFolder;
-        if (!processMove.empty())
+        // "--move --trash" hands "--trash" to --move as its folder.
+        if (processMove == "--trash") {
+            process.trash = true;
+        } else if (processMove.starts_with("--")) {
+            std::cerr << "--move: takes the folder to move the failed files into, not the option "
+                      << processMove << "\n";
+            return kUsageError;
+        }
+        if (*moveOption)
             process.moveTo = processMove;
         if (processThreshold != 0)
             process.threshold = sondrel::app::qualityThresholdFromRawValue(processThreshold);

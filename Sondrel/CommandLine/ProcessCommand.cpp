@@ -70,7 +70,8 @@ int runProcess(
         return 2;
     }
     if (options.moveTo && options.trash) {
-        err << "--move and --trash cannot be used together\n";
+        err << "--move and --trash cannot go together: a failed file goes either into a folder or to the "
+               "Trash\n";
         return 2;
     }
     if (options.moveTo && !std::filesystem::is_directory(*options.moveTo, ec)) {

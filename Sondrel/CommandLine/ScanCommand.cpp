@@ -353,6 +353,15 @@ int runScan(const ScanOptions& options, std::ostream& out, std::ostream& err, bo
             err << options.subfolder->string() << ": not a folder of the library\n";
             return 2;
         }
+        // The walk follows no links, so a link out of the library would scan nothing.
+        const std::filesystem::path real = std::filesystem::canonical(*subfolder, ec);
+        const std::filesystem::path relative
+            = real.lexically_relative(std::filesystem::canonical(folder, ec));
+        if (ec || relative.empty() || *relative.begin() == "..") {
+            err << options.subfolder->string() << ": leads to " << real.string() << ", outside the library "
+                << folder.string() << "; scan that folder as a library of its own\n";
+            return 2;
+        }
     }
 
     const QualityThreshold threshold = options.threshold.value_or(AppSettings::shared().qualityThreshold());

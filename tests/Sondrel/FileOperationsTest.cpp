@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -18,6 +19,8 @@
 #include <utility>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -442,6 +445,32 @@ TEST_F(FileOperationsTest, TrashRecordsAnyNameSoTheDesktopRestoresIt)
         EXPECT_EQ(restoredPath(trash / "info" / (inTrash + ".trashinfo")), (m_source / original).string());
     }
     EXPECT_EQ(readText(trash / "info" / "Song.mp3.trashinfo"), "someone else's");
+}
+
+// A trash killed between writing the info file and moving the file left an info file that
+// reserves the name; one still held by a trash under way is left alone.
+TEST_F(FileOperationsTest, TrashTakesBackANameThatAKilledTrashReserved)
+{
+    const ScopedHome home(m_folder / "home");
+    const fs::path info = m_folder / "home" / "data" / "Trash" / "info";
+    fs::create_directories(info);
+    const timespec aMinuteAgo[2] = { { 0, UTIME_OMIT }, { ::time(nullptr) - 60, 0 } };
+    for (const std::string name : { "Song.mp3", "Held.mp3" }) {
+        writeText(m_source / name, name);
+        writeText(info / (name + ".trashinfo"), "[Trash Info]\nPath=/elsewhere\n");
+        ASSERT_EQ(::utimensat(AT_FDCWD, (info / (name + ".trashinfo")).c_str(), aMinuteAgo, 0), 0);
+    }
+    const int held = ::open((info / "Held.mp3.trashinfo").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+
+    ASSERT_TRUE(m_operations.trashItem(m_source / "Song.mp3"));
+    ASSERT_TRUE(m_operations.trashItem(m_source / "Held.mp3"));
+    ::close(held);
+
+    EXPECT_EQ(restoredPath(info / "Song.mp3.trashinfo"), (m_source / "Song.mp3").string());
+    EXPECT_EQ(restoredPath(info / "Held (2).mp3.trashinfo"), (m_source / "Held.mp3").string());
+    EXPECT_EQ(folderListing(info),
+        (Names { "Held (2).mp3.trashinfo", "Held.mp3.trashinfo", "Song.mp3.trashinfo" }));
 }
 
 // A tmpfs mounted for the test; skips without the right to mount.

@@ -101,6 +101,16 @@ TEST_F(TagEditorFailureTest, FilesTheUserMayNotWriteAreRefusedEvenInAWritableFol
     expectOriginalIntact();
 }
 
+TEST_F(TagEditorFailureTest, FileWithoutAnyWriteBitIsRefusedForRootToo)
+{
+    ASSERT_EQ(::chmod(m_path.c_str(), 0444), 0);
+    Id3Tag tag = commentTag();
+    const TagStatus status = TagEditor().write(tag, m_path);
+    ASSERT_FALSE(status.ok());
+    EXPECT_EQ(status.error().systemError(), std::errc::permission_denied);
+    expectOriginalIntact();
+}
+
 TEST_F(TagEditorFailureTest, RewriteKeepsModeOwnerGroupAndExtendedAttributes)
 {
     ASSERT_EQ(::chown(m_path.c_str(), 65534, 65534), 0);

@@ -3,6 +3,7 @@
 #include "LocalizedTextFrame.h"
 #include "SondrelCore/FixtureFolder.h"
 #include "TagBytes.h"
+#include "TextFrame.h"
 
 #include <gtest/gtest.h>
 
@@ -134,13 +135,14 @@ TEST_F(TagEditorTest, RewriteKeepsModelledAndUnmodelledFramesAndIsStable)
 
     ASSERT_TRUE(updateComment(path, 192).ok());
     const Bytes first = readFile(path);
-    // Title and artist re-encoded as UTF-16, the new comment, then the rest exactly as it was.
-    const Bytes frames = frame(v3, "TPE1", Bytes { 1 } + kBom + utf16("Artist") + Bytes { 0, 0 })
-        + frame(v3, "TIT2", Bytes { 1 } + kBom + utf16("Title") + Bytes { 0, 0 });
+    // Artist and title in their order, as they were, the new comment, then the rest exactly as it was.
+    const Bytes frames
+        = frame(v3, "TPE1", Bytes { 0 } + ascii("Artist")) + frame(v3, "TIT2", Bytes { 0 } + ascii("Title"));
     EXPECT_EQ(
         Bytes(first.begin() + 10, first.begin() + 10 + static_cast<std::ptrdiff_t>(frames.size())), frames);
     EXPECT_TRUE(contains(first, unmodelled));
-    EXPECT_TRUE(contains(first, utf16("Old comment"))) << "a comment of another description stays";
+    EXPECT_TRUE(contains(first, frame(v3, "COMM", Bytes { 0 } + ascii("eng\0Old comment"sv))))
+        << "a comment of another description stays";
     EXPECT_TRUE(std::equal(first.end() - 2000, first.end(), original.end() - 2000));
 
     const Id3Tag back = readTag(path);
@@ -153,6 +155,49 @@ TEST_F(TagEditorTest, RewriteKeepsModelledAndUnmodelledFramesAndIsStable)
     EXPECT_EQ(folderListing(m_folder.path()), std::vector<std::string> { "tagged.mp3" });
 }
 
+// Other taggers pad numbers with zeros and leave first values empty; a frame we do not change
+// goes back byte for byte, and only the one we change is written anew.
+TEST_F(TagEditorTest, FramesWeDoNotChangeKeepTheirBytes)
+{
+    const Bytes v3Frames = frame(v3, "TRCK", Bytes { 0 } + ascii("03/12"))
+        + frame(v3, "TPOS", Bytes { 0 } + ascii("1/02")) + frame(v3, "TBPM", Bytes { 0 } + ascii("0128"))
+        + frame(v3, "TCON", Bytes { 0 } + ascii("(013)")) + frame(v3, "TLEN", Bytes { 0 } + ascii("0245000"))
+        + frame(v3, "TYER", Bytes { 0 } + ascii("0999")) + frame(v3, "TPE1", Bytes { 0, 0 } + ascii("Second"))
+        + frame(v3, "TDAT", Bytes { 0 } + ascii("0102\0"sv));
+    const Bytes title = frame(v3, "TIT2", Bytes { 0 } + ascii("Title"));
+    const fs::path v3Path = fileWith("v3.mp3", tag(v3, v3Frames + title, 50) + fakeAudio(700));
+    const Bytes v4Frames = frame(v4, "TRCK", Bytes { 0 } + ascii("07"))
+        + frame(v4, "TIT2", Bytes { 3 } + ascii("Caf\xC3\xA9"));
+    const fs::path v4Path = fileWith("v4.mp3", tag(v4, v4Frames, 50) + fakeAudio(700));
+
+    ASSERT_TRUE(updateComment(v3Path, 128).ok());
+    ASSERT_TRUE(updateComment(v4Path, 128).ok());
+    const Bytes v3Written = readFile(v3Path);
+    for (std::size_t at = 0; at < v3Frames.size();) {
+        const std::size_t size = 10 + v3Frames[at + 7];
+        const Bytes one(v3Frames.begin() + static_cast<std::ptrdiff_t>(at),
+            v3Frames.begin() + static_cast<std::ptrdiff_t>(at + size));
+        EXPECT_TRUE(contains(v3Written, one)) << std::string(one.begin(), one.begin() + 4);
+        at += size;
+    }
+    EXPECT_TRUE(contains(v3Written, title));
+    EXPECT_TRUE(contains(v3Written, utf16("Detected bitrate: 128 kbps")));
+    EXPECT_TRUE(contains(readFile(v4Path), frame(v4, "TRCK", Bytes { 0 } + ascii("07"))));
+    EXPECT_TRUE(contains(readFile(v4Path), frame(v4, "TIT2", Bytes { 3 } + ascii("Caf\xC3\xA9"))));
+
+    // A changed title is written anew; the numbers beside it stay as they were.
+    ASSERT_TRUE(m_editor
+                    .update(v3Path,
+                        [](Id3Tag& tag) {
+                            tag.frames[FrameName(FrameKind::title)] = std::make_shared<TextFrame>("New");
+                        })
+                    .ok());
+    const Bytes changed = readFile(v3Path);
+    EXPECT_FALSE(contains(changed, title));
+    EXPECT_TRUE(contains(changed, frame(v3, "TIT2", Bytes { 1 } + kBom + utf16("New") + Bytes { 0, 0 })));
+    EXPECT_TRUE(contains(changed, frame(v3, "TRCK", Bytes { 0 } + ascii("03/12"))));
+}
+
 TEST_F(TagEditorTest, TagsAreWrittenBackInTheirOwnVersion)
 {
     const std::string longTitle(150, 'T'); // a body over 127 bytes: synchsafe and plain sizes differ
@@ -162,7 +207,7 @@ TEST_F(TagEditorTest, TagsAreWrittenBackInTheirOwnVersion)
     const Bytes written4 = readFile(version4);
     EXPECT_EQ(written4[3], 4);
     EXPECT_EQ(Bytes(written4.begin() + 10, written4.begin() + 20),
-        (ascii("TIT2") + synchsafe(1 + 2 + 300 + 2) + Bytes { 0, 0 }));
+        (ascii("TIT2") + synchsafe(1 + 150) + Bytes { 0, 0 }));
 
     const fs::path version2 = fileWith("v2.mp3",
         tag(v2,
@@ -170,8 +215,8 @@ TEST_F(TagEditorTest, TagsAreWrittenBackInTheirOwnVersion)
             + fakeAudio(500));
     ASSERT_TRUE(updateComment(version2, 320).ok());
     const Bytes written2 = readFile(version2);
-    const Bytes expectedFrames = frame(v2, "TT2", Bytes { 1 } + kBom + utf16("Title") + Bytes { 0, 0 })
-        + ascii("COM") + Bytes { 0, 0, 104 } + Bytes(kComment320.begin() + 10, kComment320.end())
+    const Bytes expectedFrames = frame(v2, "TT2", Bytes { 0 } + ascii("Title")) + ascii("COM")
+        + Bytes { 0, 0, 104 } + Bytes(kComment320.begin() + 10, kComment320.end())
         + frame(v2, "TXX", Bytes { 0 } + ascii("k\0v"sv));
     EXPECT_EQ(written2, tag(v2, expectedFrames, 2048) + fakeAudio(500));
 }
@@ -209,8 +254,18 @@ TEST_F(TagEditorTest, TagsTheWalkCannotReadFaithfullyAreLeftUntouched)
               Bytes { 0, 0, 0, 10, 0x80, 0, 0, 0, 0, 0, 1, 2, 3, 4 } + frame(v3, "TXXX", Bytes { 0, 'a', 0 }),
               0, 0x40)
         + fakeAudio(300);
+    // Bytes that are neither frames nor zeros in the padding, which a rewrite would drop.
+    const Bytes junk
+        = tag(v3, frame(v3, "TIT2", Bytes { 0, 'x' }) + Bytes(20, 0) + ascii("JUNKJUNK") + Bytes(20, 0))
+        + fakeAudio(300);
+    // A declared size that runs 5000 bytes into the audio after the padding.
+    const Bytes titleFrame = frame(v3, "TIT2", Bytes { 0, 'x' });
+    const Bytes intoAudio = ascii("ID3\3\0\0"sv)
+        + synchsafe(static_cast<std::uint32_t>(titleFrame.size() + 100 + 5000)) + titleFrame + Bytes(100, 0)
+        + fakeAudio(8000);
     for (const auto& [name, bytes] : { std::pair { "truncated.mp3", truncated },
-             std::pair { "unsync.mp3", unsynchronised }, std::pair { "extended.mp3", extended } }) {
+             std::pair { "unsync.mp3", unsynchronised }, std::pair { "extended.mp3", extended },
+             std::pair { "junk.mp3", junk }, std::pair { "into-audio.mp3", intoAudio } }) {
         const fs::path path = fileWith(name, bytes);
         EXPECT_EQ(updateComment(path, 320).error(), TagEditorError::corruptedFile) << name;
         EXPECT_EQ(readFile(path), bytes) << name;
@@ -218,7 +273,8 @@ TEST_F(TagEditorTest, TagsTheWalkCannotReadFaithfullyAreLeftUntouched)
     EXPECT_EQ(m_editor.read(m_folder / "truncated.mp3").error(), TagEditorError::corruptedFile);
     EXPECT_EQ(m_editor.read(m_folder / "unsync.mp3").error(), TagEditorError::corruptedFile);
     EXPECT_EQ(folderListing(m_folder.path()),
-        (std::vector<std::string> { "extended.mp3", "truncated.mp3", "unsync.mp3" }));
+        (std::vector<std::string> {
+            "extended.mp3", "into-audio.mp3", "junk.mp3", "truncated.mp3", "unsync.mp3" }));
 }
 
 TEST_F(TagEditorTest, WritesIntoADestinationFolderItCreates)
@@ -230,7 +286,7 @@ TEST_F(TagEditorTest, WritesIntoADestinationFolderItCreates)
     Id3Tag tag = readTag(source);
     tag.frames[sondrelCommentName()] = sondrelComment(320);
     ASSERT_TRUE(m_editor.write(tag, source, destination).ok());
-    EXPECT_EQ(tag.properties.size, 17u + 114u + 2048u); // the title frame grows to UTF-16
+    EXPECT_EQ(tag.properties.size, 12u + 114u + 2048u); // the title frame as it was
     EXPECT_EQ(readFile(source), original);
     const Bytes copy = readFile(destination);
     EXPECT_EQ(copy.size(), 10 + tag.properties.size + 400);

@@ -95,6 +95,28 @@ def itunes_v24():
                           + plain("TPE1", b"\x00Artist after the picture"))
 
 
+def zero_padded(version):
+    # Numbers as DJ libraries hold them, and (in version 2.3) an artist whose first value is empty.
+    numbers = {"TRCK": b"\x0003/12", "TPOS": b"\x001/02", "TBPM": b"\x000128", "TCON": b"\x00(013)",
+               "TLEN": b"\x000245000"}
+    if version == 3:
+        numbers.update({"TYER": b"\x000999", "TPE1": b"\x00\x00Second"})
+    else:
+        numbers.update({"TRCK": b"\x0007"})
+    return hand_built_tag(version, b"".join(frame(version, ident, body) for ident, body in numbers.items()))
+
+
+def raw_frames(data):
+    """(identifier, body) of every frame of a version 2.3 or 2.4 tag, in order."""
+    version, end, at, frames = data[3], tag_length(data), 10, []
+    while at + 10 <= end and data[at] != 0:
+        size = data[at + 4:at + 8]
+        length = int.from_bytes(synchsafe_decode(size) if version == 4 else size, "big")
+        frames.append((data[at:at + 4], data[at + 10:at + 10 + length]))
+        at += 10 + length
+    return frames
+
+
 def frames_of(path):
     tags = ID3(path, translate=False)
     frames = {}
@@ -121,16 +143,21 @@ def main():
                 out.write(audio)
             rich_tags(version).save(path, v2_version=version)
             files[path] = None
-        for name, tag in (("utf8-v23.mp3", utf8_v23()), ("itunes-v24.mp3", itunes_v24())):
+        exact = {f"{library}/zero-padded-v23.mp3", f"{library}/zero-padded-v24.mp3"}
+        for name, tag in (("utf8-v23.mp3", utf8_v23()), ("itunes-v24.mp3", itunes_v24()),
+                          ("zero-padded-v23.mp3", zero_padded(3)), ("zero-padded-v24.mp3", zero_padded(4))):
             with open(f"{library}/{name}", "wb") as out:
                 out.write(tag + audio)
             files[f"{library}/{name}"] = None
 
         before = {}
+        exact_frames = {}
         for path in files:
             with open(path, "rb") as data:
                 content = data.read()
             before[path] = (frames_of(path), content[tag_length(content):])
+            if path in exact:
+                exact_frames[path] = raw_frames(content)
         assert len(eval(before[f"{library}/itunes-v24.mp3"][0][1]["APIC:"]["data"])) == 3018 - 14
         assert eval(before[f"{library}/itunes-v24.mp3"][0][1]["TPE1"]["text"]) == ["Artist after the picture"]
 
@@ -152,6 +179,10 @@ def main():
             ours = new_frames.pop(OURS, None)
             if ours is None or not eval(ours["text"])[0].startswith("Detected bitrate: "):
                 failures.append(f"{name}: our comment is missing")
+            # Frames we did not change go back byte for byte.
+            for ident, body in exact_frames.get(path, []):
+                if (ident, body) not in raw_frames(content):
+                    failures.append(f"{name}: {ident.decode()} {body!r} is not written back as it was")
             for key in sorted(set(frames) | set(new_frames)):
                 if frames.get(key) != new_frames.get(key):
                     failures.append(f"{name}: {key}: {frames.get(key)} became {new_frames.get(key)}")
