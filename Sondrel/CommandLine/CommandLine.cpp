@@ -95,9 +95,10 @@ int runCommandLine(int argc, char** argv)
         "them with the marker \" fake-<bitrate>\", move them into a folder (numbered names when a name is "
         "taken), move them to the Trash, and/or write the detected bitrate as a comment into the tags of "
         "every analysed file (only MP3 files can be tagged; every other analysed file counts as a failed "
-        "update, listed with its reason). Nothing is ever overwritten. Prints the results. Exit status: 0 "
-        "when every step succeeded, 1 when a step recorded an error or a tag write failed, 2 for usage "
-        "errors, 130 when interrupted.");
+        "update, listed with its reason), and/or, first of all, put them in a crate of Mixxx's library. "
+        "Nothing is ever overwritten. Prints the results. Exit status: 0 when every step succeeded, 1 when "
+        "a step recorded an error or a tag write failed, 2 for usage errors (also a Mixxx library that "
+        "cannot be used, or a running Mixxx), 130 when interrupted.");
     processCommand->add_option("folder", processFolder, "The library folder")->required();
     processCommand->add_flag(
         "--rename", process.rename, "Append \" fake-<bitrate>\" to the failed files' names");

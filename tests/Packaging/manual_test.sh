@@ -11,12 +11,13 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 test "$("$sondrel" --version)" = "Sondrel $version" || fail "--version printed: $("$sondrel" --version)"
 # The page as text, roff's escaped hyphens as plain ones.
 text=$(sed 's/\\-/-/g; s/\\f[BIRP]//g' "$page")
-subcommands=$("$sondrel" --help | sed -n '/^SUBCOMMANDS:/,$p' | awk 'NR > 1 && NF { print $1 }')
+subcommands=$("$sondrel" --help | awk 'tolower($0) ~ /^subcommands:/ { on = 1; next } on && /^  [a-z]/ { print $1 }')
 test -n "$subcommands" || fail "no subcommands in --help"
 missing=""
 for subcommand in "" $subcommands; do
     echo "$text" | grep -q "^\.B[I]* \"*$subcommand" || missing="$missing $subcommand"
-    for option in $("$sondrel" $subcommand --help | grep -o -- '--*[a-z][a-z-]*' | sort -u); do
+    # The options as the help lists them, one per line: "  -o,--output TEXT ...".
+    for option in $("$sondrel" $subcommand --help | grep -oE '^  +(-[a-z],)?--?[a-z][a-z-]*' | sed 's/.*,//; s/^ *//' | sort -u); do
         echo "$text" | grep -qE -- "(^|[^a-z-])$option([^a-z-]|\$)" || missing="$missing ${subcommand:-sondrel}:$option"
     done
 done
