@@ -1,5 +1,6 @@
 #include "Processing.h"
 
+#include "MixxxLibrary.h"
 #include "PathText.h"
 
 #include <ostream>
@@ -29,6 +30,36 @@ std::string errorLine(const char* step, const AudioFile& file, const Error& erro
     return std::string(step) + core::json::validUtf8(file.url().string()) + ": " + error.description;
 }
 
+// The failed files that the crate takes: a file the user marked DJ ready stays out.
+std::vector<std::filesystem::path> crateCandidates(const std::vector<AudioFile>& files)
+{
+    std::vector<std::filesystem::path> paths;
+    for (const AudioFile& file : files) {
+        if (isFailed(file) && !(file.userOverride() && file.userOverride()->djReady))
+            paths.push_back(file.url());
+    }
+    return paths;
+}
+
+// "crate: PATH", with a note for a file already in the crate or unknown to Mixxx.
+void planMixxxCrate(
+    const MixxxCrateRequest& crate, const std::vector<AudioFile>& files, std::vector<std::string>& lines)
+{
+    auto outcome
+        = MixxxLibrary(crate.database, crate.processes).planCrate(crate.name, crateCandidates(files));
+    if (!outcome) {
+        lines.push_back("crate: " + outcome.error().description);
+        return;
+    }
+    const auto list = [&](const std::vector<std::filesystem::path>& paths, const char* note) {
+        for (const auto& path : paths)
+            lines.push_back("crate: " + core::json::validUtf8(path.string()) + note);
+    };
+    list(outcome->added, "");
+    list(outcome->alreadyInCrate, " (already in the crate)");
+    list(outcome->unknown, " (Not in the Mixxx library)");
+}
+
 std::vector<AudioFile> inScope(const std::vector<AudioFile>& files, const std::optional<QSet<QUuid>>& scope)
 {
     std::vector<AudioFile> chosen;
@@ -50,6 +81,7 @@ std::vector<std::string> ProcessingResults::lines() const
         if (n != 0)
             text.push_back(std::to_string(n) + what);
     };
+    count(crateAddedCount, " files added to Mixxx crate");
     count(renamedCount, " files renamed");
     count(movedCount, " files moved");
     count(deletedCount, " files moved to Trash");
@@ -62,6 +94,10 @@ std::vector<std::string> ProcessingResults::lines() const
     if (!metadataFailures.empty()) {
         text.emplace_back("Metadata update failures");
         text.insert(text.end(), metadataFailures.begin(), metadataFailures.end());
+    }
+    if (!notInMixxxLibrary.empty()) {
+        text.emplace_back("Not in the Mixxx library");
+        text.insert(text.end(), notInMixxxLibrary.begin(), notInMixxxLibrary.end());
     }
     return text;
 }
@@ -86,6 +122,20 @@ void Processing::replaceRecord(AudioFile& file, const std::filesystem::path& new
         return;
     if (auto record = m_store.file(*newId))
         file = std::move(*record);
+}
+
+void Processing::addToMixxxCrate(
+    const std::vector<AudioFile>& files, const MixxxCrateRequest& crate, ProcessingResults& results)
+{
+    auto outcome
+        = MixxxLibrary(crate.database, crate.processes).addToCrate(crate.name, crateCandidates(files));
+    if (!outcome) {
+        results.errors.push_back("Mixxx crate: " + outcome.error().description);
+        return;
+    }
+    results.crateAddedCount = static_cast<int>(outcome->added.size());
+    for (const auto& path : outcome->unknown)
+        results.notInMixxxLibrary.push_back(core::json::validUtf8(path.string()));
 }
 
 Processing::Step Processing::renameFailedFiles(std::vector<AudioFile>& files)
@@ -212,6 +262,9 @@ ProcessingResults Processing::run(const ProcessingRequest& request, const std::v
         if (step.error)
             results.errors.push_back(*step.error);
     };
+    // First, while the paths are still the ones Mixxx knows.
+    if (request.crate)
+        addToMixxxCrate(files, *request.crate, results);
     if (request.rename)
         record(renameFailedFiles(files), results.renamedCount);
     if (request.move && request.destination)
@@ -229,6 +282,8 @@ std::vector<std::string> Processing::plan(
     std::vector<std::string> lines;
     std::vector<AudioFile> files = inScope(library, request.scope);
     // Where each file would be after the steps before, so later lines name the right file.
+    if (request.crate)
+        planMixxxCrate(*request.crate, files, lines);
     std::vector<std::filesystem::path> where;
     for (const AudioFile& file : files)
         where.push_back(file.url());

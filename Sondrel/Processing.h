@@ -20,6 +20,7 @@
 namespace sondrel::app {
 
 struct ProcessingResults {
+    int crateAddedCount = 0; // files put in the Mixxx crate by this run
     int renamedCount = 0;
     int movedCount = 0;
     int deletedCount = 0;
@@ -27,17 +28,27 @@ struct ProcessingResults {
     int metadataFailedCount = 0;
     std::vector<std::string> errors; // one line per operation that stopped, in run order
     std::vector<std::string> metadataFailures; // "path: reason", one per failed tag write
+    std::vector<std::string> notInMixxxLibrary; // failed files that the crate could not take
     bool interrupted = false; // the tag phase stopped early, at the user's request
 
     // "Processing Complete" or "Processing Complete with Issues" ("Processing Interrupted" when
     // stopped), then a line per non-zero count, then "Errors" and the error lines, then
-    // "Metadata update failures" and the failed files with their reasons.
+    // "Metadata update failures" and the failed files with their reasons, then "Not in the Mixxx
+    // library" and those files.
     [[nodiscard]] std::vector<std::string> lines() const;
     [[nodiscard]] bool hasIssues() const noexcept { return !errors.empty() || metadataFailedCount > 0; }
 };
 
+// The failed files go into this crate of a Mixxx library, before any of them is renamed or moved.
+struct MixxxCrateRequest {
+    std::string name;
+    std::filesystem::path database;
+    std::filesystem::path processes = "/proc"; // where a running Mixxx would show
+};
+
 struct ProcessingRequest {
     std::optional<QSet<QUuid>> scope; // none: the whole library
+    std::optional<MixxxCrateRequest> crate;
     bool rename = false;
     bool move = false;
     bool trash = false;
@@ -94,6 +105,8 @@ private:
         std::optional<std::string> error;
     };
 
+    void addToMixxxCrate(
+        const std::vector<AudioFile>& files, const MixxxCrateRequest& crate, ProcessingResults& results);
     Step renameFailedFiles(std::vector<AudioFile>& files);
     Step moveFailedFiles(std::vector<AudioFile>& files, const std::filesystem::path& destination);
     Step deleteFailedFiles(std::vector<AudioFile>& files);

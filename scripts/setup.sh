@@ -11,7 +11,15 @@ packages=(cmake ninja-build g++ pkg-config time
           libgtest-dev libgmock-dev libbenchmark-dev
           xvfb xauth xdotool imagemagick
           clang libclang-rt-14-dev python3-mutagen
-          strace)
+          strace
+          mixxx
+          sqlite3
+          libsqlite3-dev
+          dpkg-dev
+          man-db
+          desktop-file-utils
+          appstream
+          bash-completion)
 
 missing=()
 for package in "${packages[@]}"; do

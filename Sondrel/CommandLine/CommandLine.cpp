@@ -56,6 +56,8 @@ int runCommandLine(int argc, char** argv)
                    "claim: lossy transcodes posing as high-bitrate or lossless files, and clipping." };
     app.name("sondrel");
     app.require_subcommand(0, 1);
+    app.set_version_flag(
+        "--version", std::string("Sondrel ") + SONDREL_VERSION, "Print the version and exit");
 
     sondrel::app::AnalyzeOptions analyze;
     std::vector<std::string> files;
@@ -125,9 +127,10 @@ int runCommandLine(int argc, char** argv)
         "them with the marker \" fake-<bitrate>\", move them into a folder (numbered names when a name is "
         "taken), move them to the Trash, and/or write the detected bitrate as a comment into the tags of "
         "every analysed file (only MP3 files can be tagged; every other analysed file counts as a failed "
-        "update, listed with its reason). Nothing is ever overwritten. Prints the results. Exit status: 0 "
-        "when every step succeeded, 1 when a step recorded an error or a tag write failed, 2 for usage "
-        "errors, 130 when interrupted.");
+        "update, listed with its reason), and/or, first of all, put them in a crate of Mixxx's library. "
+        "Nothing is ever overwritten. Prints the results. Exit status: 0 when every step succeeded, 1 when "
+        "a step recorded an error or a tag write failed, 2 for usage errors (also a Mixxx library that "
+        "cannot be used, or a running Mixxx), 130 when interrupted.");
     processCommand->add_option("folder", processFolder, "The library folder")->required();
     processCommand->add_flag(
         "--rename", process.rename, "Append \" fake-<bitrate>\" to the failed files' names");
@@ -142,8 +145,18 @@ int runCommandLine(int argc, char** argv)
         ->check(thresholdValue());
     processCommand->add_option(
         "--only", processOnly, "Act only on these files (as given, or relative to FOLDER)");
+    std::string processCrate;
+    std::string processMixxxDatabase;
+    auto* crateOption = processCommand->add_option("--crate", processCrate,
+        "Add the failed files that Mixxx knows to this crate of its library (created when missing), "
+        "before any rename or move; files marked DJ ready stay out. Refused while Mixxx runs");
+    processCommand
+        ->add_option(
+            "--mixxx-db", processMixxxDatabase, "Mixxx's library database (default: ~/.mixxx/mixxxdb.sqlite)")
+        ->needs(crateOption);
     processCommand->add_flag("--dry-run", process.dryRun, "List what each step would do and change nothing");
-    processCommand->add_flag("--yes", process.yes, "Do not ask before renaming, moving or trashing");
+    processCommand->add_flag(
+        "--yes", process.yes, "Do not ask before renaming, moving, trashing or filling a crate");
 
     bool clearCache = false;
     CLI::App* cacheCommand = app.add_subcommand("cache",
@@ -157,6 +170,8 @@ int runCommandLine(int argc, char** argv)
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         app.exit(e);
@@ -200,6 +215,10 @@ int runCommandLine(int argc, char** argv)
         if (processThreshold != 0)
             process.threshold = sondrel::app::qualityThresholdFromRawValue(processThreshold);
         process.only.assign(processOnly.begin(), processOnly.end());
+        if (*crateOption)
+            process.crate = processCrate;
+        if (!processMixxxDatabase.empty())
+            process.mixxxDatabase = processMixxxDatabase;
         return sondrel::app::runProcess(process, std::cin, ::isatty(STDIN_FILENO) != 0, std::cout, std::cerr);
     }
     if (*cacheCommand) {

@@ -2,6 +2,7 @@
 
 #include "AppSettings.h"
 #include "LibraryPath.h"
+#include "MixxxLibrary.h"
 #include "Processing.h"
 #include "ScanCommand.h"
 #include "ScannerViewModel.h"
@@ -58,6 +59,22 @@ std::optional<QSet<QUuid>> scopeOf(const ProcessOptions& options, const std::fil
     return scope;
 }
 
+// The database opens, has a schema we know, and (unless only planning) no Mixxx has it open.
+bool mixxxLibraryUsable(const MixxxCrateRequest& crate, bool dryRun, std::ostream& err)
+{
+    const MixxxLibrary library(crate.database);
+    if (Status usable = library.check(); !usable) {
+        err << usable.error().description << '\n';
+        return false;
+    }
+    if (auto mixxx = library.runningMixxx(); mixxx && !dryRun) {
+        err << "Mixxx is running (" << *mixxx << "); quit it first, or it will write its library back over "
+            << "the crate\n";
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 int runProcess(
@@ -78,14 +95,28 @@ int runProcess(
         err << options.moveTo->string() << ": not a folder\n";
         return 2;
     }
+    std::optional<MixxxCrateRequest> crate;
+    if (options.crate) {
+        crate = MixxxCrateRequest { *options.crate,
+            LibraryPath::normalised(options.mixxxDatabase.value_or(MixxxLibrary::defaultDatabase())) };
+        if (!mixxxLibraryUsable(*crate, options.dryRun, err))
+            return 2;
+    }
     const bool breaksLinks = options.rename || options.moveTo || options.trash;
-    if (breaksLinks && !options.dryRun && !options.yes) {
+    if ((breaksLinks || crate) && !options.dryRun && !options.yes) {
+        const std::string crateNote = crate ? "The failed files will be added to the Mixxx crate \""
+                + crate->name + "\" in " + crate->database.string() + " (a copy of it is kept beside it).\n"
+                                            : std::string();
         if (!interactive) {
-            err << kWarningTitle << ". " << kWarningMessage
-                << "\nRefusing to change files without --yes when standard input is not a terminal.\n";
+            if (breaksLinks)
+                err << kWarningTitle << ". " << kWarningMessage << "\n";
+            err << crateNote
+                << "Refusing to make changes without --yes when standard input is not a terminal.\n";
             return 2;
         }
-        err << kWarningTitle << "\n" << kWarningMessage << "\nContinue? [y/N] ";
+        if (breaksLinks)
+            err << kWarningTitle << "\n" << kWarningMessage << "\n";
+        err << crateNote << "Continue? [y/N] ";
         std::string answer;
         std::getline(in, answer);
         if (answer != "y" && answer != "Y" && answer != "yes") {
@@ -111,6 +142,7 @@ int runProcess(
         request.destination = LibraryPath::normalised(*options.moveTo);
     request.trash = options.trash;
     request.updateTags = options.tag;
+    request.crate = crate;
 
     if (options.dryRun) {
         std::vector<AudioFile> files = model.allFiles();

@@ -1,6 +1,7 @@
 #include "ProcessSheet.h"
 
 #include "BusyIndicator.h"
+#include "MixxxLibrary.h"
 #include "PathText.h"
 #include "Symbols.h"
 #include "ViewStyle.h"
@@ -9,6 +10,7 @@
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -133,6 +135,15 @@ void ProcessSheet::buildForm()
     m_updateMetadata
         = addSwitch(layout, QStringLiteral("Update metadata"), caption, QStringLiteral("updateMetadata"));
     caption->setText(QStringLiteral("Set bitrate tags to match detected quality"));
+    if (std::filesystem::exists(app::MixxxLibrary::defaultDatabase())) {
+        m_mixxxCrate
+            = addSwitch(layout, QStringLiteral("Add to Mixxx crate"), caption, QStringLiteral("mixxxCrate"));
+        m_crateName = new QLineEdit(QString::fromUtf8(app::MixxxLibrary::kDefaultCrateName));
+        m_crateName->setObjectName(QStringLiteral("crateName"));
+        layout->addWidget(m_crateName);
+        connect(m_mixxxCrate, &QCheckBox::toggled, this, [this] { refresh(); });
+        connect(m_crateName, &QLineEdit::textChanged, this, [this] { refresh(); });
+    }
 
     m_progress = makeLabel({}, TextStyle::caption, secondaryText());
     m_progress->setObjectName(QStringLiteral("progress"));
@@ -187,7 +198,7 @@ void ProcessSheet::onDeleteToggled(bool checked)
 bool ProcessSheet::hasAction() const noexcept
 {
     return m_rename->isChecked() || m_move->isChecked() || m_delete->isChecked()
-        || m_updateMetadata->isChecked();
+        || m_updateMetadata->isChecked() || (m_mixxxCrate && m_mixxxCrate->isChecked());
 }
 
 bool ProcessSheet::hasRekordboxBreakingAction() const noexcept
@@ -198,6 +209,8 @@ bool ProcessSheet::hasRekordboxBreakingAction() const noexcept
 bool ProcessSheet::canProcess() const noexcept
 {
     if (m_move->isChecked() && !m_moveDestination)
+        return false;
+    if (m_mixxxCrate && m_mixxxCrate->isChecked() && m_crateName->text().trimmed().isEmpty())
         return false;
     return hasAction() && !m_isProcessing;
 }
@@ -230,6 +243,14 @@ void ProcessSheet::refresh()
     m_move->setEnabled(editable && failed > 0);
     m_delete->setEnabled(editable && failed > 0);
     m_updateMetadata->setEnabled(editable && m_counts.passed + m_counts.failed > 0);
+    if (m_mixxxCrate) {
+        findChild<QLabel*>(QStringLiteral("mixxxCrateCaption"))
+            ->setText(QStringLiteral("Add ") + number(failed)
+                + QStringLiteral(" files to this crate of Mixxx's library"));
+        m_mixxxCrate->setEnabled(editable && failed > 0);
+        m_crateName->setVisible(m_mixxxCrate->isChecked());
+        m_crateName->setEnabled(editable);
+    }
 
     m_destinationRow->setVisible(m_move->isChecked());
     m_destinationRow->setEnabled(editable);
@@ -298,6 +319,9 @@ void ProcessSheet::startRun()
     request.trash = m_delete->isChecked();
     request.updateTags = m_updateMetadata->isChecked();
     request.destination = m_moveDestination;
+    if (m_mixxxCrate && m_mixxxCrate->isChecked())
+        request.crate = app::MixxxCrateRequest { m_crateName->text().trimmed().toStdString(),
+            app::MixxxLibrary::defaultDatabase() };
     m_isProcessing = true;
     refresh();
     QPointer<ProcessSheet> sheet(this);
@@ -349,6 +373,7 @@ void ProcessSheet::showResults(const app::ProcessingResults& results)
         QColor colour;
     };
     const CountLine countLines[] = {
+        { results.crateAddedCount, std::nullopt, {} },
         { results.renamedCount, Symbol::pencil, {} },
         { results.movedCount, Symbol::folder, {} },
         { results.deletedCount, Symbol::trash, {} },

@@ -12,6 +12,7 @@
 
 class QCheckBox;
 class QLabel;
+class QLineEdit;
 class QMessageBox;
 class QPushButton;
 class QVBoxLayout;
@@ -87,6 +88,8 @@ private:
     QCheckBox* m_move = nullptr;
     QCheckBox* m_delete = nullptr;
     QCheckBox* m_updateMetadata = nullptr;
+    QCheckBox* m_mixxxCrate = nullptr; // only where Mixxx keeps a library
+    QLineEdit* m_crateName = nullptr;
     QWidget* m_destinationRow = nullptr;
     QLabel* m_destinationName = nullptr;
     QLabel* m_progress = nullptr;

@@ -1,0 +1,134 @@
+#!/bin/sh
+# Sondrel's crate in a library that Debian's Mixxx made and then opens again.
+#   mixxx_test.sh library WORK FIXTURES   makes WORK/music and, with Mixxx, WORK/settings/mixxxdb.sqlite
+#   mixxx_test.sh crate WORK SONDREL      fills a crate there, then lets Mixxx open it again
+# Runs Mixxx under its own X server (xvfb-run). Where Mixxx cannot start, the library step leaves
+# WORK/skip with the reason and the crate step reports it and exits 77 (skipped).
+set -u
+mode=$1
+work=$2
+settings="$work/settings"
+database="$settings/mixxxdb.sqlite"
+crate="Sondrel: failed"
+display_args='-screen 0 1600x1000x24'
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+skip() { echo "$*" >"$work/skip"; echo "SKIPPED: $*"; exit 0; }
+
+# Runs the rest of this script with the same arguments on a display of its own.
+on_display() {
+    if [ -z "${SONDREL_MIXXX_DISPLAY:-}" ]; then
+        SONDREL_MIXXX_DISPLAY=1 exec xvfb-run -a -s "$display_args" sh "$0" "$@"
+    fi
+}
+
+sql() { sqlite3 -batch -noheader "file:$database?mode=ro" "$1"; }
+
+start_mixxx() {
+    HOME="$work/home" mixxx --settingsPath "$settings/" >"$1" 2>&1 &
+    mixxx_pid=$!
+}
+
+# Waits up to $1 seconds for the command in the rest of the arguments to succeed.
+wait_until() {
+    limit=$1; shift
+    elapsed=0
+    while [ "$elapsed" -lt "$limit" ]; do
+        "$@" >/dev/null 2>&1 && return 0
+        kill -0 "$mixxx_pid" 2>/dev/null || return 1
+        sleep 1; elapsed=$((elapsed + 1))
+    done
+    return 1
+}
+
+main_window() { xdotool search --onlyvisible --pid "$mixxx_pid" --name 'Mixxx [0-9]' | head -n 1 | grep .; }
+
+# Ctrl+Q on the main window; Mixxx then closes its library and leaves.
+quit_mixxx() {
+    window=$(main_window)
+    [ -n "$window" ] && xdotool windowfocus --sync "$window" key ctrl+q
+    for _ in $(seq 1 60); do
+        kill -0 "$mixxx_pid" 2>/dev/null || { wait "$mixxx_pid"; return 0; }
+        sleep 1
+    done
+    kill "$mixxx_pid"; wait "$mixxx_pid"
+    fail "Mixxx did not quit on Ctrl+Q"
+}
+
+case "$mode" in
+library)
+    fixtures=$3
+    rm -rf "$work"; mkdir -p "$work/home" "$settings" "$work/music"
+    "$fixtures" "$work/music" >/dev/null || fail "fixtures"
+    command -v mixxx >/dev/null || skip "Mixxx is not installed (Debian package mixxx)"
+    command -v xvfb-run >/dev/null && command -v xdotool >/dev/null && command -v sqlite3 >/dev/null \
+        || skip "xvfb-run, xdotool or sqlite3 is missing"
+    on_display "$@"
+    start_mixxx "$work/first-start.log"
+    # The first start asks for the music folder.
+    dialog_shown() { xdotool search --onlyvisible --name 'Choose music library directory'; }
+    wait_until 120 dialog_shown || { kill "$mixxx_pid" 2>/dev/null; skip "Mixxx did not start here: $(tail -n 3 "$work/first-start.log")"; }
+    dialog=$(dialog_shown | head -n 1)
+    xdotool windowfocus --sync "$dialog" key ctrl+a
+    xdotool type "$work/music"
+    xdotool key Return
+    scanned() { test "$(sql 'SELECT COUNT(*) FROM library')" -gt 0; }
+    wait_until 120 scanned || fail "Mixxx found no track in $work/music"
+    wait_until 60 main_window || fail "no Mixxx main window"
+    sleep 5 # the scan's last tracks
+    quit_mixxx
+    echo "Mixxx knows $(sql 'SELECT COUNT(*) FROM library') tracks"
+    ;;
+crate)
+    sondrel=$3
+    if [ -e "$work/skip" ]; then echo "SKIPPED: $(cat "$work/skip")"; exit 77; fi
+    test -e "$database" || fail "no Mixxx library (did the library step run?)"
+    on_display "$@"
+    export XDG_DATA_HOME="$work/data"
+    # A failed file that Mixxx has never seen.
+    late=$(sql "SELECT location FROM track_locations WHERE location LIKE '%.mp3' LIMIT 1")
+    cp "$late" "$work/music/added-after-the-scan.mp3"
+    process() { "$sondrel" process "$work/music" --crate "$crate" --mixxx-db "$database" --threshold 320 "$@"; }
+
+    process --dry-run >"$work/plan" || fail "dry run"
+    grep -q '^crate: .*added-after-the-scan.mp3 (Not in the Mixxx library)$' "$work/plan" || fail "plan: $(cat "$work/plan")"
+    test ! -e "$database.sondrel-backup" || fail "a dry run wrote a backup"
+    test -z "$(sql "SELECT id FROM crates WHERE name = '$crate'")" || fail "a dry run made the crate"
+
+    process --yes >"$work/out" 2>"$work/err" || fail "process: $(cat "$work/out" "$work/err")"
+    added=$(sed -n 's/^\([0-9]*\) files added to Mixxx crate$/\1/p' "$work/out")
+    test -n "$added" && test "$added" -gt 0 || fail "nothing added: $(cat "$work/out")"
+    unknown() { sed -n '/^Not in the Mixxx library$/,$p' "$1"; }
+    unknown "$work/out" | grep -q 'added-after-the-scan' || fail "unknown file not listed: $(cat "$work/out")"
+    in_crate="SELECT COUNT(*) FROM crate_tracks JOIN crates ON crates.id = crate_tracks.crate_id WHERE crates.name = '$crate'"
+    test "$(sql "$in_crate")" -eq "$added" || fail "crate holds $(sql "$in_crate"), $added reported"
+    test -s "$database.sondrel-backup" || fail "no backup"
+    test -z "$(sqlite3 "$database.sondrel-backup" "SELECT id FROM crates WHERE name = '$crate'")" \
+        || fail "the backup was taken after the write"
+
+    # Again, with a rename: nothing is added twice, and the crate step still finds every file
+    # under the path Mixxx knows because it runs before the rename.
+    process --yes --rename >"$work/again" 2>&1 || fail "second run: $(cat "$work/again")"
+    grep -q 'files added to Mixxx crate' "$work/again" && fail "second run added files: $(cat "$work/again")"
+    grep -q 'files renamed' "$work/again" || fail "no rename: $(cat "$work/again")"
+    test "$(unknown "$work/again")" = "$(unknown "$work/out")" || fail "the crate ran after the rename: $(cat "$work/again")"
+    test "$(sql "$in_crate")" -eq "$added" || fail "second run changed the crate"
+
+    start_mixxx "$work/second-start.log"
+    # Refused while Mixxx runs.
+    wait_until 120 main_window || fail "Mixxx did not open its library again: $(tail -n 5 "$work/second-start.log")"
+    process --yes >"$work/running" 2>&1 && fail "ran while Mixxx was running"
+    grep -q 'Mixxx is running' "$work/running" || fail "refusal: $(cat "$work/running")"
+    sleep 3
+    quit_mixxx
+    grep -q 'Upgrading database schema' "$settings/mixxx.log" && fail "Mixxx rebuilt its schema"
+    test "$(sql "SELECT value FROM settings WHERE name = 'mixxx.schema.last_used_version'")" = 32 \
+        || fail "Mixxx did not use the library"
+    test "$(sql "$in_crate")" -eq "$added" || fail "crate lost tracks after Mixxx reopened it"
+    test "$(sql 'PRAGMA integrity_check')" = ok || fail "integrity check"
+    echo "crate \"$crate\" holds $added tracks after Mixxx reopened the library"
+    ;;
+*)
+    fail "unknown mode $mode"
+    ;;
+esac
