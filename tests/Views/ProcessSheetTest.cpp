@@ -38,6 +38,17 @@ protected:
     {
         return waitUntil([&] { return sheet.processingResults().has_value(); });
     }
+    // Ticks "Rename failed files", goes on past the Rekordbox warning and waits for the results.
+    static bool renameAfterTheWarning(ProcessSheet& sheet)
+    {
+        box(sheet, "rename")->setChecked(true);
+        sheet.requestProcess();
+        for (auto* button : sheet.findChild<QMessageBox*>()->buttons()) {
+            if (button->text() == "Continue")
+                button->click();
+        }
+        return waitForResults(sheet);
+    }
 };
 
 TEST_F(ProcessSheetTest, WithoutAFailedFileOnlyUpdateMetadataCanBeTicked)
@@ -149,13 +160,7 @@ TEST_F(ProcessSheetTest, AFileMarkedDjReadyIsLeftOutOfTheCaptionsAndKept)
     EXPECT_EQ(sheet.counts().kept, 1);
     EXPECT_EQ(text(sheet, "renameCaption"), "Append 'fake-{bitrate}' to 1 filenames");
     EXPECT_EQ(text(sheet, "kept"), "1 failed files marked DJ ready are kept as they are");
-    box(sheet, "rename")->setChecked(true);
-    sheet.requestProcess();
-    for (auto* button : sheet.findChild<QMessageBox*>()->buttons()) {
-        if (button->text() == "Continue")
-            button->click();
-    }
-    ASSERT_TRUE(waitForResults(sheet));
+    ASSERT_TRUE(renameAfterTheWarning(sheet));
     EXPECT_EQ(texts(sheet, "resultLine"), QStringList { "1 files renamed" });
     EXPECT_EQ(text(sheet, "keptHeading"), "Kept: marked DJ ready");
     EXPECT_TRUE(std::filesystem::exists(m_library / "keep.mp3"));
@@ -193,13 +198,7 @@ TEST_F(ProcessSheetTest, ARenameRunListsItsCountsWithTheGreenTitle)
     app::ScannerViewModel model(services());
     open(model);
     ProcessSheet sheet(model, std::nullopt, nullptr);
-    box(sheet, "rename")->setChecked(true);
-    sheet.requestProcess();
-    for (auto* button : sheet.findChild<QMessageBox*>()->buttons()) {
-        if (button->text() == "Continue")
-            button->click();
-    }
-    ASSERT_TRUE(waitForResults(sheet));
+    ASSERT_TRUE(renameAfterTheWarning(sheet));
     EXPECT_EQ(text(sheet, "resultTitle"), "Processing Complete");
     EXPECT_EQ(texts(sheet, "resultLine"), QStringList { "1 files renamed" });
     EXPECT_TRUE(std::filesystem::exists(m_library / "low fake-320.mp3"));
