@@ -30,25 +30,40 @@ public:
         return start();
     }
 
+    ~SystemAudioOutput() override
+    {
+        // Deleted at once: by now the player has stopped feeding this output.
+        if (m_sink)
+            m_sink->stop();
+    }
+
+    // Without a stream (one that failed to start) the output takes nothing and holds nothing.
     std::size_t framesFree() override
     {
+        if (!m_io)
+            return 0;
         return static_cast<std::size_t>(std::max<qsizetype>(m_sink->bytesFree(), 0)) / bytesPerFrame();
     }
 
     std::size_t framesQueued() override
     {
+        if (!m_io)
+            return 0;
         const qsizetype held = m_sink->bufferSize() - m_sink->bytesFree();
         return static_cast<std::size_t>(std::max<qsizetype>(held, 0)) / bytesPerFrame();
     }
 
     void write(std::span<const float> interleaved) override
     {
-        m_io->write(reinterpret_cast<const char*>(interleaved.data()),
-            static_cast<qint64>(interleaved.size_bytes()));
+        if (m_io)
+            m_io->write(reinterpret_cast<const char*>(interleaved.data()),
+                static_cast<qint64>(interleaved.size_bytes()));
     }
 
     void setPaused(bool paused) override
     {
+        if (!m_sink)
+            return;
         if (paused)
             m_sink->suspend();
         else
@@ -57,9 +72,16 @@ public:
 
     void flush() override
     {
-        // QAudioSink has no way to drop what it holds and go on: a fresh stream does both.
-        const bool paused = m_sink->state() == QAudio::SuspendedState;
-        m_sink.reset();
+        // QAudioSink has no way to drop what it holds and go on: a fresh stream does both. The
+        // old sink's destructor spins an event loop, in which the player's timers would reach
+        // this output half torn down; so it is stopped now and destroyed later, from the
+        // thread's own event loop, while the fresh stream is already in place.
+        const bool paused = m_sink && m_sink->state() == QAudio::SuspendedState;
+        if (m_sink) {
+            m_sink->stop();
+            m_sink.release()->deleteLater();
+        }
+        m_io = nullptr;
         if (start().ok() && paused)
             m_sink->suspend();
     }
@@ -67,12 +89,15 @@ public:
 private:
     Status start()
     {
+        m_io = nullptr;
         m_sink = std::make_unique<QAudioSink>(m_device, m_format);
         m_sink->setBufferSize(
             static_cast<qsizetype>(kBufferSeconds * m_format.sampleRate()) * static_cast<qsizetype>(bytesPerFrame()));
         m_io = m_sink->start();
-        if (m_io == nullptr || m_sink->error() != QAudio::NoError)
+        if (m_io == nullptr || m_sink->error() != QAudio::NoError) {
+            m_io = nullptr;
             return Error { "the audio device could not be opened" };
+        }
         return Ok {};
     }
 

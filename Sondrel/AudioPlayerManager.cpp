@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <iostream>
 #include <mutex>
@@ -24,6 +25,9 @@ constexpr double kEndGraceSeconds = 0.5;
 
 // The worker's published position: written by the worker, read by the GUI thread's timer.
 struct AudioPlayerManager::Position {
+    // The newest seek asked for: the worker skips the older ones still queued, since each
+    // restarts the device's stream.
+    std::atomic<int> latestSeek = 0;
     std::mutex mutex;
     int generation = 0;
     int seekSerial = 0;
@@ -46,6 +50,8 @@ struct AudioPlayerManager::Worker {
     std::uint64_t nextFrame = 0; // the next frame to decode
     bool playing = false;
     bool endOfFile = false;
+    // Inside feed(): an output call that spins an event loop must not start a second feed.
+    bool feeding = false;
     std::chrono::steady_clock::time_point endDeadline;
 
     void publish(double seconds)
@@ -150,7 +156,7 @@ struct AudioPlayerManager::Worker {
     void seek(int serial, double seconds)
     {
         seekSerial = serial;
-        if (!decoder)
+        if (!decoder || serial != position->latestSeek.load())
             return;
         const auto length = decoder->lengthInFrames();
         const auto frame = std::min<std::uint64_t>(
@@ -164,8 +170,13 @@ struct AudioPlayerManager::Worker {
 
     void feed()
     {
-        if (!playing || !output || !decoder)
+        if (feeding || !playing || !output || !decoder)
             return;
+        feeding = true;
+        struct Done {
+            bool& flag;
+            ~Done() { flag = false; }
+        } done { feeding };
         const auto channels = static_cast<std::size_t>(buffer->channelCount());
         while (!endOfFile) {
             const std::size_t room = output->framesFree();
@@ -327,12 +338,21 @@ void AudioPlayerManager::stop()
     }
 }
 
+void AudioPlayerManager::unload()
+{
+    stop();
+    m_hasPlayer = false;
+    m_isLoading = false;
+    post([](Worker& worker) { worker.close(); });
+}
+
 void AudioPlayerManager::seek(double seconds)
 {
     if (!m_hasPlayer)
         return;
     const double target = std::clamp(seconds, 0.0, m_duration);
-    post([serial = ++m_seekSerial, target](Worker& worker) { worker.seek(serial, target); });
+    m_position->latestSeek.store(++m_seekSerial);
+    post([serial = m_seekSerial, target](Worker& worker) { worker.seek(serial, target); });
     setCurrentTime(target);
 }
 

@@ -59,6 +59,8 @@ public:
     void togglePlayPause();
     // Stops the stream at once; the file stays open, the position, duration and file clear.
     void stop();
+    // Stops and closes the file: back to empty (the file is gone, or another library is open).
+    void unload();
     // Clamped to 0...duration.
     void seek(double seconds);
     void skipForward() { seek(m_currentTime + kSkipSeconds); }

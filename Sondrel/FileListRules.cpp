@@ -85,7 +85,8 @@ bool FileListRules::isTranscode(const AudioFile& file)
         .has_value();
 }
 
-FileListRules::DJReadyVerdict FileListRules::djReadyVerdict(const AudioFile& file)
+FileListRules::DJReadyVerdict FileListRules::djReadyVerdict(
+    const AudioFile& file, std::optional<QualityThreshold> threshold)
 {
     using State = DJReadyVerdict::State;
     if (!file.result()) {
@@ -97,8 +98,25 @@ FileListRules::DJReadyVerdict FileListRules::djReadyVerdict(const AudioFile& fil
         return { State::notScanned, false, "Not yet scanned", "Not scanned" };
     }
 
+    const core::AnalysisResult& result = *file.result();
     const std::optional<core::UserOverride>& userOverride = file.userOverride();
-    const bool ready = userOverride ? userOverride->djReady : file.result()->passesThreshold();
+    const bool ready = userOverride ? userOverride->djReady : result.passesThreshold();
+    const auto status = file.status().kind();
+    // The cell's own standard (rated 320 kbps or lossless, no severe clipping) against the
+    // user's threshold, which set the status: say which one speaks when they disagree.
+    if (threshold && !userOverride && ready && status == ScanStatus::Kind::failed) {
+        return { State::ready, false,
+            "DJ ready: rated " + std::string(core::rawValue(result.rating)) + "; fails your "
+                + label(*threshold) + " threshold",
+            "DJ ready" };
+    }
+    if (threshold && !userOverride && !ready && status == ScanStatus::Kind::passed) {
+        const bool clipped = core::passesThreshold(result.rating);
+        return { State::notReady, false,
+            std::string("Not DJ ready: ") + (clipped ? "severe clipping" : "below 320 kbps") + "; passes your "
+                + label(*threshold) + " threshold",
+            "Not DJ ready" };
+    }
     if (ready) {
         return { State::ready, userOverride.has_value(),
             userOverride ? "Manually marked as DJ ready" : "Meets quality threshold for DJ use", "DJ ready" };

@@ -67,8 +67,11 @@ public:
 
     // Without a result: the analysis error, or not scanned. With one: ready when the override
     // says so or, without an override, when the result passes (rating and clipping, not the
-    // threshold).
-    [[nodiscard]] static DJReadyVerdict djReadyVerdict(const AudioFile& file);
+    // threshold). Given the threshold the status was judged by, a tooltip whose verdict
+    // disagrees with the status says which standard it applies ("Not DJ ready: below 320 kbps;
+    // passes your 128 kbps threshold").
+    [[nodiscard]] static DJReadyVerdict djReadyVerdict(
+        const AudioFile& file, std::optional<QualityThreshold> threshold = std::nullopt);
 };
 
 } // namespace sondrel::app

@@ -1,9 +1,11 @@
 #include "Processing.h"
 
+#include "AnalysisCache.h"
 #include "MixxxLibrary.h"
 #include "PathText.h"
 
 #include <ostream>
+#include <utility>
 
 #include <sys/stat.h>
 
@@ -13,6 +15,11 @@ namespace {
 bool isFailed(const AudioFile& file)
 {
     return file.status().kind() == ScanStatus::Kind::failed;
+}
+
+bool breaksLinks(const ProcessingRequest& request)
+{
+    return request.rename || (request.move && request.destination) || request.trash;
 }
 
 // Whether a file in `folder` is already where a move into `destination` would put it.
@@ -99,7 +106,21 @@ std::vector<std::string> ProcessingResults::lines() const
         text.emplace_back("Not in the Mixxx library");
         text.insert(text.end(), notInMixxxLibrary.begin(), notInMixxxLibrary.end());
     }
+    if (!keptFiles.empty()) {
+        text.emplace_back("Kept: marked DJ ready");
+        text.insert(text.end(), keptFiles.begin(), keptFiles.end());
+    }
     return text;
+}
+
+bool Processing::isKeptByUser(const AudioFile& file) noexcept
+{
+    return file.userOverride() && file.userOverride()->djReady;
+}
+
+bool Processing::isProcessable(const AudioFile& file) noexcept
+{
+    return isFailed(file) && !isKeptByUser(file);
 }
 
 std::optional<std::filesystem::path> Processing::markedName(const AudioFile& file)
@@ -120,8 +141,22 @@ void Processing::replaceRecord(AudioFile& file, const std::filesystem::path& new
     const auto newId = m_store.replaceFile(file.id(), newUrl, file.result(), status);
     if (!newId)
         return;
+    // The user's verdict belongs to the file, wherever it now is.
+    if (file.userOverride())
+        m_store.updateOverride(*newId, file.userOverride());
     if (auto record = m_store.file(*newId))
         file = std::move(*record);
+    recache(file);
+}
+
+void Processing::recache(const AudioFile& file)
+{
+    if (!m_cache || !file.result())
+        return;
+    m_cache->set(file.url(), *file.result());
+    if (file.userOverride())
+        m_cache->setOverride(file.url(), *file.userOverride());
+    m_cacheChanged = true;
 }
 
 void Processing::addToMixxxCrate(
@@ -142,7 +177,7 @@ Processing::Step Processing::renameFailedFiles(std::vector<AudioFile>& files)
 {
     Step step;
     for (AudioFile& file : files) {
-        if (!isFailed(file))
+        if (!isProcessable(file))
             continue;
         const auto target = markedName(file);
         if (!target)
@@ -163,7 +198,7 @@ Processing::Step Processing::moveFailedFiles(
 {
     Step step;
     for (AudioFile& file : files) {
-        if (!isFailed(file) || isSameFolder(file.url().parent_path(), destination))
+        if (!isProcessable(file) || isSameFolder(file.url().parent_path(), destination))
             continue;
         auto moved = moveWithNumbering(m_operations, file.url(), destination);
         if (!moved) {
@@ -191,9 +226,11 @@ std::pair<int, std::vector<std::string>> Processing::updateFileMetadata(const Au
 {
     if (!file.result())
         return { 0, {} };
-    if (m_editor.updateBitrate(file.url(), file.result()->estimatedBitrate))
-        return { 1, {} };
-    return { 0, { file.url().filename().string() } };
+    if (!m_editor.updateBitrate(file.url(), file.result()->estimatedBitrate))
+        return { 0, { file.url().filename().string() } };
+    recache(file);
+    flushCache();
+    return { 1, {} };
 }
 
 Processing::Step Processing::trash(std::vector<AudioFile>& files, bool onlyFailed)
@@ -202,7 +239,7 @@ Processing::Step Processing::trash(std::vector<AudioFile>& files, bool onlyFaile
     QSet<QUuid> trashed;
     std::vector<AudioFile> kept;
     for (AudioFile& file : files) {
-        if (step.error || (onlyFailed && !isFailed(file))) {
+        if (step.error || (onlyFailed && !isProcessable(file))) {
             kept.push_back(std::move(file));
             continue;
         }
@@ -246,6 +283,8 @@ void Processing::updateMetadata(
             results.metadataFailures.push_back(core::json::validUtf8(file.url().string()) + ": " + *reason);
         } else {
             ++results.metadataUpdatedCount;
+            // New size and time: without this the cache would forget the file's verdict.
+            recache(file);
         }
         m_progress << "Metadata update: " << i + 1 << '/' << work.size() << std::endl;
         if (m_onProgress)
@@ -257,6 +296,12 @@ ProcessingResults Processing::run(const ProcessingRequest& request, const std::v
 {
     ProcessingResults results;
     std::vector<AudioFile> files = inScope(library, request.scope);
+    if (breaksLinks(request)) {
+        for (const AudioFile& file : files) {
+            if (isFailed(file) && isKeptByUser(file))
+                results.keptFiles.push_back(core::json::validUtf8(file.url().string()));
+        }
+    }
     const auto record = [&](const Step& step, int& count) {
         count = step.done;
         if (step.error)
@@ -273,7 +318,15 @@ ProcessingResults Processing::run(const ProcessingRequest& request, const std::v
         record(deleteFailedFiles(files), results.deletedCount);
     if (request.updateTags)
         updateMetadata(files, request.stopTagging, results);
+    flushCache();
     return results;
+}
+
+void Processing::flushCache()
+{
+    // The command line ends right after a run: the moved verdicts must be on disk by then.
+    if (m_cache && std::exchange(m_cacheChanged, false))
+        m_cache->flush();
 }
 
 std::vector<std::string> Processing::plan(
@@ -290,6 +343,11 @@ std::vector<std::string> Processing::plan(
     for (std::size_t i = 0; i < files.size(); ++i) {
         if (!isFailed(files[i]))
             continue;
+        if (isKeptByUser(files[i])) {
+            if (breaksLinks(request))
+                lines.push_back("keep: " + core::json::validUtf8(where[i].string()) + " (marked DJ ready)");
+            continue;
+        }
         if (request.rename) {
             if (auto target = markedName(files[i])) {
                 lines.push_back("rename: " + core::json::validUtf8(where[i].string()) + " -> "

@@ -17,6 +17,10 @@
 #include <string>
 #include <vector>
 
+namespace sondrel::core {
+class AnalysisCache;
+}
+
 namespace sondrel::app {
 
 struct ProcessingResults {
@@ -29,12 +33,14 @@ struct ProcessingResults {
     std::vector<std::string> errors; // one line per operation that stopped, in run order
     std::vector<std::string> metadataFailures; // "path: reason", one per failed tag write
     std::vector<std::string> notInMixxxLibrary; // failed files that the crate could not take
+    // Failed files the user marked DJ ready, which the rename, move and trash left alone.
+    std::vector<std::string> keptFiles;
     bool interrupted = false; // the tag phase stopped early, at the user's request
 
     // "Processing Complete" or "Processing Complete with Issues" ("Processing Interrupted" when
     // stopped), then a line per non-zero count, then "Errors" and the error lines, then
     // "Metadata update failures" and the failed files with their reasons, then "Not in the Mixxx
-    // library" and those files.
+    // library" and those files, then "Kept: marked DJ ready" and the files kept.
     [[nodiscard]] std::vector<std::string> lines() const;
     [[nodiscard]] bool hasIssues() const noexcept { return !errors.empty() || metadataFailedCount > 0; }
 };
@@ -67,6 +73,12 @@ struct ProcessingRequest {
 // files. A trash that stops part-way still drops the records of the files already trashed. A
 // failed file already in the move's destination folder stays as it is. An error line names the
 // file it stopped at: "Move: /Music/a.mp3: Permission denied".
+//
+// A failed file whose override says DJ ready is the user's decision to keep it: no rename, move
+// or trash of a run touches it (it stays failed in the counts), and the run lists it as kept. An
+// override survives every operation that keeps the file: a renamed or moved record carries it,
+// and with a cache the result and override are stored again under the file's new place, or its
+// new size and time after a tag write.
 class Processing {
 public:
     Processing(FilesStore& store, FileOperations& operations, MetadataEditor& editor, std::ostream& progress)
@@ -80,6 +92,13 @@ public:
     // Called after each tag write with its position (from 1) and the total, on the run's thread.
     using Progress = std::function<void(int position, int total)>;
     void setProgressHandler(Progress handler) { m_onProgress = std::move(handler); }
+    // Where results and overrides follow their files; none: only the store does.
+    void setCache(core::AnalysisCache* cache) noexcept { m_cache = cache; }
+
+    // The user marked the file DJ ready: a run never renames, moves or trashes it.
+    [[nodiscard]] static bool isKeptByUser(const AudioFile& file) noexcept;
+    // What a run's rename, move and trash act on: failed files not kept by the user.
+    [[nodiscard]] static bool isProcessable(const AudioFile& file) noexcept;
 
     // `files`: the library's records as the views last saw them.
     [[nodiscard]] ProcessingResults run(
@@ -115,12 +134,17 @@ private:
         const std::vector<AudioFile>& files, const std::atomic<bool>* stop, ProcessingResults& results);
     // Replaces the record after its file moved, and the working list's copy with it.
     void replaceRecord(AudioFile& file, const std::filesystem::path& newUrl, const ScanStatus& status);
+    // Stores the file's result and override in the cache under its current place and attributes.
+    void recache(const AudioFile& file);
+    void flushCache();
 
     FilesStore& m_store;
     FileOperations& m_operations;
     MetadataEditor& m_editor;
     std::ostream& m_progress;
     Progress m_onProgress;
+    core::AnalysisCache* m_cache = nullptr;
+    bool m_cacheChanged = false;
 };
 
 } // namespace sondrel::app

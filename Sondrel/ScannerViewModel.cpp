@@ -641,6 +641,7 @@ ScannerViewModel::RunId ScannerViewModel::runProcessing(
     runThenReport(
         [this, self, run, operations, work = std::move(work), results] {
             Processing processing(m_filesStore, *operations, m_metadataEditor, std::cout);
+            processing.setCache(m_services.cache);
             processing.setProgressHandler([self, run](int position, int total) {
                 QMetaObject::invokeMethod(
                     self,

@@ -607,6 +607,21 @@ std::size_t AnalysisCache::count() const
     return m_cache.size();
 }
 
+std::vector<std::filesystem::path> AnalysisCache::overriddenFiles() const
+{
+    std::vector<std::filesystem::path> files;
+    std::lock_guard lock(m_mutex);
+    for (const auto& [key, entry] : m_cache) {
+        if (!entry.userOverride)
+            continue;
+        // "path|mtime|size": the path is what comes before the last two bars (it may hold one).
+        const auto size = key.rfind('|');
+        const auto time = size == std::string::npos || size == 0 ? std::string::npos : key.rfind('|', size - 1);
+        files.emplace_back(key.substr(0, time));
+    }
+    return files;
+}
+
 bool AnalysisCache::isDirty() const
 {
     std::lock_guard lock(m_mutex);

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 #include <string_view>
 
 namespace sondrel::core {
@@ -126,6 +127,8 @@ public:
 
     void clear();
     [[nodiscard]] std::size_t count() const;
+    // The files that carry a user override, in key order (what clear() would drop with them).
+    [[nodiscard]] std::vector<std::filesystem::path> overriddenFiles() const;
 
     // Cancels the pending save and writes now if anything changed; returns once written.
     // Blocks on the disk: not for the GUI thread.

@@ -154,17 +154,35 @@ QString writeReport(const std::filesystem::path& target, const QString& text)
     return error ? QString::fromStdString(error.message()) : QString();
 }
 
-void revealInFileManager(const std::filesystem::path& file)
+namespace {
+
+void tell(const Report& report, const QString& message, bool failed = false)
 {
-    const auto openFolder = [folder = file.parent_path()] {
-        QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(folder.string())));
+    if (report)
+        report(message, failed);
+}
+
+QString text(const std::filesystem::path& path)
+{
+    return QString::fromStdString(path.string());
+}
+
+} // namespace
+
+void revealInFileManager(const std::filesystem::path& file, Report report)
+{
+    const auto openFolder = [folder = file.parent_path(), report] {
+        if (QDesktopServices::openUrl(QUrl::fromLocalFile(text(folder))))
+            tell(report, QStringLiteral("Opened the folder ") + text(folder));
+        else
+            tell(report, QStringLiteral("No file manager could be opened. The file is in ") + text(folder), true);
     };
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
         openFolder();
         return;
     }
-    const QUrl url = QUrl::fromLocalFile(QString::fromStdString(file.string()));
+    const QUrl url = QUrl::fromLocalFile(text(file));
     QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.FileManager1"),
         QStringLiteral("/org/freedesktop/FileManager1"), QStringLiteral("org.freedesktop.FileManager1"),
         QStringLiteral("ShowItems"));
@@ -172,30 +190,45 @@ void revealInFileManager(const std::filesystem::path& file)
     // Asynchronous, so a slow bus never stalls the window; a bus without a file manager on it
     // answers with an error, and the folder opens instead.
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 3000));
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, [openFolder](QDBusPendingCallWatcher* finished) {
-        if (finished->isError())
-            openFolder();
-        finished->deleteLater();
-    });
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished,
+        [openFolder, report, name = QString::fromStdString(file.filename().string())](
+            QDBusPendingCallWatcher* finished) {
+            if (finished->isError())
+                openFolder();
+            else
+                tell(report, QStringLiteral("Shown in the file manager: ") + name);
+            finished->deleteLater();
+        });
 }
 
-void openHelp()
+void openHelp(Report report)
 {
     const std::optional<std::filesystem::path> readme = installedReadme();
     if (!readme) {
         qCWarning(appLog, "The user guide (README.md) is not installed beside the program");
+        tell(report, QStringLiteral("The user guide (README.md) is not installed beside the program."), true);
         return;
     }
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(readme->string())));
+    if (QDesktopServices::openUrl(QUrl::fromLocalFile(text(*readme))))
+        tell(report, QStringLiteral("Opened the user guide"));
+    else
+        tell(report, QStringLiteral("No application is set up to open the user guide. It is at ") + text(*readme),
+            true);
 }
 
-void reportIssue()
+void reportIssue(Report report)
 {
-    QDesktopServices::openUrl(QUrl::fromEncoded(
-        problemReportLink(applicationVersion(), operatingSystemDescription()), QUrl::TolerantMode));
+    if (QDesktopServices::openUrl(QUrl::fromEncoded(
+            problemReportLink(applicationVersion(), operatingSystemDescription()), QUrl::TolerantMode)))
+        tell(report, QStringLiteral("Opened a problem report in your mail application"));
+    else
+        tell(report,
+            QStringLiteral("No mail application is set up. Please write to ")
+                + QString::fromLatin1(kSupportAddress) + QLatin1Char('.'),
+            true);
 }
 
-void exportDiagnostics(QWidget* parent)
+void exportDiagnostics(QWidget* parent, Report report)
 {
     auto* panel = new QFileDialog(parent, QStringLiteral("Save diagnostic information for support"));
     panel->setAttribute(Qt::WA_DeleteOnClose);
@@ -205,18 +238,21 @@ void exportDiagnostics(QWidget* parent)
     panel->setDefaultSuffix(QStringLiteral("txt"));
     panel->selectFile(QStringLiteral("Sondrel-Diagnostics.txt"));
     panel->setWindowModality(Qt::WindowModal);
-    QObject::connect(panel, &QFileDialog::fileSelected, [](const QString& chosen) {
+    QObject::connect(panel, &QFileDialog::fileSelected, [report](const QString& chosen) {
         if (chosen.isEmpty())
             return;
         const std::filesystem::path target(chosen.toStdString());
         runInBackground(
             QCoreApplication::instance(),
             [target] { return writeReport(target, diagnosticReport(DiagnosticFacts::current())); },
-            [target](const QString& error) {
-                if (error.isEmpty())
+            [target, report](const QString& error) {
+                if (error.isEmpty()) {
+                    tell(report, QStringLiteral("Diagnostics saved to ") + text(target));
                     revealInFileManager(target);
-                else
+                } else {
                     qCCritical(appLog, "Failed to save diagnostics: %s", qUtf8Printable(error));
+                    tell(report, QStringLiteral("Failed to save diagnostics: ") + error, true);
+                }
             });
     });
     panel->open();

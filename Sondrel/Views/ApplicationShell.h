@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 
 class QWidget;
@@ -60,15 +61,19 @@ struct DiagnosticFacts {
 // Writes `text` as UTF-8 over `target` atomically; an empty string on success, else the error.
 [[nodiscard]] QString writeReport(const std::filesystem::path& target, const QString& text);
 
+// Says what an action did: a line for the status bar, or, when `failed`, a failure the user
+// must see. The actions below never stay silent when given one.
+using Report = std::function<void(const QString& message, bool failed)>;
+
 // Shows a file in the file manager (selected), else opens its folder.
-void revealInFileManager(const std::filesystem::path& file);
+void revealInFileManager(const std::filesystem::path& file, Report report = {});
 
 // "Sondrel Help": the user guide installed with the binary, in the default viewer.
-void openHelp();
+void openHelp(Report report = {});
 // "Report an Issue...": a prepared mail in the default mail application.
-void reportIssue();
+void reportIssue(Report report = {});
 // "Export Diagnostics...": asks where, then builds and writes the report off the GUI thread and
-// shows it in the file manager; a failure is only logged.
-void exportDiagnostics(QWidget* parent);
+// shows it in the file manager; a failure is logged and reported.
+void exportDiagnostics(QWidget* parent, Report report = {});
 
 } // namespace sondrel::ui::shell

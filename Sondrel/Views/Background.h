@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <QThreadPool>
 
+#include <memory>
 #include <utility>
 
 namespace sondrel::ui {
@@ -25,5 +26,28 @@ template <typename Work, typename Then> void runInBackground(QObject* owner, Wor
             Qt::QueuedConnection);
     });
 }
+
+// Work of which only the latest request counts: a view that starts work for what it shows (a
+// track's artwork) may show something else by the time an older request answers, and that
+// answer is dropped. Lives on the GUI thread, as a member of its owner.
+class LatestRequest {
+public:
+    // runInBackground(), and `then` only if no newer run() or cancel() came meanwhile.
+    template <typename Work, typename Then> void run(QObject* owner, Work work, Then then)
+    {
+        const int request = ++*m_latest;
+        runInBackground(owner, std::move(work),
+            [latest = m_latest, request, then = std::move(then)](auto value) mutable {
+                if (*latest == request)
+                    then(std::move(value));
+            });
+    }
+
+    // Drops the answer of the request in flight.
+    void cancel() noexcept { ++*m_latest; }
+
+private:
+    std::shared_ptr<int> m_latest = std::make_shared<int>(0);
+};
 
 } // namespace sondrel::ui

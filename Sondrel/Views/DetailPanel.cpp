@@ -1,5 +1,8 @@
 #include "DetailPanel.h"
 
+#include "Background.h"
+#include "ViewStyle.h"
+
 #include "Artwork.h"
 #include "FileListRules.h"
 
@@ -12,10 +15,8 @@
 #include <QLocale>
 #include <QPainter>
 #include <QPainterPath>
-#include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
-#include <QThreadPool>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -41,13 +42,6 @@ QLabel* symbolLabel(Symbol symbol, const QColor& tint, int size = kSymbolSize)
     label->setPixmap(symbolIcon(symbol, tint).pixmap(size, size));
     label->setFixedSize(size, size);
     return label;
-}
-
-QColor secondaryText(const QWidget& widget)
-{
-    QColor colour = widget.palette().color(QPalette::WindowText);
-    colour.setAlphaF(0.55f);
-    return colour;
 }
 
 std::pair<Symbol, QColor> clippingSymbol(ClippingSeverity severity)
@@ -139,7 +133,7 @@ DetailPanel::DetailPanel(app::ScannerViewModel& viewModel, QWidget* parent)
         content->addWidget(label);
     }
     QPalette secondary = m_album->palette();
-    secondary.setColor(QPalette::WindowText, secondaryText(*this));
+    secondary.setColor(QPalette::WindowText, secondaryText());
     m_artist->setPalette(secondary);
     m_album->setPalette(secondary);
 
@@ -221,7 +215,7 @@ void DetailPanel::setFile(const std::optional<app::AudioFile>& file)
     m_file = file;
     m_content->setVisible(m_file.has_value());
     if (!m_file) {
-        ++m_artworkRequest;
+        m_artworkLoad.cancel();
         return;
     }
     rebuild();
@@ -308,7 +302,7 @@ void DetailPanel::rebuild()
 
     clearLayout(*m_rows);
     int line = 0;
-    const QColor secondary = secondaryText(*this);
+    const QColor secondary = secondaryText();
     for (const Row& row : rows(file)) {
         auto* label = new QLabel(row.label);
         QPalette labelPalette = label->palette();
@@ -394,22 +388,14 @@ void DetailPanel::showArtwork()
 
 void DetailPanel::startArtworkLoad()
 {
-    const int request = ++m_artworkRequest;
-    QPointer<DetailPanel> self(this);
-    QThreadPool::globalInstance()->start([self, request, url = m_file->url()] {
-        QImage image = loadArtwork(url);
-        // Back on the GUI thread; the panel may be gone or showing another file by then.
-        QMetaObject::invokeMethod(
-            qApp,
-            [self, request, image = std::move(image)] {
-                if (!self || self->m_artworkRequest != request)
-                    return;
-                self->m_artwork = image;
-                self->showArtwork();
-                emit self->artworkLoaded();
-            },
-            Qt::QueuedConnection);
-    });
+    // The panel may be gone or showing another file by the time the picture is read.
+    m_artworkLoad.run(
+        this, [url = m_file->url()] { return loadArtwork(url); },
+        [this](QImage image) {
+            m_artwork = std::move(image);
+            showArtwork();
+            emit artworkLoaded();
+        });
 }
 
 } // namespace sondrel::ui

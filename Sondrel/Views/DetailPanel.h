@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AudioFile.h"
+#include "Background.h"
 #include "ScannerViewModel.h"
 #include "Symbols.h"
 
@@ -69,7 +70,7 @@ private:
     app::ScannerViewModel& m_viewModel;
     std::optional<app::AudioFile> m_file;
     QImage m_artwork;
-    int m_artworkRequest = 0;
+    LatestRequest m_artworkLoad;
 
     QWidget* m_content = nullptr;
     QLabel* m_artworkLabel = nullptr;

@@ -12,6 +12,8 @@
 #include <QButtonGroup>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QPointer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -34,6 +36,7 @@ using app::AudioFile;
 namespace {
 
 constexpr const char* kColumnsKey = "fileListColumnCustomization";
+constexpr int kSearchWidth = 220;
 
 QString text(const std::string& utf8)
 {
@@ -78,6 +81,9 @@ FileListView::FileListView(app::ScannerViewModel& viewModel, QWidget* parent)
     m_table->verticalHeader()->setDefaultSectionSize(24);
     m_table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     m_table->setContextMenuPolicy(Qt::CustomContextMenu);
+    // Tab leaves the table for the next control; arrows move between rows.
+    m_table->setTabKeyNavigation(false);
+    m_table->installEventFilter(this);
     auto* symbols = new SymbolDelegate(m_table);
     for (int column : { FileTableModel::djReady, FileTableModel::transcode, FileTableModel::clipping })
         m_table->setItemDelegateForColumn(column, symbols);
@@ -127,6 +133,11 @@ FileListView::FileListView(app::ScannerViewModel& viewModel, QWidget* parent)
     connect(m_filter, &QAbstractItemModel::modelReset, this, &FileListView::scheduleRefresh);
     connect(m_filter, &QAbstractItemModel::layoutChanged, this, &FileListView::scheduleRefresh);
     connect(m_filter, &QAbstractItemModel::dataChanged, this, &FileListView::scheduleRefresh);
+    for (auto signal : { &QAbstractItemModel::rowsRemoved, &QAbstractItemModel::rowsInserted })
+        connect(m_filter, signal, this, &FileListView::publishSelectionCount, Qt::QueuedConnection);
+    connect(m_filter, &QAbstractItemModel::modelReset, this, &FileListView::publishSelectionCount, Qt::QueuedConnection);
+    connect(m_filter, &QAbstractItemModel::layoutChanged, this, &FileListView::publishSelectionCount,
+        Qt::QueuedConnection);
     connect(&viewModel, &app::ScannerViewModel::selectedFolderChanged, this, &FileListView::updateFolderFilter);
     connect(&viewModel, &app::ScannerViewModel::rootFolderChanged, this, &FileListView::scheduleRefresh);
     updateFolderFilter();
@@ -137,10 +148,16 @@ FileListView::~FileListView() = default;
 
 void FileListView::buildHeaderBar(QWidget* bar)
 {
-    auto* layout = new QHBoxLayout(bar);
-    layout->setContentsMargins(8, 6, 8, 6);
-    layout->addWidget(new QLabel(QStringLiteral("Filter"), bar));
-    auto* segments = new QWidget(bar);
+    auto* rows = new QVBoxLayout(bar);
+    rows->setContentsMargins(8, 6, 8, 6);
+    rows->setSpacing(4);
+    m_headerLayout = rows;
+    m_headerRow = new QWidget(bar);
+    rows->addWidget(m_headerRow);
+    auto* layout = new QHBoxLayout(m_headerRow);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(new QLabel(QStringLiteral("Filter"), m_headerRow));
+    auto* segments = new QWidget(m_headerRow);
     auto* segmentsLayout = new QHBoxLayout(segments);
     segmentsLayout->setContentsMargins(0, 0, 0, 0);
     segmentsLayout->setSpacing(0);
@@ -172,12 +189,54 @@ void FileListView::buildHeaderBar(QWidget* bar)
         if (const QIcon icon = symbolIcon(Symbol::xmarkCircleFill, palette::secondary); !icon.isNull())
             clear->setIcon(icon);
     }
-    m_search->setMinimumWidth(220);
+    m_search->setMinimumWidth(kSearchWidth);
     connect(m_search, &QLineEdit::textChanged, this, [this](const QString& value) {
         m_filter->setSearchText(value);
         scheduleRefresh();
     });
     layout->addWidget(m_search);
+}
+
+void FileListView::placeSearch()
+{
+    const int needed = m_headerRow->layout()->minimumSize().width() + (m_searchInRow ? 0 : kSearchWidth + 8) + 16;
+    const bool inRow = width() >= needed;
+    if (inRow == m_searchInRow)
+        return;
+    m_searchInRow = inRow;
+    if (inRow)
+        m_headerRow->layout()->addWidget(m_search);
+    else
+        m_headerLayout->addWidget(m_search);
+}
+
+void FileListView::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    placeSearch();
+}
+
+bool FileListView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched != m_table || event->type() != QEvent::KeyPress)
+        return QWidget::eventFilter(watched, event);
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->modifiers() & ~Qt::KeypadModifier)
+        return false;
+    const std::vector<AudioFile> files = selectedFiles();
+    switch (key->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (!files.empty())
+            emit playTrack(files.front());
+        return true;
+    case Qt::Key_Space:
+        if (!files.empty())
+            emit togglePlayback(files.front());
+        return true;
+    default:
+        return false;
+    }
 }
 
 void FileListView::setUpColumns()
@@ -192,10 +251,17 @@ void FileListView::setUpColumns()
     const QByteArray saved = QSettings(QStringLiteral("Sondrel"), QStringLiteral("Sondrel")).value(kColumnsKey).toByteArray();
     if (!saved.isEmpty())
         header->restoreState(saved);
+    // A visible column narrower than its minimum (a blank left by an older hide) gets its width.
+    for (int column = 0; column < FileTableModel::kColumnCount; ++column) {
+        const auto& info = FileTableModel::kColumns[static_cast<std::size_t>(column)];
+        if (!header->isSectionHidden(column) && header->sectionSize(column) < info.minimumWidth)
+            header->resizeSection(column, info.idealWidth);
+    }
 
     // Each column within its own minimum and maximum width.
     connect(header, &QHeaderView::sectionResized, this, [header](int column, int, int width) {
-        if (column < 0 || column >= FileTableModel::kColumnCount)
+        // Hiding a column sizes it to 0: widening it again would leave a blank column.
+        if (column < 0 || column >= FileTableModel::kColumnCount || header->isSectionHidden(column) || width == 0)
             return;
         const auto& info = FileTableModel::kColumns[static_cast<std::size_t>(column)];
         int clamped = std::max(width, info.minimumWidth);
@@ -215,13 +281,17 @@ void FileListView::setUpColumns()
             QAction* action = menu.addAction(QString::fromLatin1(FileTableModel::kColumns[static_cast<std::size_t>(column)].title));
             action->setCheckable(true);
             action->setChecked(!header->isSectionHidden(column));
-            connect(action, &QAction::toggled, this, [this, header, column](bool shown) {
-                header->setSectionHidden(column, !shown);
-                saveColumns();
-            });
+            connect(action, &QAction::toggled, this, [this, column](bool shown) { setColumnHidden(column, !shown); });
         }
         menu.exec(header->mapToGlobal(position));
     });
+}
+
+void FileListView::setColumnHidden(int column, bool hidden)
+{
+    m_table->horizontalHeader()->setSectionHidden(column, hidden);
+    // Saved after the header has marked the column: its resize signal comes before that.
+    saveColumns();
 }
 
 void FileListView::saveColumns()
@@ -231,13 +301,10 @@ void FileListView::saveColumns()
 
 void FileListView::updateFolderFilter()
 {
+    // The root too: a file moved out of the library is no longer under it, and the sidebar's
+    // verdict for the root counts only what is.
     const auto& folder = m_viewModel.selectedFolder();
-    const auto& root = m_viewModel.rootFolder();
-    // The root holds every file: no filter needed.
-    if (!folder || (root && folder->url() == *root))
-        m_filter->setFolder(std::nullopt);
-    else
-        m_filter->setFolder(folder->url().native());
+    m_filter->setFolder(folder ? std::optional(folder->url().native()) : std::nullopt);
     scheduleRefresh();
 }
 
@@ -367,10 +434,49 @@ QString FileListView::emptyLine() const
 void FileListView::onSelectionChanged()
 {
     const std::vector<AudioFile> files = selectedFiles();
-    m_statusBar->setSelectedCount(static_cast<int>(files.size()));
-    emit selectionCountChanged(static_cast<int>(files.size()));
+    m_publishedSelection = static_cast<int>(files.size());
+    m_statusBar->setSelectedCount(m_publishedSelection);
+    emit selectionCountChanged(m_publishedSelection);
     if (files.size() == 1)
         emit selectTrack(files.front());
+}
+
+void FileListView::publishSelectionCount()
+{
+    const int count = static_cast<int>(m_table->selectionModel()->selectedRows().size());
+    if (count == m_publishedSelection)
+        return;
+    m_publishedSelection = count;
+    m_statusBar->setSelectedCount(count);
+    emit selectionCountChanged(count);
+}
+
+void FileListView::updateTags(const std::vector<AudioFile>& files)
+{
+    QSet<QUuid> ids;
+    for (const AudioFile& file : files)
+        ids.insert(file.id());
+    m_viewModel.updateMetadata(ids, [view = QPointer<FileListView>(this)](const app::ProcessingResults& results) {
+        if (view)
+            view->reportTagUpdate(results);
+    });
+}
+
+void FileListView::reportTagUpdate(const app::ProcessingResults& results)
+{
+    if (!results.metadataFailures.empty()) {
+        emit notice(QStringLiteral("Could not update the tags of ")
+                + QString::fromStdString(results.metadataFailures.front())
+                + (results.metadataFailures.size() > 1
+                        ? QStringLiteral(" (and %1 more)").arg(results.metadataFailures.size() - 1)
+                        : QString()),
+            true);
+        return;
+    }
+    emit notice(QStringLiteral("Updated the tags of %1 %2")
+                    .arg(results.metadataUpdatedCount)
+                    .arg(results.metadataUpdatedCount == 1 ? QStringLiteral("file") : QStringLiteral("files")),
+        false);
 }
 
 void FileListView::showContextMenu(const QPoint& position)
@@ -399,11 +505,16 @@ QMenu* FileListView::contextMenu(const std::vector<AudioFile>& files, QWidget* p
             this, [this, file] { confirmTrash({ file }); });
         if (file.result()) {
             connect(menu->addAction(symbolIcon(Symbol::tag), QStringLiteral("Update Metadata")), &QAction::triggered,
-                this, [this, file] { m_viewModel.updateFileMetadata(file, {}); });
+                this, [this, file] { updateTags({ file }); });
         }
         menu->addSeparator();
         connect(menu->addAction(symbolIcon(Symbol::folder), QStringLiteral("Show in File Manager")),
-            &QAction::triggered, this, [file] { shell::revealInFileManager(file.url()); });
+            &QAction::triggered, this, [this, file] {
+                shell::revealInFileManager(file.url(), [view = QPointer<FileListView>(this)](const QString& message, bool failed) {
+                    if (view)
+                        emit view->notice(message, failed);
+                });
+            });
         if (const auto& result = file.result()) {
             menu->addSeparator();
             for (const std::string& line : { "Quality: " + std::string(core::rawValue(result->rating)),
@@ -418,7 +529,8 @@ QMenu* FileListView::contextMenu(const std::vector<AudioFile>& files, QWidget* p
     std::vector<AudioFile> failed;
     std::vector<AudioFile> analysed;
     for (const AudioFile& file : files) {
-        if (file.status().kind() == app::ScanStatus::Kind::failed)
+        // The user's "DJ ready" keeps a failed file out of batch trashing.
+        if (app::Processing::isProcessable(file))
             failed.push_back(file);
         if (file.result())
             analysed.push_back(file);
@@ -439,10 +551,7 @@ QMenu* FileListView::contextMenu(const std::vector<AudioFile>& files, QWidget* p
     }
     if (!analysed.empty()) {
         connect(menu->addAction(symbolIcon(Symbol::tag), QStringLiteral("Update %1 Metadata").arg(analysed.size())),
-            &QAction::triggered, this, [this, analysed] {
-                for (const AudioFile& file : analysed)
-                    m_viewModel.updateFileMetadata(file, {});
-            });
+            &QAction::triggered, this, [this, analysed] { updateTags(analysed); });
     }
     menu->addSeparator();
     menu->addAction(QStringLiteral("%1 files selected").arg(count))->setEnabled(false);
@@ -469,7 +578,10 @@ void FileListView::confirmTrash(std::vector<AudioFile> files)
     auto* box = new QMessageBox(QMessageBox::Warning, texts.title, texts.title, QMessageBox::NoButton, this);
     box->setInformativeText(texts.message);
     QPushButton* confirm = box->addButton(QStringLiteral("Move to Trash"), QMessageBox::DestructiveRole);
-    box->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    QPushButton* cancel = box->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    // Return must never trash: the safe answer is the default.
+    box->setDefaultButton(cancel);
+    box->setEscapeButton(cancel);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::WindowModal);
     connect(box, &QMessageBox::finished, this, [this, box, confirm, files = std::move(files)] {

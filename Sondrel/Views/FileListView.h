@@ -21,7 +21,8 @@ class QTimer;
 
 namespace sondrel::app {
 class ScannerViewModel;
-}
+struct ProcessingResults;
+} // namespace sondrel::app
 
 namespace sondrel::ui {
 
@@ -48,6 +49,8 @@ public:
     void clearSelection();
 
     void setShowFailedOnly(bool showFailedOnly);
+    // Hides or shows a column of the table (the header's menu); the arrangement is kept.
+    void setColumnHidden(int column, bool hidden);
     void setSearchText(const QString& text);
 
     // The context menu for these selected files: the single-file menu for one, the multi-file
@@ -72,12 +75,28 @@ public:
 signals:
     void selectTrack(const sondrel::app::AudioFile& file);
     void playTrack(const sondrel::app::AudioFile& file);
+    // Space on a row: play it, or pause and resume it when it is the track already loaded.
+    void togglePlayback(const sondrel::app::AudioFile& file);
+    // What an action did (a status line), or a failure the user must see.
+    void notice(const QString& message, bool failed);
     void processVisible(const QSet<QUuid>& ids);
     void processSelected();
     void selectionCountChanged(int count);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     void buildHeaderBar(QWidget* bar);
+    // The search field beside the buttons while there is room, else on a row of its own.
+    void placeSearch();
+    // Tells the window the selection's size when rows go away under it, which the table's
+    // selection model does not announce.
+    void publishSelectionCount();
+    // Writes the detected bitrates into these files' tags, as one run, and says how it went.
+    void updateTags(const std::vector<app::AudioFile>& files);
+    void reportTagUpdate(const app::ProcessingResults& results);
     void setUpColumns();
     void saveColumns();
     void scheduleRefresh();
@@ -94,6 +113,10 @@ private:
     FileFilterModel* m_filter;
     QButtonGroup* m_filterButtons;
     QLineEdit* m_search;
+    QWidget* m_headerRow = nullptr;
+    QLayout* m_headerLayout = nullptr;
+    bool m_searchInRow = true;
+    int m_publishedSelection = 0;
     QStackedWidget* m_stack;
     QTableView* m_table;
     QLabel* m_emptySymbol;

@@ -1,5 +1,7 @@
 #include "FileTableModel.h"
 
+#include "ViewStyle.h"
+
 #include "AppSettings.h"
 #include "FileListRules.h"
 #include "Symbols.h"
@@ -73,9 +75,7 @@ QColor clippingColor(core::ClippingSeverity severity)
 
 QColor FileTableModel::secondaryColor()
 {
-    QColor color = QGuiApplication::palette().color(QPalette::Text);
-    color.setAlphaF(0.55f);
-    return color;
+    return secondaryText();
 }
 
 QColor FileTableModel::tertiaryColor()
@@ -266,7 +266,7 @@ QVariant FileTableModel::tooltip(const AudioFile& record, int column) const
 {
     const auto& result = record.result();
     if (column == djReady)
-        return text(FileListRules::djReadyVerdict(record).tooltip);
+        return text(FileListRules::djReadyVerdict(record, app::AppSettings::shared().qualityThreshold()).tooltip);
     if (column == transcode && FileListRules::isTranscode(record))
         return QStringLiteral("Likely transcoded - file claims higher quality than detected");
     if (column == clipping && result && result->clipping.hasClipping()) {

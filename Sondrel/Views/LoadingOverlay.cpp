@@ -1,5 +1,7 @@
 #include "LoadingOverlay.h"
 
+#include "ViewStyle.h"
+
 #include <QEvent>
 #include <QLabel>
 #include <QPainter>
@@ -68,7 +70,7 @@ LoadingOverlay::LoadingOverlay(QWidget* parent)
     m_progress->setTextVisible(false);
     m_progress->setFixedWidth(200);
     QPalette secondary = m_caption->palette();
-    secondary.setColor(QPalette::WindowText, secondary.color(QPalette::PlaceholderText));
+    secondary.setColor(QPalette::WindowText, secondaryText());
     m_caption->setPalette(secondary);
     m_detail->setPalette(secondary);
 

@@ -21,6 +21,8 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QSplitter>
 #include <QStackedWidget>
@@ -52,9 +54,15 @@ MainWindow::ToolbarState MainWindow::toolbarState(
 }
 
 MainWindow::MainWindow(QWidget* parent)
+    : MainWindow(app::ScannerViewModel::Services::standard(), app::makeSystemAudioOutput, parent)
+{
+}
+
+MainWindow::MainWindow(
+    app::ScannerViewModel::Services services, app::AudioPlayerManager::OutputFactory output, QWidget* parent)
     : QMainWindow(parent)
-    , m_viewModel(std::make_unique<app::ScannerViewModel>())
-    , m_player(std::make_unique<app::AudioPlayerManager>())
+    , m_viewModel(std::make_unique<app::ScannerViewModel>(std::move(services)))
+    , m_player(std::make_unique<app::AudioPlayerManager>(std::move(output)))
     , m_pages(new QStackedWidget(this))
     , m_welcome(new WelcomeView(this))
     , m_library(new QWidget(this))
@@ -91,10 +99,10 @@ MainWindow::MainWindow(QWidget* parent)
     m_sidebar->setMaximumWidth(300);
     m_detail->setMinimumWidth(280);
     m_detail->hide();
-    connect(m_detail, &DetailPanel::closeRequested, this, [this] {
-        m_selectedDetailFile.reset();
-        m_detail->setFile(std::nullopt);
-        m_detail->hide();
+    connect(m_detail, &DetailPanel::closeRequested, this, &MainWindow::closeDetail);
+    connect(m_playerBar, &PlayerBar::spectrogramToggled, this, [this](bool show) {
+        m_showSpectrogram = show;
+        m_spectrogram->setVisible(m_showSpectrogram && m_currentTrack);
     });
     connect(m_sidebar, &SidebarView::selectContents, this, [this](const QSet<QUuid>& ids) { m_fileList->selectFiles(ids); });
     m_split->setStretchFactor(1, 1);
@@ -125,6 +133,7 @@ MainWindow::MainWindow(QWidget* parent)
     connect(m_viewModel.get(), &VM::cachedCountsChanged, this, &MainWindow::updateToolbar);
     connect(m_viewModel.get(), &VM::rootFolderChanged, this, &MainWindow::updateToolbar);
     connect(m_viewModel.get(), &VM::allFilesChanged, this, &MainWindow::updateOverlay);
+    connect(m_viewModel.get(), &VM::allFilesChanged, this, &MainWindow::dropVanishedFiles);
     connect(m_viewModel.get(), &VM::discoveredFileCountChanged, this, &MainWindow::updateOverlay);
     connect(m_viewModel.get(), &VM::discoveryProgressChanged, this, &MainWindow::updateOverlay);
 
@@ -134,6 +143,14 @@ MainWindow::MainWindow(QWidget* parent)
     });
     connect(m_fileList, &FileListView::selectTrack, this, &MainWindow::onSelectTrack);
     connect(m_fileList, &FileListView::playTrack, this, &MainWindow::onPlayTrack);
+    connect(m_fileList, &FileListView::togglePlayback, this, [this](const app::AudioFile& file) {
+        if (m_currentTrack && m_currentTrack->id() == file.id() && m_player->hasPlayer())
+            m_player->togglePlayPause();
+        else
+            onPlayTrack(file);
+    });
+    connect(m_fileList, &FileListView::notice, this, &MainWindow::notify);
+    connect(m_sidebar, &SidebarView::notice, this, &MainWindow::notify);
     connect(m_fileList, &FileListView::processVisible, this,
         [this](const QSet<QUuid>& ids) { openProcessSheet(ids); });
     connect(m_fileList, &FileListView::processSelected, this,
@@ -211,16 +228,24 @@ void MainWindow::buildMenus()
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     connect(item(help, "help", QStringLiteral("Sondrel Help"), QKeySequence(Qt::Key_F1)), &QAction::triggered, this,
-        [] { shell::openHelp(); });
+        [this] { shell::openHelp(notifier()); });
     help->addSeparator();
     connect(item(help, "reportIssue", QStringLiteral("Report an Issue...")), &QAction::triggered, this,
-        [] { shell::reportIssue(); });
+        [this] { shell::reportIssue(notifier()); });
     connect(item(help, "exportDiagnostics", QStringLiteral("Export Diagnostics...")), &QAction::triggered, this,
-        [this] { shell::exportDiagnostics(this); });
+        [this] { shell::exportDiagnostics(this, notifier()); });
     // There is no update feed on Linux: packages update through the system.
     item(help, "checkForUpdates", QStringLiteral("Check for Updates..."))->setEnabled(false);
     help->addSeparator();
     connect(item(help, "about", QStringLiteral("About Sondrel")), &QAction::triggered, this, &MainWindow::openAbout);
+}
+
+shell::Report MainWindow::notifier()
+{
+    return [window = QPointer<MainWindow>(this)](const QString& message, bool failed) {
+        if (window)
+            window->notify(message, failed);
+    };
 }
 
 void MainWindow::updateToolbar()
@@ -252,6 +277,9 @@ void MainWindow::updateOverlay()
 
 void MainWindow::openLibrary(const std::filesystem::path& folder)
 {
+    // Nothing of the previous library stays on screen or in the player.
+    closeDetail();
+    clearCurrentTrack();
     m_pages->setCurrentWidget(m_library);
     m_toolbar->show();
     setWindowTitle(pathText(folder.filename().empty() ? folder.parent_path().filename() : folder.filename())
@@ -302,6 +330,45 @@ void MainWindow::setCurrentTrack(const app::AudioFile& file)
     m_spectrogram->setVisible(m_showSpectrogram);
     m_playerBar->setCurrentTrack(file);
     m_player->load(file.url());
+}
+
+void MainWindow::closeDetail()
+{
+    m_selectedDetailFile.reset();
+    m_detail->setFile(std::nullopt);
+    m_detail->hide();
+}
+
+void MainWindow::clearCurrentTrack()
+{
+    m_player->unload();
+    m_currentTrack.reset();
+    m_spectrogram->setTrack(std::nullopt);
+    m_spectrogram->hide();
+    m_playerBar->setCurrentTrack(std::nullopt);
+}
+
+void MainWindow::dropVanishedFiles()
+{
+    // A file trashed, moved, renamed or gone at a refresh has no record under its id any more:
+    // the panel, strip and player let go of it rather than show or play what is not there.
+    if (m_selectedDetailFile && !m_viewModel->file(m_selectedDetailFile->id()))
+        closeDetail();
+    if (m_currentTrack && !m_viewModel->file(m_currentTrack->id()))
+        clearCurrentTrack();
+}
+
+void MainWindow::notify(const QString& message, bool failed)
+{
+    if (!failed) {
+        m_fileList->statusBar()->showNotice(message);
+        return;
+    }
+    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Sondrel"), message, QMessageBox::Ok, this);
+    box->setObjectName(QStringLiteral("notice"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::WindowModal);
+    box->open();
 }
 
 void MainWindow::onSelectTrack(const app::AudioFile& file)

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "ApplicationShell.h"
 #include "AudioFile.h"
+#include "AudioPlayerManager.h"
+#include "ScannerViewModel.h"
 
 #include <QMainWindow>
 #include <QSet>
@@ -14,11 +17,6 @@ class QAction;
 class QSplitter;
 class QStackedWidget;
 class QToolBar;
-
-namespace sondrel::app {
-class AudioPlayerManager;
-class ScannerViewModel;
-} // namespace sondrel::app
 
 namespace sondrel::ui {
 
@@ -38,6 +36,9 @@ class MainWindow : public QMainWindow {
 
 public:
     explicit MainWindow(QWidget* parent = nullptr);
+    // With the view model's services and the player's output given (tests).
+    MainWindow(app::ScannerViewModel::Services services, app::AudioPlayerManager::OutputFactory output,
+        QWidget* parent = nullptr);
     ~MainWindow() override;
 
     // Shows the library view and discovers the folder.
@@ -57,6 +58,11 @@ public:
     [[nodiscard]] app::ScannerViewModel& viewModel() { return *m_viewModel; }
     [[nodiscard]] FileListView* fileList() const { return m_fileList; }
     [[nodiscard]] LoadingOverlay* loadingOverlay() const { return m_overlay; }
+    [[nodiscard]] SidebarView* sidebar() const { return m_sidebar; }
+    [[nodiscard]] DetailPanel* detailPanel() const { return m_detail; }
+    [[nodiscard]] SpectrogramView* spectrogram() const { return m_spectrogram; }
+    [[nodiscard]] PlayerBar* playerBar() const { return m_playerBar; }
+    [[nodiscard]] app::AudioPlayerManager& player() { return *m_player; }
     [[nodiscard]] QAction* action(const QString& name) const;
 
 protected:
@@ -74,6 +80,12 @@ private:
     void onSelectTrack(const app::AudioFile& file);
     void onPlayTrack(const app::AudioFile& file);
     void setCurrentTrack(const app::AudioFile& file);
+    void closeDetail();
+    void clearCurrentTrack();
+    void dropVanishedFiles();
+    // A line in the status bar, or a dialog for a failure.
+    void notify(const QString& message, bool failed);
+    [[nodiscard]] shell::Report notifier();
 
     std::unique_ptr<app::ScannerViewModel> m_viewModel;
     std::unique_ptr<app::AudioPlayerManager> m_player;

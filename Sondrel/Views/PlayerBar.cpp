@@ -1,5 +1,6 @@
 #include "PlayerBar.h"
 
+#include "ViewStyle.h"
 #include "Symbols.h"
 
 #include <QHBoxLayout>
@@ -126,9 +127,7 @@ PlayerBar::PlayerBar(app::AudioPlayerManager& player, QWidget* parent)
     auto* empty = new QLabel(tr("Select a track to play"));
     empty->setAlignment(Qt::AlignCenter);
     QPalette secondary = empty->palette();
-    QColor secondaryColour = secondary.color(QPalette::WindowText);
-    secondaryColour.setAlphaF(0.6f);
-    secondary.setColor(QPalette::WindowText, secondaryColour);
+    secondary.setColor(QPalette::WindowText, secondaryText());
     empty->setPalette(secondary);
     m_pages->addWidget(empty);
 

@@ -3,6 +3,7 @@
 #include "BusyIndicator.h"
 #include "MixxxLibrary.h"
 #include "PathText.h"
+#include "Processing.h"
 #include "Symbols.h"
 #include "ViewStyle.h"
 
@@ -12,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -73,18 +75,24 @@ ProcessSheet::ProcessSheet(app::ScannerViewModel& viewModel, Scope fileIDs, QWid
 
 ProcessSheet::Counts ProcessSheet::countFiles(const std::vector<app::AudioFile>& files, const Scope& scope)
 {
+    using Kind = app::ScanStatus::Kind;
     Counts counts;
     for (const app::AudioFile& file : files) {
         if (scope && !scope->contains(file.id()))
             continue;
-        if (file.result()) {
-            if (file.result()->passesThreshold())
-                ++counts.passed;
-            else
-                ++counts.failed;
+        const Kind kind = file.status().kind();
+        counts.passed += kind == Kind::passed;
+        counts.failed += kind == Kind::failed;
+        counts.errors += kind == Kind::error;
+        counts.analysed += file.result().has_value();
+        if (kind != Kind::failed)
+            continue;
+        if (app::Processing::isKeptByUser(file)) {
+            ++counts.kept;
+            continue;
         }
-        if (file.status().kind() == app::ScanStatus::Kind::error)
-            ++counts.errors;
+        ++counts.actionable;
+        counts.renamable += app::Processing::markedName(file).has_value();
     }
     return counts;
 }
@@ -112,6 +120,10 @@ void ProcessSheet::buildForm()
     m_summary->setObjectName(QStringLiteral("summary"));
     m_summary->setTextFormat(Qt::RichText);
     layout->addWidget(m_summary);
+    m_kept = makeLabel({}, TextStyle::caption, palette::blue);
+    m_kept->setObjectName(QStringLiteral("kept"));
+    m_kept->setWordWrap(true);
+    layout->addWidget(m_kept);
     layout->addSpacing(10);
 
     layout->addWidget(makeLabel(QStringLiteral("Actions"), TextStyle::captionSemibold, secondaryText()));
@@ -218,36 +230,37 @@ bool ProcessSheet::canProcess() const noexcept
 void ProcessSheet::refresh()
 {
     m_counts = countFiles(m_viewModel.allFiles(), m_scope);
-    const int failed = m_counts.failed;
 
     QString summary
         = QStringLiteral("<span style=\"color:%1\">%2 passed</span>&nbsp;&nbsp;&nbsp;"
                          "<span style=\"color:%3\">%4 failed</span>")
-              .arg(palette::green.name(), number(m_counts.passed), palette::red.name(), number(failed));
+              .arg(palette::green.name(), number(m_counts.passed), palette::red.name(), number(m_counts.failed));
     if (m_counts.errors >= 1)
         summary += QStringLiteral("&nbsp;&nbsp;&nbsp;<span style=\"color:%1\">%2 errors</span>")
                        .arg(palette::orange.name(), number(m_counts.errors));
     m_summary->setText(summary);
+    m_kept->setText(number(m_counts.kept) + QStringLiteral(" failed files marked DJ ready are kept as they are"));
+    m_kept->setVisible(m_counts.kept > 0);
 
     findChild<QLabel*>(QStringLiteral("renameCaption"))
-        ->setText(
-            QStringLiteral("Append 'fake-{bitrate}' to ") + number(failed) + QStringLiteral(" filenames"));
+        ->setText(QStringLiteral("Append 'fake-{bitrate}' to ") + number(m_counts.renamable)
+            + QStringLiteral(" filenames"));
     findChild<QLabel*>(QStringLiteral("moveCaption"))
-        ->setText(QStringLiteral("Move ") + number(failed) + QStringLiteral(" files to a folder"));
+        ->setText(QStringLiteral("Move ") + number(m_counts.actionable) + QStringLiteral(" files to a folder"));
     findChild<QLabel*>(QStringLiteral("deleteCaption"))
-        ->setText(QStringLiteral("Move ") + number(failed) + QStringLiteral(" files to Trash"));
+        ->setText(QStringLiteral("Move ") + number(m_counts.actionable) + QStringLiteral(" files to Trash"));
 
     // While a run goes on the choices that made it stay as they are.
     const bool editable = !m_isProcessing;
-    m_rename->setEnabled(editable && failed > 0);
-    m_move->setEnabled(editable && failed > 0);
-    m_delete->setEnabled(editable && failed > 0);
-    m_updateMetadata->setEnabled(editable && m_counts.passed + m_counts.failed > 0);
+    m_rename->setEnabled(editable && m_counts.renamable > 0);
+    m_move->setEnabled(editable && m_counts.actionable > 0);
+    m_delete->setEnabled(editable && m_counts.actionable > 0);
+    m_updateMetadata->setEnabled(editable && m_counts.analysed > 0);
     if (m_mixxxCrate) {
         findChild<QLabel*>(QStringLiteral("mixxxCrateCaption"))
-            ->setText(QStringLiteral("Add ") + number(failed)
+            ->setText(QStringLiteral("Add ") + number(m_counts.actionable)
                 + QStringLiteral(" files to this crate of Mixxx's library"));
-        m_mixxxCrate->setEnabled(editable && failed > 0);
+        m_mixxxCrate->setEnabled(editable && m_counts.actionable > 0);
         m_crateName->setVisible(m_mixxxCrate->isChecked());
         m_crateName->setEnabled(editable);
     }
@@ -300,9 +313,11 @@ void ProcessSheet::requestProcess()
     m_warning->setAttribute(Qt::WA_DeleteOnClose);
     m_warning->setObjectName(QStringLiteral("rekordboxWarning"));
     m_warning->setWindowModality(Qt::WindowModal);
-    m_warning->addButton(QMessageBox::Cancel);
+    QPushButton* cancel = m_warning->addButton(QMessageBox::Cancel);
     QPushButton* proceed = m_warning->addButton(QStringLiteral("Continue"), QMessageBox::AcceptRole);
-    m_warning->setDefaultButton(proceed);
+    // Return must never be the way into a change that breaks links.
+    m_warning->setDefaultButton(cancel);
+    m_warning->setEscapeButton(cancel);
     connect(proceed, &QPushButton::clicked, this, &ProcessSheet::startRun);
     m_warning->open();
 }
@@ -393,19 +408,10 @@ void ProcessSheet::showResults(const app::ProcessingResults& results)
         row->addWidget(text, 1);
         layout->addLayout(row);
     }
-    if (!results.errors.empty()) {
-        layout->addSpacing(6);
-        auto* heading = makeLabel(QString::fromStdString(lines.at(next++)), TextStyle::captionSemibold);
-        heading->setObjectName(QStringLiteral("errorsHeading"));
-        layout->addWidget(heading);
-        for (; next < lines.size(); ++next) {
-            auto* error = makeLabel(QString::fromStdString(lines[next]), TextStyle::caption, palette::red);
-            error->setObjectName(QStringLiteral("errorLine"));
-            error->setWordWrap(true);
-            error->setTextInteractionFlags(Qt::TextSelectableByMouse);
-            layout->addWidget(error);
-        }
-    }
+    addList(layout, QStringLiteral("errors"), QStringLiteral("Errors"), results.errors, palette::red);
+    addList(layout, QStringLiteral("failures"), QStringLiteral("Metadata update failures"),
+        results.metadataFailures, palette::orange);
+    addList(layout, QStringLiteral("kept"), QStringLiteral("Kept: marked DJ ready"), results.keptFiles, {});
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
@@ -421,6 +427,39 @@ void ProcessSheet::showResults(const app::ProcessingResults& results)
     delete this->layout()->replaceWidget(m_form, page);
     m_form->hide();
     page->setFixedWidth(kResultsWidth - 2 * kMargin);
+}
+
+void ProcessSheet::addList(QVBoxLayout* layout, const QString& name, const QString& heading,
+    const std::vector<std::string>& lines, const QColor& colour)
+{
+    if (lines.empty())
+        return;
+    layout->addSpacing(6);
+    auto* title = makeLabel(heading, TextStyle::captionSemibold);
+    title->setObjectName(name + QStringLiteral("Heading"));
+    layout->addWidget(title);
+    // One text in a box of a few lines' height: a long run neither grows the sheet past the
+    // screen nor builds a widget a line.
+    QStringList shown;
+    const std::size_t listed = std::min(lines.size(), static_cast<std::size_t>(kListedLines));
+    shown.reserve(static_cast<qsizetype>(listed) + 1);
+    for (std::size_t i = 0; i < listed; ++i)
+        shown << QString::fromStdString(lines[i]);
+    if (lines.size() > listed)
+        shown << QStringLiteral("... and %1 more").arg(lines.size() - listed);
+    auto* list = new QPlainTextEdit;
+    list->setObjectName(name + QStringLiteral("List"));
+    list->setReadOnly(true);
+    list->setLineWrapMode(QPlainTextEdit::NoWrap);
+    list->setPlainText(shown.join(QLatin1Char('\n')));
+    if (colour.isValid()) {
+        QPalette tinted = list->palette();
+        tinted.setColor(QPalette::Text, colour);
+        list->setPalette(tinted);
+    }
+    const int lineHeight = list->fontMetrics().lineSpacing();
+    list->setFixedHeight(std::min(static_cast<int>(shown.size()), 6) * lineHeight + 12);
+    layout->addWidget(list);
 }
 
 } // namespace sondrel::ui

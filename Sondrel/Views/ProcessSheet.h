@@ -11,6 +11,7 @@
 #include <optional>
 
 class QCheckBox;
+class QColor;
 class QLabel;
 class QLineEdit;
 class QMessageBox;
@@ -34,12 +35,18 @@ public:
 
     ProcessSheet(app::ScannerViewModel& viewModel, Scope fileIDs, QWidget* parent);
 
-    // The scope's counts by each result's own verdict; files without a result count in neither.
+    // The scope's counts by status, as the run judges files, and what each step would act on.
     struct Counts {
         int passed = 0;
-        int failed = 0;
+        int failed = 0; // the kept ones included: they stay failed
         int errors = 0;
+        int kept = 0; // failed, but marked DJ ready by the user: no rename, move or trash
+        int renamable = 0; // what the rename acts on (not kept, not marked "fake-" already)
+        int actionable = 0; // what the move and the trash act on
+        int analysed = 0; // what the tag update writes
     };
+    // Lists longer than this show their first lines and how many more there are.
+    static constexpr int kListedLines = 200;
     [[nodiscard]] static Counts countFiles(const std::vector<app::AudioFile>& files, const Scope& scope);
     [[nodiscard]] const Counts& counts() const noexcept { return m_counts; }
 
@@ -74,6 +81,9 @@ private:
     void startRun();
     void onMoveToggled(bool checked);
     void onDeleteToggled(bool checked);
+    // A heading and its lines in a short scrolling box.
+    void addList(QVBoxLayout* layout, const QString& name, const QString& heading,
+        const std::vector<std::string>& lines, const QColor& colour);
 
     app::ScannerViewModel& m_viewModel;
     const Scope m_scope;
@@ -84,6 +94,7 @@ private:
 
     QWidget* m_form = nullptr;
     QLabel* m_summary = nullptr;
+    QLabel* m_kept = nullptr;
     QCheckBox* m_rename = nullptr;
     QCheckBox* m_move = nullptr;
     QCheckBox* m_delete = nullptr;

@@ -10,6 +10,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -90,7 +91,7 @@ SettingsWindow::SettingsWindow(app::AppSettings& settings, CacheAccess cache, QW
         [this](app::QualityThreshold threshold) {
             m_threshold->setCurrentIndex(m_threshold->findData(app::rawValue(threshold)));
         });
-    connect(m_clear, &QPushButton::clicked, this, &SettingsWindow::clearCache);
+    connect(m_clear, &QPushButton::clicked, this, &SettingsWindow::confirmClearCache);
 
     readCacheCount();
 }
@@ -107,7 +108,6 @@ void SettingsWindow::setCacheCount(int count)
 {
     m_cacheCount = count;
     m_cacheText->setText(QString::number(count) + QStringLiteral(" files cached"));
-    emit cacheCountChanged(count);
 }
 
 void SettingsWindow::setClearing(bool clearing)
@@ -115,6 +115,49 @@ void SettingsWindow::setClearing(bool clearing)
     m_isClearing = clearing;
     m_clear->setVisible(!clearing);
     m_clearing->setVisible(clearing);
+}
+
+QString SettingsWindow::clearCacheQuestion(int cached, const std::vector<std::filesystem::path>& overridden)
+{
+    constexpr std::size_t kNamed = 10;
+    QString text = QStringLiteral("The results of %1 analysed files are forgotten; the next scan analyses them again.")
+                       .arg(cached);
+    if (overridden.empty())
+        return text;
+    text += QStringLiteral("\n\nYour manual verdicts on %1 %2 are dropped as well:")
+                .arg(overridden.size())
+                .arg(overridden.size() == 1 ? QStringLiteral("file") : QStringLiteral("files"));
+    for (std::size_t i = 0; i < std::min(overridden.size(), kNamed); ++i)
+        text += QStringLiteral("\n") + QString::fromStdString(overridden[i].filename().string());
+    if (overridden.size() > kNamed)
+        text += QStringLiteral("\n... and %1 more").arg(overridden.size() - kNamed);
+    return text;
+}
+
+void SettingsWindow::confirmClearCache()
+{
+    if (m_isClearing)
+        return;
+    CacheAccess cache = m_cache;
+    runInBackground(
+        this, [cache] { return cache().overriddenFiles(); },
+        [this](const std::vector<std::filesystem::path>& overridden) { askToClear(overridden); });
+}
+
+void SettingsWindow::askToClear(const std::vector<std::filesystem::path>& overridden)
+{
+    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Clear the scan cache?"),
+        QStringLiteral("Clear the scan cache?"), QMessageBox::NoButton, this);
+    box->setObjectName(QStringLiteral("clearCacheQuestion"));
+    box->setInformativeText(clearCacheQuestion(m_cacheCount, overridden));
+    QPushButton* clear = box->addButton(QStringLiteral("Clear Cache"), QMessageBox::DestructiveRole);
+    QPushButton* cancel = box->addButton(QMessageBox::Cancel);
+    box->setDefaultButton(cancel);
+    box->setEscapeButton(cancel);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::WindowModal);
+    connect(clear, &QPushButton::clicked, this, &SettingsWindow::clearCache);
+    box->open();
 }
 
 void SettingsWindow::clearCache()

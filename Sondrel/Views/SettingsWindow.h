@@ -2,7 +2,9 @@
 
 #include <QDialog>
 
+#include <filesystem>
 #include <functional>
+#include <vector>
 
 class QComboBox;
 class QLabel;
@@ -36,17 +38,19 @@ public:
     [[nodiscard]] int cacheCount() const noexcept { return m_cacheCount; }
     [[nodiscard]] bool isClearing() const noexcept { return m_isClearing; }
 
+    // "Clear Cache": asks first, naming the manual overrides that go with the results.
+    void confirmClearCache();
     // Empties the cache off this thread, then reads the count again.
     void clearCache();
 
-signals:
-    // The count has been read (on opening, and after a clear).
-    void cacheCountChanged(int count);
+    // The question's text: what goes, and the files whose overrides go (the first few named).
+    [[nodiscard]] static QString clearCacheQuestion(int cached, const std::vector<std::filesystem::path>& overridden);
 
 private:
     void readCacheCount();
     void setCacheCount(int count);
     void setClearing(bool clearing);
+    void askToClear(const std::vector<std::filesystem::path>& overridden);
 
     app::AppSettings& m_settings;
     CacheAccess m_cache;

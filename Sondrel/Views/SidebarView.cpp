@@ -1,7 +1,6 @@
 #include "SidebarView.h"
 
 #include "ApplicationShell.h"
-#include "Background.h"
 #include "BusyIndicator.h"
 #include "Symbols.h"
 #include "ViewStyle.h"
@@ -10,6 +9,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
+#include <QPointer>
 #include <QPainter>
 #include <QScrollBar>
 #include <QStackedWidget>
@@ -264,27 +264,8 @@ void SidebarView::onExpanded(QTreeWidgetItem* item)
         showChildren(item);
         return;
     }
-    // A node lists its folder once, on the thread it lives on. Listing it on a worker first
-    // leaves that second listing to the kernel's directory cache instead of the disk.
-    const std::filesystem::path folder = node->url();
-    std::weak_ptr<app::FolderNode> weak = node;
-    runInBackground(
-        this,
-        [folder] {
-            std::error_code error;
-            for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end;
-                 entry.increment(error)) {
-                (void)entry->symlink_status(error);
-            }
-            return true;
-        },
-        [this, weak](bool) {
-            if (const auto loaded = weak.lock()) {
-                loaded->loadChildren();
-                if (QTreeWidgetItem* row = itemFor(loaded->id()))
-                    showChildren(row);
-            }
-        });
+    // The node lists its folder on a worker; its children arrive through childrenChanged.
+    node->loadChildren();
 }
 
 void SidebarView::onCurrentChanged(QTreeWidgetItem* item)
@@ -359,7 +340,10 @@ void SidebarView::showContextMenu(const QPoint& position)
         m_viewModel.setSelectedFolder(node);
         m_viewModel.startScan();
     } else if (chosen == reveal) {
-        shell::revealInFileManager(node->url());
+        shell::revealInFileManager(node->url(), [view = QPointer<SidebarView>(this)](const QString& message, bool failed) {
+            if (view)
+                emit view->notice(message, failed);
+        });
     }
 }
 

@@ -60,6 +60,8 @@ public:
 signals:
     // "Select Contents": the identifiers of the files in a folder, for the table's selection.
     void selectContents(const QSet<QUuid>& fileIDs);
+    // What an action did, or a failure the user must see.
+    void notice(const QString& message, bool failed);
 
 private:
     void rebuild();

@@ -373,7 +373,6 @@ void SpectrogramView::setStripHeight(int height)
         return;
     m_stripHeight = clamped;
     setFixedHeight(m_stripHeight + kHandleHeight);
-    emit stripHeightChanged(m_stripHeight);
 }
 
 void SpectrogramView::setTrack(const std::optional<app::AudioFile>& file)

@@ -59,7 +59,6 @@ public:
     [[nodiscard]] static QImage renderImage(const core::SpectrogramData& data, QSize size);
 
 signals:
-    void stripHeightChanged(int height);
     // The bitmap of the current track is in place (or its error is shown).
     void imageReady();
 

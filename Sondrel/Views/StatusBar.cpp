@@ -1,5 +1,7 @@
 #include "StatusBar.h"
 
+#include "ViewStyle.h"
+
 #include "ScannerViewModel.h"
 #include "Symbols.h"
 
@@ -46,17 +48,22 @@ StatusBar::StatusBar(app::ScannerViewModel& viewModel, QWidget* parent)
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(8, 3, 8, 3);
     layout->setSpacing(6);
-    layout->addWidget(m_message);
+    // A long message is cut at the edge rather than widening the window's minimum.
+    m_message->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_message->setMinimumWidth(60);
+    layout->addWidget(m_message, 1);
+    m_noticeTimer.setSingleShot(true);
+    m_noticeTimer.setInterval(kNoticeMilliseconds);
+    connect(&m_noticeTimer, &QTimer::timeout, this, &StatusBar::refresh);
     m_progress->setRange(0, 1000);
     m_progress->setTextVisible(false);
     m_progress->setFixedWidth(150);
     m_progress->setMaximumHeight(10);
     layout->addWidget(m_progress);
     QPalette secondary = m_percent->palette();
-    secondary.setColor(QPalette::WindowText, secondary.color(QPalette::PlaceholderText));
+    secondary.setColor(QPalette::WindowText, secondaryText());
     m_percent->setPalette(secondary);
     layout->addWidget(m_percent);
-    layout->addStretch(1);
     for (QWidget* widget : { static_cast<QWidget*>(m_passedIcon), static_cast<QWidget*>(m_passed),
              static_cast<QWidget*>(m_failedIcon), static_cast<QWidget*>(m_failed),
              static_cast<QWidget*>(m_errorIcon), static_cast<QWidget*>(m_error) })
@@ -97,9 +104,18 @@ bool StatusBar::isProgressShown() const
     return !m_progress->isHidden();
 }
 
+void StatusBar::showNotice(const QString& notice)
+{
+    m_notice = notice;
+    m_noticeTimer.start();
+    refresh();
+}
+
 void StatusBar::refresh()
 {
-    m_message->setText(QString::fromStdString(m_viewModel.statusMessage()));
+    const QString message = m_noticeTimer.isActive() ? m_notice : QString::fromStdString(m_viewModel.statusMessage());
+    m_message->setText(message);
+    m_message->setToolTip(message);
     const bool scanning = m_viewModel.isScanning();
     const double progress = m_viewModel.scanProgress();
     m_progress->setVisible(scanning);

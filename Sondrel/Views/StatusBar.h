@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QTimer>
 #include <QWidget>
 
 class QLabel;
@@ -35,6 +36,9 @@ public:
 
     void setVisibleCounts(const VisibleCounts& counts);
     void setSelectedCount(int count);
+    // Says what an action did, in place of the status message for a few seconds.
+    void showNotice(const QString& notice);
+    static constexpr int kNoticeMilliseconds = 6000;
 
     // For tests and screenshots: what is shown.
     [[nodiscard]] QString message() const;
@@ -52,6 +56,8 @@ private:
     app::ScannerViewModel& m_viewModel;
     VisibleCounts m_visible;
     int m_selected = 0;
+    QString m_notice;
+    QTimer m_noticeTimer;
     QLabel* m_message;
     QProgressBar* m_progress;
     QLabel* m_percent;

@@ -161,5 +161,32 @@ TEST(FileListRulesTest, DJReadyFollowsTheOverrideElseTheResultNotTheStatus)
         (Verdict { Verdict::State::notReady, true, "Manually marked as not DJ ready", "Not DJ ready" }));
 }
 
+// The cell keeps its own standard; where the status, judged by the user's threshold, says
+// otherwise, the tooltip names both.
+TEST(FileListRulesTest, DJReadyTooltipExplainsADisagreementWithTheThreshold)
+{
+    AudioFile medium = analysed(makeFile("a.mp3", AudioFormat::mp3), 19500.0f, 256, QualityRating::medium);
+    medium.setStatus(ScanStatus::passed());
+    EXPECT_EQ(FileListRules::djReadyVerdict(medium, QualityThreshold::kbps128),
+        (Verdict { Verdict::State::notReady, false, "Not DJ ready: below 320 kbps; passes your 128 kbps threshold",
+            "Not DJ ready" }));
+    AudioFile clipped
+        = analysed(makeFile("b.wav", AudioFormat::wav), 22000.0f, 1411, QualityRating::lossless, 10);
+    clipped.setStatus(ScanStatus::passed());
+    EXPECT_EQ(FileListRules::djReadyVerdict(clipped, QualityThreshold::kbps320).tooltip,
+        "Not DJ ready: severe clipping; passes your 320 kbps threshold");
+    AudioFile high = analysed(makeFile("c.mp3", AudioFormat::mp3), 19800.0f, 320, QualityRating::high);
+    high.setStatus(ScanStatus::failed());
+    EXPECT_EQ(FileListRules::djReadyVerdict(high, QualityThreshold::kbps320).tooltip,
+        "DJ ready: rated 320kbps; fails your 320 kbps threshold");
+    // Agreement, or the user's own verdict, keeps the plain texts.
+    medium.setStatus(ScanStatus::failed());
+    EXPECT_EQ(FileListRules::djReadyVerdict(medium, QualityThreshold::kbps320).tooltip,
+        "Below quality threshold - may sound poor on large systems");
+    high.setUserOverride(core::UserOverride { false, QualityRating::high, {} });
+    EXPECT_EQ(FileListRules::djReadyVerdict(high, QualityThreshold::kbps320).tooltip,
+        "Manually marked as not DJ ready");
+}
+
 } // namespace
 } // namespace sondrel::app

@@ -1,4 +1,5 @@
 #include "Processing.h"
+#include "AnalysisCache.h"
 #include "LocalizedTextFrame.h"
 #include "MetadataEditor.h"
 #include "SystemFileOperations.h"
@@ -253,6 +254,68 @@ TEST_F(ProcessingTest, ResultLinesListNonZeroCountsThenErrors)
     EXPECT_EQ(results.lines(),
         (std::vector<std::string> { "Processing Complete with Issues", "3 files renamed",
             "2 files moved to Trash", "Errors", "Move: Permission denied" }));
+}
+
+// A failed file the user marked DJ ready is their decision: no rename, move or trash touches it,
+// while an override on a file the run does act on follows the file, in the store and the cache.
+TEST_F(ProcessingTest, AFileMarkedDjReadyIsKeptAndEveryOverrideFollowsItsFile)
+{
+    sondrel::core::AnalysisCache cache(m_temp.path() / "cache" / "analysis_cache.json");
+    const auto mark = [&](const AudioFile& file, bool djReady) {
+        const sondrel::core::UserOverride verdict { djReady, QualityRating::high, {} };
+        cache.set(file.url(), *file.result());
+        cache.setOverride(file.url(), verdict);
+        m_store.updateOverride(file.id(), verdict);
+    };
+    const AudioFile keep = add("Keep.mp3", ScanStatus::failed());
+    const AudioFile judged = add("Judged.mp3", ScanStatus::failed());
+    add("Plain.mp3", ScanStatus::failed());
+    mark(keep, true);
+    mark(judged, false);
+    const fs::path crate = m_temp.path() / "crate";
+    fs::create_directories(crate);
+
+    ProcessingRequest request;
+    request.rename = true;
+    request.move = true;
+    request.destination = crate;
+    request.updateTags = true;
+    Processing processing(m_store, m_operations, m_editor, m_progress);
+    processing.setCache(&cache);
+    const ProcessingResults results = processing.run(request, m_store.snapshot());
+
+    EXPECT_EQ(results.renamedCount, 2);
+    EXPECT_EQ(results.movedCount, 2);
+    EXPECT_EQ(names(m_folder), (std::vector<std::string> { "Keep.mp3" }));
+    EXPECT_EQ(names(crate), (std::vector<std::string> { "Judged fake-128.mp3", "Plain fake-128.mp3" }));
+    EXPECT_EQ(results.keptFiles, (std::vector<std::string> { keep.url().string() }));
+    const auto lines = results.lines();
+    EXPECT_EQ(std::vector<std::string>(lines.end() - 2, lines.end()),
+        (std::vector<std::string> { "Kept: marked DJ ready", keep.url().string() }));
+    // Still failed: the override stands beside the verdict, it does not replace it.
+    EXPECT_EQ(m_store.counts().failed, 3);
+    for (const AudioFile& file : m_store.snapshot()) {
+        if (file.name() == "Plain fake-128.mp3")
+            continue;
+        ASSERT_TRUE(file.userOverride()) << file.name();
+        EXPECT_EQ(file.userOverride()->djReady, file.name() == "Keep.mp3");
+        // The cache knows the verdict under the file's new place and, after the tag write, its
+        // new size: a refresh or a restart brings it back.
+        const auto cached = cache.getOverride(file.url());
+        ASSERT_TRUE(cached) << file.name();
+        EXPECT_EQ(cached->djReady, file.name() == "Keep.mp3");
+    }
+    EXPECT_EQ(results.metadataUpdatedCount, 3);
+
+    // Trashing the failed files leaves the kept one too; the plan says so.
+    request = {};
+    request.trash = true;
+    EXPECT_EQ(Processing::plan(request, m_store.snapshot()).front(),
+        "keep: " + keep.url().string() + " (marked DJ ready)");
+    const ProcessingResults trashed = run(request);
+    EXPECT_EQ(trashed.deletedCount, 2);
+    EXPECT_TRUE(fs::exists(keep.url()));
+    EXPECT_EQ(trashed.keptFiles.size(), 1u);
 }
 
 TEST(MetadataEditorTest, WritesOneEnglishCommentAndKeepsTheAudio)

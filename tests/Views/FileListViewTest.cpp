@@ -2,8 +2,16 @@
 
 #include "ViewsTestSupport.h"
 
+#include "FileTableModel.h"
+#include "StatusBar.h"
+
 #include <QAction>
+#include <QHeaderView>
+#include <QKeyEvent>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTableView>
 
 namespace sondrel::ui {
 namespace {
@@ -114,12 +122,106 @@ TEST_F(FileListViewTest, EmptyStatesSayWhyNothingShows)
     ASSERT_TRUE(waitUntil([&] { return m_view.emptyHeadline() == "No audio files found"; }));
     EXPECT_EQ(m_view.emptyLine(), "Select a folder containing audio files and click Scan");
 
-    add({ record("x.mp3") });
+    add({ AudioFile(m_folder.path() / "x.mp3", core::AudioFormat::mp3, 1000, {}) });
     m_view.setSearchText(QStringLiteral("zz top"));
     ASSERT_TRUE(waitUntil([&] { return m_view.emptyHeadline() == "No results for \"zz top\""; }));
     EXPECT_EQ(m_view.emptyLine(), "Try a different search term");
     m_view.setSearchText({});
     ASSERT_TRUE(waitUntil([&] { return m_view.emptyHeadline().isEmpty(); }));
+}
+
+// The table's own keys: Tab leaves it (it never steps cell by cell, changing the track behind the
+// user's back), Return plays the selected row, Space plays or pauses it.
+TEST_F(FileListViewTest, ReturnPlaysSpaceTogglesAndTabLeavesTheTable)
+{
+    add({ record("a.mp3"), record("b.mp3") });
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(m_view.table()->tabKeyNavigation());
+    m_view.selectFiles({ m_viewModel->allFiles()[1].id() });
+    std::vector<std::string> played;
+    std::vector<std::string> toggled;
+    QObject::connect(&m_view, &FileListView::playTrack, [&](const AudioFile& file) { played.push_back(file.name()); });
+    QObject::connect(
+        &m_view, &FileListView::togglePlayback, [&](const AudioFile& file) { toggled.push_back(file.name()); });
+    for (const int key : { Qt::Key_Return, Qt::Key_Space }) {
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, key == Qt::Key_Space ? QStringLiteral(" ") : QStringLiteral("\r"));
+        QCoreApplication::sendEvent(m_view.table(), &press);
+    }
+    EXPECT_EQ(played, std::vector<std::string> { "b.mp3" });
+    EXPECT_EQ(toggled, std::vector<std::string> { "b.mp3" });
+}
+
+// A hidden column takes no room, now and after a restart (a new view over the saved layout).
+TEST_F(FileListViewTest, AHiddenColumnLeavesNoBlankAndStaysHiddenAfterARestart)
+{
+    const auto noBlank = [](QHeaderView* header) {
+        int shown = 0;
+        for (int column = 0; column < FileTableModel::kColumnCount; ++column) {
+            if (header->isSectionHidden(column))
+                EXPECT_EQ(header->sectionSize(column), 0) << column;
+            else
+                shown += header->sectionSize(column);
+        }
+        EXPECT_EQ(header->length(), shown);
+    };
+    QHeaderView* header = m_view.table()->horizontalHeader();
+    m_view.setColumnHidden(FileTableModel::transcode, true);
+    EXPECT_TRUE(header->isSectionHidden(FileTableModel::transcode));
+    noBlank(header);
+
+    FileListView restarted(*m_viewModel);
+    QHeaderView* restored = restarted.table()->horizontalHeader();
+    EXPECT_TRUE(restored->isSectionHidden(FileTableModel::transcode));
+    noBlank(restored);
+    restarted.setColumnHidden(FileTableModel::transcode, false);
+    EXPECT_GE(restored->sectionSize(FileTableModel::transcode), 50);
+}
+
+// Rows that go away take their selection with them, and the window is told: no "Process 1"
+// with nothing selected.
+TEST_F(FileListViewTest, TheSelectionCountFollowsRowsThatGoAway)
+{
+    const auto gone = record("gone.mp3", ScanStatus::failed(), result(16000, 128, QualityRating::poor));
+    add({ gone, record("kept.mp3") });
+    QCoreApplication::processEvents();
+    std::vector<int> counts;
+    QObject::connect(&m_view, &FileListView::selectionCountChanged, [&](int count) { counts.push_back(count); });
+    m_view.selectFiles({ gone.id() });
+    EXPECT_EQ(counts, std::vector<int> { 1 });
+    m_viewModel->filesStore().removeFiles({ gone.id() });
+    m_viewModel->syncFromStore();
+    ASSERT_TRUE(waitUntil([&] { return !counts.empty() && counts.back() == 0; }));
+    EXPECT_TRUE(m_view.statusBar()->processSelectedButton()->isHidden());
+}
+
+// A file moved out of the library is not listed under its root, as the root's badge says.
+TEST_F(FileListViewTest, TheRootListsOnlyFilesBelowIt)
+{
+    add({ record("inside.mp3", ScanStatus::failed()) });
+    app::AudioFile outside(std::filesystem::path("/rejects/outside.mp3"), core::AudioFormat::mp3, 1000, {});
+    outside.setStatus(ScanStatus::failed());
+    add({ outside });
+    m_viewModel->setSelectedFolder(app::FolderNode::create("/library", 0));
+    EXPECT_EQ(visibleNames(), std::vector<std::string> { "inside.mp3" });
+}
+
+// Return in the trash question must not trash: Cancel is the default button.
+TEST_F(FileListViewTest, TheTrashQuestionDefaultsToCancel)
+{
+    const auto file = record("a.mp3");
+    add({ file });
+    std::unique_ptr<QMenu> menu(m_view.contextMenu({ file }, nullptr));
+    for (QAction* action : menu->actions()) {
+        if (action->text() == "Move to Trash")
+            action->trigger();
+    }
+    auto* question = m_view.findChild<QMessageBox*>();
+    ASSERT_TRUE(question);
+    EXPECT_EQ(question->text(), "Move 1 file to Trash?");
+    ASSERT_TRUE(question->defaultButton());
+    EXPECT_EQ(question->defaultButton()->text(), "Cancel");
+    question->defaultButton()->click();
+    EXPECT_EQ(m_viewModel->allFiles().size(), 1u);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "FileTableModel.h"
 
+#include "AppSettings.h"
 #include "ViewsTestSupport.h"
 
 namespace sondrel::ui {
@@ -53,7 +54,11 @@ TEST_F(FileTableModelTest, CellsFollowEachStateOfARecord)
     EXPECT_EQ(cell(2, Column::issue), "Marked as 320k");
     EXPECT_EQ(cell(2, Column::transcode, Qt::AccessibleTextRole), "Transcode warning");
     EXPECT_EQ(symbolCount(2, Column::transcode), 1);
-    EXPECT_EQ(cell(2, Column::djReady, Qt::ToolTipRole), "Below quality threshold - may sound poor on large systems");
+    // Passed by the threshold, not DJ ready by the rating: the tooltip says which standard speaks.
+    EXPECT_EQ(cell(2, Column::djReady, Qt::ToolTipRole).toStdString(),
+        "Not DJ ready: below 320 kbps; passes your " + app::label(app::AppSettings::shared().qualityThreshold())
+            + " threshold");
+    EXPECT_EQ(cell(2, Column::djReady, Qt::AccessibleTextRole), "Not DJ ready");
 
     // A lossless WAV without a claimed bitrate; a FLAC from a lossy source.
     EXPECT_EQ(cell(3, Column::bitrate), "Uncompressed");

@@ -1,7 +1,23 @@
 #include "MainWindow.h"
 
+#include "ApplicationShell.h"
+#include "DetailPanel.h"
+#include "FileListView.h"
+#include "LibraryFixture.h"
 #include "LoadingOverlay.h"
+#include "PlayerBar.h"
+#include "SidebarView.h"
+#include "SpectrogramView.h"
 #include "StatusBar.h"
+
+#include "AudioIo.h"
+#include "Signals.h"
+
+#include <QAction>
+#include <QLineEdit>
+#include <QSplitter>
+#include <QToolButton>
+#include <QTreeWidget>
 
 #include "../SondrelCore/FixtureFolder.h"
 
@@ -90,6 +106,159 @@ TEST(MainWindowTest, ShortcutsAndMenusAreInPlace)
     EXPECT_FALSE(window.action(QStringLiteral("checkForUpdates"))->isEnabled());
     EXPECT_EQ(window.action(QStringLiteral("processSelected"))->text(), "Process 0");
     EXPECT_FALSE(window.action(QStringLiteral("processSelected"))->isEnabled());
+}
+
+// A window over a library of its own, with a player that plays silently.
+using test::waitUntil;
+
+class LibraryWindowTest : public test::LibraryFixture {
+protected:
+    LibraryWindowTest()
+        : m_window(services(), [] { return std::make_unique<app::SilentAudioOutput>(); })
+    {
+    }
+
+    // A real, short WAV file with a cached verdict.
+    std::filesystem::path makeTrack(const std::string& relative, const core::AnalysisResult& cached)
+    {
+        const auto path = m_library / relative;
+        std::filesystem::create_directories(path.parent_path());
+        EXPECT_EQ(fixtures::writeAudioFile(path, fixtures::makeTone(8000 * 3, 8000, 2, 1), {}), "");
+        m_cache.set(path, cached);
+        return path;
+    }
+
+    void openLibrary(const std::filesystem::path& folder)
+    {
+        bool discovered = false;
+        auto found = QObject::connect(&m_window.viewModel(), &app::ScannerViewModel::discoveryFinished,
+            [&] { discovered = true; });
+        m_window.openLibrary(folder);
+        ASSERT_TRUE(waitUntil([&] { return discovered; }));
+        QObject::disconnect(found);
+        bool scanned = false;
+        auto finished = QObject::connect(
+            &m_window.viewModel(), &app::ScannerViewModel::scanFinished, [&] { scanned = true; });
+        m_window.viewModel().startScan();
+        ASSERT_TRUE(waitUntil([&] { return scanned; }));
+        QObject::disconnect(finished);
+    }
+
+    // Selects the file as a click on its row would; it is loaded into the player.
+    void select(const std::string& name)
+    {
+        for (const auto& file : m_window.viewModel().allFiles()) {
+            if (file.name() == name)
+                m_window.fileList()->selectFiles({ file.id() });
+        }
+        ASSERT_TRUE(waitUntil([&] { return m_window.player().hasPlayer(); }));
+    }
+
+    [[nodiscard]] bool showsTrack()
+    {
+        return m_window.player().currentFile().has_value() || !m_window.spectrogram()->isHidden();
+    }
+
+    MainWindow m_window;
+};
+
+// The player's spectrogram button shows and hides the strip.
+TEST_F(LibraryWindowTest, TheSpectrogramButtonTogglesTheStrip)
+{
+    makeTrack("a.wav", test::resultRated(core::QualityRating::high));
+    m_window.show();
+    openLibrary(m_library);
+    select("a.wav");
+    EXPECT_FALSE(m_window.spectrogram()->isHidden());
+    QToolButton* toggle = nullptr;
+    for (auto* button : m_window.playerBar()->findChildren<QToolButton*>()) {
+        if (button->toolTip() == "Toggle spectrogram")
+            toggle = button;
+    }
+    ASSERT_TRUE(toggle);
+    toggle->click();
+    EXPECT_TRUE(m_window.spectrogram()->isHidden());
+    toggle->click();
+    EXPECT_FALSE(m_window.spectrogram()->isHidden());
+}
+
+// Nothing of a library stays on screen or in the player once its file is gone or another
+// library is open.
+TEST_F(LibraryWindowTest, PanelStripAndPlayerLetGoOfFilesThatAreGone)
+{
+    makeTrack("low.wav", test::resultRated(core::QualityRating::poor, 15000.0f));
+    makeTrack("other.wav", test::resultRated(core::QualityRating::high));
+    m_window.show();
+    openLibrary(m_library);
+    select("low.wav");
+    ASSERT_FALSE(m_window.detailPanel()->isHidden());
+    ASSERT_TRUE(showsTrack());
+    EXPECT_EQ(m_window.action(QStringLiteral("processSelected"))->text(), "Process 1");
+
+    // Renamed by a run: its record, and the selection, are gone.
+    bool done = false;
+    m_window.viewModel().renameFailedFiles(std::nullopt, [&](const app::ProcessingResults&) { done = true; });
+    ASSERT_TRUE(waitUntil([&] { return done; }));
+    ASSERT_TRUE(waitUntil([&] { return m_window.detailPanel()->isHidden(); }));
+    EXPECT_FALSE(showsTrack());
+    ASSERT_TRUE(waitUntil(
+        [&] { return m_window.action(QStringLiteral("processSelected"))->text() == "Process 0"; }));
+
+    // Another library: the previous one's file is not shown or played.
+    select("other.wav");
+    ASSERT_TRUE(showsTrack());
+    const auto second = m_folder.path() / "second";
+    std::filesystem::create_directories(second);
+    std::ofstream(second / "b.mp3") << "not really audio";
+    m_window.openLibrary(second);
+    EXPECT_TRUE(m_window.detailPanel()->isHidden());
+    EXPECT_FALSE(showsTrack());
+}
+
+// At the smallest size with the detail panel open, the search field is whole, its clear button
+// shows, and the sidebar keeps room for folder names.
+TEST_F(LibraryWindowTest, TheSmallestWindowKeepsSearchAndSidebarUsable)
+{
+    makeTrack("Deep House Classics/a.wav", test::resultRated(core::QualityRating::high));
+    m_window.resize(1000, 600);
+    m_window.show();
+    openLibrary(m_library);
+    select("a.wav");
+    ASSERT_FALSE(m_window.detailPanel()->isHidden());
+    auto* search = m_window.fileList()->findChild<QLineEdit*>();
+    search->setText(QStringLiteral("house"));
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    EXPECT_GE(m_window.sidebar()->width(), 150);
+    EXPECT_GE(m_window.detailPanel()->width(), 280);
+    const QRect field(search->mapTo(m_window.fileList(), QPoint(0, 0)), search->size());
+    EXPECT_TRUE(m_window.fileList()->rect().contains(field))
+        << field.x() << "," << field.y() << " " << field.width() << "x" << field.height() << " in "
+        << m_window.fileList()->width();
+    EXPECT_GE(search->width(), 150);
+    bool clearShown = false;
+    for (auto* button : search->findChildren<QWidget*>()) {
+        if (button->isVisible() && button->x() > search->width() / 2)
+            clearShown = true;
+    }
+    EXPECT_TRUE(clearShown);
+    auto* tree = m_window.sidebar()->findChild<QTreeWidget*>();
+    EXPECT_GE(tree->columnWidth(0), 90);
+}
+
+// What the Help menu's actions did is said, not only printed: without a launcher (the offscreen
+// platform has none) each reports a failure the window shows.
+TEST(ApplicationShellNoticeTest, ActionsWithoutALauncherSayWhy)
+{
+    std::vector<std::pair<QString, bool>> said;
+    const shell::Report report = [&](const QString& message, bool failed) { said.emplace_back(message, failed); };
+    shell::reportIssue(report);
+    ASSERT_EQ(said.size(), 1u);
+    EXPECT_TRUE(said[0].second);
+    EXPECT_TRUE(said[0].first.contains(QString::fromLatin1(shell::kSupportAddress))) << said[0].first.toStdString();
+    shell::openHelp(report);
+    ASSERT_EQ(said.size(), 2u);
+    EXPECT_TRUE(said[1].second);
 }
 
 } // namespace

@@ -5,6 +5,8 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QMessageBox>
+#include <QElapsedTimer>
+#include <QPlainTextEdit>
 #include <QPushButton>
 
 namespace sondrel::ui {
@@ -35,6 +37,17 @@ protected:
     static bool waitForResults(ProcessSheet& sheet)
     {
         return waitUntil([&] { return sheet.processingResults().has_value(); });
+    }
+    // Ticks "Rename failed files", goes on past the Rekordbox warning and waits for the results.
+    static bool renameAfterTheWarning(ProcessSheet& sheet)
+    {
+        box(sheet, "rename")->setChecked(true);
+        sheet.requestProcess();
+        for (auto* button : sheet.findChild<QMessageBox*>()->buttons()) {
+            if (button->text() == "Continue")
+                button->click();
+        }
+        return waitForResults(sheet);
     }
 };
 
@@ -85,22 +98,32 @@ TEST_F(ProcessSheetTest, WithoutAnAnalysedFileEverySwitchIsDisabledAndTheScopeIs
         EXPECT_FALSE(box(sheet, name)->isEnabled()) << name;
 }
 
-TEST_F(ProcessSheetTest, AMediumFilePassingThe128ThresholdCountsAsFailedButTheRunLeavesIt)
+// The sheet counts what the run acts on, the files whose status failed by the chosen threshold,
+// not the DJ Ready column's fixed standard: a medium file passing 128 kbps is not offered.
+TEST_F(ProcessSheetTest, TheSheetCountsExactlyTheFilesTheRunActsOn)
 {
     m_threshold = app::QualityThreshold::kbps128;
-    const auto medium = makeFile("medium.mp3", resultRated(QualityRating::medium, 19500.0f));
+    makeFile("medium.mp3", resultRated(QualityRating::medium, 19500.0f));
+    makeFile("poor.mp3", resultRated(QualityRating::poor, 15000.0f));
+    makeFile("poor fake-128.mp3", resultRated(QualityRating::poor, 15000.0f));
     app::ScannerViewModel model(services());
     open(model);
-    ASSERT_EQ(model.allFiles().front().status().kind(), app::ScanStatus::Kind::passed);
     ProcessSheet sheet(model, std::nullopt, nullptr);
-    EXPECT_EQ(sheet.counts().failed, 1);
-    EXPECT_EQ(text(sheet, "moveCaption"), "Move 1 files to a folder");
-    EXPECT_EQ(text(sheet, "deleteCaption"), "Move 1 files to Trash");
+    EXPECT_EQ(sheet.counts().passed, 1);
+    EXPECT_EQ(sheet.counts().failed, 2);
+    EXPECT_EQ(text(sheet, "renameCaption"), "Append 'fake-{bitrate}' to 1 filenames");
+    EXPECT_EQ(text(sheet, "moveCaption"), "Move 2 files to a folder");
+    EXPECT_EQ(text(sheet, "deleteCaption"), "Move 2 files to Trash");
 
     box(sheet, "rename")->setChecked(true);
     sheet.requestProcess();
-    auto* warning = sheet.findChild<QMessageBox*>();
+    auto* warning = sheet.findChild<QMessageBox*>(QStringLiteral("rekordboxWarning"));
     ASSERT_TRUE(warning);
+    EXPECT_EQ(warning->windowTitle(), "This will break Rekordbox links");
+    EXPECT_TRUE(
+        warning->text().startsWith("Renaming, moving, or deleting files will break links in Rekordbox"));
+    // Return answers the default button: Cancel, never the change.
+    EXPECT_EQ(warning->defaultButton(), warning->button(QMessageBox::Cancel));
     warning->button(QMessageBox::Cancel)->click();
     EXPECT_FALSE(sheet.isProcessing());
     EXPECT_FALSE(sheet.processingResults());
@@ -108,9 +131,6 @@ TEST_F(ProcessSheetTest, AMediumFilePassingThe128ThresholdCountsAsFailedButTheRu
     sheet.requestProcess();
     warning = sheet.findChild<QMessageBox*>(QStringLiteral("rekordboxWarning"));
     ASSERT_TRUE(warning);
-    EXPECT_EQ(warning->windowTitle(), "This will break Rekordbox links");
-    EXPECT_TRUE(
-        warning->text().startsWith("Renaming, moving, or deleting files will break links in Rekordbox"));
     for (auto* button : warning->buttons()) {
         if (button->text() == "Continue")
             button->click();
@@ -118,9 +138,33 @@ TEST_F(ProcessSheetTest, AMediumFilePassingThe128ThresholdCountsAsFailedButTheRu
     EXPECT_TRUE(sheet.isProcessing());
     EXPECT_FALSE(sheet.canProcess());
     ASSERT_TRUE(waitForResults(sheet));
-    EXPECT_EQ(text(sheet, "resultTitle"), "Processing Complete");
-    EXPECT_TRUE(texts(sheet, "resultLine").isEmpty());
-    EXPECT_TRUE(std::filesystem::exists(medium));
+    EXPECT_EQ(sheet.processingResults()->renamedCount, 1);
+    EXPECT_TRUE(std::filesystem::exists(m_library / "poor fake-320.mp3"));
+    EXPECT_TRUE(std::filesystem::exists(m_library / "medium.mp3"));
+}
+
+// A failed file the user marked DJ ready is not offered, not touched, and listed as kept.
+TEST_F(ProcessSheetTest, AFileMarkedDjReadyIsLeftOutOfTheCaptionsAndKept)
+{
+    makeFile("keep.mp3", resultRated(QualityRating::poor, 15000.0f));
+    makeFile("low.mp3", resultRated(QualityRating::low, 15000.0f));
+    app::ScannerViewModel model(services());
+    open(model);
+    const auto keep = *std::find_if(model.allFiles().begin(), model.allFiles().end(),
+        [](const app::AudioFile& file) { return file.name() == "keep.mp3"; });
+    model.setUserOverride(keep, true, QualityRating::high);
+    ASSERT_TRUE(waitUntil([&] { return model.file(keep.id())->userOverride().has_value(); }));
+
+    ProcessSheet sheet(model, std::nullopt, nullptr);
+    EXPECT_EQ(sheet.counts().failed, 2);
+    EXPECT_EQ(sheet.counts().kept, 1);
+    EXPECT_EQ(text(sheet, "renameCaption"), "Append 'fake-{bitrate}' to 1 filenames");
+    EXPECT_EQ(text(sheet, "kept"), "1 failed files marked DJ ready are kept as they are");
+    ASSERT_TRUE(renameAfterTheWarning(sheet));
+    EXPECT_EQ(texts(sheet, "resultLine"), QStringList { "1 files renamed" });
+    EXPECT_EQ(text(sheet, "keptHeading"), "Kept: marked DJ ready");
+    EXPECT_TRUE(std::filesystem::exists(m_library / "keep.mp3"));
+    EXPECT_TRUE(std::filesystem::exists(m_library / "low fake-320.mp3"));
 }
 
 TEST_F(ProcessSheetTest, MoveAndTrashAreNeverBothOnAndMoveNeedsAFolder)
@@ -154,13 +198,7 @@ TEST_F(ProcessSheetTest, ARenameRunListsItsCountsWithTheGreenTitle)
     app::ScannerViewModel model(services());
     open(model);
     ProcessSheet sheet(model, std::nullopt, nullptr);
-    box(sheet, "rename")->setChecked(true);
-    sheet.requestProcess();
-    for (auto* button : sheet.findChild<QMessageBox*>()->buttons()) {
-        if (button->text() == "Continue")
-            button->click();
-    }
-    ASSERT_TRUE(waitForResults(sheet));
+    ASSERT_TRUE(renameAfterTheWarning(sheet));
     EXPECT_EQ(text(sheet, "resultTitle"), "Processing Complete");
     EXPECT_EQ(texts(sheet, "resultLine"), QStringList { "1 files renamed" });
     EXPECT_TRUE(std::filesystem::exists(m_library / "low fake-320.mp3"));
@@ -197,8 +235,32 @@ TEST_F(ProcessSheetTest, ResultsNameIssuesAndListErrorsOnlyWhenThereAreAny)
         EXPECT_EQ(text(sheet, "resultTitle"), "Processing Complete with Issues");
         EXPECT_EQ(texts(sheet, "resultLine"), (QStringList { "2 files moved", "1 files moved to Trash" }));
         EXPECT_EQ(text(sheet, "errorsHeading"), "Errors");
-        EXPECT_EQ(texts(sheet, "errorLine"), QStringList { "Move: a.mp3: No space left on device" });
+        EXPECT_EQ(sheet.findChild<QPlainTextEdit*>(QStringLiteral("errorsList"))->toPlainText(),
+            "Move: a.mp3: No space left on device");
     }
+}
+
+// A run over a big library can fail thousands of tag writes: the sheet stays on the screen with
+// "Done" in reach, lists the first lines in a scrolling box and says how many more there are.
+TEST_F(ProcessSheetTest, ALongListOfFailuresScrollsAndIsSummarised)
+{
+    app::ScannerViewModel model(services());
+    ProcessSheet sheet(model, std::nullopt, nullptr);
+    app::ProcessingResults results;
+    results.errors = { "Rename: /Music/a.mp3: File exists" };
+    for (int i = 0; i < 1925; ++i)
+        results.metadataFailures.push_back("/Music/track " + std::to_string(i) + ".mp3: not an MP3 file");
+    results.metadataFailedCount = 1925;
+    QElapsedTimer timer;
+    timer.start();
+    sheet.showResults(results);
+    sheet.adjustSize();
+    EXPECT_LT(timer.elapsed(), 500);
+    EXPECT_LT(sheet.sizeHint().height(), 700);
+    const QString listed = sheet.findChild<QPlainTextEdit*>(QStringLiteral("failuresList"))->toPlainText();
+    EXPECT_TRUE(listed.startsWith("/Music/track 0.mp3: not an MP3 file"));
+    EXPECT_TRUE(listed.endsWith("... and 1725 more")) << listed.right(40).toStdString();
+    EXPECT_TRUE(sheet.findChild<QPushButton*>(QStringLiteral("done")));
 }
 
 } // namespace

@@ -6,6 +6,8 @@
 #include "LibraryFixture.h"
 
 #include <QComboBox>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QLabel>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -70,6 +72,36 @@ TEST_F(SettingsWindowTest, ShowsTheCacheCountAndClearsTheCache)
     EXPECT_EQ(window.cacheCount(), 0);
     EXPECT_EQ(cacheText(window), "0 files cached");
     EXPECT_EQ(m_cache.count(), 0u);
+}
+
+// "Clear Cache" asks first, defaults to Cancel, and names the manual verdicts it would drop.
+TEST_F(SettingsWindowTest, ClearCacheAsksAndNamesTheOverridesItDrops)
+{
+    const auto a = m_folder.path() / "Judged Track.mp3";
+    const auto b = m_folder.path() / "b.mp3";
+    std::ofstream(a) << "a";
+    std::ofstream(b) << "b";
+    m_cache.set(a, test::resultRated(core::QualityRating::poor));
+    m_cache.set(b, test::resultRated(core::QualityRating::high));
+    m_cache.setOverride(a, core::UserOverride { true, core::QualityRating::high, {} });
+    app::AppSettings settings;
+    SettingsWindow window(settings, cacheAccess());
+    ASSERT_TRUE(waitUntil([&] { return cacheText(window) == "2 files cached"; }));
+
+    window.findChild<QPushButton*>(QStringLiteral("clearCache"))->click();
+    QMessageBox* question = nullptr;
+    ASSERT_TRUE(waitUntil([&] { return (question = window.findChild<QMessageBox*>()) != nullptr; }));
+    EXPECT_TRUE(question->informativeText().contains("manual verdicts on 1 file"));
+    EXPECT_TRUE(question->informativeText().contains("Judged Track.mp3"));
+    ASSERT_TRUE(question->defaultButton());
+    EXPECT_EQ(question->defaultButton()->text(), "Cancel");
+    question->defaultButton()->click();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(m_cache.count(), 2u);
+    EXPECT_TRUE(m_cache.getOverride(a));
+
+    EXPECT_EQ(SettingsWindow::clearCacheQuestion(3, {}),
+        "The results of 3 analysed files are forgotten; the next scan analyses them again.");
 }
 
 } // namespace
