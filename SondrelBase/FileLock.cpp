@@ -1,7 +1,9 @@
 #include "FileLock.h"
 
 #include <cerrno>
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -20,6 +22,20 @@ public:
         return "The file was moved or changed meanwhile";
     }
 };
+
+// Our writers hold the lock for as long as one file takes; a program of others that holds it
+// for longer must not hang us. False when the lock stayed taken.
+bool waitForLock(const FileDescriptor& file) noexcept
+{
+    constexpr auto kPoll = std::chrono::milliseconds(10);
+    constexpr int kPolls = 6000; // a minute
+    for (int poll = 0; poll < kPolls; ++poll) {
+        if (::flock(file.get(), LOCK_EX | LOCK_NB) == 0 || (errno != EWOULDBLOCK && errno != EINTR))
+            return true;
+        std::this_thread::sleep_for(kPoll);
+    }
+    return false;
+}
 
 } // namespace
 
@@ -49,7 +65,8 @@ Result<FileDescriptor, std::error_code> openLocked(const std::filesystem::path& 
             return file;
         // Where the file system keeps no locks (ENOLCK), we go on without: the lock only orders
         // our own processes, and the checks at placement still hold.
-        while (::flock(file.get(), LOCK_EX) != 0 && errno == EINTR) { }
+        if (!waitForLock(file))
+            return std::error_code(EWOULDBLOCK, std::system_category());
         // A name opened through a symbolic link is looked up through it again.
         struct stat named { };
         const int found

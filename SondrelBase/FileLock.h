@@ -21,8 +21,9 @@ namespace sondrel {
 // Opens `path` with `flags` (O_CLOEXEC, O_NOCTTY and O_NONBLOCK added, so that a FIFO cannot hang
 // the open) and, for a regular file, waits for the lock. Once the lock is held the name is looked
 // up again: a file put in its place meanwhile is opened and locked in its turn, and a name taken
-// away (or changing hands every time) gives fileChangedMeanwhile(). The lock lasts as long as the
-// descriptor. Otherwise the system's error for the open.
+// away (or changing hands every time) gives fileChangedMeanwhile(). A lock still taken after a
+// minute gives EWOULDBLOCK. The lock lasts as long as the descriptor. Otherwise the system's
+// error for the open.
 [[nodiscard]] Result<FileDescriptor, std::error_code> openLocked(
     const std::filesystem::path& path, int flags) noexcept;
 
