@@ -164,8 +164,8 @@ void FilePrefetcher::joinFinished()
 
 void FilePrefetcher::prefetchSync(const std::filesystem::path& location) noexcept
 {
-    // Exactly what the analysis will read: the header, the tag before it and the packets
-    // of the three excerpts, through the decoder's own seeks.
+    // Exactly what the analysis will read: the header and the packets of the three
+    // excerpts, through the decoder's own seeks.
     readAhead(location, &SpectrumAnalyzer::excerpts);
 }
 

@@ -15,7 +15,9 @@
 namespace sondrel::core {
 
 // Warms the page cache for files about to be analysed: the bytes the analysis will read
-// (the header, the tag before it, the packets of the three excerpts), read and thrown away.
+// (the header, the packets of the three excerpts), read and thrown away. The decoder that
+// read them stays open for the analysis of the same file (see ReadAheadHandoff), so a file
+// is opened once.
 //
 // A mutex-guarded serialised service. Each read-ahead runs on its own thread at
 // lowered CPU and I/O priority, never under the lock, so prefetch() returns at once.
@@ -56,7 +58,8 @@ public:
     void waitUntilIdle();
 
     // The default reader: open without blocking (regular files only) and read, without
-    // decoding, what the analysis's seeks and reads will read. Every failure just ends it.
+    // decoding, what the analysis's seeks and reads will read, keeping the decoder for the
+    // analysis. Every failure just ends it.
     static void prefetchSync(const std::filesystem::path& location) noexcept;
 
 private:

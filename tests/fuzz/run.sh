@@ -1,5 +1,6 @@
 #!/bin/sh
-# Builds the fuzzers of our parsers of file bytes (the two ID3 readers, the FLAC frame locator)
+# Builds the fuzzers of our parsers of file bytes (the two ID3 readers, the FLAC frame locator,
+# the MP3 frame walker)
 # with clang's libFuzzer (ASan and UBSan) into OUT and runs each for SECONDS from its seeds.
 # A crash, a sanitizer report or a broken invariant fails the run; the input that caused it
 # is left in OUT as crash-* (replay: OUT/<fuzzer> OUT/crash-...).
@@ -20,11 +21,14 @@ $compiler $flags -I "$root/SondrelBase" -I "$root/SondrelCore" "$root/tests/fuzz
     "$root/SondrelCore/AacBitrate.cpp" -o "$out/id3-parser-fuzzer"
 $compiler $flags -I "$root/SondrelCore" "$root/tests/fuzz/FlacFramesFuzzer.cpp" "$root/SondrelCore/FlacFrames.cpp" \
     -o "$out/flac-frames-fuzzer"
+$compiler $flags -I "$root/SondrelCore" "$root/tests/fuzz/Mp3FramesFuzzer.cpp" "$root/SondrelCore/Mp3Frames.cpp" \
+    -o "$out/mp3-frames-fuzzer"
 
-for fuzzer in tag-editor-fuzzer id3-parser-fuzzer flac-frames-fuzzer; do
+for fuzzer in tag-editor-fuzzer id3-parser-fuzzer flac-frames-fuzzer mp3-frames-fuzzer; do
     corpus="$out/$fuzzer-corpus"
     seeds="$root/tests/fuzz/seeds"
     [ "$fuzzer" = flac-frames-fuzzer ] && seeds="$root/tests/fuzz/seeds-flac"
+    [ "$fuzzer" = mp3-frames-fuzzer ] && seeds="$root/tests/fuzz/seeds-mp3"
     mkdir -p "$corpus"
     echo "Fuzzing $fuzzer for $seconds s"
     ASAN_OPTIONS=detect_leaks=1 "$out/$fuzzer" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
