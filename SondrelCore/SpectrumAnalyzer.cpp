@@ -1,5 +1,7 @@
 #include "SpectrumAnalyzer.h"
 
+#include "BrickWallDetector.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -101,6 +103,7 @@ Result<SpectrumAnalyzer::FullAnalysisResult> SpectrumAnalyzer::analyze(AudioDeco
     AnalysisMetrics& metrics = result.metrics;
     metrics.sampleRate = decoder.sampleRate();
     const auto rate = static_cast<float>(metrics.sampleRate);
+    BrickWallDetector wallDetector;
     for (const ExcerptRange& excerpt : excerpts(length)) {
         const auto decodeStart = Clock::now();
         auto read = readExcerpt(decoder, buffer, excerpt.position, excerpt.frames);
@@ -119,7 +122,9 @@ Result<SpectrumAnalyzer::FullAnalysisResult> SpectrumAnalyzer::analyze(AudioDeco
         metrics.fftTime += Clock::now() - fftStart;
         result.cutoff = std::max(result.cutoff, segmentResult.cutoff);
         metrics.frameCount += segmentResult.frameCount;
+        wallDetector.addSpectrum(m_fftProcessor.averagedPower(), segmentResult.frameCount);
     }
+    result.lossyEvidence = wallDetector.detect(metrics.sampleRate);
     result.clipping.totalSamples = metrics.sampleCount;
     metrics.totalTime = Clock::now() - start;
     return result;
