@@ -387,7 +387,7 @@ void ScannerViewModel::startDiscovery(const std::filesystem::path& location)
 
 ScanStatus ScannerViewModel::verdict(const core::AnalysisResult& result) const
 {
-    return meetsThreshold(result.cutoffFrequency, m_services.threshold()) ? ScanStatus::passed()
+    return meetsThreshold(result.judgedCutoff(), m_services.threshold()) ? ScanStatus::passed()
                                                                           : ScanStatus::failed();
 }
 

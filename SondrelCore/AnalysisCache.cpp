@@ -161,6 +161,8 @@ private:
         override["timestamp"] = secondsSinceReferenceDate(entry.userOverride->timestamp);
         object["userOverride"] = std::move(override);
     }
+    if (entry.lossyEvidence)
+        object["lossyEvidence"] = json::toJson(*entry.lossyEvidence);
     return object;
 }
 
@@ -271,6 +273,11 @@ using Json = nlohmann::json;
     if (const Json* override = member(object, "userOverride"); override != nullptr && !override->is_null()) {
         entry.userOverride = decodeOverride(*override);
         if (!entry.userOverride)
+            return std::nullopt;
+    }
+    if (const Json* evidence = member(object, "lossyEvidence"); evidence != nullptr && !evidence->is_null()) {
+        entry.lossyEvidence = json::lossyEvidenceFromJson(*evidence);
+        if (!entry.lossyEvidence)
             return std::nullopt;
     }
     return entry;
@@ -407,6 +414,7 @@ AnalysisCache::CachedResult::CachedResult(
     , peakAmplitude(result.clipping.peakAmplitude)
     , cachedAt(cachedAtDate)
     , userOverride(std::move(override))
+    , lossyEvidence(result.lossyEvidence)
 {
 }
 
@@ -418,6 +426,7 @@ AnalysisResult AnalysisCache::CachedResult::toAnalysisResult() const
         qualityRatingFromRawValue(rating).value_or(QualityRating::suspicious),
         confidence,
         ClippingInfo { clippedSamples, totalSamples, peakAmplitude },
+        lossyEvidence,
     };
 }
 

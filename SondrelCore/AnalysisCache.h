@@ -73,6 +73,8 @@ public:
         float peakAmplitude = 0.0f;
         std::chrono::system_clock::time_point cachedAt;
         std::optional<UserOverride> userOverride;
+        // Absent in entries written before the brick-wall detector, and where it did not act.
+        std::optional<LossyEvidence> lossyEvidence;
 
         CachedResult() = default;
         explicit CachedResult(const AnalysisResult& result,

@@ -178,6 +178,20 @@ bool AnalysisResult::passesThreshold() const noexcept
     return core::passesThreshold(rating) && clipping.severity() != ClippingSeverity::severe;
 }
 
+float AnalysisResult::judgedCutoff() const noexcept
+{
+    return lossyEvidence ? std::min(cutoffFrequency, lossyEvidence->wallFrequency) : cutoffFrequency;
+}
+
+std::string explanation(const LossyEvidence& evidence)
+{
+    char text[128];
+    std::snprintf(text, sizeof text, "Brick-wall cutoff at %.1f kHz (\u2212%.0f dB in %.0f Hz): made from a lossy source",
+        static_cast<double>(evidence.wallFrequency) / 1000.0, static_cast<double>(evidence.depth),
+        static_cast<double>(evidence.width));
+    return text;
+}
+
 std::string AnalysisResult::cutoffDescription() const
 {
     char text[64];

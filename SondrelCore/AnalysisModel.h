@@ -64,15 +64,46 @@ struct ClippingInfo {
     bool operator==(const ClippingInfo&) const = default;
 };
 
+// A lossy encoder's brick wall in a file's long-term spectrum: where the content stops, how far
+// the level falls there (dB) and over how many Hz.
+struct LossyEvidence {
+    float wallFrequency = 0.0f;
+    float depth = 0.0f;
+    float width = 0.0f;
+
+    bool operator==(const LossyEvidence&) const = default;
+};
+
+// "Brick-wall cutoff at 16.9 kHz (−13 dB in 200 Hz): made from a lossy source".
+[[nodiscard]] std::string explanation(const LossyEvidence& evidence);
+
 struct AnalysisResult {
     float cutoffFrequency = 0.0f;
     std::int64_t estimatedBitrate = 0;
     QualityRating rating = QualityRating::suspicious;
     float confidence = 0.5f;
     ClippingInfo clipping;
+    // Present only where a brick wall below the cutoff lowered the rating; the cutoff stays
+    // the one the band ladder found.
+    std::optional<LossyEvidence> lossyEvidence;
+
+    AnalysisResult() = default;
+    AnalysisResult(float cutoff, std::int64_t bitrate, QualityRating quality, float confidenceValue,
+        ClippingInfo clippingInfo, std::optional<LossyEvidence> evidence = std::nullopt)
+        : cutoffFrequency(cutoff)
+        , estimatedBitrate(bitrate)
+        , rating(quality)
+        , confidence(confidenceValue)
+        , clipping(clippingInfo)
+        , lossyEvidence(evidence)
+    {
+    }
 
     // The rating passes and the clipping is not severe.
     [[nodiscard]] bool passesThreshold() const noexcept;
+    // The frequency a quality threshold is judged on: the brick wall's where one was found,
+    // else the cutoff.
+    [[nodiscard]] float judgedCutoff() const noexcept;
     // "%.1f kHz" of the cutoff, e.g. "20.5 kHz".
     [[nodiscard]] std::string cutoffDescription() const;
 

@@ -26,7 +26,8 @@ Result<FileVerdict> analyzeAndClassify(
     if (!full)
         return full.error();
     return FileVerdict {
-        QualityClassifier {}.classify(full->cutoff, format, full->clipping, full->metrics.sampleRate),
+        QualityClassifier {}.classify(
+            full->cutoff, format, full->clipping, full->metrics.sampleRate, full->lossyEvidence),
         full->metrics,
     };
 }

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 
 namespace sondrel::core::json {
 
@@ -21,6 +22,33 @@ Object toJson(const ClippingInfo& clipping)
     return { { "clippedSamples", clipping.clippedSamples }, { "totalSamples", clipping.totalSamples },
         { "peakAmplitude", shortest(clipping.peakAmplitude) },
         { "severity", rawValue(clipping.severity()) } };
+}
+
+Object toJson(const LossyEvidence& evidence)
+{
+    return { { "wallFrequency", shortest(evidence.wallFrequency) }, { "depth", shortest(evidence.depth) },
+        { "width", shortest(evidence.width) } };
+}
+
+std::optional<LossyEvidence> lossyEvidenceFromJson(const nlohmann::json& object)
+{
+    const auto read = [&](const char* name) -> std::optional<float> {
+        if (!object.is_object())
+            return std::nullopt;
+        const auto it = object.find(name);
+        if (it == object.end() || !it->is_number())
+            return std::nullopt;
+        const double value = it->get<double>();
+        if (!std::isfinite(value) || std::fabs(value) > static_cast<double>(std::numeric_limits<float>::max()))
+            return std::nullopt;
+        return static_cast<float>(value);
+    };
+    const auto wall = read("wallFrequency");
+    const auto depth = read("depth");
+    const auto width = read("width");
+    if (!wall || !depth || !width)
+        return std::nullopt;
+    return LossyEvidence { *wall, *depth, *width };
 }
 
 std::string text(const Object& value)

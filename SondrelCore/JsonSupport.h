@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,11 @@ using Object = nlohmann::ordered_json;
 
 // {"clippedSamples","totalSamples","peakAmplitude","severity"} of the command line's output.
 [[nodiscard]] Object toJson(const ClippingInfo& clipping);
+
+// {"wallFrequency","depth","width"}, as the cache file and the command line write it.
+[[nodiscard]] Object toJson(const LossyEvidence& evidence);
+// Nothing unless all three members are finite numbers.
+[[nodiscard]] std::optional<LossyEvidence> lossyEvidenceFromJson(const nlohmann::json& object);
 
 // Compact text; bytes that are not valid UTF-8 become U+FFFD instead of failing.
 [[nodiscard]] std::string text(const Object& value);

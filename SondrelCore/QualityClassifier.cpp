@@ -4,13 +4,27 @@
 
 namespace sondrel::core {
 
-AnalysisResult QualityClassifier::classify(
-    float cutoffFrequency, AudioFormat format, const ClippingInfo& clipping, double sampleRate) const
+AnalysisResult QualityClassifier::classify(float cutoffFrequency, AudioFormat format, const ClippingInfo& clipping,
+    double sampleRate, const std::optional<LossyEvidence>& lossyEvidence) const
 {
     const float cutoff = std::isfinite(cutoffFrequency) && cutoffFrequency >= 0.0f ? cutoffFrequency : 0.0f;
     const bool hiRes = sampleRate > 48000.0;
-    return AnalysisResult { cutoff, estimateBitrate(cutoff, format, sampleRate),
+    AnalysisResult result { cutoff, estimateBitrate(cutoff, format, sampleRate),
         determineRating(cutoff, format, hiRes), calculateConfidence(cutoff, hiRes), clipping };
+    // Where the cutoff already sits on the wall's rung the ladder has found the encoder itself.
+    if (lossyEvidence && lossyEvidence->wallFrequency < highestLossySourceWall
+        && rungBitrate(lossyEvidence->wallFrequency) < rungBitrate(cutoff)) {
+        const float wall = lossyEvidence->wallFrequency;
+        result.rating = determineRating(wall, format, hiRes);
+        result.estimatedBitrate = estimateBitrate(wall, format, sampleRate);
+        result.lossyEvidence = lossyEvidence;
+    }
+    return result;
+}
+
+std::int64_t QualityClassifier::rungBitrate(float cutoff)
+{
+    return estimateBitrate(cutoff, AudioFormat::mp3, 0.0);
 }
 
 QualityRating QualityClassifier::determineRating(float cutoff, AudioFormat format, bool hiRes)

@@ -1,5 +1,7 @@
 #include "SpectrumAnalyzer.h"
 
+#include "BrickWallDetector.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -106,6 +108,7 @@ Result<SpectrumAnalyzer::FullAnalysisResult> SpectrumAnalyzer::analyze(AudioDeco
     metrics.sampleRate = decoder.sampleRate();
     const auto rate = static_cast<float>(metrics.sampleRate);
     bool heard = false;
+    BrickWallDetector wallDetector;
     for (const ExcerptRange& excerpt : excerpts(length)) {
         const auto decodeStart = Clock::now();
         auto read = readExcerpt(decoder, buffer, excerpt.position, excerpt.frames);
@@ -125,10 +128,12 @@ Result<SpectrumAnalyzer::FullAnalysisResult> SpectrumAnalyzer::analyze(AudioDeco
         metrics.fftTime += Clock::now() - fftStart;
         result.cutoff = std::max(result.cutoff, segmentResult.cutoff);
         metrics.frameCount += segmentResult.frameCount;
+        wallDetector.addSpectrum(m_fftProcessor.averagedPower(), segmentResult.frameCount);
     }
     // A rating of silence would call it a lossy file; it is no verdict at all.
     if (!heard)
         return makeError(AnalyzerError::silent);
+    result.lossyEvidence = wallDetector.detect(metrics.sampleRate);
     result.clipping.totalSamples = metrics.sampleCount;
     metrics.totalTime = Clock::now() - start;
     return result;

@@ -72,6 +72,8 @@ public:
         float cutoff = 0.0f;
         ClippingInfo clipping;
         AnalysisMetrics metrics;
+        // The brick wall in the excerpts' long-term spectrum, wherever it is.
+        std::optional<LossyEvidence> lossyEvidence;
     };
 
     struct QuickScreenResult {

@@ -103,6 +103,8 @@ std::string jsonLine(const AudioFile& file, QualityThreshold threshold)
             { "estimatedBitrate", r->estimatedBitrate }, { "rating", core::rawValue(r->rating) },
             { "confidence", shortest(r->confidence) }, { "passesThreshold", r->passesThreshold() },
             { "clipping", core::json::toJson(r->clipping) } };
+        if (r->lossyEvidence)
+            line["result"]["lossyEvidence"] = core::json::toJson(*r->lossyEvidence);
     } else {
         line["result"] = nullptr;
     }

@@ -252,6 +252,8 @@ std::vector<DetailPanel::Row> DetailPanel::rows(const app::AudioFile& file)
     rows.push_back({ tr("Detected Bitrate"), QString::number(result->estimatedBitrate) + " kbps", {} });
     rows.push_back({ tr("Frequency Cutoff"), QString::fromStdString(result->cutoffDescription()), {} });
     rows.push_back({ tr("Quality Rating"), text(core::rawValue(result->rating)), {} });
+    if (result->lossyEvidence)
+        rows.push_back({ tr("Verdict"), text(core::explanation(*result->lossyEvidence)), {} });
     const ClippingSeverity severity = result->clipping.severity();
     rows.push_back({ tr("Clipping"), text(core::rawValue(severity)), { clippingSymbol(severity) } });
     if (result->clipping.clippedSamples >= 1)

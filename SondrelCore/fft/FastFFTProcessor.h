@@ -26,6 +26,12 @@ public:
     // Segments longer than 2^31 - 1 samples are outside the contract.
     [[nodiscard]] SegmentResult analyzeSegment(std::span<const float> samples, float sampleRate);
 
+    // The averaged power spectrum (fftSize / 2 bins) of the last analysed segment.
+    [[nodiscard]] std::span<const float> averagedPower() const noexcept
+    {
+        return { m_processor->accumulatedSpec, static_cast<std::size_t>(m_processor->halfSize) };
+    }
+
 private:
     struct Destroy {
         void operator()(FFTProcessor* p) const noexcept { fft_processor_destroy(p); }

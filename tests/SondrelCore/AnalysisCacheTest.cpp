@@ -401,6 +401,8 @@ TEST_F(AnalysisCacheTest, UndecodableFileIsKeptAsideAndTheCacheStartsEmpty)
             "{\"a\":{" + entry("1")
                 + ",\"cachedAt\":1,\"userOverride\":"
                   "{\"djReady\":true,\"qualityRating\":\"great\",\"timestamp\":1}}}" },
+        { "incomplete brick-wall evidence",
+            "{\"a\":{" + entry("1") + ",\"cachedAt\":1,\"lossyEvidence\":{\"depth\":13}}}" },
         { "top-level array", "[]" },
     };
     for (const auto& [defect, content] : damaged) {
@@ -565,6 +567,27 @@ TEST_F(AnalysisCacheTest, SharedInstanceIsCreatedOnceUnderXdgDataHome)
         EXPECT_EQ(callers[i].get(), first);
     EXPECT_EQ(first->cacheURL(), cacheFile());
     EXPECT_TRUE(fs::is_directory(cacheFile().parent_path()));
+}
+
+TEST_F(AnalysisCacheTest, BrickWallEvidenceIsKeptOnlyWhereTheResultHasIt)
+{
+    const fs::path a = file("a.flac");
+    const fs::path b = file("b.mp3");
+    AnalysisResult fake { 20500.0f, 128, QualityRating::suspicious, 0.5f, ClippingInfo { 0, 49152, 0.2f } };
+    fake.lossyEvidence = LossyEvidence { 16900.0f, 13.2f, 200.0f };
+    auto cache = makeCache();
+    cache->set(a, fake);
+    cache->set(b, kPoor);
+    cache->flush();
+    const std::string text = readText(cacheFile());
+    EXPECT_NE(text.find("\"lossyEvidence\":{\"wallFrequency\":16900.0,\"depth\":13.2,\"width\":200.0}"),
+        std::string::npos)
+        << text;
+    // Written once, for the file that has it: older readers skip a member they do not know.
+    EXPECT_EQ(text.find("lossyEvidence"), text.rfind("lossyEvidence"));
+    AnalysisCache reread(cacheFile(), m_clock);
+    EXPECT_EQ(reread.get(a), fake);
+    EXPECT_EQ(reread.get(b), kPoor);
 }
 
 } // namespace

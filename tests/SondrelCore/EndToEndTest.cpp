@@ -1,6 +1,7 @@
 // Real encoded files, made by libavcodec's own encoders, judged end to end.
 
 #include "FixtureFolder.h"
+#include "FileVerdict.h"
 #include "FixtureGenerator.h"
 #include "QualityClassifier.h"
 #include "SpectrumAnalyzer.h"
@@ -36,15 +37,12 @@ protected:
 
     static sondrel::Result<Verdict> judge(const std::string& name)
     {
+        // The whole road, brick-wall detector included.
         const auto path = s_folder->path() / name;
-        auto analyzer = SpectrumAnalyzer::make();
-        auto analysis = analyzer->analyzeFileComplete(path);
-        if (!analysis)
-            return analysis.error();
-        const AudioFormat format = audioFormatOf(path);
-        return Verdict { QualityClassifier {}.classify(
-                             analysis->cutoff, format, analysis->clipping, analysis->metrics.sampleRate),
-            analysis->metrics };
+        auto verdict = analyzeAndClassify(path, audioFormatOf(path));
+        if (!verdict)
+            return verdict.error();
+        return Verdict { verdict->result, verdict->metrics };
     }
 
     static std::filesystem::path path(const std::string& name) { return s_folder->path() / name; }
@@ -64,6 +62,7 @@ TEST_F(EndToEndTest, GenuineLosslessFilesPass)
         EXPECT_EQ(verdict->result.rating, QualityRating::lossless) << name;
         EXPECT_EQ(verdict->result.estimatedBitrate, 1411) << name;
         EXPECT_TRUE(verdict->result.passesThreshold()) << name;
+        EXPECT_FALSE(verdict->result.lossyEvidence) << name;
         EXPECT_EQ(verdict->metrics.sampleCount, 49152) << name;
         EXPECT_EQ(verdict->metrics.frameCount, 21) << name;
     }

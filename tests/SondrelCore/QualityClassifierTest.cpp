@@ -84,3 +84,45 @@ TEST(QualityClassifierSanitisingTest, ClippingPassesThroughAndSevereClippingFail
     EXPECT_EQ(result.rating, QualityRating::lossless);
     EXPECT_FALSE(result.passesThreshold());
 }
+
+TEST(QualityClassifierWallTest, AWallBelowTheCutoffsRungRatesTheFileAndKeepsTheLaddersCutoff)
+{
+    const QualityClassifier classifier;
+    const LossyEvidence wall { 16900.0f, 13.0f, 200.0f };
+    // A FLAC made from a 128 kbps MP3 whose floor the ladder read as content.
+    const AnalysisResult flac = classifier.classify(20500, AudioFormat::flac, {}, 44100, wall);
+    EXPECT_EQ(flac.cutoffFrequency, 20500.0f);
+    EXPECT_EQ(flac.rating, QualityRating::suspicious);
+    EXPECT_EQ(flac.estimatedBitrate, 128);
+    EXPECT_EQ(flac.confidence, classifier.classify(20500, AudioFormat::flac, {}, 44100).confidence);
+    EXPECT_EQ(flac.lossyEvidence, wall);
+    EXPECT_EQ(flac.judgedCutoff(), 16900.0f);
+    // A FLAC the ladder already calls suspicious still gets the wall's estimate and judged cutoff.
+    const AnalysisResult suspicious = classifier.classify(20000, AudioFormat::flac, {}, 44100, wall);
+    EXPECT_EQ(suspicious.estimatedBitrate, 128);
+    EXPECT_EQ(suspicious.judgedCutoff(), 16900.0f);
+    // A 256 kbps MP3 made from a 192 kbps one.
+    const AnalysisResult mp3 = classifier.classify(20000, AudioFormat::mp3, {}, 44100, LossyEvidence { 18600, 40, 100 });
+    EXPECT_EQ(mp3.rating, QualityRating::low);
+    EXPECT_EQ(mp3.estimatedBitrate, 192);
+    EXPECT_EQ(mp3.cutoffFrequency, 20000.0f);
+}
+
+TEST(QualityClassifierWallTest, WallsThatChangeNoRungOrSitAtAnEncodersOwnLowPassChangeNothing)
+{
+    const QualityClassifier classifier;
+    const auto unchanged = [&](float cutoff, AudioFormat format, LossyEvidence wall) {
+        const AnalysisResult ladder = classifier.classify(cutoff, format, {}, 44100);
+        const AnalysisResult combined = classifier.classify(cutoff, format, {}, 44100, wall);
+        EXPECT_EQ(combined, ladder) << cutoff << " with a wall at " << wall.wallFrequency;
+        EXPECT_FALSE(combined.lossyEvidence);
+    };
+    // The ladder already found the encoder's low-pass (128 kbps: 17 kHz).
+    unchanged(17000, AudioFormat::mp3, { 16900, 40, 200 });
+    unchanged(17000, AudioFormat::flac, { 16600, 40, 200 });
+    // A genuine V0 or 256 kbps MP3: its own low-pass sits above 19 kHz.
+    unchanged(20500, AudioFormat::mp3, { 19500, 30, 200 });
+    unchanged(20000, AudioFormat::mp3, { 19700, 30, 200 });
+    // A wall above the cutoff says nothing more.
+    unchanged(15500, AudioFormat::mp3, { 18000, 30, 200 });
+}

@@ -100,6 +100,18 @@ TEST(DetailPanelTest, RowsWithResultShowTheVerdict)
     EXPECT_EQ(find(rows, "DJ Ready")->symbols, (decltype(DetailPanel::Row::symbols) { { Symbol::xmarkCircleFill, ui::palette::red } }));
 }
 
+TEST(DetailPanelTest, BrickWallEvidenceExplainsTheVerdict)
+{
+    AudioFile file = analysed(0);
+    AnalysisResult result = *file.result();
+    result.lossyEvidence = core::LossyEvidence { 16900.0f, 13.2f, 200.0f };
+    file.setResult(result);
+    const auto rows = DetailPanel::rows(file);
+    const auto* verdict = find(rows, "Verdict");
+    ASSERT_NE(verdict, nullptr);
+    EXPECT_EQ(verdict->value, QString::fromUtf8("Brick-wall cutoff at 16.9 kHz (\u221213 dB in 200 Hz): made from a lossy source"));
+}
+
 TEST(DetailPanelTest, ClippingRowFollowsTheSeverityBands)
 {
     struct Case {

@@ -1,0 +1,127 @@
+// Soft material, where the band ladder reads a lossy file's floor as content: a quiet
+// piano-like piece over hiss, genuine and through a 128 kbps MP3.
+
+#include "AudioIo.h"
+#include "FileVerdict.h"
+#include "FixtureFolder.h"
+#include "QualityClassifier.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+
+namespace sondrel::core {
+namespace {
+
+namespace fx = sondrel::fixtures;
+
+constexpr int kRate = 44100;
+
+// Notes every half second whose harmonics die away faster the higher they are, peaking near
+// -30 dBFS, over hiss that rises toward the top like a tape's; the same on both channels (a
+// stereo encoder at 128 kbps cuts near 16.5 kHz). At 10 kHz the piano is already below the hiss.
+fx::Signal quietPianoWithHiss(double hissDb)
+{
+    constexpr double kSeconds = 6.0;
+    const auto frames = static_cast<std::size_t>(kSeconds * kRate);
+    std::vector<float> mono(frames);
+    const double notes[] = { 220.0, 277.2, 329.6, 440.0, 370.0, 293.7 };
+    const std::size_t noteFrames = kRate / 2;
+    for (std::size_t start = 0, n = 0; start < frames; start += noteFrames, ++n) {
+        const double fundamental = notes[n % std::size(notes)];
+        for (int k = 1; k * fundamental < 12000.0; ++k) {
+            const double amplitude = 0.02 / std::pow(k, 1.5);
+            const double decay = 2.0 + 1.5 * k;
+            const double step = 2.0 * std::numbers::pi * k * fundamental / kRate;
+            for (std::size_t i = 0; start + i < frames && i < 3 * noteFrames; ++i) {
+                const double t = static_cast<double>(i) / kRate;
+                mono[start + i] += static_cast<float>(amplitude * std::exp(-decay * t) * std::sin(step * static_cast<double>(i)));
+            }
+        }
+    }
+    fx::SplitMix64 random(22);
+    const double level = std::pow(10.0, hissDb / 20.0);
+    float previous = 0.0f;
+    for (float& sample : mono) {
+        const float white = random.nextBipolar();
+        // White noise plus its first difference: flat, then rising toward the top.
+        sample += static_cast<float>(level * (0.7 * white + 0.7 * (white - previous)));
+        previous = white;
+    }
+    fx::Signal signal { std::vector<float>(2 * frames), kRate, 2 };
+    for (std::size_t i = 0; i < frames; ++i)
+        signal.samples[2 * i] = signal.samples[2 * i + 1] = mono[i];
+    return signal;
+}
+
+class BrickWallEndToEndTest : public testing::Test {
+protected:
+    std::filesystem::path write(const std::string& name, const fx::Signal& signal, fx::Container container, int kbps = 0)
+    {
+        const auto path = m_folder.path() / name;
+        fx::EncodeOptions options;
+        options.container = container;
+        options.bitrateKbps = kbps;
+        const std::string error = fx::writeAudioFile(path, signal, options);
+        EXPECT_EQ(error, "") << name;
+        return path;
+    }
+
+    // The genuine piece, a 16-bit copy of its 128 kbps MP3, and a 320 kbps MP3 made from that MP3.
+    void makePieces(double hissDb)
+    {
+        const fx::Signal piece = quietPianoWithHiss(hissDb);
+        m_genuine = write("genuine.flac", piece, fx::Container::Flac);
+        const auto mp3 = write("source-128.mp3", piece, fx::Container::Mp3, 128);
+        const fx::DecodedAudio decoded = fx::decodeToFloat(mp3);
+        ASSERT_TRUE(decoded.ok()) << decoded.error;
+        m_flacFromMp3 = write("flac-from-mp3-cbr128.flac", decoded.signal, fx::Container::Flac);
+        m_mp3FromMp3 = write("mp3-cbr320-from-mp3-cbr128.mp3", decoded.signal, fx::Container::Mp3, 320);
+    }
+
+    static AnalysisResult verdict(const std::filesystem::path& path)
+    {
+        auto verdict = analyzeAndClassify(path, audioFormatOf(path));
+        EXPECT_TRUE(verdict) << path << ": " << verdict.error().description;
+        return verdict ? verdict->result : AnalysisResult {};
+    }
+
+    test::FixtureFolder m_folder;
+    std::filesystem::path m_genuine;
+    std::filesystem::path m_flacFromMp3;
+    std::filesystem::path m_mp3FromMp3;
+};
+
+TEST_F(BrickWallEndToEndTest, QuietPieceOverHissPassesAndItsTranscodesFailOnTheirWall)
+{
+    if (!fx::encoderAvailable(fx::Container::Mp3))
+        GTEST_SKIP() << "FFmpeg has no MP3 encoder";
+    makePieces(-72.0);
+
+    const AnalysisResult genuine = verdict(m_genuine);
+    EXPECT_EQ(genuine.rating, QualityRating::lossless);
+    EXPECT_FALSE(genuine.lossyEvidence);
+    EXPECT_GE(genuine.judgedCutoff(), 20000.0f);
+
+    const AnalysisResult flac = verdict(m_flacFromMp3);
+    ASSERT_TRUE(flac.lossyEvidence);
+    // The ladder alone reads the 16-bit floor as content and would pass the FLAC.
+    EXPECT_GE(flac.cutoffFrequency, 20000.0f);
+    // The encoder's low-pass at 128 kbps, found from the wall and not from fixed levels.
+    EXPECT_GT(flac.lossyEvidence->wallFrequency, 15500.0f);
+    EXPECT_LT(flac.lossyEvidence->wallFrequency, 17500.0f);
+    EXPECT_GE(flac.lossyEvidence->depth, 10.0f);
+    EXPECT_EQ(flac.rating, QualityRating::suspicious);
+    EXPECT_EQ(flac.estimatedBitrate, 128);
+    EXPECT_LT(flac.judgedCutoff(), 20000.0f);
+
+    // Re-encoded at 320 kbps the wall sits where the ladder finds it too, so nothing changes.
+    const AnalysisResult mp3 = verdict(m_mp3FromMp3);
+    EXPECT_LT(mp3.cutoffFrequency, 17500.0f);
+    EXPECT_EQ(mp3.rating, QualityRating::poor);
+    EXPECT_FALSE(mp3.lossyEvidence);
+}
+
+} // namespace
+} // namespace sondrel::core
