@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AnalysisModel.h"
+#include "FileStamp.h"
 #include "ID3Parser.h"
 #include "ScanStatus.h"
 
@@ -20,14 +21,14 @@ namespace sondrel::app {
 // location gets a new record.
 class AudioFile {
 public:
-    // Reads the file's size and, through ID3Parser, its tags and claimed bitrate. Blocks on the
-    // disk, so not for the GUI thread. Never fails: a file whose attributes cannot be read has
-    // size 0, one the tag reader cannot read has no tags, and an unknown extension counts as mp3.
+    // Reads the file's size and stamp and, through ID3Parser, its tags and claimed bitrate, with
+    // one read of its attributes; blocks on the disk. Never fails: unreadable attributes give
+    // size 0, unreadable tags none, and an unknown extension counts as mp3. Not on the GUI thread.
     explicit AudioFile(const std::filesystem::path& url);
 
     // A record from facts already known; touches no disk.
     AudioFile(std::filesystem::path url, core::AudioFormat format, std::int64_t fileSize,
-        const core::ID3Parser::Metadata& tags);
+        const core::ID3Parser::Metadata& tags, std::optional<core::FileStamp> stamp = std::nullopt);
 
     [[nodiscard]] const QUuid& id() const noexcept { return m_id; }
     // Exactly as given: no symbolic-link resolution, no normalisation.
@@ -44,6 +45,10 @@ public:
     [[nodiscard]] const std::optional<std::string>& artist() const noexcept { return m_facts->artist; }
     [[nodiscard]] const std::optional<std::string>& album() const noexcept { return m_facts->album; }
     [[nodiscard]] const std::optional<std::string>& title() const noexcept { return m_facts->title; }
+    // Modification time and size when the record was built, read with the size and tags (links
+    // followed); none when the attributes could not be read. With the path they make the
+    // file's cache key.
+    [[nodiscard]] const std::optional<core::FileStamp>& stamp() const noexcept { return m_facts->stamp; }
 
     [[nodiscard]] const ScanStatus& status() const noexcept { return m_status; }
     [[nodiscard]] const std::optional<core::AnalysisResult>& result() const noexcept { return m_result; }
@@ -74,6 +79,7 @@ private:
         std::optional<std::string> artist;
         std::optional<std::string> album;
         std::optional<std::string> title;
+        std::optional<core::FileStamp> stamp;
 
         bool operator==(const Facts&) const = default;
     };

@@ -64,8 +64,11 @@ void FilesStore::addFiles(std::vector<AudioFile> files) noexcept
 {
     const std::lock_guard lock(m_mutex);
     try {
-        m_records.reserve(m_records.size() + files.size());
-        m_positionById.reserve(m_records.size() + files.size());
+        // Both grow geometrically: reserving the exact size would move every record and rehash
+        // the whole index at every batch of a discovery.
+        const std::size_t wanted = m_records.size() + files.size();
+        if (wanted > m_records.capacity())
+            m_records.reserve(std::max(wanted, m_records.capacity() * 2));
         for (AudioFile& file : files) {
             if (Record* existing = findLocked(file.id())) {
                 m_counts.decrement(existing->file.status());
@@ -135,7 +138,8 @@ void FilesStore::updateFileAnalysis(
 {
     const std::lock_guard lock(m_mutex);
     Record* record = findLocked(id);
-    if (!record)
+    // Nothing to stamp when nothing changes (a scan applying the verdict a record already shows).
+    if (!record || (record->file.status() == status && record->file.result() == result))
         return;
     try {
         setStatusLocked(record->file, status);
@@ -149,7 +153,7 @@ void FilesStore::updateOverride(
     const QUuid& id, const std::optional<core::UserOverride>& userOverride) noexcept
 {
     const std::lock_guard lock(m_mutex);
-    if (Record* record = findLocked(id)) {
+    if (Record* record = findLocked(id); record && record->file.userOverride() != userOverride) {
         record->file.setUserOverride(userOverride);
         record->revision = ++m_revision;
     }
@@ -160,7 +164,7 @@ void FilesStore::resetToPending(const std::vector<QUuid>& ids) noexcept
     const std::lock_guard lock(m_mutex);
     for (const QUuid& id : ids) {
         Record* record = findLocked(id);
-        if (!record)
+        if (!record || (record->file.status() == ScanStatus::pending() && !record->file.result()))
             continue;
         // A pending status has no text to copy, so this cannot throw.
         setStatusLocked(record->file, ScanStatus::pending());

@@ -50,6 +50,30 @@ std::vector<AudioFile> buildRecords(
     return records;
 }
 
+// What a record found in the cache at discovery takes from it: the verdict under the threshold
+// of the moment, the result and any override.
+struct CachedVerdicts {
+    const core::AnalysisCache* cache = nullptr;
+    QualityThreshold threshold = QualityThreshold::kbps320;
+
+    // The key comes from the attributes the record was built from: no further disk access.
+    void applyTo(std::vector<AudioFile>& records) const
+    {
+        for (AudioFile& file : records) {
+            const auto key
+                = file.stamp() ? core::AnalysisCache::cacheKey(file.url(), *file.stamp()) : std::nullopt;
+            const auto entry = key ? cache->entryForKey(*key) : std::nullopt;
+            if (!entry)
+                continue;
+            const core::AnalysisResult result = entry->toAnalysisResult();
+            file.setStatus(meetsThreshold(result.cutoffFrequency, threshold) ? ScanStatus::passed()
+                                                                             : ScanStatus::failed());
+            file.setResult(result);
+            file.setUserOverride(entry->userOverride);
+        }
+    }
+};
+
 } // namespace
 
 // The state of one scan, shared by the view model and the analyses it started.
@@ -242,9 +266,13 @@ void ScannerViewModel::applyChanges(FilesStore::Changes changes)
     for (std::size_t i = 0; i < entries.size();) {
         const std::size_t position = entries[i].position;
         if (position < m_allFiles.size() && m_allFiles[position].id() == entries[i].file.id()) {
-            countInFolders(m_allFiles[position], -1);
+            // Folders count kinds only: a change within a kind leaves them as they are.
+            const bool recount = m_allFiles[position].status().kind() != entries[i].file.status().kind();
+            if (recount)
+                countInFolders(m_allFiles[position], -1);
             m_allFiles[position] = std::move(entries[i].file);
-            countInFolders(m_allFiles[position], 1);
+            if (recount)
+                countInFolders(m_allFiles[position], 1);
             if (changedRange && changedRange->second + 1 == position)
                 changedRange->second = position;
             else {
@@ -345,12 +373,15 @@ void ScannerViewModel::startDiscovery(const std::filesystem::path& location)
             Qt::QueuedConnection);
     };
 
-    m_ioPool.start([this, location, stale, report] {
+    std::optional<CachedVerdicts> verdicts;
+    if (m_services.cache && m_services.verdictsOnDiscovery)
+        verdicts = CachedVerdicts { m_services.cache, m_services.threshold() };
+    m_ioPool.start([this, location, stale, report, verdicts] {
         if (stale())
             return;
         m_filesStore.clear();
         report([this] { syncFromStore(); });
-        const auto locations = m_scanner.scanDirectory(
+        auto locations = m_scanner.scanDirectory(
             location, [&](int found) { report([this, found] { setDiscoveredFileCount(found); }); },
             [&](const std::filesystem::path& folder, const std::string& reason) {
                 report([this, folder, reason] { emit folderSkipped(folder, reason); });
@@ -362,7 +393,14 @@ void ScannerViewModel::startDiscovery(const std::filesystem::path& location)
         auto lastSync = std::chrono::steady_clock::time_point {};
         for (std::size_t begin = 0; begin < total && !stale(); begin += kDiscoveryBatch) {
             const std::size_t end = std::min(total, begin + kDiscoveryBatch);
-            m_filesStore.addFiles(buildRecords(locations, begin, end));
+            std::vector<AudioFile> records = buildRecords(locations, begin, end);
+            // The records hold their own copies: a path split into its components is a few
+            // hundred bytes, too much to keep twice for a whole library.
+            for (std::size_t i = begin; i < end; ++i)
+                locations[i] = std::filesystem::path();
+            if (verdicts)
+                verdicts->applyTo(records);
+            m_filesStore.addFiles(std::move(records));
             const double progress = static_cast<double>(end) / static_cast<double>(total);
             const auto now = std::chrono::steady_clock::now();
             const bool sync = begin == 0 || end == total || now - lastSync >= kDiscoverySyncInterval;
@@ -425,42 +463,44 @@ void ScannerViewModel::performScan(std::vector<AudioFile> files)
     scan->analysis = m_services.analysis;
     m_scanTask = scan;
 
-    std::vector<QUuid> ids;
-    ids.reserve(files.size());
-    for (const AudioFile& file : files)
-        ids.push_back(file.id());
-    m_filesStore.resetToPending(ids);
-    syncFromStore();
     setIsScanning(true);
     emit scanStarted(scan->id);
 
-    // Cached results: each look-up reads the file's attributes, so off this thread.
-    auto uncached = std::make_shared<std::vector<AudioFile>>();
-    auto cachedAny = std::make_shared<bool>(false);
     core::AnalysisCache* cache = m_services.cache;
     if (!cache) {
+        std::vector<QUuid> ids;
+        ids.reserve(files.size());
+        for (const AudioFile& file : files)
+            ids.push_back(file.id());
+        m_filesStore.resetToPending(ids);
+        syncFromStore();
         startAnalyses(scan, std::move(files));
         return;
     }
+    // Each file either takes its cached verdict straight from what it showed, or goes back to
+    // pending to wait for its analysis, so rows already judged from the cache do not blink to
+    // pending and back. The look-ups read file attributes: off this thread.
+    auto uncached = std::make_shared<std::vector<AudioFile>>();
     runThenReport(
-        [this, cache, files = std::move(files), uncached, cachedAny] {
+        [this, cache, files = std::move(files), uncached] {
+            std::vector<QUuid> waiting;
             for (const AudioFile& file : files) {
                 // One read of the file's attributes for the result and the override.
                 const auto entry = cache->entry(file.url());
                 if (!entry) {
                     uncached->push_back(file);
+                    waiting.push_back(file.id());
                     continue;
                 }
                 const core::AnalysisResult result = entry->toAnalysisResult();
                 m_filesStore.updateFileAnalysis(file.id(), verdict(result), result);
                 if (entry->userOverride)
                     m_filesStore.updateOverride(file.id(), *entry->userOverride);
-                *cachedAny = true;
             }
+            m_filesStore.resetToPending(waiting);
         },
-        [this, scan, uncached, cachedAny] {
-            if (*cachedAny)
-                setCachedCounts(m_filesStore.counts());
+        [this, scan, uncached] {
+            syncFromStore();
             startAnalyses(scan, std::move(*uncached));
         });
 }
@@ -852,7 +892,12 @@ std::string ScannerViewModel::statusMessage(
         return "Select a folder to scan";
     if (decided < 1)
         return n + " files ready to scan";
-    return n + " files - " + std::to_string(c.passed) + " passed - " + std::to_string(c.failed) + " failed";
+    std::string message
+        = n + " files - " + std::to_string(c.passed) + " passed - " + std::to_string(c.failed) + " failed";
+    // Verdicts taken from the cache at discovery leave only the rest waiting for a scan.
+    if (c.pending > 0)
+        message += " - " + std::to_string(c.pending) + " ready to scan";
+    return message;
 }
 
 } // namespace sondrel::app

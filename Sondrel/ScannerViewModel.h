@@ -58,6 +58,9 @@ public:
         Analysis analysis; // empty: the real analysis
         FileOperations* fileOperations = nullptr; // rename, move and trash; none: the system's
         int concurrentAnalyses = 0; // 0: one per usable core
+        // Discovery gives every file whose cache entry matches its verdict, result and override
+        // at once, so that only the rest waits for a scan. Off: every record starts pending.
+        bool verdictsOnDiscovery = true;
 
         [[nodiscard]] static Services standard();
     };

@@ -4,6 +4,8 @@
 
 #include <QApplication>
 
+#include <malloc.h>
+
 #include <filesystem>
 #include <iostream>
 #include <optional>
@@ -66,6 +68,9 @@ int runWindow(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
+    // Discovery builds records on short-lived worker threads; with an arena per thread their
+    // long-lived allocations scatter, and a 100,000-file library takes about 40 MB more.
+    mallopt(M_ARENA_MAX, 2);
     if (wantsWindow(argc, argv))
         return runWindow(argc, argv);
     return sondrel::app::runCommandLine(argc, argv);

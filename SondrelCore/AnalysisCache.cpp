@@ -1,29 +1,16 @@
 #include "AnalysisCache.h"
-#include "AtomicFile.h"
-#include "FileDescriptor.h"
 
-#include "JsonSupport.h"
-#include "Result.h"
+#include "CacheCodec.h"
+#include "CacheFile.h"
 
-#include <fcntl.h>
 #include <pwd.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <condition_variable>
-#include <cstdio>
 #include <cstdlib>
-#include <ctime>
-#include <span>
 #include <iostream>
-#include <limits>
-#include <system_error>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -33,101 +20,6 @@ namespace fs = std::filesystem;
 using std::chrono::system_clock;
 
 namespace {
-
-// Dates in the file count seconds from 2001-01-01T00:00:00Z.
-constexpr std::int64_t kReferenceDateUnixSeconds = 978307200;
-// Beyond this, nanosecond time points overflow; such a date counts as damage.
-constexpr double kMaxDateSeconds = 8.0e9;
-
-class SystemClock final : public AnalysisCache::Clock {
-public:
-    ~SystemClock() override
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            m_stopping = true;
-        }
-        m_wake.notify_all();
-        if (m_thread.joinable())
-            m_thread.join();
-    }
-
-    [[nodiscard]] Instant now() const override
-    {
-        timespec ts {};
-        ::clock_gettime(CLOCK_BOOTTIME, &ts);
-        return std::chrono::seconds(ts.tv_sec) + std::chrono::nanoseconds(ts.tv_nsec);
-    }
-
-    [[nodiscard]] system_clock::time_point date() const override { return system_clock::now(); }
-
-    void callAt(Instant deadline, std::function<void()> task) override
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            m_tasks.emplace(deadline, std::move(task));
-            if (!m_thread.joinable())
-                m_thread = std::thread([this] { run(); });
-        }
-        m_wake.notify_one();
-    }
-
-private:
-    void run()
-    {
-        std::unique_lock lock(m_mutex);
-        while (!m_stopping) {
-            if (m_tasks.empty()) {
-                m_wake.wait(lock);
-                continue;
-            }
-            const auto first = m_tasks.begin();
-            const Instant current = now();
-            if (current < first->first) {
-                // The wait runs on the monotonic clock, which pauses in sleep; the
-                // loop re-reads boot time, so a sleep only delays a save, never skips it.
-                m_wake.wait_for(lock, first->first - current);
-                continue;
-            }
-            std::function<void()> task = std::move(first->second);
-            m_tasks.erase(first);
-            lock.unlock();
-            task();
-            task = nullptr;
-            lock.lock();
-        }
-    }
-
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    std::multimap<Instant, std::function<void()>> m_tasks;
-    bool m_stopping = false;
-    std::thread m_thread;
-};
-
-[[nodiscard]] Error systemError(std::string_view what, const fs::path& path, int error)
-{
-    return Error { std::string(what) + " " + path.string() + ": " + std::system_category().message(error) };
-}
-
-[[nodiscard]] double secondsSinceReferenceDate(system_clock::time_point date)
-{
-    const auto sinceUnixEpoch = std::chrono::duration_cast<std::chrono::nanoseconds>(date.time_since_epoch());
-    const auto whole = std::chrono::floor<std::chrono::seconds>(sinceUnixEpoch);
-    const auto fraction = sinceUnixEpoch - whole;
-    return static_cast<double>(whole.count() - kReferenceDateUnixSeconds)
-        + static_cast<double>(fraction.count()) / 1e9;
-}
-
-// Microsecond precision: a double of this magnitude holds no more.
-[[nodiscard]] std::optional<system_clock::time_point> dateFromReferenceSeconds(double seconds)
-{
-    if (!std::isfinite(seconds) || std::fabs(seconds) > kMaxDateSeconds)
-        return std::nullopt;
-    const auto micros = std::chrono::microseconds(std::llround(seconds * 1e6))
-        + std::chrono::seconds(kReferenceDateUnixSeconds);
-    return system_clock::time_point(std::chrono::duration_cast<system_clock::duration>(micros));
-}
 
 [[nodiscard]] float finiteOr(float value, float fallback) noexcept
 {
@@ -143,202 +35,6 @@ private:
     return result;
 }
 
-[[nodiscard]] json::Object encodeEntry(const AnalysisCache::CachedResult& entry)
-{
-    json::Object object = json::Object::object();
-    object["cutoffFrequency"] = json::shortest(entry.cutoffFrequency);
-    object["estimatedBitrate"] = entry.estimatedBitrate;
-    object["rating"] = entry.rating;
-    object["confidence"] = json::shortest(entry.confidence);
-    object["clippedSamples"] = entry.clippedSamples;
-    object["totalSamples"] = entry.totalSamples;
-    object["peakAmplitude"] = json::shortest(entry.peakAmplitude);
-    object["cachedAt"] = secondsSinceReferenceDate(entry.cachedAt);
-    if (entry.userOverride) {
-        json::Object override = json::Object::object();
-        override["djReady"] = entry.userOverride->djReady;
-        override["qualityRating"] = std::string(rawValue(entry.userOverride->qualityRating));
-        override["timestamp"] = secondsSinceReferenceDate(entry.userOverride->timestamp);
-        object["userOverride"] = std::move(override);
-    }
-    if (entry.lossyEvidence)
-        object["lossyEvidence"] = json::toJson(*entry.lossyEvidence);
-    return object;
-}
-
-// Written member by member: an ordered object would look up each new key linearly.
-[[nodiscard]] std::string encode(const AnalysisCache::Map& cache)
-{
-    std::string out;
-    out.reserve(cache.size() * 320 + 2);
-    out += '{';
-    bool first = true;
-    for (const auto& [key, entry] : cache) {
-        if (!first)
-            out += ',';
-        first = false;
-        out += json::text(json::Object(key));
-        out += ':';
-        out += json::text(encodeEntry(entry));
-    }
-    out += '}';
-    return out;
-}
-
-using Json = nlohmann::json;
-
-[[nodiscard]] const Json* member(const Json& object, const char* name)
-{
-    const auto it = object.find(name);
-    return it == object.end() ? nullptr : &*it;
-}
-
-[[nodiscard]] bool readFloat(const Json& object, const char* name, float& out)
-{
-    const Json* value = member(object, name);
-    if (value == nullptr || !value->is_number())
-        return false;
-    const double number = value->get<double>();
-    if (!std::isfinite(number) || std::fabs(number) > std::numeric_limits<float>::max())
-        return false;
-    out = static_cast<float>(number);
-    return true;
-}
-
-[[nodiscard]] bool readInteger(const Json& object, const char* name, std::int64_t& out)
-{
-    const Json* value = member(object, name);
-    if (value == nullptr)
-        return false;
-    if (value->is_number_unsigned()) {
-        const auto number = value->get<std::uint64_t>();
-        if (number > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
-            return false;
-        out = static_cast<std::int64_t>(number);
-        return true;
-    }
-    if (!value->is_number_integer())
-        return false;
-    out = value->get<std::int64_t>();
-    return true;
-}
-
-[[nodiscard]] bool readDate(const Json& object, const char* name, system_clock::time_point& out)
-{
-    const Json* value = member(object, name);
-    if (value == nullptr || !value->is_number())
-        return false;
-    const auto date = dateFromReferenceSeconds(value->get<double>());
-    if (!date)
-        return false;
-    out = *date;
-    return true;
-}
-
-[[nodiscard]] std::optional<UserOverride> decodeOverride(const Json& object)
-{
-    if (!object.is_object())
-        return std::nullopt;
-    const Json* djReady = member(object, "djReady");
-    const Json* rating = member(object, "qualityRating");
-    if (djReady == nullptr || !djReady->is_boolean() || rating == nullptr || !rating->is_string())
-        return std::nullopt;
-    const auto qualityRating = qualityRatingFromRawValue(rating->get_ref<const std::string&>());
-    UserOverride override;
-    if (!qualityRating || !readDate(object, "timestamp", override.timestamp))
-        return std::nullopt;
-    override.djReady = djReady->get<bool>();
-    override.qualityRating = *qualityRating;
-    return override;
-}
-
-[[nodiscard]] std::optional<AnalysisCache::CachedResult> decodeEntry(const Json& object)
-{
-    if (!object.is_object())
-        return std::nullopt;
-    AnalysisCache::CachedResult entry;
-    const Json* rating = member(object, "rating");
-    if (rating == nullptr || !rating->is_string())
-        return std::nullopt;
-    entry.rating = rating->get<std::string>();
-    if (!readFloat(object, "cutoffFrequency", entry.cutoffFrequency)
-        || !readInteger(object, "estimatedBitrate", entry.estimatedBitrate)
-        || !readFloat(object, "confidence", entry.confidence)
-        || !readInteger(object, "clippedSamples", entry.clippedSamples)
-        || !readInteger(object, "totalSamples", entry.totalSamples)
-        || !readFloat(object, "peakAmplitude", entry.peakAmplitude)
-        || !readDate(object, "cachedAt", entry.cachedAt))
-        return std::nullopt;
-    // Absent and null both mean no override.
-    if (const Json* override = member(object, "userOverride"); override != nullptr && !override->is_null()) {
-        entry.userOverride = decodeOverride(*override);
-        if (!entry.userOverride)
-            return std::nullopt;
-    }
-    if (const Json* evidence = member(object, "lossyEvidence"); evidence != nullptr && !evidence->is_null()) {
-        entry.lossyEvidence = json::lossyEvidenceFromJson(*evidence);
-        if (!entry.lossyEvidence)
-            return std::nullopt;
-    }
-    return entry;
-}
-
-// One bad entry rejects the whole file.
-[[nodiscard]] std::optional<AnalysisCache::Map> decode(std::string_view text)
-{
-    try {
-        const Json document = Json::parse(text, nullptr, false);
-        if (!document.is_object())
-            return std::nullopt;
-        AnalysisCache::Map cache;
-        for (const auto& [key, value] : document.items()) {
-            auto entry = decodeEntry(value);
-            if (!entry)
-                return std::nullopt;
-            // The parser's object is ordered the same way, so each insert lands at the end.
-            cache.emplace_hint(cache.end(), key, std::move(*entry));
-        }
-        return cache;
-    } catch (const std::exception&) {
-        return std::nullopt;
-    }
-}
-
-// Far beyond any real library (about 300 bytes an entry): a larger file is damage,
-// such as a link to a device that never ends.
-constexpr off_t kMaxCacheFileBytes = off_t { 256 } << 20;
-
-enum class FileState { missing, unreadable, read };
-
-struct FileContents {
-    FileState state = FileState::missing;
-    std::string bytes;
-};
-
-// Only a regular file is read; a FIFO or a device neither blocks the open nor is read.
-[[nodiscard]] FileContents readCacheFile(const fs::path& path)
-{
-    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (!file.valid())
-        return { errno == ENOENT ? FileState::missing : FileState::unreadable, {} };
-    struct stat info { };
-    if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > kMaxCacheFileBytes)
-        return { FileState::unreadable, {} };
-    FileContents contents { FileState::read, {} };
-    contents.bytes.reserve(static_cast<std::size_t>(info.st_size));
-    char buffer[65536];
-    for (;;) {
-        const ssize_t count = ::read(file.get(), buffer, sizeof buffer);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count < 0 || contents.bytes.size() > static_cast<std::size_t>(kMaxCacheFileBytes))
-            return { FileState::unreadable, {} };
-        if (count == 0)
-            return contents;
-        contents.bytes.append(buffer, static_cast<std::size_t>(count));
-    }
-}
-
 // The path part of "path|mtime|size"; the path itself may hold "|".
 [[nodiscard]] std::string_view pathOfKey(std::string_view key) noexcept
 {
@@ -349,59 +45,12 @@ struct FileContents {
     return key.substr(0, timeBar == std::string_view::npos ? sizeBar : timeBar);
 }
 
-// Holds an exclusive lock on the cache's folder, which every process saving there takes. The
-// folder, not the file: the file is replaced by a rename at every save. Without a folder to
-// lock the save goes ahead and fails on its own.
-class FolderLock {
-public:
-    explicit FolderLock(const fs::path& file)
-        : m_folder(::open(
-            file.has_parent_path() ? file.parent_path().c_str() : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC))
-    {
-        if (m_folder.valid()) {
-            while (::flock(m_folder.get(), LOCK_EX) != 0 && errno == EINTR) { }
-        }
-    }
-
-private:
-    FileDescriptor m_folder; // closing it releases the lock
-};
-
-// On failure the old file is untouched and no temporary file is left.
-[[nodiscard]] Status writeAtomically(const fs::path& target, std::string_view bytes)
-{
-    auto file = AtomicFile::create(target, Placement::replace);
-    if (!file)
-        return systemError("cannot create a file beside", target, file.error().value());
-    const std::span content(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-    if (const std::error_code error = file->append(content))
-        return systemError("cannot write", target, error.value());
-    if (const std::error_code error = file->commit())
-        return systemError("cannot replace", target, error.value());
-    return Ok {};
-}
-
-// Keeps a damaged file for the user instead of letting the next save overwrite it.
-void keepUnreadableFile(const fs::path& file, system_clock::time_point now)
-{
-    fs::path kept = file;
-    kept += ".unreadable-";
-    kept += std::to_string(std::chrono::floor<std::chrono::seconds>(now.time_since_epoch()).count());
-    if (::rename(file.c_str(), kept.c_str()) == 0)
-        std::cerr << "Unreadable analysis cache kept as " << kept.string() << std::endl;
-}
-
 } // namespace
 
 struct AnalysisCache::Lifeline {
     std::mutex mutex;
     AnalysisCache* cache = nullptr;
 };
-
-std::shared_ptr<AnalysisCache::Clock> AnalysisCache::Clock::system()
-{
-    return std::make_shared<SystemClock>();
-}
 
 AnalysisCache::CachedResult::CachedResult(
     const AnalysisResult& result, std::optional<UserOverride> override, system_clock::time_point cachedAtDate)
@@ -482,27 +131,50 @@ fs::path AnalysisCache::defaultLocation()
     return userDataHome() / "Sondrel" / kFileName;
 }
 
-std::optional<std::string> AnalysisCache::cacheKey(const fs::path& location)
+std::optional<FileStamp> AnalysisCache::stampOf(const fs::path& location)
 {
     struct stat info { };
     if (location.empty() || ::stat(location.c_str(), &info) != 0)
         return std::nullopt;
-    const double modified
-        = static_cast<double>(info.st_mtim.tv_sec) + static_cast<double>(info.st_mtim.tv_nsec) / 1e9;
+    return FileStamp { info.st_mtim.tv_sec, info.st_mtim.tv_nsec, static_cast<std::int64_t>(info.st_size) };
+}
+
+std::optional<std::string> AnalysisCache::cacheKey(const fs::path& location)
+{
+    const auto stamp = stampOf(location);
+    if (!stamp)
+        return std::nullopt;
+    return cacheKey(location, *stamp);
+}
+
+std::optional<std::string> AnalysisCache::cacheKey(const fs::path& location, const FileStamp& stamp)
+{
+    const double modified = static_cast<double>(stamp.seconds) + static_cast<double>(stamp.nanoseconds) / 1e9;
     // Fixed notation: the plain shortest form would write 1700000000 as 1.7e+09.
     char text[64];
     const auto [end, error] = std::to_chars(text, text + sizeof text, modified, std::chars_format::fixed);
     if (error != std::errc {})
         return std::nullopt;
-    std::string mtime(text, end);
-    if (mtime.find('.') == std::string::npos)
-        mtime += ".0";
-    std::string key = location.native();
+    const std::string_view mtime(text, static_cast<std::size_t>(end - text));
+    std::string key;
+    key.reserve(location.native().size() + mtime.size() + 24);
+    key += location.native();
     key += '|';
     key += mtime;
+    if (mtime.find('.') == std::string_view::npos)
+        key += ".0";
     key += '|';
-    key += std::to_string(static_cast<std::int64_t>(info.st_size));
+    key += std::to_string(stamp.size);
     return key;
+}
+
+std::optional<AnalysisCache::CachedResult> AnalysisCache::entryForKey(std::string_view key) const
+{
+    std::lock_guard lock(m_mutex);
+    const auto it = m_cache.find(key);
+    if (it == m_cache.end())
+        return std::nullopt;
+    return it->second;
 }
 
 std::optional<AnalysisCache::CachedResult> AnalysisCache::entry(const fs::path& location) const
@@ -510,11 +182,7 @@ std::optional<AnalysisCache::CachedResult> AnalysisCache::entry(const fs::path& 
     const auto key = cacheKey(location);
     if (!key)
         return std::nullopt;
-    std::lock_guard lock(m_mutex);
-    const auto it = m_cache.find(*key);
-    if (it == m_cache.end())
-        return std::nullopt;
-    return it->second;
+    return entryForKey(*key);
 }
 
 std::optional<AnalysisResult> AnalysisCache::get(const fs::path& location) const
@@ -651,12 +319,15 @@ void AnalysisCache::load()
     std::error_code ignored;
     if (m_cacheURL.has_parent_path())
         fs::create_directories(m_cacheURL.parent_path(), ignored);
-    const FileContents file = readCacheFile(m_cacheURL);
-    if (file.state == FileState::missing)
+    CacheFile::Contents file = CacheFile::read(m_cacheURL);
+    if (file.state == CacheFile::State::missing)
         return;
-    std::optional<Map> cache = file.state == FileState::read ? decode(file.bytes) : std::nullopt;
+    std::optional<Map> cache
+        = file.state == CacheFile::State::read ? CacheCodec::decode(file.bytes) : std::nullopt;
+    // The text is no longer needed; free it before the map is handed over.
+    file.bytes = std::string();
     if (!cache) {
-        keepUnreadableFile(m_cacheURL, m_clock->date());
+        CacheFile::keepAside(m_cacheURL, m_clock->date());
         return;
     }
     std::lock_guard lock(m_mutex);
@@ -733,11 +404,11 @@ void AnalysisCache::saveCache()
         if (cleared) {
             merged.emplace();
         } else {
-            const FileContents file = readCacheFile(m_cacheURL);
-            if (file.state == FileState::missing)
+            const CacheFile::Contents file = CacheFile::read(m_cacheURL);
+            if (file.state == CacheFile::State::missing)
                 merged.emplace();
-            else if (file.state == FileState::read)
-                merged = decode(file.bytes);
+            else if (file.state == CacheFile::State::read)
+                merged = CacheCodec::decode(file.bytes);
         }
         if (!merged) {
             // Damaged since it was loaded: this process's own view replaces it.
@@ -746,7 +417,7 @@ void AnalysisCache::saveCache()
         }
         for (const auto& [key, entry] : changes)
             store(*merged, key, entry);
-        status = writeAtomically(m_cacheURL, encode(*merged));
+        status = CacheFile::write(m_cacheURL, CacheCodec::encode(*merged));
     } catch (const std::exception& error) {
         status = Error { error.what() };
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AnalysisModel.h"
+#include "FileStamp.h"
 
 #include <atomic>
 #include <chrono>
@@ -112,9 +113,17 @@ public:
     // "path|mtime|size", e.g. "/Music/a.mp3|1712345678.25|8123456"; the path as given,
     // symbolic links followed for the attributes. None when the attributes can't be read.
     [[nodiscard]] static std::optional<std::string> cacheKey(const std::filesystem::path& location);
+    // The same key from attributes already read; touches no disk. None only when the time
+    // cannot be written (it always can for a real file).
+    [[nodiscard]] static std::optional<std::string> cacheKey(
+        const std::filesystem::path& location, const FileStamp& stamp);
+    // The stamp of the item at `location`; none when its attributes cannot be read.
+    [[nodiscard]] static std::optional<FileStamp> stampOf(const std::filesystem::path& location);
 
     // The whole entry (result and override) with one read of the file's attributes.
     [[nodiscard]] std::optional<CachedResult> entry(const std::filesystem::path& location) const;
+    // The entry under a key made by cacheKey(); reads nothing from disk.
+    [[nodiscard]] std::optional<CachedResult> entryForKey(std::string_view key) const;
     [[nodiscard]] std::optional<AnalysisResult> get(const std::filesystem::path& location) const;
     // Replaces any entry (and its override) and drops the entries of the same path
     // under another modification time or size. Non-finite cutoff, confidence and peak are

@@ -331,39 +331,46 @@ void parseID3v22Frames(Bytes data, Metadata& fields)
     return estimateBitrateFromFileSize(descriptor);
 }
 
-[[nodiscard]] Metadata parseMP3(const std::filesystem::path& url)
-{
-    // O_NONBLOCK keeps a FIFO named *.mp3 from blocking the open; regular files ignore it.
-    const FileDescriptor file(::open(url.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (!file.valid())
-        return Metadata::empty;
-    struct stat status { };
-    if (::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode))
-        return Metadata::empty;
+// The tag header and the start of the body in one read: enough for the whole tag of most files,
+// whose text frames come first.
+constexpr std::size_t kFirstReadSize = 8192;
 
+[[nodiscard]] Metadata parseOpenMP3(int descriptor)
+{
     Metadata fields;
-    std::array<std::uint8_t, kTagHeaderSize> header {};
-    const std::optional<std::size_t> headerCount = readAt(file.get(), header, 0);
-    if (!headerCount || *headerCount < header.size() || !isIdentifier(Bytes(header).first(3), "ID3")) {
-        fields.bitrate = estimateBitrate(file.get(), 0);
+    std::array<std::uint8_t, kFirstReadSize> first {};
+    const std::optional<std::size_t> firstCount = readAt(descriptor, first, 0);
+    if (!firstCount || *firstCount < kTagHeaderSize || !isIdentifier(Bytes(first).first(3), "ID3")) {
+        fields.bitrate = estimateBitrate(descriptor, 0);
         return fields;
     }
 
+    const Bytes header = Bytes(first).first(kTagHeaderSize);
     const std::uint8_t majorVersion = header[3];
-    const std::uint32_t tagSize = synchsafe(Bytes(header).subspan(6, 4));
-    std::vector<std::uint8_t> body(std::min<std::size_t>(tagSize, kMaxTagBodySize));
-    const std::optional<std::size_t> bodyCount = readAt(file.get(), body, kTagHeaderSize);
-    if (!bodyCount || *bodyCount == 0)
+    const std::uint32_t tagSize = synchsafe(header.subspan(6, 4));
+    const std::size_t bodySize = std::min<std::size_t>(tagSize, kMaxTagBodySize);
+    const auto walk = [&](Bytes data) {
+        fields = {};
+        if (majorVersion >= 3)
+            parseID3v23Frames(data, majorVersion == 4, fields); // 2.4 frame sizes are synchsafe, 2.3 plain
+        else if (majorVersion == 2)
+            parseID3v22Frames(data, fields);
+    };
+    const std::size_t firstBody = std::min(bodySize, *firstCount - kTagHeaderSize);
+    if (firstBody == 0)
         return Metadata::empty;
-    const Bytes data = Bytes(body).first(*bodyCount);
-
-    if (majorVersion >= 3)
-        parseID3v23Frames(data, majorVersion == 4, fields); // 2.4 frame sizes are synchsafe, 2.3 plain
-    else if (majorVersion == 2)
-        parseID3v22Frames(data, fields);
+    walk(Bytes(first).subspan(kTagHeaderSize, firstBody));
+    // The rest of the body only when the walk may have stopped for want of it.
+    if (firstBody < bodySize && !(fields.title && fields.artist && fields.album)) {
+        std::vector<std::uint8_t> body(bodySize);
+        const std::optional<std::size_t> bodyCount = readAt(descriptor, body, kTagHeaderSize);
+        if (!bodyCount || *bodyCount == 0)
+            return Metadata::empty;
+        walk(Bytes(body).first(*bodyCount));
+    }
 
     // Behind the tag as declared, even when the body read was capped.
-    fields.bitrate = estimateBitrate(file.get(), std::int64_t { tagSize } + std::int64_t { kTagHeaderSize });
+    fields.bitrate = estimateBitrate(descriptor, std::int64_t { tagSize } + std::int64_t { kTagHeaderSize });
     return fields;
 }
 
@@ -381,7 +388,23 @@ Metadata ID3Parser::parse(const std::filesystem::path& url) noexcept
                 return Metadata { {}, {}, {}, claimedAacBitrate(url) };
             return Metadata::empty;
         }
-        return parseMP3(url);
+    } catch (...) {
+        return Metadata {};
+    }
+    // O_NONBLOCK keeps a FIFO named *.mp3 from blocking the open; regular files ignore it.
+    const FileDescriptor file(::open(url.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (!file.valid())
+        return Metadata::empty;
+    struct stat status { };
+    if (::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode))
+        return Metadata::empty;
+    return parseOpenFile(file.get());
+}
+
+Metadata ID3Parser::parseOpenFile(int descriptor) noexcept
+{
+    try {
+        return parseOpenMP3(descriptor);
     } catch (...) {
         // Only allocation can throw here; a reader that reports nothing returns nothing.
         return Metadata {};

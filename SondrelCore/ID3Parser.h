@@ -38,6 +38,9 @@ public:
     // damaged frame list gives the fields found before the damage. Without a usable audio frame
     // header right behind the tag, the bitrate is a coarse guess from the file size.
     [[nodiscard]] static Metadata parse(const std::filesystem::path& url) noexcept;
+    // The same for a regular file already open for reading, whatever its name; for callers that
+    // have opened and examined the file themselves. Reads through pread() only.
+    [[nodiscard]] static Metadata parseOpenFile(int descriptor) noexcept;
 };
 
 inline const ID3Parser::Metadata ID3Parser::Metadata::empty {};

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <string>
 
 namespace {
@@ -15,14 +16,15 @@ using sondrel::core::ClippingInfo;
 using sondrel::core::QualityRating;
 namespace fs = std::filesystem;
 
-constexpr int kEntries = 50000;
-
-// A cache file of kEntries realistic entries, one in ten with an override,
-// written once per process.
-const fs::path& benchFolder()
+// A cache file of `entries` realistic entries, one in ten with an override, written once per
+// process and size.
+fs::path benchFolder(int entries)
 {
-    static const fs::path folder = [] {
-        const fs::path path = sondrel::bench::benchFolder() / "cache";
+    static std::map<int, fs::path> folders;
+    if (const auto found = folders.find(entries); found != folders.end())
+        return found->second;
+    const fs::path folder = [kEntries = entries] {
+        const fs::path path = sondrel::bench::benchFolder() / ("cache-" + std::to_string(kEntries));
         fs::create_directories(path);
         std::ofstream out(path / "analysis_cache.json", std::ios::binary);
         out << '{';
@@ -44,27 +46,30 @@ const fs::path& benchFolder()
         out << '}';
         return path;
     }();
+    folders.emplace(entries, folder);
     return folder;
 }
 
-void BM_LoadFiftyThousandEntries(benchmark::State& state)
+void BM_LoadEntries(benchmark::State& state)
 {
-    const fs::path file = benchFolder() / "analysis_cache.json";
+    const int kEntries = static_cast<int>(state.range(0));
+    const fs::path file = benchFolder(kEntries) / "analysis_cache.json";
     for (auto _ : state) {
         AnalysisCache cache(file);
-        if (cache.count() != kEntries)
+        if (cache.count() != static_cast<std::size_t>(kEntries))
             state.SkipWithError("entries lost on load");
     }
     state.counters["file_bytes"] = static_cast<double>(fs::file_size(file));
 }
-BENCHMARK(BM_LoadFiftyThousandEntries)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LoadEntries)->Arg(50000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
-void BM_SaveFiftyThousandEntries(benchmark::State& state)
+void BM_SaveEntries(benchmark::State& state)
 {
-    const fs::path source = benchFolder() / "analysis_cache.json";
-    const fs::path file = benchFolder() / "saved.json";
+    const fs::path folder = benchFolder(static_cast<int>(state.range(0)));
+    const fs::path source = folder / "analysis_cache.json";
+    const fs::path file = folder / "saved.json";
     fs::copy_file(source, file, fs::copy_options::overwrite_existing);
-    const fs::path track = benchFolder() / "track.mp3";
+    const fs::path track = folder / "track.mp3";
     std::ofstream(track) << "audio";
     AnalysisCache cache(file);
     const AnalysisResult result { 19500.0f, 320, QualityRating::high, 0.8225806f,
@@ -76,6 +81,6 @@ void BM_SaveFiftyThousandEntries(benchmark::State& state)
     }
     state.counters["file_bytes"] = static_cast<double>(fs::file_size(file));
 }
-BENCHMARK(BM_SaveFiftyThousandEntries)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SaveEntries)->Arg(50000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 } // namespace

@@ -268,6 +268,8 @@ ScannerViewModel::Services scanServices(bool noCache, QualityThreshold threshold
     services.prefetcher = &core::FilePrefetcher::shared();
     services.threshold = [threshold] { return threshold; };
     services.concurrentAnalyses = jobs;
+    // The scan that follows discovery applies the cached verdicts itself.
+    services.verdictsOnDiscovery = false;
     return services;
 }
 

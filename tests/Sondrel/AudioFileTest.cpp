@@ -1,4 +1,5 @@
 #include "AudioFile.h"
+#include "AnalysisCache.h"
 
 #include "../SondrelCore/FixtureFolder.h"
 
@@ -79,6 +80,26 @@ TEST(AudioFileTest, UnreadableItemsGiveSizeZeroAndNoTags)
         EXPECT_EQ(file.fileSize(), 0) << path;
         EXPECT_FALSE(file.title() || file.artist() || file.album() || file.claimedBitrate()) << path;
     }
+}
+
+TEST(AudioFileTest, ItsStampMakesTheSameCacheKeyAsTheFileOnDisk)
+{
+    FixtureFolder folder;
+    writeBytes(folder / "track.mp3", std::vector<std::uint8_t>(3000, 0x11));
+    writeBytes(folder / "track.flac", std::vector<std::uint8_t>(700, 0x22));
+    const fs::path link = folder / "link.mp3";
+    fs::create_symlink(folder / "track.mp3", link);
+    for (const fs::path& path : { folder / "track.mp3", folder / "track.flac", link }) {
+        const AudioFile file(path);
+        ASSERT_TRUE(file.stamp()) << path;
+        EXPECT_EQ(core::AnalysisCache::cacheKey(path, *file.stamp()), core::AnalysisCache::cacheKey(path))
+            << path;
+    }
+    EXPECT_EQ(AudioFile(link).fileSize(), 3000);
+    // A folder has a key like any item, but no size to show.
+    fs::create_directory(folder / "Album.mp3");
+    EXPECT_TRUE(AudioFile(folder / "Album.mp3").stamp());
+    EXPECT_FALSE(AudioFile(folder / "missing.mp3").stamp());
 }
 
 TEST(AudioFileTest, ANameThatIsNotUtf8KeepsItsBytesInThePath)

@@ -364,5 +364,46 @@ TEST(FilesStoreOrderTest, ChangesSinceARevisionBringACopyUpToDate)
     EXPECT_EQ(afterClear.changed.size(), 1u);
 }
 
+TEST(FilesStoreOrderTest, ManyBatchesKeepTheirOrderAndEveryRecordStaysFindable)
+{
+    FilesStore store;
+    std::vector<QUuid> ids;
+    for (int batch = 0; batch < 300; ++batch) {
+        std::vector<AudioFile> files;
+        for (int i = 0; i < 37; ++i)
+            files.push_back(fileAt("/l/" + std::to_string(batch * 37 + i) + ".mp3"));
+        for (const AudioFile& file : files)
+            ids.push_back(file.id());
+        store.addFiles(std::move(files));
+    }
+    const std::vector<AudioFile> all = store.snapshot();
+    ASSERT_EQ(all.size(), ids.size());
+    for (std::size_t i = 0; i < all.size(); i += 97) {
+        EXPECT_EQ(all[i].id(), ids[i]);
+        EXPECT_EQ(store.file(ids[i])->url(), "/l/" + std::to_string(i) + ".mp3");
+    }
+    EXPECT_EQ(store.counts().pending, static_cast<int>(ids.size()));
+}
+
+TEST(FilesStoreOrderTest, AnUpdateThatChangesNothingIsNoChangeForTheCopies)
+{
+    FilesStore store;
+    const std::vector<AudioFile> files { fileAt("/l/a.mp3"), fileAt("/l/b.mp3") };
+    store.addFiles(files);
+    store.updateFileAnalysis(files[0].id(), ScanStatus::passed(), resultWithCutoff(20000.0f));
+    store.updateOverride(files[0].id(), kOverride);
+    const std::uint64_t revision = store.changesSince(0).revision;
+
+    // The verdict a record already shows, applied again, as a scan from the cache does.
+    store.updateFileAnalysis(files[0].id(), ScanStatus::passed(), resultWithCutoff(20000.0f));
+    store.updateOverride(files[0].id(), kOverride);
+    store.resetToPending({ files[1].id() });
+    EXPECT_TRUE(store.changesSince(revision).changed.empty());
+
+    store.updateFileAnalysis(files[0].id(), ScanStatus::failed(), resultWithCutoff(20000.0f));
+    EXPECT_EQ(store.changesSince(revision).changed.size(), 1u);
+    EXPECT_EQ(store.counts(), (StatusCounts { 0, 1, 0, 1, 0 }));
+}
+
 } // namespace
 } // namespace sondrel::app

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <mutex>
 #include <thread>
@@ -19,6 +20,7 @@
 using namespace sondrel::app;
 using sondrel::core::AnalysisResult;
 using sondrel::core::QualityRating;
+using sondrel::core::UserOverride;
 using sondrel::test::FixtureFolder;
 using FullAnalysis = sondrel::core::SpectrumAnalyzer::FullAnalysisResult;
 
@@ -227,6 +229,72 @@ TEST_F(ScannerViewModelTest, CachedResultsAreJudgedAtTheThresholdWithoutAnalysis
     EXPECT_EQ(model.failedFiles().size(), 0u);
 }
 
+TEST_F(ScannerViewModelTest, DiscoveryGivesCachedVerdictsAtOnceAndScanAnalysesOnlyTheRest)
+{
+    const auto good = makeFile("Set/good.mp3");
+    const auto poor = makeFile("Set/poor.flac");
+    const auto fresh = makeFile("Set/fresh.wav");
+    const auto edited = makeFile("edited.mp3");
+    m_cache.set(good, resultWithCutoff(20500.0f));
+    m_cache.set(poor, resultWithCutoff(16000.0f));
+    m_cache.set(edited, resultWithCutoff(20500.0f));
+    m_cache.setOverride(poor, UserOverride { true, QualityRating::high, std::chrono::system_clock::now() });
+    // Saved again by an editor since its analysis: its entry no longer matches.
+    makeFile("edited.mp3", "new content, new size");
+    FakeAnalysis analysis;
+    ScannerViewModel model(services(analysis));
+    discover(model, m_library);
+
+    const auto fileAt = [&](const std::filesystem::path& path) {
+        const auto found = std::find_if(model.allFiles().begin(), model.allFiles().end(),
+            [&](const AudioFile& file) { return file.url() == path; });
+        return found == model.allFiles().end() ? std::optional<AudioFile>() : std::optional(*found);
+    };
+    EXPECT_EQ(fileAt(good)->status(), ScanStatus::passed());
+    EXPECT_EQ(fileAt(good)->result(), resultWithCutoff(20500.0f));
+    EXPECT_EQ(fileAt(poor)->status(), ScanStatus::failed());
+    ASSERT_TRUE(fileAt(poor)->userOverride());
+    EXPECT_TRUE(fileAt(poor)->userOverride()->djReady);
+    EXPECT_EQ(fileAt(fresh)->status(), ScanStatus::pending());
+    EXPECT_EQ(fileAt(edited)->status(), ScanStatus::pending());
+    EXPECT_FALSE(fileAt(edited)->result());
+    EXPECT_EQ(model.cachedCounts().pending, 2);
+    EXPECT_EQ(model.statusMessage(), "4 files - 1 passed - 1 failed - 2 ready to scan");
+    const ScannerViewModel::FolderStatus mixed { ScannerViewModel::FolderStatusKind::mixed, 1, 1 };
+    EXPECT_EQ(model.folderStatus(m_library / "Set"), mixed);
+    EXPECT_EQ(analysis.calls(), 0);
+
+    scan(model);
+    EXPECT_EQ(analysis.calls(), 2);
+    EXPECT_EQ(model.cachedCounts().pending, 0);
+
+    // Everything is in the cache now: a refresh brings every verdict back without analysing.
+    model.refreshLibrary();
+    discover(model, m_library);
+    EXPECT_EQ(model.cachedCounts().pending, 0);
+    EXPECT_EQ(fileAt(poor)->status(), ScanStatus::failed());
+    EXPECT_EQ(analysis.calls(), 2);
+
+    // Judged at the threshold of the moment.
+    m_threshold = QualityThreshold::kbps128;
+    model.refreshLibrary();
+    discover(model, m_library);
+    EXPECT_EQ(fileAt(poor)->status(), ScanStatus::passed());
+}
+
+TEST_F(ScannerViewModelTest, WithoutVerdictsOnDiscoveryEveryRecordStartsPending)
+{
+    const auto good = makeFile("good.mp3");
+    m_cache.set(good, resultWithCutoff(20500.0f));
+    FakeAnalysis analysis;
+    ScannerViewModel::Services s = services(analysis);
+    s.verdictsOnDiscovery = false;
+    ScannerViewModel model(s);
+    discover(model, m_library);
+    EXPECT_EQ(model.cachedCounts().pending, 1);
+    EXPECT_EQ(model.statusMessage(), "1 files ready to scan");
+}
+
 TEST_F(ScannerViewModelTest, AnalysesStayWithinTheWindowAndResultsAreCached)
 {
     for (int i = 0; i < 60; ++i)
@@ -338,8 +406,12 @@ TEST_F(ScannerViewModelTest, OverridesReturnFromTheCacheAfterARefresh)
 
     model.refreshLibrary();
     discover(model, m_library);
-    for (const AudioFile& file : model.allFiles())
-        EXPECT_FALSE(file.userOverride()) << file.name();
+    // Both files had an entry when their override was set (the first scan stored the other's
+    // result): verdicts and overrides are back at once, before any scan.
+    for (const AudioFile& file : model.allFiles()) {
+        EXPECT_TRUE(file.userOverride()) << file.name();
+        EXPECT_NE(file.status(), ScanStatus::pending()) << file.name();
+    }
     scan(model);
     for (const AudioFile& file : model.allFiles()) {
         // The uncached file's result was stored by the scan, which dropped nothing; but its
@@ -424,8 +496,14 @@ TEST(ScannerViewModelRulesTest, StatusMessageForms)
     counts.passed = 100;
     counts.failed = 15;
     counts.pending = 5;
+    EXPECT_EQ(ScannerViewModel::statusMessage(120, counts, false, false),
+        "120 files - 100 passed - 15 failed - 5 ready to scan");
+    counts.pending = 0;
+    counts.error = 5;
     EXPECT_EQ(
         ScannerViewModel::statusMessage(120, counts, false, false), "120 files - 100 passed - 15 failed");
+    counts.error = 0;
+    counts.pending = 5;
     EXPECT_EQ(ScannerViewModel::statusMessage(120, counts, false, true), "Scanning 115 of 120 files");
     EXPECT_EQ(ScannerViewModel::statusMessage(120, counts, true, true), "Discovering files... 120 found");
     EXPECT_EQ(ScannerViewModel::statusMessage(0, {}, false, false), "Select a folder to scan");

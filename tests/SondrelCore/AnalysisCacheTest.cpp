@@ -149,6 +149,16 @@ TEST_F(AnalysisCacheTest, KeyJoinsPathShortestModificationTimeAndSize)
 
     const fs::path nanos = makeFile(m_folder.path() / "c.mp3", "", 1712345678, 123456789);
     EXPECT_EQ(AnalysisCache::cacheKey(nanos), nanos.string() + "|1712345678.1234567|0");
+
+    // From attributes read elsewhere: the same text, and the entry found by it.
+    EXPECT_EQ(AnalysisCache::stampOf(whole), (FileStamp { 1700000000, 0, 3 }));
+    EXPECT_EQ(AnalysisCache::cacheKey("/x/b.mp3", FileStamp { 1700000000, 0, 3 }), "/x/b.mp3|1700000000.0|3");
+    EXPECT_EQ(AnalysisCache::cacheKey(nanos, *AnalysisCache::stampOf(nanos)), AnalysisCache::cacheKey(nanos));
+    auto cache = makeCache();
+    cache->set(fractional, kHigh);
+    EXPECT_EQ(cache->entryForKey(*AnalysisCache::cacheKey(fractional)), cache->entry(fractional));
+    EXPECT_TRUE(cache->entryForKey(*AnalysisCache::cacheKey(fractional)));
+    EXPECT_FALSE(cache->entryForKey(*AnalysisCache::cacheKey(whole)));
 }
 
 TEST_F(AnalysisCacheTest, KeyKeepsThePathTextAsGiven)
@@ -404,6 +414,8 @@ TEST_F(AnalysisCacheTest, UndecodableFileIsKeptAsideAndTheCacheStartsEmpty)
         { "incomplete brick-wall evidence",
             "{\"a\":{" + entry("1") + ",\"cachedAt\":1,\"lossyEvidence\":{\"depth\":13}}}" },
         { "top-level array", "[]" },
+        { "array of entries", "[{" + entry("1") + ",\"cachedAt\":1}]" },
+        { "text after the object", "{\"a\":{" + entry("1") + ",\"cachedAt\":1}} {}" },
     };
     for (const auto& [defect, content] : damaged) {
         SCOPED_TRACE(defect);

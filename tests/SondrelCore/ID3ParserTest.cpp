@@ -22,8 +22,10 @@
 #include <string_view>
 #include <vector>
 
+#include <fcntl.h>
 #include <iconv.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace sondrel::core {
 namespace {
@@ -225,6 +227,30 @@ TEST_F(ID3ParserTest, ReadsTitleAfterLargePictureFrameInVersion24Tag)
     const Bytes body = frame(4, "APIC", Bytes(300, 0x5A)) + frame(4, "TIT2", utf8("Title"))
         + frame(4, "TPE1", utf8("Artist")) + frame(4, "TALB", utf8("Album"));
     EXPECT_EQ(parseBytes(tag(4, body) + layer3Header(13)), expected("Title", "Artist", "Album", 256));
+}
+
+TEST_F(ID3ParserTest, ReadsFramesWhereverTheyCrossTheFirstKilobytesOfTheTag)
+{
+    // A frame before the title moves the title's header, then its text, across the first few
+    // kilobytes of the tag, which are read first; the rest must be read when the walk needs it.
+    for (const std::size_t filler : { 8150u, 8170u, 8180u, 8190u, 16000u }) {
+        const Bytes body = frame(3, "TXXX", Bytes(filler, 0x41)) + threeTextFramesV23();
+        EXPECT_EQ(parseBytes(tag(3, body, 2000) + layer3Header(9)), expected("Title", "Artist", "Album", 128))
+            << filler;
+    }
+    // All three early, a picture and padding behind them: the same answer from the first read.
+    const Bytes early = threeTextFramesV23() + frame(3, "APIC", Bytes(40000, 0x5A));
+    EXPECT_EQ(parseBytes(tag(3, early, 4096) + layer3Header(11)), expected("Title", "Artist", "Album", 192));
+}
+
+TEST_F(ID3ParserTest, AnOpenFileReadsLikeItsPath)
+{
+    const fs::path path = write("open.mp3", tag(4, threeTextFramesV23()) + layer3Header(14));
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(descriptor, 0);
+    EXPECT_EQ(ID3Parser::parseOpenFile(descriptor), ID3Parser::parse(path));
+    EXPECT_EQ(ID3Parser::parseOpenFile(descriptor), expected("Title", "Artist", "Album", 320));
+    ::close(descriptor);
 }
 
 TEST_F(ID3ParserTest, ReadsFrameSizesOfVersion23TagsAsPlainNumbers)
