@@ -170,12 +170,14 @@ TEST_F(AudioPlayerManagerTest, ARealFilePlaysThroughANullSinkToItsEnd)
         GTEST_SKIP() << "pulseaudio is not installed";
     QTemporaryDir runtime;
     ASSERT_TRUE(runtime.isValid());
-    // The server and this process meet in the private folder; neither touches the real home.
+    // The server and this process meet in the private folder; neither touches the real home,
+    // and the server's own "pulse-*" folder goes there too instead of into /tmp.
     qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
     qputenv("PULSE_COOKIE", (runtime.path() + "/cookie").toUtf8());
     QProcess server;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("HOME", runtime.path());
+    environment.insert("TMPDIR", runtime.path());
     server.setProcessEnvironment(environment);
     server.start(pulseaudio,
         { "-n", "--daemonize=yes", "--exit-idle-time=-1", "--load=module-null-sink sink_name=null",
