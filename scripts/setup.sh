@@ -10,7 +10,8 @@ packages=(cmake ninja-build g++ pkg-config time
           qt6-base-dev qt6-multimedia-dev libqt6svg6 pulseaudio pulseaudio-utils
           libgtest-dev libgmock-dev libbenchmark-dev
           xvfb xauth xdotool imagemagick
-          clang libclang-rt-14-dev python3-mutagen)
+          clang libclang-rt-14-dev python3-mutagen
+          clang-format)
 
 missing=()
 for package in "${packages[@]}"; do
