@@ -312,9 +312,8 @@ void SpectrogramView::startGeneration()
         [cancel = m_cancel, url = m_file->url()] {
             return core::SpectrogramGenerator(kFftSize, kTimeSlices).generateInHalves(url, *cancel);
         },
-        [this, request = m_request](Result<core::SpectrogramData> generated) {
-            onGenerated(request, std::move(generated));
-        });
+        [this, request = m_request](
+            Result<core::SpectrogramData> generated) { onGenerated(request, std::move(generated)); });
 }
 
 void SpectrogramView::onGenerated(int request, Result<core::SpectrogramData> generated)

@@ -23,7 +23,8 @@ inline std::filesystem::path fixtureLibrary()
         }
         static const auto own = std::make_unique<FixtureFolder>();
         std::vector<fixtures::ManifestEntry> entries;
-        return fixtures::generateLibrary(own->path(), entries).empty() ? own->path() : std::filesystem::path();
+        return fixtures::generateLibrary(own->path(), entries).empty() ? own->path()
+                                                                       : std::filesystem::path();
     }();
     return path;
 }

@@ -94,9 +94,10 @@ TEST_F(FileTableModelTest, AThresholdChangeRedrawsTheIssueColumnWithTheNewVerdic
     ASSERT_EQ(cell(0, Column::issue), "Below quality threshold");
 
     bool issueRedrawn = false;
-    QObject::connect(&m_model, &QAbstractItemModel::dataChanged, [&](const QModelIndex& from, const QModelIndex& to) {
-        issueRedrawn = issueRedrawn || (from.column() <= Column::issue && Column::issue <= to.column());
-    });
+    QObject::connect(
+        &m_model, &QAbstractItemModel::dataChanged, [&](const QModelIndex& from, const QModelIndex& to) {
+            issueRedrawn = issueRedrawn || (from.column() <= Column::issue && Column::issue <= to.column());
+        });
     settings.setQualityThreshold(app::QualityThreshold::kbps192);
     EXPECT_TRUE(issueRedrawn);
     EXPECT_EQ(cell(0, Column::issue), "-");
