@@ -1,5 +1,6 @@
 #include "SpectrogramGenerator.h"
 
+#include "AudioDecoder.h"
 #include "fft/FastFFTProcessor.h"
 
 #include <algorithm>
@@ -61,12 +62,16 @@ Result<SpectrogramData> SpectrogramGenerator::generate(AudioDecoder& decoder, co
     if (decoder.channelCount() < 1)
         return makeError(SpectrogramError::noAudioData);
 
-    const std::int64_t chunk = std::min(50 * hop + n, total);
+    // The stated length sizes the chunk, so a header that lies about it must not size the
+    // buffer: beyond the cap a chunk holds fewer rows and the file is read in more chunks.
+    const std::int64_t chunkCap = std::max(n, kMaxChunkFrames);
+    const std::int64_t chunk = std::min({ hop <= chunkCap / 50 ? 50 * hop + n : chunkCap, total, chunkCap });
     SpectrogramData data;
     std::vector<float> power;
     std::optional<AudioBuffer> buffer;
     try {
-        buffer.emplace(decoder.channelCount(), static_cast<std::size_t>(chunk));
+        // Only the first channel is drawn; the decoder drops the others.
+        buffer.emplace(1, static_cast<std::size_t>(chunk));
         power.resize(static_cast<std::size_t>(n / 2));
         data.magnitudes.reserve(static_cast<std::size_t>(std::min<std::int64_t>(planned, 1 << 20)));
     } catch (const std::bad_alloc&) {

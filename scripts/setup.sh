@@ -19,7 +19,8 @@ packages=(cmake ninja-build g++ pkg-config time
           man-db
           desktop-file-utils
           appstream
-          bash-completion)
+          bash-completion
+          clang-format)
 
 missing=()
 for package in "${packages[@]}"; do

@@ -1,5 +1,6 @@
 #include "SpectrogramView.h"
 
+#include "Background.h"
 #include "SpectrogramImage.h"
 #include "Symbols.h"
 
@@ -10,119 +11,16 @@
 #include <QLinearGradient>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QPointer>
 #include <QProgressBar>
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <future>
-#include <iterator>
 
 namespace sondrel::ui {
 namespace {
 
 constexpr qreal kLabelPointSize = 9;
-
-// The file's decoder, ending the generation with an error as soon as the track is replaced.
-class CancellableDecoder final : public core::AudioDecoder {
-public:
-    CancellableDecoder(std::unique_ptr<core::AudioDecoder> inner, std::shared_ptr<std::atomic<bool>> cancelled)
-        : m_inner(std::move(inner))
-        , m_cancelled(std::move(cancelled))
-    {
-    }
-
-    double sampleRate() const noexcept override { return m_inner->sampleRate(); }
-    int channelCount() const noexcept override { return m_inner->channelCount(); }
-    std::uint64_t lengthInFrames() const noexcept override { return m_inner->lengthInFrames(); }
-    Status seek(std::uint64_t frame) override { return m_inner->seek(frame); }
-    Result<std::size_t> read(std::size_t frames, core::AudioBuffer& buffer) override
-    {
-        if (m_cancelled->load())
-            return Error { "cancelled" };
-        return m_inner->read(frames, buffer);
-    }
-
-private:
-    std::unique_ptr<core::AudioDecoder> m_inner;
-    std::shared_ptr<std::atomic<bool>> m_cancelled;
-};
-
-// One stretch of a file, seen as a file of its own: frame 0 is the stretch's first frame.
-class RangeDecoder final : public core::AudioDecoder {
-public:
-    RangeDecoder(core::AudioDecoder& inner, std::uint64_t start, std::uint64_t length)
-        : m_inner(inner)
-        , m_start(start)
-        , m_length(length)
-    {
-    }
-
-    double sampleRate() const noexcept override { return m_inner.sampleRate(); }
-    int channelCount() const noexcept override { return m_inner.channelCount(); }
-    std::uint64_t lengthInFrames() const noexcept override { return m_length; }
-    Status seek(std::uint64_t frame) override
-    {
-        m_position = std::min(frame, m_length);
-        return m_inner.seek(m_start + m_position);
-    }
-    Result<std::size_t> read(std::size_t frames, core::AudioBuffer& buffer) override
-    {
-        auto got = m_inner.read(std::min<std::uint64_t>(frames, m_length - m_position), buffer);
-        if (got)
-            m_position += *got;
-        return got;
-    }
-
-private:
-    core::AudioDecoder& m_inner;
-    std::uint64_t m_start;
-    std::uint64_t m_length;
-    std::uint64_t m_position = 0;
-};
-
-// Below this many frames a file is generated in one piece: splitting would not pay.
-constexpr std::uint64_t kSplitFrames = 44100 * 20;
-
-// The whole-file spectrogram, its two halves decoded at once on two threads: decoding dominates,
-// and it cannot be shared within one decoder. Each half aims at half the time slices, so the rows
-// are spaced as one generation would space them.
-Result<core::SpectrogramData> generateSpectrogram(
-    const std::filesystem::path& url, const std::shared_ptr<std::atomic<bool>>& cancel)
-{
-    auto opened = core::openAudioFile(url);
-    if (!opened)
-        return opened.error();
-    CancellableDecoder first(std::move(*opened), cancel);
-    const std::uint64_t length = first.lengthInFrames();
-    if (length < kSplitFrames)
-        return core::SpectrogramGenerator(SpectrogramView::kFftSize, SpectrogramView::kTimeSlices).generate(first);
-
-    const std::uint64_t middle = length / 2;
-    const core::SpectrogramGenerator half(SpectrogramView::kFftSize, SpectrogramView::kTimeSlices / 2);
-    auto second = std::async(std::launch::async, [&]() -> Result<core::SpectrogramData> {
-        auto reopened = core::openAudioFile(url);
-        if (!reopened)
-            return reopened.error();
-        CancellableDecoder decoder(std::move(*reopened), cancel);
-        RangeDecoder range(decoder, middle, length - middle);
-        return half.generate(range);
-    });
-    RangeDecoder range(first, 0, middle);
-    auto result = half.generate(range);
-    auto rest = second.get();
-    if (!result)
-        return result;
-    // A second half that cannot be read (a length estimate past the real end) leaves the first.
-    if (rest) {
-        auto& rows = result->magnitudes;
-        rows.insert(rows.end(), std::make_move_iterator(rest->magnitudes.begin()),
-            std::make_move_iterator(rest->magnitudes.end()));
-    }
-    result->duration = static_cast<double>(length) / result->sampleRate;
-    return result;
-}
 
 QFont labelFont(const QWidget& widget)
 {
@@ -305,7 +203,6 @@ private:
 SpectrogramView::SpectrogramView(QWidget* parent)
     : QWidget(parent)
 {
-    m_pool.setMaxThreadCount(2);
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     outer->setSpacing(0);
@@ -409,19 +306,13 @@ void SpectrogramView::startGeneration()
 {
     m_generationPending = false;
     m_cancel = std::make_shared<std::atomic<bool>>(false);
-    QPointer<SpectrogramView> self(this);
-    m_pool.start([self, request = m_request, cancel = m_cancel, url = m_file->url()] {
-        auto generated = generateSpectrogram(url, cancel);
-        if (cancel->load())
-            return;
-        QMetaObject::invokeMethod(
-            qApp,
-            [self, request, generated = std::move(generated)]() mutable {
-                if (self)
-                    self->onGenerated(request, std::move(generated));
-            },
-            Qt::QueuedConnection);
-    });
+    runInBackground(
+        this,
+        [cancel = m_cancel, url = m_file->url()] {
+            return core::SpectrogramGenerator(kFftSize, kTimeSlices).generateInHalves(url, *cancel);
+        },
+        [this, request = m_request](
+            Result<core::SpectrogramData> generated) { onGenerated(request, std::move(generated)); });
 }
 
 void SpectrogramView::onGenerated(int request, Result<core::SpectrogramData> generated)
@@ -449,20 +340,15 @@ void SpectrogramView::startRendering()
     if (m_imageArea->width() <= 0 || m_imageArea->height() <= 0 || !m_data)
         return;
     m_renderPending = false;
-    QPointer<SpectrogramView> self(this);
-    m_pool.start([self, request = m_request, spectrogram = m_data, size = m_imageArea->size()] {
-        QImage image = renderImage(*spectrogram, size);
-        QMetaObject::invokeMethod(
-            qApp,
-            [self, request, image = std::move(image)] {
-                if (!self || request != self->m_request)
-                    return;
-                self->m_image = image;
-                self->m_imageArea->update();
-                emit self->imageReady();
-            },
-            Qt::QueuedConnection);
-    });
+    runInBackground(
+        this, [spectrogram = m_data, size = m_imageArea->size()] { return renderImage(*spectrogram, size); },
+        [this, request = m_request](QImage image) {
+            if (request != m_request)
+                return;
+            m_image = std::move(image);
+            m_imageArea->update();
+            emit imageReady();
+        });
 }
 
 void SpectrogramView::showState()

@@ -4,7 +4,6 @@
 #include "SpectrogramGenerator.h"
 
 #include <QImage>
-#include <QThreadPool>
 #include <QWidget>
 
 #include <atomic>
@@ -91,8 +90,6 @@ private:
     QLabel* m_errorText = nullptr;
     ImageArea* m_imageArea = nullptr;
     FrequencyAxis* m_axis = nullptr;
-    // Two threads: a cancelled generation winds down while the next one starts.
-    QThreadPool m_pool;
 };
 
 } // namespace sondrel::ui

@@ -1,7 +1,6 @@
 #include "AnalyzeCommand.h"
-#include "FixtureGenerator.h"
 
-#include "../SondrelCore/FixtureFolder.h"
+#include "../SondrelCore/FixtureLibrary.h"
 
 #include <gtest/gtest.h>
 
@@ -19,33 +18,27 @@ class AnalyzeCommandTest : public testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        s_folder = new FixtureFolder();
-        std::vector<sondrel::fixtures::ManifestEntry> entries;
-        ASSERT_EQ(sondrel::fixtures::generateLibrary(s_folder->path(), entries), "");
-    }
-    static void TearDownTestSuite()
-    {
-        delete s_folder;
-        s_folder = nullptr;
+        s_folder = sondrel::test::fixtureLibrary();
+        ASSERT_FALSE(s_folder.empty());
     }
 
     static std::vector<std::filesystem::path> files(std::initializer_list<const char*> names)
     {
         std::vector<std::filesystem::path> paths;
         for (const char* name : names)
-            paths.push_back(s_folder->path() / name);
+            paths.push_back(s_folder / name);
         return paths;
     }
 
     // The output with the folder and the timings, which vary from run to run, blanked.
     static std::string stable(std::string text)
     {
-        text = std::regex_replace(text, std::regex(s_folder->path().string() + "/"), "");
+        text = std::regex_replace(text, std::regex(s_folder.string() + "/"), "");
         return std::regex_replace(
             text, std::regex(R"re("(decodeMs|fftMs|totalMs)":[0-9.e+-]+)re"), "\"$1\":0");
     }
 
-    static inline FixtureFolder* s_folder = nullptr;
+    static inline std::filesystem::path s_folder;
 };
 
 std::string readFile(const std::filesystem::path& path)
@@ -125,9 +118,9 @@ TEST_F(AnalyzeCommandTest, TextLineForAFileThatPassesAndExitZero)
 
 TEST_F(AnalyzeCommandTest, NamesThatAreNotUtf8ShowWithReplacementCharacters)
 {
-    const auto odd = s_folder->path() / "odd\xFF\xFE.wav";
-    std::filesystem::copy_file(s_folder->path() / "mono-44100-wav-4096-frames.wav", odd,
-        std::filesystem::copy_options::overwrite_existing);
+    const FixtureFolder folder;
+    const auto odd = folder / "odd\xFF\xFE.wav";
+    std::filesystem::copy_file(s_folder / "mono-44100-wav-4096-frames.wav", odd);
     for (bool json : { false, true }) {
         AnalyzeOptions options;
         options.json = json;

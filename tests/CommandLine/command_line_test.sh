@@ -1,6 +1,7 @@
 #!/bin/sh
 # The executable's own contract, one case per call:
 #   command_line_test.sh SONDREL FIXTURES CASE
+# FIXTURES: the fixture library's folder (CTest generates it once per run), or its generator.
 set -u
 sondrel=$1
 fixtures=$2
@@ -10,6 +11,11 @@ trap 'rm -rf "$work"' EXIT
 export XDG_DATA_HOME="$work/data"
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# A fresh copy of the fixture library in folder $1.
+library() {
+    if [ -d "$fixtures" ]; then cp -R "$fixtures" "$1"; else "$fixtures" "$1" >/dev/null; fi
+}
 
 case "$case_name" in
 usage-error-exits-with-two)
@@ -26,7 +32,7 @@ missing-file-exits-with-one)
     grep -q '"error":"No such file or directory"' "$work/out" || fail "error text"
     ;;
 spectrogram-writes-a-png)
-    "$fixtures" "$work/lib" >/dev/null || fail "fixtures"
+    library "$work/lib" || fail "fixtures"
     "$sondrel" spectrogram "$work/lib/mono-44100-wav-49152-frames.wav" -o "$work/s.png" --width 300 --height 100 \
         | grep -qx "$work/s.png" || fail "printed path"
     head -c 8 "$work/s.png" | od -An -c | grep -q 'P   N   G' || fail "not a PNG"
@@ -55,7 +61,7 @@ cache-reports-and-clears)
     ;;
 scan-json-matches-golden)
     golden=$4
-    "$fixtures" "$work/lib" >/dev/null || fail "fixtures"
+    library "$work/lib" || fail "fixtures"
     "$sondrel" scan "$work/lib" --json --jobs 2 >"$work/out" 2>"$work/err"; status=$?
     test $status -eq 1 || fail "exit status $status (failed files expected)"
     grep -qx '27 files - 17 passed - 9 failed' "$work/err" || fail "summary: $(cat "$work/err")"
@@ -80,7 +86,7 @@ scan-usage-errors-exit-with-two)
     grep -qx 'Select a folder to scan' "$work/err" || fail "empty summary"
     ;;
 scan-interrupt-cancels-and-exits-130)
-    "$fixtures" "$work/lib" >/dev/null || fail "fixtures"
+    library "$work/lib" || fail "fixtures"
     mkdir "$work/many"
     i=0
     while [ $i -lt 3000 ]; do
@@ -103,7 +109,7 @@ scan-interrupt-cancels-and-exits-130)
     test "$entries" -ge "$passed" || fail "cache has $entries entries for $passed verdicts"
     ;;
 process-interrupt-during-tagging-finishes-the-file-and-reports)
-    "$fixtures" "$work/fixtures" >/dev/null || fail "fixtures"
+    library "$work/fixtures" || fail "fixtures"
     mkdir "$work/lib"
     i=0
     while [ $i -lt 120 ]; do
@@ -127,7 +133,7 @@ process-interrupt-during-tagging-finishes-the-file-and-reports)
     ;;
 process-dry-run-matches-golden)
     golden=$4
-    "$fixtures" "$work/lib" >/dev/null || fail "fixtures"
+    library "$work/lib" || fail "fixtures"
     mkdir "$work/rejects"
     before=$(ls -l "$work/lib" | md5sum)
     "$sondrel" process "$work/lib" --rename --move "$work/rejects" --tag --dry-run >"$work/out" 2>/dev/null \
@@ -138,7 +144,7 @@ process-dry-run-matches-golden)
     diff -u "$golden" "$work/stable" || fail "differs from $golden"
     ;;
 process-asks-before-changing-files)
-    "$fixtures" "$work/lib" >/dev/null || fail "fixtures"
+    library "$work/lib" || fail "fixtures"
     before=$(ls "$work/lib" | md5sum)
     "$sondrel" process "$work/lib" --rename </dev/null >/dev/null 2>"$work/err"; status=$?
     test $status -eq 2 || fail "exit status $status without --yes"
@@ -149,7 +155,7 @@ process-asks-before-changing-files)
     test $status -eq 2 || fail "--move with --trash: exit status $status"
     ;;
 process-renames-and-tags)
-    "$fixtures" "$work/lib" >/dev/null || fail "fixtures"
+    library "$work/lib" || fail "fixtures"
     "$sondrel" process "$work/lib" --rename --tag --yes >"$work/out" 2>/dev/null; status=$?
     # WAV, FLAC and M4A files cannot be tagged: counted as failed tag writes.
     test $status -eq 1 || fail "exit status $status"
@@ -166,7 +172,7 @@ process-renames-and-tags)
     test "$(cat "$work/again")" = "Processing Complete" || fail "second run: $(cat "$work/again")"
     ;;
 scan-odd-files-get-errors-and-the-scan-finishes)
-    "$fixtures" "$work/fixtures" >/dev/null || fail "fixtures"
+    library "$work/fixtures" || fail "fixtures"
     mkdir -p "$work/lib/folder.mp3"
     : >"$work/lib/empty.mp3"
     head -c 100000 /dev/urandom >"$work/lib/random.flac"
@@ -180,7 +186,7 @@ scan-odd-files-get-errors-and-the-scan-finishes)
     grep -q '"status":"passed"' "$work/out" || fail "the odd name was not analysed"
     ;;
 scan-reports-trouble-on-standard-error)
-    "$fixtures" "$work/fixtures" >/dev/null || fail "fixtures"
+    library "$work/fixtures" || fail "fixtures"
     mkdir "$work/lib"
     cp "$work/fixtures/mono-44100-wav-4096-frames.wav" "$work/lib/a.wav"
     # A folder path longer than the system allows, made one relative step at a time.
@@ -196,7 +202,7 @@ open("deep.wav", "w").close()' "$work/lib" || fail "deep folders"
     grep -q '^Skipped folder .*: File name too long$' "$work/err" || fail "no skipped folder: $(cat "$work/err")"
     ;;
 paths-compare-in-one-form-and-the-table-is-safe)
-    "$fixtures" "$work/fixtures" >/dev/null || fail "fixtures"
+    library "$work/fixtures" || fail "fixtures"
     mkdir -p "$work/lib/Set" "$work/outside"
     esc=$(printf '\033')
     for name in "Set/caf\303\251.wav" "Set/plain.wav" "x${esc}[31mred.wav" 'comma, "quoted".wav'; do

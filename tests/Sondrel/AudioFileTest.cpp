@@ -22,15 +22,6 @@ void writeBytes(const fs::path& path, const std::vector<std::uint8_t>& bytes)
         .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-TEST(ScanStatusTest, EqualityComparesTheKindAndItsPayload)
-{
-    EXPECT_EQ(ScanStatus(), ScanStatus::pending());
-    EXPECT_EQ(ScanStatus::scanning(0.0), ScanStatus::scanning(0.0));
-    EXPECT_NE(ScanStatus::scanning(0.0), ScanStatus::scanning(0.5));
-    EXPECT_NE(ScanStatus::error("No such file"), ScanStatus::error("Invalid data"));
-    EXPECT_NE(ScanStatus::passed(), ScanStatus::failed());
-}
-
 TEST(AudioFileTest, TakesFormatSizeAndNameFromTheFile)
 {
     FixtureFolder folder;

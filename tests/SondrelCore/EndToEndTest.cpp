@@ -1,8 +1,7 @@
 // Real encoded files, made by libavcodec's own encoders, judged end to end.
 
-#include "FixtureFolder.h"
 #include "FileVerdict.h"
-#include "FixtureGenerator.h"
+#include "FixtureLibrary.h"
 #include "QualityClassifier.h"
 #include "SpectrumAnalyzer.h"
 
@@ -19,15 +18,8 @@ class EndToEndTest : public testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        s_folder = new FixtureFolder();
-        std::vector<sondrel::fixtures::ManifestEntry> entries;
-        const std::string error = sondrel::fixtures::generateLibrary(s_folder->path(), entries);
-        ASSERT_EQ(error, "");
-    }
-    static void TearDownTestSuite()
-    {
-        delete s_folder;
-        s_folder = nullptr;
+        s_folder = sondrel::test::fixtureLibrary();
+        ASSERT_FALSE(s_folder.empty());
     }
 
     struct Verdict {
@@ -38,16 +30,16 @@ protected:
     static sondrel::Result<Verdict> judge(const std::string& name)
     {
         // The whole road, brick-wall detector included.
-        const auto path = s_folder->path() / name;
+        const auto path = s_folder / name;
         auto verdict = analyzeAndClassify(path, audioFormatOf(path));
         if (!verdict)
             return verdict.error();
         return Verdict { verdict->result, verdict->metrics };
     }
 
-    static std::filesystem::path path(const std::string& name) { return s_folder->path() / name; }
+    static std::filesystem::path path(const std::string& name) { return s_folder / name; }
 
-    static inline FixtureFolder* s_folder = nullptr;
+    static inline std::filesystem::path s_folder;
 };
 
 } // namespace
@@ -157,11 +149,12 @@ TEST_F(EndToEndTest, ShortFilesAreAnalysedFromOneFrameOn)
 
 TEST_F(EndToEndTest, TruncatedFilesFailWithAClearError)
 {
+    const FixtureFolder folder;
     for (const char* name :
         { "stereo-44100-flac-s16-genuine.flac", "stereo-44100-mp3-cbr320-from-lossless.mp3" }) {
         std::ifstream in(path(name), std::ios::binary);
         std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        const auto truncated = path(std::string("truncated-") + name);
+        const auto truncated = folder / (std::string("truncated-") + name);
         std::ofstream(truncated, std::ios::binary) << bytes.substr(0, bytes.size() / 3);
         auto analyzer = SpectrumAnalyzer::make();
         auto result = analyzer->analyzeFileComplete(truncated);

@@ -162,9 +162,15 @@ TEST(FFTProcessorTest, FramePowerFollowsThePackedScaling)
     const double level = 10.0 * std::log10(power[512]) - 20.0 * std::log10(kN);
     EXPECT_NEAR(level, -1.8, 0.1);
 
-    // DC and Nyquist share bin 0: a constant 1.0 gives (2 * 0.8165 * N)^2.
+    // DC and Nyquist share bin 0: a constant 1.0 gives (2 * 0.8165 * N)^2, and so does the
+    // alternating +1, -1 of the Nyquist frequency, which has no DC at all.
     std::vector<float> dc(kN, 1.0f);
     fft_frame_power(processor.processor(), dc.data(), power.data());
+    EXPECT_NEAR(power[0] / std::pow(2.0 * 0.8165 * kN, 2.0), 1.0, 1e-4);
+    std::vector<float> nyquist(kN);
+    for (std::size_t i = 0; i < nyquist.size(); ++i)
+        nyquist[i] = i % 2 == 0 ? 1.0f : -1.0f;
+    fft_frame_power(processor.processor(), nyquist.data(), power.data());
     EXPECT_NEAR(power[0] / std::pow(2.0 * 0.8165 * kN, 2.0), 1.0, 1e-4);
 }
 

@@ -28,15 +28,6 @@ namespace fs = std::filesystem;
 namespace fx = sondrel::fixtures;
 using namespace std::chrono_literals;
 
-// Appending, not "text" + std::string: GCC 12 at -O3 warns falsely (-Wrestrict) on the latter.
-std::string numbered(std::string_view prefix, std::size_t number, std::string_view suffix = "")
-{
-    std::string name(prefix);
-    name += std::to_string(number);
-    name += suffix;
-    return name;
-}
-
 // Holds every read-ahead until the test releases it, and records what started.
 class HeldReader {
 public:
@@ -305,18 +296,6 @@ TEST(FilePrefetcherReadTest, MissingAndSpecialFilesAreSkippedSilentlyAndLeaveNoE
     }
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-}
-
-TEST(FilePrefetcherReadTest, DestroyingWithReadAheadsRunningWaitsForThem)
-{
-    TemporaryDirectory folder;
-    std::vector<fs::path> paths;
-    for (int i = 0; i < 4; ++i)
-        paths.push_back(makeFile(folder.path() / numbered("t", static_cast<std::size_t>(i)), 600000));
-    auto prefetcher = std::make_unique<FilePrefetcher>();
-    prefetcher->prefetch(paths);
-    prefetcher.reset();
-    SUCCEED();
 }
 
 } // namespace

@@ -74,6 +74,20 @@ TEST(FlacFramesTest, FindsAFrameAtOrJustBeforeEachSampleReadingAFewSmallWindows)
     }
 }
 
+TEST(FlacFramesTest, AFrameStartingOneSampleAfterTheTargetIsNeverTaken)
+{
+    // The last sample of every frame: the next frame starts one sample after it.
+    FlacBytes flac = encodedMusic();
+    const auto stream = readFlacStreamInfo(flac.reader(), 0, flac.bytes.size());
+    ASSERT_TRUE(stream);
+    for (std::uint64_t sample = stream->maxBlockSize - 1; sample < stream->totalSamples;
+         sample += stream->maxBlockSize) {
+        const auto found = findFlacFrame(flac.reader(), flac.bytes.size(), *stream, sample);
+        ASSERT_TRUE(found) << sample;
+        ASSERT_LE(found->sample, sample);
+    }
+}
+
 TEST(FlacFramesTest, DamagedAudioNeverLeadsPastTheSample)
 {
     FlacBytes flac = encodedMusic();

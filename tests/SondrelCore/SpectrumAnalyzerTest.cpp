@@ -145,6 +145,17 @@ TEST(SpectrumAnalyzerTest, SilenceInEveryExcerptIsNoVerdict)
     EXPECT_EQ(analyzer.analyze(lateSound)->cutoff, 20500.0f);
 }
 
+TEST(SpectrumAnalyzerTest, ClippingCountsEveryLaneAndTheTail)
+{
+    // Three rounds of the eight lanes and a tail of three, each sample clipped; the loudest one
+    // sits in the last lane of the last round.
+    std::vector<float> samples(3 * 8 + 3, -1.0f);
+    samples[23] = 1.5f;
+    const auto count = SpectrumAnalyzer::detectClipping(samples);
+    EXPECT_EQ(count.clipped, 27);
+    EXPECT_EQ(count.peak, 1.5f);
+}
+
 TEST(SpectrumAnalyzerTest, ClippingCountsFullScaleSamplesAndKeepsThePeakFinite)
 {
     const float square[] = { 1.0f, -1.0f, 1.0f, -1.0f };
