@@ -155,10 +155,10 @@ std::optional<Mp3Frames> Mp3Frames::read(ByteReader reader, std::uint64_t start,
         }
     }
     for (std::uint64_t offset = from; offset < from + kJunkLimit && offset < fileSize; ++offset) {
-        const auto header = frames.headerAt(offset, true);
+        const auto header = frames.headerAt(offset);
         if (!header)
             continue;
-        const auto next = frames.headerAt(offset + header->size, true);
+        const auto next = frames.headerAt(offset + header->size);
         if (next && (next->raw & kFirstFrameMask) == (header->raw & kFirstFrameMask)) {
             frames.m_header = *header;
             frames.m_first = offset;
