@@ -173,9 +173,22 @@ Status FFmpegDecoder::start()
         length = av_rescale_q(stream->duration, stream->time_base, perFrame);
     else if (format->duration != AV_NOPTS_VALUE && format->duration > 0)
         length = av_rescale_q(format->duration, AV_TIME_BASE_Q, perFrame);
+    if (parameters->codec_id == AV_CODEC_ID_FLAC && !m_flac)
+        m_flac = readFlacStreamInfo(fileReader(), m_tagLength, m_input.size());
     // FFmpeg's own MP3 seek is a guess (a linear byte position, or a coarse table), so it is
     // never used: seekMp3 finds the frame by its headers.
+    const bool mpegAudio = parameters->codec_id == AV_CODEC_ID_MP3 || parameters->codec_id == AV_CODEC_ID_MP2
+        || parameters->codec_id == AV_CODEC_ID_MP1;
+    if (mpegAudio && !m_mpegAudio)
+        m_mp3 = Mp3Frames::read(fileReader(), m_tagLength, m_input.size());
+    m_mpegAudio = mpegAudio;
     if (!lengthStated) {
+        // An MP3's frames counted by their headers, where they run cleanly to the end, cost
+        // no demuxing; and the walk serves every later seek.
+        if (m_countedLength < 0 && m_mp3) {
+            if (const auto frames = m_mp3->countToEnd())
+                m_countedLength = static_cast<std::int64_t>(*frames * m_mp3->header().samples);
+        }
         if (m_countedLength < 0) {
             auto counted = countFrames(*stream);
             if (!counted)
@@ -185,13 +198,6 @@ Status FFmpegDecoder::start()
         length = m_countedLength;
     }
     m_length = static_cast<std::uint64_t>(std::max<std::int64_t>(length, 0));
-    if (parameters->codec_id == AV_CODEC_ID_FLAC && !m_flac)
-        m_flac = readFlacStreamInfo(fileReader(), m_tagLength, m_input.size());
-    const bool mpegAudio = parameters->codec_id == AV_CODEC_ID_MP3 || parameters->codec_id == AV_CODEC_ID_MP2
-        || parameters->codec_id == AV_CODEC_ID_MP1;
-    if (mpegAudio && !m_mpegAudio)
-        m_mp3 = Mp3Frames::read(fileReader(), m_tagLength, m_input.size());
-    m_mpegAudio = mpegAudio;
     // What a second of the stream costs to read, to bound how far a seek may read.
     const auto fileBytes = static_cast<double>(m_input.size());
     m_bytesPerFrame = parameters->bit_rate > 0

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 #include <string_view>
 
 namespace sondrel::core {
@@ -29,7 +30,7 @@ constexpr std::uint64_t kCheckpoint = 64;
 // The walk reads the file in large windows; a look at one place (a spread point, a landing)
 // in a small one, a little before the place so that nearby looks share it.
 constexpr std::size_t kWalkWindow = 64 * 1024;
-constexpr std::size_t kLookWindow = 4096;
+constexpr std::size_t kLookWindow = 2048;
 constexpr std::uint64_t kLookBehind = 16;
 // A constant stream's frame k lies within a byte of first + k × average size; allow a little more.
 constexpr std::uint64_t kConstantSlack = 3;
@@ -154,10 +155,10 @@ std::optional<Mp3Frames> Mp3Frames::read(ByteReader reader, std::uint64_t start,
         }
     }
     for (std::uint64_t offset = from; offset < from + kJunkLimit && offset < fileSize; ++offset) {
-        const auto header = frames.headerAt(offset, true);
+        const auto header = frames.headerAt(offset);
         if (!header)
             continue;
-        const auto next = frames.headerAt(offset + header->size, true);
+        const auto next = frames.headerAt(offset + header->size);
         if (next && (next->raw & kFirstFrameMask) == (header->raw & kFirstFrameMask)) {
             frames.m_header = *header;
             frames.m_first = offset;
@@ -273,6 +274,14 @@ std::optional<std::uint64_t> Mp3Frames::offsetOf(std::uint64_t index)
             return offset;
     }
     return walkTo(index);
+}
+
+std::optional<std::uint64_t> Mp3Frames::countToEnd()
+{
+    (void)walkTo(std::numeric_limits<std::uint64_t>::max());
+    if (m_walkEnded && m_walkOffset == audioEnd())
+        return m_walkIndex;
+    return std::nullopt;
 }
 
 std::optional<std::uint64_t> Mp3Frames::walkTo(std::uint64_t index)

@@ -76,6 +76,10 @@ public:
     // and channel mode with the first.
     [[nodiscard]] bool provenConstant();
 
+    // The number of audio frames, when the walk from the first runs cleanly to the end of the
+    // stream's bytes (the end of the file, or an ID3v1 tag); none when it meets anything else.
+    [[nodiscard]] std::optional<std::uint64_t> countToEnd();
+
     // Frames passed over by walking so far (a constant stream walks none).
     [[nodiscard]] std::uint64_t walkedFrames() const noexcept { return m_walked; }
 

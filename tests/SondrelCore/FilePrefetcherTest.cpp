@@ -268,11 +268,12 @@ TEST(FilePrefetcherReadTest, ReadsWhatTheAnalysisReadsAndLittleElse)
             GTEST_SKIP() << "no per-thread I/O counters";
         const long long analysed
             = bytesOf([&] { ASSERT_TRUE(SpectrumAnalyzer::make()->analyzeFileComplete(path)); });
-        EXPECT_NEAR(static_cast<double>(prefetched), static_cast<double>(analysed),
-            0.25 * static_cast<double>(analysed));
-        // Three excerpts are about a fortieth of this file; the FLAC decoder reads ahead more.
-        const long long share = options.container == fx::Container::Mp3 ? 10 : 5;
-        EXPECT_LT(analysed, static_cast<long long>(fs::file_size(path)) / share);
+        // The analysis takes over the read-ahead's open file and its look at the stream, so it
+        // reads at most what the read-ahead did.
+        EXPECT_LE(static_cast<double>(analysed), 1.25 * static_cast<double>(prefetched));
+        // Three excerpts are about a fortieth of this file; opening it, checking that an MP3's
+        // frames are constant and the FLAC decoder's own read-ahead add a few more.
+        EXPECT_LT(prefetched, static_cast<long long>(fs::file_size(path)) / 5);
     }
 }
 
