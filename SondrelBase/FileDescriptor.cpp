@@ -44,11 +44,17 @@ std::error_code FileDescriptor::close() noexcept
 std::size_t FileDescriptor::readAt(
     std::span<std::uint8_t> buffer, std::uint64_t offset, std::error_code& error) const noexcept
 {
+    return readFullyAt(m_descriptor, buffer, offset, error);
+}
+
+std::size_t readFullyAt(
+    int descriptor, std::span<std::uint8_t> buffer, std::uint64_t offset, std::error_code& error) noexcept
+{
     error.clear();
     std::size_t done = 0;
     while (done < buffer.size()) {
         const ssize_t count = ::pread(
-            m_descriptor, buffer.data() + done, buffer.size() - done, static_cast<off_t>(offset + done));
+            descriptor, buffer.data() + done, buffer.size() - done, static_cast<off_t>(offset + done));
         if (count < 0 && errno == EINTR)
             continue;
         if (count < 0) {

@@ -40,6 +40,11 @@ private:
     int m_descriptor = -1;
 };
 
+// Reads from `descriptor` at `offset` until `buffer` is full or the file ends; the count read.
+// Retries interrupted calls; on any other failure stops and sets `error`.
+[[nodiscard]] std::size_t readFullyAt(
+    int descriptor, std::span<std::uint8_t> buffer, std::uint64_t offset, std::error_code& error) noexcept;
+
 // The calling thread's errno as an error code.
 [[nodiscard]] std::error_code lastSystemError() noexcept;
 

@@ -27,16 +27,8 @@ constexpr std::array<int, 13> kAdtsRates
 
 std::size_t readAt(int fd, std::span<std::uint8_t> buffer, std::uint64_t offset)
 {
-    std::size_t done = 0;
-    while (done < buffer.size()) {
-        const ssize_t count = ::pread(fd, buffer.data() + done, buffer.size() - done, static_cast<off_t>(offset + done));
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0)
-            break;
-        done += static_cast<std::size_t>(count);
-    }
-    return done;
+    std::error_code error;
+    return readFullyAt(fd, buffer, offset, error);
 }
 
 std::uint64_t bigEndian(Bytes bytes)

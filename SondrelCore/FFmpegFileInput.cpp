@@ -1,5 +1,7 @@
 #include "FFmpegFileInput.h"
 
+#include "FileDescriptor.h"
+
 extern "C" {
 #include <libavformat/avio.h>
 #include <libavutil/error.h>
@@ -72,17 +74,8 @@ std::int64_t FileInput::seek(void* opaque, std::int64_t offset, int whence)
 
 std::size_t FileInput::readAt(std::uint64_t offset, std::span<std::uint8_t> buffer) const
 {
-    std::size_t done = 0;
-    while (done < buffer.size()) {
-        const ssize_t count
-            = ::pread(fd, buffer.data() + done, buffer.size() - done, static_cast<off_t>(offset + done));
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0)
-            break;
-        done += static_cast<std::size_t>(count);
-    }
-    return done;
+    std::error_code error;
+    return readFullyAt(fd, buffer, offset, error);
 }
 
 std::uint64_t FileInput::size() const

@@ -41,19 +41,12 @@ constexpr std::array<std::int64_t, 4> kGuessedBitrates = { 128, 192, 256, 320 };
 [[nodiscard]] std::optional<std::size_t> readAt(
     int descriptor, std::span<std::uint8_t> buffer, std::int64_t offset) noexcept
 {
-    std::size_t total = 0;
-    while (total < buffer.size()) {
-        const ssize_t count = ::pread(descriptor, buffer.data() + total, buffer.size() - total,
-            static_cast<off_t>(offset + static_cast<std::int64_t>(total)));
-        if (count < 0) {
-            if (errno == EINTR)
-                continue;
-            return std::nullopt;
-        }
-        if (count == 0)
-            break;
-        total += static_cast<std::size_t>(count);
-    }
+    if (offset < 0)
+        return std::nullopt;
+    std::error_code error;
+    const std::size_t total = readFullyAt(descriptor, buffer, static_cast<std::uint64_t>(offset), error);
+    if (error)
+        return std::nullopt;
     return total;
 }
 
