@@ -1,5 +1,6 @@
 #include "AudioOutput.h"
 
+#include <QAudio>
 #include <QAudioDevice>
 #include <QAudioFormat>
 #include <QAudioSink>
@@ -86,11 +87,26 @@ public:
             m_sink->suspend();
     }
 
+    void setVolume(double volume) override
+    {
+        m_volume = volume;
+        applyVolume();
+    }
+
 private:
+    // The control's scale is the ear's; the sink's is linear amplitude.
+    void applyVolume()
+    {
+        if (m_sink)
+            m_sink->setVolume(QAudio::convertVolume(
+                static_cast<float>(m_volume), QAudio::LogarithmicVolumeScale, QAudio::LinearVolumeScale));
+    }
+
     Status start()
     {
         m_io = nullptr;
         m_sink = std::make_unique<QAudioSink>(m_device, m_format);
+        applyVolume();
         m_sink->setBufferSize(
             static_cast<qsizetype>(kBufferSeconds * m_format.sampleRate()) * static_cast<qsizetype>(bytesPerFrame()));
         m_io = m_sink->start();
@@ -110,6 +126,7 @@ private:
     QAudioFormat m_format;
     std::unique_ptr<QAudioSink> m_sink;
     QIODevice* m_io = nullptr; // owned by m_sink
+    double m_volume = 1.0;
 };
 
 } // namespace

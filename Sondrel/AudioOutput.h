@@ -11,8 +11,8 @@ namespace sondrel::app {
 
 // Where the player's decoded audio goes: interleaved 32-bit float frames, pushed.
 //
-// Call order: open, then any sequence of write (never more than framesFree), setPaused and
-// flush; the destructor releases the device. Confined to the player's worker thread.
+// Call order: open, then any sequence of write (never more than framesFree), setPaused, flush
+// and setVolume; the destructor releases the device. Confined to the player's worker thread.
 class AudioOutput {
 public:
     virtual ~AudioOutput() = default;
@@ -27,6 +27,8 @@ public:
     virtual void setPaused(bool paused) = 0;
     // Drops everything queued, at once (a seek, a stop).
     virtual void flush() = 0;
+    // Loudness as a volume control shows it, 0 (silent) to 1 (full); kept across flushes.
+    virtual void setVolume(double volume) = 0;
 };
 
 // The system's default output through Qt Multimedia (PulseAudio or PipeWire's PulseAudio
@@ -49,6 +51,8 @@ public:
     void write(std::span<const float> interleaved) override;
     void setPaused(bool paused) override;
     void flush() override;
+    void setVolume(double volume) override { m_volume = volume; }
+    [[nodiscard]] double volume() const noexcept { return m_volume; }
 
 private:
     void drain();
@@ -59,6 +63,7 @@ private:
     int m_channels = 1;
     double m_queued = 0;
     bool m_paused = false;
+    double m_volume = 1.0;
     Clock::time_point m_last = Clock::now();
 };
 

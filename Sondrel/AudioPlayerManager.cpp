@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <iostream>
 #include <mutex>
 
@@ -46,6 +47,7 @@ struct AudioPlayerManager::Worker {
     std::unique_ptr<core::AudioBuffer> buffer;
     std::vector<float> interleaved;
     std::unique_ptr<AudioOutput> output;
+    double volume = 1.0;
     std::unique_ptr<QTimer> feedTimer;
     std::uint64_t nextFrame = 0; // the next frame to decode
     bool playing = false;
@@ -122,8 +124,10 @@ struct AudioPlayerManager::Worker {
                 std::cerr << "No audio output: " << opened.error().description << "; playing silently\n";
             });
             output = std::make_unique<SilentAudioOutput>();
-            return output->open(static_cast<int>(decoder->sampleRate()), decoder->channelCount()).ok();
+            if (!output->open(static_cast<int>(decoder->sampleRate()), decoder->channelCount()).ok())
+                return false;
         }
+        output->setVolume(volume);
         return true;
     }
 
@@ -354,6 +358,20 @@ void AudioPlayerManager::seek(double seconds)
     m_position->latestSeek.store(++m_seekSerial);
     post([serial = m_seekSerial, target](Worker& worker) { worker.seek(serial, target); });
     setCurrentTime(target);
+}
+
+void AudioPlayerManager::setVolume(double volume)
+{
+    volume = std::isfinite(volume) ? std::clamp(volume, 0.0, 1.0) : 1.0;
+    if (volume == m_volume)
+        return;
+    m_volume = volume;
+    post([volume](Worker& worker) {
+        worker.volume = volume;
+        if (worker.output)
+            worker.output->setVolume(volume);
+    });
+    emit volumeChanged(volume);
 }
 
 void AudioPlayerManager::updateTime()

@@ -27,6 +27,7 @@ class AudioPlayerManager : public QObject {
     Q_PROPERTY(double currentTime READ currentTime NOTIFY currentTimeChanged)
     Q_PROPERTY(double duration READ duration NOTIFY durationChanged)
     Q_PROPERTY(double progress READ progress NOTIFY progressChanged)
+    Q_PROPERTY(double volume READ volume WRITE setVolume NOTIFY volumeChanged)
 
 public:
     // Makes the output on the worker thread, once per played stream.
@@ -50,6 +51,8 @@ public:
     // A file is open (loaded, playing or paused).
     [[nodiscard]] bool hasPlayer() const noexcept { return m_hasPlayer; }
     [[nodiscard]] bool isLoading() const noexcept { return m_isLoading; }
+    // 0 (silent) to 1 (full), as a volume control shows it; 1 until set.
+    [[nodiscard]] double volume() const noexcept { return m_volume; }
 
     // Stops, then opens the file on the worker; `loaded` or "Failed to load audio: " on standard
     // output follows. A play() meanwhile starts playback once the file is open.
@@ -65,12 +68,15 @@ public:
     void seek(double seconds);
     void skipForward() { seek(m_currentTime + kSkipSeconds); }
     void skipBackward() { seek(m_currentTime - kSkipSeconds); }
+    // Clamped to 0...1; applies to the stream playing and to every later one.
+    void setVolume(double volume);
 
 signals:
     void isPlayingChanged(bool isPlaying);
     void currentTimeChanged(double seconds);
     void durationChanged(double seconds);
     void progressChanged(double progress);
+    void volumeChanged(double volume);
     void currentFileChanged();
     void loaded();
     void loadFailed(const QString& error);
@@ -94,6 +100,7 @@ private:
     bool m_isPlaying = false;
     double m_currentTime = 0;
     double m_duration = 0;
+    double m_volume = 1.0;
     std::optional<std::filesystem::path> m_currentFile;
     bool m_hasPlayer = false;
     bool m_isLoading = false;

@@ -97,6 +97,7 @@ int runCommandLine(int argc, char** argv)
     int scanThreshold = 0;
     bool scanJson = false;
     bool scanCsv = false;
+    bool scanM3u8 = false;
     CLI::App* scanCommand = app.add_subcommand("scan",
         "Discover the audio files below FOLDER, analyse every file not already in the analysis cache "
         "(in parallel), judge each against the quality threshold and print one line per file. "
@@ -111,7 +112,13 @@ int runCommandLine(int argc, char** argv)
             "the stored setting is not changed")
         ->check(thresholdValue());
     auto* jsonFlag = scanCommand->add_flag("--json", scanJson, "One JSON object per file");
-    scanCommand->add_flag("--csv", scanCsv, "CSV with a header row")->excludes(jsonFlag);
+    auto* csvFlag = scanCommand->add_flag("--csv", scanCsv, "CSV with a header row")->excludes(jsonFlag);
+    scanCommand
+        ->add_flag("--m3u8", scanM3u8,
+            "An M3U8 playlist (#EXTINF with seconds and \"Artist - Title\", then the absolute path), "
+            "which DJ software imports")
+        ->excludes(jsonFlag)
+        ->excludes(csvFlag);
     scanCommand->add_flag("--failed-only", scan.failedOnly, "Only the files that failed the threshold");
     scanCommand->add_flag("--no-cache", scan.noCache, "Neither read nor write the analysis cache");
     scanCommand->add_option("--jobs", scan.jobs, "Files analysed at once (default: all cores)")
@@ -196,6 +203,7 @@ int runCommandLine(int argc, char** argv)
             scan.threshold = sondrel::app::qualityThresholdFromRawValue(scanThreshold);
         scan.output = scanJson ? sondrel::app::ScanOptions::Output::json
             : scanCsv          ? sondrel::app::ScanOptions::Output::csv
+            : scanM3u8         ? sondrel::app::ScanOptions::Output::m3u8
                                : sondrel::app::ScanOptions::Output::table;
         return sondrel::app::runScan(scan, std::cout, std::cerr, ::isatty(STDERR_FILENO) != 0);
     }

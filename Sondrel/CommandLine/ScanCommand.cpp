@@ -2,10 +2,10 @@
 
 #include "AnalysisCache.h"
 #include "AppSettings.h"
-#include "FileListRules.h"
 #include "FilePrefetcher.h"
 #include "JsonSupport.h"
 #include "LibraryPath.h"
+#include "ListExport.h"
 #include "ScannerViewModel.h"
 #include "TerminalText.h"
 
@@ -17,7 +17,6 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <ctime>
 #include <iostream>
 #include <ostream>
 #include <unistd.h>
@@ -36,155 +35,31 @@ void onInterrupt(int)
         ::_exit(130);
 }
 
-std::string statusText(const ScanStatus& status)
-{
-    switch (status.kind()) {
-    case ScanStatus::Kind::pending:
-        return "pending";
-    case ScanStatus::Kind::scanning:
-        return "scanning";
-    case ScanStatus::Kind::passed:
-        return "passed";
-    case ScanStatus::Kind::failed:
-        return "failed";
-    case ScanStatus::Kind::error:
-        return "error";
-    }
-    return "pending";
-}
-
-std::optional<bool> djReady(const AudioFile& file)
-{
-    using State = FileListRules::DJReadyVerdict::State;
-    switch (FileListRules::djReadyVerdict(file).state) {
-    case State::ready:
-        return true;
-    case State::notReady:
-        return false;
-    case State::analysisError:
-    case State::notScanned:
-        return std::nullopt;
-    }
-    return std::nullopt;
-}
-
-std::string isoTime(std::chrono::system_clock::time_point time)
-{
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
-    std::tm utc {};
-    gmtime_r(&seconds, &utc);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return text;
-}
-
-template <typename T> core::json::Object optionalJson(const std::optional<T>& value)
-{
-    return value ? core::json::Object(*value) : core::json::Object(nullptr);
-}
-
-std::string jsonLine(const AudioFile& file, QualityThreshold threshold)
-{
-    using core::json::shortest;
-    core::json::Object line;
-    line["path"] = file.url().string();
-    line["name"] = file.name();
-    line["format"] = core::rawValue(file.format());
-    line["fileSize"] = file.fileSize();
-    line["claimedBitrate"] = optionalJson(file.claimedBitrate());
-    line["title"] = optionalJson(file.title());
-    line["artist"] = optionalJson(file.artist());
-    line["album"] = optionalJson(file.album());
-    line["status"] = statusText(file.status());
-    if (file.status().kind() == ScanStatus::Kind::error)
-        line["error"] = file.status().errorDescription();
-    if (const auto& r = file.result()) {
-        line["result"] = { { "cutoffFrequency", shortest(r->cutoffFrequency) },
-            { "estimatedBitrate", r->estimatedBitrate }, { "rating", core::rawValue(r->rating) },
-            { "confidence", shortest(r->confidence) }, { "passesThreshold", r->passesThreshold() },
-            { "clipping", core::json::toJson(r->clipping) } };
-        if (r->lossyEvidence)
-            line["result"]["lossyEvidence"] = core::json::toJson(*r->lossyEvidence);
-    } else {
-        line["result"] = nullptr;
-    }
-    if (const auto& o = file.userOverride()) {
-        line["userOverride"] = { { "djReady", o->djReady },
-            { "qualityRating", core::rawValue(o->qualityRating) }, { "timestamp", isoTime(o->timestamp) } };
-    } else {
-        line["userOverride"] = nullptr;
-    }
-    line["djReady"] = optionalJson(djReady(file));
-    line["bitrateText"] = FileListRules::bitrateText(file);
-    line["qualityText"] = file.result()
-        ? core::json::Object(FileListRules::qualityText(*file.result(), file.format()))
-        : core::json::Object(nullptr);
-    line["issue"] = optionalJson(FileListRules::issueText(file, threshold));
-    return core::json::text(line);
-}
-
-std::string csvField(const std::string& text)
-{
-    if (text.find_first_of(",\"\n\r") == std::string::npos)
-        return text;
-    std::string quoted = "\"";
-    for (char c : text) {
-        if (c == '"')
-            quoted += '"';
-        quoted += c;
-    }
-    return quoted + '"';
-}
-
-// The columns of the table and of the CSV.
-std::vector<std::string> columns(const AudioFile& file, QualityThreshold threshold)
-{
-    const auto ready = djReady(file);
-    return { statusText(file.status()), ready ? (*ready ? "yes" : "no") : "-",
-        core::json::validUtf8(file.title().value_or(file.name())),
-        core::json::validUtf8(file.artist().value_or("")), FileListRules::bitrateText(file),
-        file.result() ? FileListRules::qualityText(*file.result(), file.format()) : "-",
-        file.status().kind() == ScanStatus::Kind::error
-            ? file.status().errorDescription()
-            : FileListRules::issueText(file, threshold).value_or(""),
-        core::json::validUtf8(file.url().string()) };
-}
-
 // Prints the files without copying them: the table takes its widths in a first pass.
 void printResults(const std::vector<const AudioFile*>& files, const ScanOptions& options,
     QualityThreshold threshold, std::ostream& out)
 {
-    static const std::vector<std::string> kHeader
-        = { "Status", "DJ Ready", "Title", "Artist", "Bitrate", "Quality", "Issue", "Path" };
-    if (options.output == ScanOptions::Output::json) {
-        for (const AudioFile* file : files)
-            out << jsonLine(*file, threshold) << '\n';
+    if (options.output != ScanOptions::Output::table) {
+        const auto format = options.output == ScanOptions::Output::json ? ListExport::Format::jsonLines
+            : options.output == ScanOptions::Output::csv                ? ListExport::Format::csv
+                                                                        : ListExport::Format::m3u8;
+        ListExport::write(format, files, threshold, out);
         return;
     }
-    if (options.output == ScanOptions::Output::csv) {
-        const auto printRow = [&](const std::vector<std::string>& row) {
-            for (std::size_t i = 0; i < row.size(); ++i)
-                out << (i ? "," : "") << csvField(row[i]);
-            out << '\n';
-        };
-        printRow(kHeader);
-        for (const AudioFile* file : files)
-            printRow(columns(*file, threshold));
-        return;
-    }
+    const std::vector<std::string>& header = ListExport::columnTitles();
     // Widths in terminal columns; control characters are shown escaped.
     const auto cells = [&](const AudioFile& file) {
-        std::vector<std::string> row = columns(file, threshold);
+        std::vector<std::string> row = ListExport::columns(file, threshold);
         for (std::string& cell : row)
             cell = TerminalText::escapedControls(cell);
         return row;
     };
-    std::vector<std::size_t> widths(kHeader.size(), 0);
+    std::vector<std::size_t> widths(header.size(), 0);
     const auto widen = [&](const std::vector<std::string>& row) {
         for (std::size_t i = 0; i < row.size(); ++i)
             widths[i] = std::min<std::size_t>(std::max(widths[i], TerminalText::displayWidth(row[i])), 40);
     };
-    widen(kHeader);
+    widen(header);
     for (const AudioFile* file : files)
         widen(cells(*file));
     const auto printRow = [&](const std::vector<std::string>& row) {
@@ -193,7 +68,7 @@ void printResults(const std::vector<const AudioFile*>& files, const ScanOptions&
             line += (i ? "  " : "") + (i + 1 < row.size() ? TerminalText::padded(row[i], widths[i]) : row[i]);
         out << line << '\n';
     };
-    printRow(kHeader);
+    printRow(header);
     for (const AudioFile* file : files)
         printRow(cells(*file));
 }

@@ -13,7 +13,7 @@ struct ScanOptions {
     std::filesystem::path folder;
     std::optional<std::filesystem::path> subfolder; // absolute, or relative to folder
     std::optional<QualityThreshold> threshold; // this run only; the stored setting stays
-    enum class Output { table, json, csv } output = Output::table;
+    enum class Output { table, json, csv, m3u8 } output = Output::table;
     bool failedOnly = false;
     bool noCache = false;
     int jobs = 0; // 0: one per core

@@ -3,6 +3,7 @@
 #include "AnalysisCache.h"
 #include "AtomicFile.h"
 #include "Background.h"
+#include "ChooserFolders.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -236,11 +237,13 @@ void exportDiagnostics(QWidget* parent, Report report)
     panel->setFileMode(QFileDialog::AnyFile);
     panel->setNameFilter(QStringLiteral("Plain text (*.txt)"));
     panel->setDefaultSuffix(QStringLiteral("txt"));
+    panel->setDirectory(ChooserFolders::startFolder(ChooserFolders::Purpose::diagnostics));
     panel->selectFile(QStringLiteral("Sondrel-Diagnostics.txt"));
     panel->setWindowModality(Qt::WindowModal);
     QObject::connect(panel, &QFileDialog::fileSelected, [report](const QString& chosen) {
         if (chosen.isEmpty())
             return;
+        ChooserFolders::remember(ChooserFolders::Purpose::diagnostics, chosen, true);
         const std::filesystem::path target(chosen.toStdString());
         runInBackground(
             QCoreApplication::instance(),

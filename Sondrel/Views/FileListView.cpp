@@ -10,6 +10,8 @@
 
 #include <QAction>
 #include <QButtonGroup>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -221,6 +223,10 @@ bool FileListView::eventFilter(QObject* watched, QEvent* event)
     if (watched != m_table || event->type() != QEvent::KeyPress)
         return QWidget::eventFilter(watched, event);
     const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->matches(QKeySequence::Copy)) {
+        copyPaths(selectedFiles());
+        return true;
+    }
     if (key->modifiers() & ~Qt::KeypadModifier)
         return false;
     const std::vector<AudioFile> files = selectedFiles();
@@ -233,6 +239,11 @@ bool FileListView::eventFilter(QObject* watched, QEvent* event)
     case Qt::Key_Space:
         if (!files.empty())
             emit togglePlayback(files.front());
+        return true;
+    case Qt::Key_Delete:
+        // The menu's "Move to Trash", with its confirmation.
+        if (!files.empty())
+            confirmTrash(files);
         return true;
     default:
         return false;
@@ -508,6 +519,8 @@ QMenu* FileListView::contextMenu(const std::vector<AudioFile>& files, QWidget* p
                 this, [this, file] { updateTags({ file }); });
         }
         menu->addSeparator();
+        connect(menu->addAction(QStringLiteral("Copy Path")), &QAction::triggered, this,
+            [this, file] { copyPaths({ file }); });
         connect(menu->addAction(symbolIcon(Symbol::folder), QStringLiteral("Show in File Manager")),
             &QAction::triggered, this, [this, file] {
                 shell::revealInFileManager(file.url(), [view = QPointer<FileListView>(this)](const QString& message, bool failed) {
@@ -554,6 +567,9 @@ QMenu* FileListView::contextMenu(const std::vector<AudioFile>& files, QWidget* p
             &QAction::triggered, this, [this, analysed] { updateTags(analysed); });
     }
     menu->addSeparator();
+    connect(menu->addAction(QStringLiteral("Copy %1 Paths").arg(count)), &QAction::triggered, this,
+        [this, files] { copyPaths(files); });
+    menu->addSeparator();
     menu->addAction(QStringLiteral("%1 files selected").arg(count))->setEnabled(false);
     return menu;
 }
@@ -598,6 +614,20 @@ void FileListView::confirmTrash(std::vector<AudioFile> files)
         });
     });
     box->open();
+}
+
+void FileListView::copyPaths(const std::vector<AudioFile>& files)
+{
+    if (files.empty())
+        return;
+    QStringList lines;
+    for (const AudioFile& file : files) {
+        const std::string path = std::filesystem::absolute(file.url()).lexically_normal().native();
+        lines << QString::fromLocal8Bit(path.data(), static_cast<qsizetype>(path.size()));
+    }
+    QGuiApplication::clipboard()->setText(lines.join(QLatin1Char('\n')));
+    emit notice(files.size() == 1 ? QStringLiteral("Copied the path") : QStringLiteral("Copied %1 paths").arg(files.size()),
+        false);
 }
 
 void FileListView::showError(const std::optional<std::string>& error)

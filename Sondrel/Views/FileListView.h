@@ -105,6 +105,8 @@ private:
     void showContextMenu(const QPoint& position);
     // Asks, then moves the files to the Trash.
     void confirmTrash(std::vector<app::AudioFile> files);
+    // The files' absolute paths to the clipboard, one a line (the menu's "Copy Path", Ctrl+C).
+    void copyPaths(const std::vector<app::AudioFile>& files);
     void showError(const std::optional<std::string>& error);
     void updateFolderFilter();
 

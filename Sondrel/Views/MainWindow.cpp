@@ -3,8 +3,10 @@
 #include "AboutWindow.h"
 #include "ApplicationShell.h"
 #include "AudioPlayerManager.h"
+#include "ChooserFolders.h"
 #include "DetailPanel.h"
 #include "FileListView.h"
+#include "ListExportPanel.h"
 #include "LoadingOverlay.h"
 #include "PlayerBar.h"
 #include "ProcessSheet.h"
@@ -104,6 +106,13 @@ MainWindow::MainWindow(
         m_showSpectrogram = show;
         m_spectrogram->setVisible(m_showSpectrogram && m_currentTrack);
     });
+    // The strip's playhead follows the player: shown while playing, or paused past the start.
+    const auto followPlayer = [this] {
+        const bool shown = m_player->hasPlayer() && (m_player->isPlaying() || m_player->currentTime() > 0);
+        m_spectrogram->setPlayhead(shown ? std::optional(m_player->progress()) : std::nullopt);
+    };
+    connect(m_player.get(), &app::AudioPlayerManager::progressChanged, this, followPlayer);
+    connect(m_player.get(), &app::AudioPlayerManager::isPlayingChanged, this, followPlayer);
     connect(m_sidebar, &SidebarView::selectContents, this, [this](const QSet<QUuid>& ids) { m_fileList->selectFiles(ids); });
     m_split->setStretchFactor(1, 1);
     m_split->setCollapsible(0, false);
@@ -220,6 +229,8 @@ void MainWindow::buildMenus()
     };
     connect(item(file, "selectLibrary", QStringLiteral("Select Library..."), QKeySequence(Qt::CTRL | Qt::Key_O)),
         &QAction::triggered, this, &MainWindow::selectFolder);
+    connect(item(file, "exportList", QStringLiteral("Export List..."), QKeySequence(Qt::CTRL | Qt::Key_E)),
+        &QAction::triggered, this, &MainWindow::exportList);
     connect(item(file, "settings", QStringLiteral("Settings..."), QKeySequence(Qt::CTRL | Qt::Key_Comma)),
         &QAction::triggered, this, &MainWindow::openSettings);
     file->addSeparator();
@@ -262,6 +273,7 @@ void MainWindow::updateToolbar()
     processSelected->setText(QStringLiteral("Process %1").arg(m_selectedCount));
     processSelected->setEnabled(state.processSelectedEnabled);
     action(QStringLiteral("processAll"))->setEnabled(state.processAllEnabled);
+    action(QStringLiteral("exportList"))->setEnabled(m_viewModel->rootFolder().has_value());
 }
 
 void MainWindow::updateOverlay()
@@ -294,11 +306,21 @@ void MainWindow::selectFolder()
     dialog->setFileMode(QFileDialog::Directory);
     dialog->setOption(QFileDialog::ShowDirsOnly);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setDirectory(ChooserFolders::startFolder(ChooserFolders::Purpose::library, m_viewModel->rootFolder()));
     connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& chosen) {
-        if (!chosen.isEmpty())
-            openLibrary(chosen.toStdString());
+        if (chosen.isEmpty())
+            return;
+        ChooserFolders::remember(ChooserFolders::Purpose::library, chosen);
+        openLibrary(chosen.toStdString());
     });
     dialog->open();
+}
+
+void MainWindow::exportList()
+{
+    // The rows as the table shows them: filtered, searched and in its order.
+    auto* panel = new ListExportPanel(m_fileList->filteredFiles(), m_viewModel->rootFolder(), notifier(), this);
+    panel->open();
 }
 
 void MainWindow::openProcessSheet(std::optional<QSet<QUuid>> fileIds)

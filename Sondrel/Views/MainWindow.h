@@ -74,6 +74,7 @@ private:
     void updateToolbar();
     void updateOverlay();
     void selectFolder();
+    void exportList();
     void openProcessSheet(std::optional<QSet<QUuid>> fileIds);
     void openSettings();
     void openAbout();

@@ -7,6 +7,8 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QSettings>
+#include <QSlider>
 #include <QStackedWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -19,6 +21,8 @@ namespace {
 
 constexpr int kBarHeight = 60;
 constexpr int kKnobSize = 12;
+// Percent, kept in the settings so the level survives a restart.
+constexpr const char* kVolumeKey = "playerVolume";
 
 QToolButton* symbolButton(Symbol symbol, int size, const QString& help)
 {
@@ -174,6 +178,17 @@ PlayerBar::PlayerBar(app::AudioPlayerManager& player, QWidget* parent)
     row->addWidget(m_slider, 2);
     row->addWidget(m_total);
 
+    m_volume = new QSlider(Qt::Horizontal);
+    m_volume->setObjectName("volume");
+    m_volume->setRange(0, 100);
+    m_volume->setFixedWidth(90);
+    m_volume->setToolTip(tr("Volume"));
+    m_volume->setAccessibleName(tr("Volume"));
+    const int stored = QSettings("Sondrel", "Sondrel").value(kVolumeKey, 100).toInt();
+    m_volume->setValue(std::clamp(stored, 0, 100));
+    m_player.setVolume(m_volume->value() / 100.0);
+    row->addWidget(m_volume);
+
     m_spectrogram = symbolButton(Symbol::waveformCircleFill, 22, tr("Toggle spectrogram"));
     m_spectrogram->setCheckable(true);
     m_spectrogram->setChecked(m_showSpectrogram);
@@ -202,6 +217,10 @@ PlayerBar::PlayerBar(app::AudioPlayerManager& player, QWidget* parent)
         m_player.seek(m_player.duration() * fraction);
         m_isDragging = false;
         refresh();
+    });
+    connect(m_volume, &QSlider::valueChanged, this, [this](int percent) {
+        m_player.setVolume(percent / 100.0);
+        QSettings("Sondrel", "Sondrel").setValue(kVolumeKey, percent);
     });
     connect(&m_player, &app::AudioPlayerManager::isPlayingChanged, this, &PlayerBar::refresh);
     connect(&m_player, &app::AudioPlayerManager::currentTimeChanged, this, &PlayerBar::refresh);

@@ -8,6 +8,7 @@
 #include <optional>
 
 class QLabel;
+class QSlider;
 class QStackedWidget;
 class QToolButton;
 
@@ -43,7 +44,8 @@ private:
 };
 
 // The player at the foot of the centre column: back 10 s, play/pause, forward 10 s, the
-// track, elapsed time, position slider, total time, and the spectrogram toggle.
+// track, elapsed time, position slider, total time, the volume (kept in the settings and given
+// to the player) and the spectrogram toggle.
 class PlayerBar : public QWidget {
     Q_OBJECT
 
@@ -76,6 +78,7 @@ private:
     QLabel* m_elapsed = nullptr;
     QLabel* m_total = nullptr;
     ProgressSlider* m_slider = nullptr;
+    QSlider* m_volume = nullptr;
     QToolButton* m_spectrogram = nullptr;
 };
 

@@ -1,6 +1,7 @@
 #include "ProcessSheet.h"
 
 #include "BusyIndicator.h"
+#include "ChooserFolders.h"
 #include "MixxxLibrary.h"
 #include "PathText.h"
 #include "Processing.h"
@@ -284,9 +285,13 @@ void ProcessSheet::selectMoveDestination()
     chooser->setOption(QFileDialog::ShowDirsOnly);
     chooser->setAcceptMode(QFileDialog::AcceptOpen);
     chooser->setWindowModality(Qt::WindowModal);
+    chooser->setDirectory(
+        ChooserFolders::startFolder(ChooserFolders::Purpose::moveDestination, m_viewModel.rootFolder()));
     connect(chooser, &QFileDialog::fileSelected, this, [this](const QString& folder) {
-        if (!folder.isEmpty())
-            setMoveDestination(std::filesystem::path(folder.toStdString()));
+        if (folder.isEmpty())
+            return;
+        ChooserFolders::remember(ChooserFolders::Purpose::moveDestination, folder);
+        setMoveDestination(std::filesystem::path(folder.toStdString()));
     });
     chooser->open();
 }

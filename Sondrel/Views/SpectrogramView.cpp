@@ -62,9 +62,21 @@ protected:
         painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
         painter.drawImage(rect(), m_view.m_image);
         drawCutoff(painter);
+        drawPlayhead(painter);
     }
 
 private:
+    void drawPlayhead(QPainter& painter)
+    {
+        if (!m_view.m_playhead)
+            return;
+        const double x = std::clamp(*m_view.m_playhead * width(), 0.5, width() - 0.5);
+        QPen pen(QColor(255, 255, 255, 230));
+        pen.setWidthF(1.5);
+        painter.setPen(pen);
+        painter.drawLine(QPointF(x, 0), QPointF(x, height()));
+    }
+
     void drawCutoff(QPainter& painter)
     {
         if (!m_view.m_file || !m_view.m_file->result() || !m_view.m_data)
@@ -283,6 +295,7 @@ void SpectrogramView::setTrack(const std::optional<app::AudioFile>& file)
     if (m_cancel)
         m_cancel->store(true);
     m_cancel.reset();
+    m_playhead.reset();
     ++m_request;
     m_data.reset();
     m_image = {};
@@ -293,6 +306,16 @@ void SpectrogramView::setTrack(const std::optional<app::AudioFile>& file)
     showState();
     if (m_generationPending && isVisible())
         startGeneration();
+}
+
+void SpectrogramView::setPlayhead(std::optional<double> fraction)
+{
+    if (fraction)
+        fraction = std::clamp(*fraction, 0.0, 1.0);
+    if (fraction == m_playhead)
+        return;
+    m_playhead = fraction;
+    m_imageArea->update();
 }
 
 void SpectrogramView::showEvent(QShowEvent* event)

@@ -20,7 +20,8 @@ namespace sondrel::ui {
 // frequency bottom to top, framed by a frequency axis on the left and a decibel scale on the
 // right, with a handle above it that changes its height. The whole-file spectrogram and its
 // bitmap are computed on workers; a new track cancels the previous track's generation. When
-// the track has a verdict, a dashed line marks the detected cutoff.
+// the track has a verdict, a dashed line marks the detected cutoff; during playback a vertical
+// line marks the position.
 class SpectrogramView : public QWidget {
     Q_OBJECT
 
@@ -39,6 +40,11 @@ public:
 
     // Shows a track (none: an empty strip). The same record again only updates the cutoff line.
     void setTrack(const std::optional<app::AudioFile>& file);
+
+    // The playback position as a fraction of the track (clamped to 0...1), none to hide the
+    // line. A new track hides it.
+    void setPlayhead(std::optional<double> fraction);
+    [[nodiscard]] const std::optional<double>& playhead() const noexcept { return m_playhead; }
 
     // The strip's height without the handle, always within 150...500.
     [[nodiscard]] int stripHeight() const noexcept { return m_stripHeight; }
@@ -83,6 +89,7 @@ private:
     QString m_error;
     QImage m_image;
     int m_stripHeight = kInitialHeight;
+    std::optional<double> m_playhead;
     int m_request = 0;
     std::shared_ptr<std::atomic<bool>> m_cancel;
 

@@ -1,6 +1,7 @@
 #include "WelcomeView.h"
 
 #include "ApplicationShell.h"
+#include "ChooserFolders.h"
 #include "Symbols.h"
 #include "ViewStyle.h"
 
@@ -60,9 +61,12 @@ void WelcomeView::selectLibrary()
     panel->setFileMode(QFileDialog::Directory);
     panel->setOption(QFileDialog::ShowDirsOnly);
     panel->setWindowModality(Qt::WindowModal);
+    panel->setDirectory(ChooserFolders::startFolder(ChooserFolders::Purpose::library));
     connect(panel, &QFileDialog::fileSelected, this, [this](const QString& folder) {
-        if (!folder.isEmpty())
-            emit folderChosen(folder);
+        if (folder.isEmpty())
+            return;
+        ChooserFolders::remember(ChooserFolders::Purpose::library, folder);
+        emit folderChosen(folder);
     });
     panel->open();
 }

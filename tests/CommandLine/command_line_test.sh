@@ -76,6 +76,25 @@ scan-json-matches-golden)
     head -n 1 "$work/csv" | grep -qx 'Status,DJ Ready,Title,Artist,Bitrate,Quality,Issue,Path' || fail "csv header"
     test "$(tail -n +2 "$work/csv" | cut -d, -f1 | sort -u)" = "failed" || fail "failed-only"
     ;;
+scan-m3u8-is-a-playlist-of-the-failed-files)
+    library "$work/lib" || fail "fixtures"
+    "$sondrel" scan "$work/lib" --failed-only --m3u8 --jobs 2 >"$work/list.m3u8" 2>/dev/null
+    head -n 1 "$work/list.m3u8" | grep -qx '#EXTM3U' || fail "header: $(head -n 1 "$work/list.m3u8")"
+    entries=$(grep -c '^#EXTINF:' "$work/list.m3u8")
+    test "$entries" -eq 7 || fail "$entries entries, 7 failed files expected"
+    # Each entry: whole seconds and a title, then the absolute path of an existing file.
+    tail -n +2 "$work/list.m3u8" | while read -r info && read -r path; do
+        echo "$info" | grep -qE '^#EXTINF:[0-9]+,.+' || fail "entry: $info"
+        case $path in /*) ;; *) fail "not absolute: $path" ;; esac
+        test -f "$path" || fail "no file at $path"
+    done || exit 1
+    # The files the CSV lists, in its order.
+    "$sondrel" scan "$work/lib" --failed-only --csv 2>/dev/null \
+        | /usr/bin/python3 -c 'import csv, sys; [print(row[7]) for row in list(csv.reader(sys.stdin))[1:]]' \
+        >"$work/csv-paths"
+    grep -v '^#' "$work/list.m3u8" | diff -u "$work/csv-paths" - || fail "playlist and CSV list other files"
+    "$sondrel" scan "$work/lib" --m3u8 --csv >/dev/null 2>&1; test $? -eq 2 || fail "m3u8 and csv"
+    ;;
 scan-usage-errors-exit-with-two)
     "$sondrel" scan "$work/missing" >/dev/null 2>&1; test $? -eq 2 || fail "missing folder"
     mkdir "$work/lib"

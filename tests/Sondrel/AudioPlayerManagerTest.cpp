@@ -31,12 +31,13 @@ bool waitUntil(const std::function<bool()>& condition, int milliseconds = 10000)
     return sondrel::test::waitUntil(condition, milliseconds);
 }
 
-// A silent output that counts how many are open at once.
+// A silent output that counts how many are open at once and keeps the volume it was given.
 class CountedOutput final : public AudioOutput {
 public:
-    CountedOutput(double speed, std::atomic<int>& open)
+    CountedOutput(double speed, std::atomic<int>& open, std::atomic<double>& volume)
         : m_inner(speed)
         , m_open(open)
+        , m_volume(volume)
     {
         ++m_open;
     }
@@ -48,10 +49,12 @@ public:
     void write(std::span<const float> interleaved) override { m_inner.write(interleaved); }
     void setPaused(bool paused) override { m_inner.setPaused(paused); }
     void flush() override { m_inner.flush(); }
+    void setVolume(double volume) override { m_volume = volume; }
 
 private:
     SilentAudioOutput m_inner;
     std::atomic<int>& m_open;
+    std::atomic<double>& m_volume;
 };
 
 class AudioPlayerManagerTest : public testing::Test {
@@ -66,7 +69,7 @@ protected:
 
     AudioPlayerManager::OutputFactory counted(double speed)
     {
-        return [this, speed] { return std::make_unique<CountedOutput>(speed, m_openOutputs); };
+        return [this, speed] { return std::make_unique<CountedOutput>(speed, m_openOutputs, m_outputVolume); };
     }
 
     static void load(AudioPlayerManager& player, const std::filesystem::path& file)
@@ -77,6 +80,7 @@ protected:
 
     test::FixtureFolder m_folder;
     std::atomic<int> m_openOutputs = 0;
+    std::atomic<double> m_outputVolume = -1;
 };
 
 } // namespace
@@ -97,6 +101,21 @@ TEST_F(AudioPlayerManagerTest, SkipsClampToTheStartAndTheEnd)
     player.skipBackward();
     EXPECT_DOUBLE_EQ(player.currentTime(), 10.0);
     EXPECT_DOUBLE_EQ(player.progress(), 0.5);
+}
+
+// The level set before a stream opens reaches it, and so does a change while it plays.
+TEST_F(AudioPlayerManagerTest, VolumeReachesTheOutputBeforeAndDuringPlayback)
+{
+    AudioPlayerManager player(counted(1.0));
+    player.setVolume(0.25);
+    player.setVolume(7.0); // clamped
+    EXPECT_DOUBLE_EQ(player.volume(), 1.0);
+    player.setVolume(0.25);
+    load(player, tone("ten.wav", 10.0));
+    player.play();
+    ASSERT_TRUE(waitUntil([&] { return m_outputVolume.load() == 0.25; }));
+    player.setVolume(0.5);
+    ASSERT_TRUE(waitUntil([&] { return m_outputVolume.load() == 0.5; }));
 }
 
 TEST_F(AudioPlayerManagerTest, PlaybackAdvancesPausesAndResetsAtTheEnd)

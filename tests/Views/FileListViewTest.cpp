@@ -6,6 +6,8 @@
 #include "StatusBar.h"
 
 #include <QAction>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
@@ -82,19 +84,39 @@ TEST_F(FileListViewTest, ContextMenusOfferWhatTheSelectionAllows)
     std::unique_ptr<QMenu> one(m_view.contextMenu({ analysed }, nullptr));
     EXPECT_EQ(entries(*one),
         (QStringList { "Play", "--", "Scan File", "--", "Move to Trash", "Update Metadata", "--",
-            "Show in File Manager", "--", "Quality: 128kbps", "Cutoff: 16.0 kHz", "Bitrate: ~128 kbps" }));
+            "Copy Path", "Show in File Manager", "--", "Quality: 128kbps", "Cutoff: 16.0 kHz", "Bitrate: ~128 kbps" }));
     std::unique_ptr<QMenu> unanalysed(m_view.contextMenu({ pending }, nullptr));
     EXPECT_EQ(entries(*unanalysed),
-        (QStringList { "Play", "--", "Scan File", "--", "Move to Trash", "--", "Show in File Manager" }));
+        (QStringList { "Play", "--", "Scan File", "--", "Move to Trash", "--", "Copy Path", "Show in File Manager" }));
 
     std::unique_ptr<QMenu> several(m_view.contextMenu({ analysed, pending, passed }, nullptr));
     EXPECT_EQ(entries(*several),
         (QStringList { "Scan 3 Files", "--", "Move 3 to Trash", "Delete 1 Failed", "Update 2 Metadata", "--",
-            "3 files selected" }));
+            "Copy 3 Paths", "--", "3 files selected" }));
     // No failed file among them: no "Delete ... Failed"; none analysed: no "Update".
     std::unique_ptr<QMenu> none(m_view.contextMenu({ pending, pending }, nullptr));
-    EXPECT_EQ(entries(*none), (QStringList { "Scan 2 Files", "--", "Move 2 to Trash", "--", "2 files selected" }));
+    EXPECT_EQ(entries(*none), (QStringList { "Scan 2 Files", "--", "Move 2 to Trash", "--", "Copy 2 Paths", "--", "2 files selected" }));
     EXPECT_EQ(m_view.contextMenu({}, nullptr), nullptr);
+}
+
+// One absolute path a line, from the menu and from Ctrl+C; names keep their commas and non-ASCII.
+TEST_F(FileListViewTest, CopyPathPutsThePathsOnTheClipboard)
+{
+    const auto first = record("Set, One/Ünïcødé.mp3", ScanStatus::failed());
+    const auto second = record("b.mp3");
+    add({ first, second });
+    std::unique_ptr<QMenu> one(m_view.contextMenu({ first }, nullptr));
+    for (QAction* action : one->actions()) {
+        if (action->text() == "Copy Path")
+            action->trigger();
+    }
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "/library/Set, One/Ünïcødé.mp3");
+
+    QGuiApplication::clipboard()->clear();
+    m_view.selectAll();
+    QKeyEvent copy(QEvent::KeyPress, Qt::Key_C, Qt::ControlModifier);
+    QCoreApplication::sendEvent(m_view.table(), &copy);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "/library/Set, One/Ünïcødé.mp3\n/library/b.mp3");
 }
 
 TEST_F(FileListViewTest, TrashAndFailureTextsCountTheFiles)

@@ -4,6 +4,7 @@
 #include "DetailPanel.h"
 #include "FileListView.h"
 #include "LibraryFixture.h"
+#include "ListExportPanel.h"
 #include "LoadingOverlay.h"
 #include "PlayerBar.h"
 #include "SidebarView.h"
@@ -14,6 +15,12 @@
 #include "Signals.h"
 
 #include <QAction>
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSettings>
+#include <QTableView>
 #include <QLineEdit>
 #include <QSplitter>
 #include <QToolButton>
@@ -22,6 +29,8 @@
 #include "../SondrelCore/FixtureFolder.h"
 
 #include <gtest/gtest.h>
+
+#include <fstream>
 
 #include <QWidget>
 
@@ -244,6 +253,97 @@ TEST_F(LibraryWindowTest, TheSmallestWindowKeepsSearchAndSidebarUsable)
     EXPECT_TRUE(clearShown);
     auto* tree = m_window.sidebar()->findChild<QTreeWidget*>();
     EXPECT_GE(tree->columnWidth(0), 90);
+}
+
+// File > "Export List...": the rows the table shows (Show Failed here), in its order, as a
+// playlist whose lines lead to the files; the library chooser then starts in the library.
+TEST_F(LibraryWindowTest, ExportListWritesTheShownRowsAndChoosersStartInTheLibrary)
+{
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_folder.path().c_str());
+    makeTrack("Set, \"Vol 1\"/fake one.wav", test::resultRated(core::QualityRating::poor, 15000.0f));
+    makeTrack("Set, \"Vol 1\"/good.wav", test::resultRated(core::QualityRating::high));
+    makeTrack("fake two.wav", test::resultRated(core::QualityRating::poor, 15000.0f));
+    m_window.show();
+    openLibrary(m_library);
+    m_window.fileList()->setShowFailedOnly(true);
+    const auto shown = m_window.fileList()->filteredFiles();
+    ASSERT_EQ(shown.size(), 2u);
+
+    m_window.action(QStringLiteral("exportList"))->trigger();
+    auto* panel = m_window.findChild<ListExportPanel*>();
+    ASSERT_TRUE(panel);
+    EXPECT_EQ(panel->directory().absolutePath(), QString::fromStdString(m_library.string()));
+    const auto target = m_folder.path() / "fakes.m3u8";
+    bool written = false;
+    QObject::connect(panel, &ListExportPanel::written, [&](const QString&, const QString& error) {
+        EXPECT_TRUE(error.isEmpty()) << error.toStdString();
+        written = true;
+    });
+    panel->selectFile(QString::fromStdString(target.string()));
+    static_cast<QDialog*>(panel)->accept();
+    ASSERT_TRUE(waitUntil([&] { return written; }));
+
+    std::ifstream in(target);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines[0], "#EXTM3U");
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        EXPECT_EQ(lines[1 + 2 * i], "#EXTINF:3," + shown[i].url().stem().string());
+        EXPECT_EQ(lines[2 + 2 * i], shown[i].url().string());
+        EXPECT_TRUE(std::filesystem::exists(lines[2 + 2 * i]));
+    }
+
+    m_window.action(QStringLiteral("selectLibrary"))->trigger();
+    QFileDialog* chooser = nullptr;
+    for (auto* dialog : m_window.findChildren<QFileDialog*>()) {
+        if (dialog->windowTitle() == "Select your music library")
+            chooser = dialog;
+    }
+    ASSERT_TRUE(chooser);
+    EXPECT_EQ(chooser->directory().absolutePath(), QString::fromStdString(m_library.string()));
+    chooser->reject();
+}
+
+// Delete asks as "Move to Trash" does, with Cancel as the default: Return or Cancel trash nothing.
+TEST_F(LibraryWindowTest, DeleteKeyAsksAndCancelKeepsTheFile)
+{
+    const auto path = makeTrack("keep me.wav", test::resultRated(core::QualityRating::poor, 15000.0f));
+    m_window.show();
+    openLibrary(m_library);
+    select("keep me.wav");
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
+    QCoreApplication::sendEvent(m_window.fileList()->table(), &press);
+    auto* question = m_window.fileList()->findChild<QMessageBox*>();
+    ASSERT_TRUE(question);
+    EXPECT_EQ(question->text(), "Move 1 file to Trash?");
+    ASSERT_TRUE(question->defaultButton());
+    EXPECT_EQ(question->defaultButton()->text(), "Cancel");
+    question->defaultButton()->click();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(std::filesystem::exists(path));
+    EXPECT_EQ(m_window.viewModel().allFiles().size(), 1u);
+}
+
+// The strip's line sits where the player is: it moves with playback and jumps with a seek.
+TEST_F(LibraryWindowTest, ThePlayheadFollowsThePlayersPosition)
+{
+    makeTrack("a.wav", test::resultRated(core::QualityRating::high));
+    m_window.show();
+    openLibrary(m_library);
+    select("a.wav");
+    EXPECT_FALSE(m_window.spectrogram()->playhead());
+    auto& player = m_window.player();
+    player.play();
+    ASSERT_TRUE(waitUntil([&] { return player.currentTime() > 0.3; }));
+    ASSERT_TRUE(m_window.spectrogram()->playhead());
+    EXPECT_DOUBLE_EQ(*m_window.spectrogram()->playhead(), player.progress());
+    player.pause();
+    player.seek(1.5);
+    EXPECT_DOUBLE_EQ(*m_window.spectrogram()->playhead(), 0.5);
+    ASSERT_TRUE(waitUntil([&] { return player.currentTime() == 1.5; }));
+    EXPECT_DOUBLE_EQ(*m_window.spectrogram()->playhead(), 0.5);
 }
 
 // What the Help menu's actions did is said, not only printed: without a launcher (the offscreen

@@ -6,6 +6,8 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QSettings>
+#include <QSlider>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
@@ -49,4 +51,24 @@ TEST(PlayerBarTest, TheEndOfPlaybackShowsZeroAndThePlaySymbol)
     EXPECT_EQ(total->text(), "0:01");
     EXPECT_EQ(elapsed->text(), "0:00");
     EXPECT_EQ(playPause->accessibleName(), "Play");
+}
+
+// The level set on the bar reaches the player and is there again after a restart.
+TEST(PlayerBarTest, VolumeIsRememberedAcrossARestart)
+{
+    test::FixtureFolder folder;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder.path().c_str());
+    {
+        app::AudioPlayerManager player([] { return std::make_unique<app::SilentAudioOutput>(); });
+        PlayerBar bar(player);
+        auto* volume = bar.findChild<QSlider*>("volume");
+        ASSERT_TRUE(volume);
+        EXPECT_EQ(volume->value(), 100);
+        volume->setValue(35);
+        EXPECT_DOUBLE_EQ(player.volume(), 0.35);
+    }
+    app::AudioPlayerManager player([] { return std::make_unique<app::SilentAudioOutput>(); });
+    PlayerBar bar(player);
+    EXPECT_EQ(bar.findChild<QSlider*>("volume")->value(), 35);
+    EXPECT_DOUBLE_EQ(player.volume(), 0.35);
 }
