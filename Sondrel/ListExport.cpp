@@ -131,7 +131,8 @@ std::string playlistTitle(const AudioFile& file)
     const auto artist = tagText(file.artist());
     std::string title = tagText(file.title()).value_or(core::json::validUtf8(file.url().stem().string()));
     std::string shown = artist ? *artist + " - " + title : title;
-    std::replace_if(shown.begin(), shown.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
+    std::replace_if(
+        shown.begin(), shown.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
     return shown;
 }
 
@@ -238,9 +239,8 @@ void ListExport::write(Format format, std::span<const AudioFile* const> files, Q
         out << "#EXTM3U\n";
         for (const AudioFile* file : files) {
             const auto seconds = durations ? durations(file->url()) : std::nullopt;
-            const long long whole = seconds && std::isfinite(*seconds) && *seconds >= 0
-                ? std::llround(*seconds)
-                : -1;
+            const long long whole
+                = seconds && std::isfinite(*seconds) && *seconds >= 0 ? std::llround(*seconds) : -1;
             out << "#EXTINF:" << whole << ',' << playlistTitle(*file) << '\n'
                 << playlistLocation(file->url()) << '\n';
         }
@@ -260,8 +260,8 @@ Status ListExport::writeFile(const std::filesystem::path& target, Format format,
         return Error { file.error().message() };
     if (replacing)
         file->setReplacedFile(*replacing);
-    std::error_code error = file->append(
-        std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+    std::error_code error
+        = file->append(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
     if (!error)
         error = file->commit();
     if (error)

@@ -47,7 +47,8 @@ void ChooserFolders::remember(Purpose purpose, const QString& chosen, bool isFil
 {
     if (chosen.isEmpty())
         return;
-    settings().setValue(key(purpose), isFile ? QFileInfo(chosen).absolutePath() : QFileInfo(chosen).absoluteFilePath());
+    settings().setValue(
+        key(purpose), isFile ? QFileInfo(chosen).absolutePath() : QFileInfo(chosen).absoluteFilePath());
 }
 
 } // namespace sondrel::ui

@@ -15,11 +15,11 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
-#include <QPointer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QSettings>
 #include <QStackedWidget>
@@ -626,7 +626,8 @@ void FileListView::copyPaths(const std::vector<AudioFile>& files)
         lines << QString::fromLocal8Bit(path.data(), static_cast<qsizetype>(path.size()));
     }
     QGuiApplication::clipboard()->setText(lines.join(QLatin1Char('\n')));
-    emit notice(files.size() == 1 ? QStringLiteral("Copied the path") : QStringLiteral("Copied %1 paths").arg(files.size()),
+    emit notice(files.size() == 1 ? QStringLiteral("Copied the path")
+                                  : QStringLiteral("Copied %1 paths").arg(files.size()),
         false);
 }
 

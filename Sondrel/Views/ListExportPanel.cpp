@@ -19,7 +19,8 @@ struct ExportType {
 };
 // The first is the one the dialog starts with.
 constexpr std::array kExportTypes { ExportType { Format::csv, "CSV (*.csv)" },
-    ExportType { Format::jsonLines, "JSON Lines (*.jsonl)" }, ExportType { Format::m3u8, "M3U8 Playlist (*.m3u8)" } };
+    ExportType { Format::jsonLines, "JSON Lines (*.jsonl)" },
+    ExportType { Format::m3u8, "M3U8 Playlist (*.m3u8)" } };
 
 std::filesystem::path nativePath(const QString& path)
 {
@@ -77,7 +78,7 @@ void ListExportPanel::write(const QString& chosen)
     const std::filesystem::path target = nativePath(chosen);
     // The dialog has asked before a file there is replaced: that file, and no other, may go.
     std::optional<struct stat> replacing;
-    if (struct stat existing { }; ::stat(target.c_str(), &existing) == 0)
+    if (struct stat existing {}; ::stat(target.c_str(), &existing) == 0)
         replacing = existing;
     runInBackground(
         this,

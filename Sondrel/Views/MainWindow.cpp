@@ -306,7 +306,8 @@ void MainWindow::selectFolder()
     dialog->setFileMode(QFileDialog::Directory);
     dialog->setOption(QFileDialog::ShowDirsOnly);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->setDirectory(ChooserFolders::startFolder(ChooserFolders::Purpose::library, m_viewModel->rootFolder()));
+    dialog->setDirectory(
+        ChooserFolders::startFolder(ChooserFolders::Purpose::library, m_viewModel->rootFolder()));
     connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& chosen) {
         if (chosen.isEmpty())
             return;
@@ -319,7 +320,8 @@ void MainWindow::selectFolder()
 void MainWindow::exportList()
 {
     // The rows as the table shows them: filtered, searched and in its order.
-    auto* panel = new ListExportPanel(m_fileList->filteredFiles(), m_viewModel->rootFolder(), notifier(), this);
+    auto* panel
+        = new ListExportPanel(m_fileList->filteredFiles(), m_viewModel->rootFolder(), notifier(), this);
     panel->open();
 }
 

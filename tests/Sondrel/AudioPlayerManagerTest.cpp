@@ -69,7 +69,8 @@ protected:
 
     AudioPlayerManager::OutputFactory counted(double speed)
     {
-        return [this, speed] { return std::make_unique<CountedOutput>(speed, m_openOutputs, m_outputVolume); };
+        return
+            [this, speed] { return std::make_unique<CountedOutput>(speed, m_openOutputs, m_outputVolume); };
     }
 
     static void load(AudioPlayerManager& player, const std::filesystem::path& file)

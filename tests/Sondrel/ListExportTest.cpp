@@ -1,8 +1,8 @@
 #include "ListExport.h"
 
+#include "../SondrelCore/FixtureFolder.h"
 #include "AudioIo.h"
 #include "Signals.h"
-#include "../SondrelCore/FixtureFolder.h"
 
 #include <QProcess>
 #include <QStringList>
@@ -46,7 +46,8 @@ std::vector<std::vector<std::string>> readCsvWithPython(const fs::path& file)
             QString::fromStdString(file.string()) });
     EXPECT_TRUE(python.waitForFinished(20000));
     EXPECT_EQ(python.exitCode(), 0) << python.readAllStandardError().toStdString();
-    return nlohmann::json::parse(python.readAllStandardOutput().toStdString()).get<std::vector<std::vector<std::string>>>();
+    return nlohmann::json::parse(python.readAllStandardOutput().toStdString())
+        .get<std::vector<std::vector<std::string>>>();
 }
 
 // A playlist line back to a path: a plain path, or a percent-encoded file URL.
@@ -69,8 +70,8 @@ fs::path playlistPath(const std::string& line)
 class ListExportTest : public testing::Test {
 protected:
     // A file on disk with these tags, in the state a scan leaves it.
-    AudioFile file(const std::string& name, std::optional<std::string> title, std::optional<std::string> artist,
-        ScanStatus status = ScanStatus::failed())
+    AudioFile file(const std::string& name, std::optional<std::string> title,
+        std::optional<std::string> artist, ScanStatus status = ScanStatus::failed())
     {
         const fs::path path = m_folder / name;
         std::ofstream(path) << "audio";
@@ -81,7 +82,8 @@ protected:
         AudioFile record(path, core::AudioFormat::mp3, 5, tags);
         record.setStatus(std::move(status));
         if (record.status().kind() != ScanStatus::Kind::error)
-            record.setResult(core::AnalysisResult { 15500.0f, 128, core::QualityRating::poor, 0.9f, { 0, 49152, 0.5f } });
+            record.setResult(
+                core::AnalysisResult { 15500.0f, 128, core::QualityRating::poor, 0.9f, { 0, 49152, 0.5f } });
         return record;
     }
 
@@ -92,7 +94,8 @@ protected:
             file("Ünïcødé – 東京.mp3", "Tōkyō Drift", "DJ Ümlaut"),
             file("two\nlines.mp3", "Title\nwith break", std::nullopt),
             file("no tags.mp3", std::nullopt, std::nullopt),
-            file("broken, file.mp3", std::nullopt, "Only Artist", ScanStatus::error("Invalid data, \"bad\"")) };
+            file("broken, file.mp3", std::nullopt, "Only Artist",
+                ScanStatus::error("Invalid data, \"bad\"")) };
     }
 
     static std::vector<const AudioFile*> pointers(const std::vector<AudioFile>& files)
@@ -110,7 +113,8 @@ TEST_F(ListExportTest, CsvReadsBackThroughAnIndependentReader)
 {
     const auto files = awkwardFiles();
     const fs::path target = m_folder / "list.csv";
-    ASSERT_TRUE(ListExport::writeFile(target, Format::csv, pointers(files), QualityThreshold::kbps320, std::nullopt));
+    ASSERT_TRUE(
+        ListExport::writeFile(target, Format::csv, pointers(files), QualityThreshold::kbps320, std::nullopt));
     const auto rows = readCsvWithPython(target);
     ASSERT_EQ(rows.size(), files.size() + 1);
     EXPECT_EQ(rows[0], ListExport::columnTitles());
@@ -203,8 +207,8 @@ TEST_F(ListExportTest, WritesReplaceOnlyTheFileTheUserAgreedTo)
     const auto none = [](const fs::path&) -> std::optional<double> { return std::nullopt; };
 
     // Not agreed: the existing file stays.
-    const Status refused
-        = ListExport::writeFile(target, Format::m3u8, pointers(files), QualityThreshold::kbps320, std::nullopt, none);
+    const Status refused = ListExport::writeFile(
+        target, Format::m3u8, pointers(files), QualityThreshold::kbps320, std::nullopt, none);
     EXPECT_FALSE(refused);
     EXPECT_EQ(readText(target), "theirs");
 
@@ -213,11 +217,13 @@ TEST_F(ListExportTest, WritesReplaceOnlyTheFileTheUserAgreedTo)
     ASSERT_EQ(::stat(target.c_str(), &agreed), 0);
     fs::rename(target, m_folder / "moved");
     std::ofstream(target) << "someone else's";
-    EXPECT_FALSE(ListExport::writeFile(target, Format::m3u8, pointers(files), QualityThreshold::kbps320, agreed, none));
+    EXPECT_FALSE(ListExport::writeFile(
+        target, Format::m3u8, pointers(files), QualityThreshold::kbps320, agreed, none));
     EXPECT_EQ(readText(target), "someone else's");
 
     ASSERT_EQ(::stat(target.c_str(), &agreed), 0);
-    ASSERT_TRUE(ListExport::writeFile(target, Format::m3u8, pointers(files), QualityThreshold::kbps320, agreed, none));
+    ASSERT_TRUE(ListExport::writeFile(
+        target, Format::m3u8, pointers(files), QualityThreshold::kbps320, agreed, none));
     EXPECT_TRUE(readText(target).starts_with("#EXTM3U\n"));
     // Nothing else left in the folder: the files, the moved one and the list.
     EXPECT_EQ(std::distance(fs::directory_iterator(m_folder.path()), fs::directory_iterator()),

@@ -83,11 +83,12 @@ TEST_F(FileListViewTest, ContextMenusOfferWhatTheSelectionAllows)
 
     std::unique_ptr<QMenu> one(m_view.contextMenu({ analysed }, nullptr));
     EXPECT_EQ(entries(*one),
-        (QStringList { "Play", "--", "Scan File", "--", "Move to Trash", "Update Metadata", "--",
-            "Copy Path", "Show in File Manager", "--", "Quality: 128kbps", "Cutoff: 16.0 kHz", "Bitrate: ~128 kbps" }));
+        (QStringList { "Play", "--", "Scan File", "--", "Move to Trash", "Update Metadata", "--", "Copy Path",
+            "Show in File Manager", "--", "Quality: 128kbps", "Cutoff: 16.0 kHz", "Bitrate: ~128 kbps" }));
     std::unique_ptr<QMenu> unanalysed(m_view.contextMenu({ pending }, nullptr));
     EXPECT_EQ(entries(*unanalysed),
-        (QStringList { "Play", "--", "Scan File", "--", "Move to Trash", "--", "Copy Path", "Show in File Manager" }));
+        (QStringList {
+            "Play", "--", "Scan File", "--", "Move to Trash", "--", "Copy Path", "Show in File Manager" }));
 
     std::unique_ptr<QMenu> several(m_view.contextMenu({ analysed, pending, passed }, nullptr));
     EXPECT_EQ(entries(*several),
@@ -95,7 +96,9 @@ TEST_F(FileListViewTest, ContextMenusOfferWhatTheSelectionAllows)
             "Copy 3 Paths", "--", "3 files selected" }));
     // No failed file among them: no "Delete ... Failed"; none analysed: no "Update".
     std::unique_ptr<QMenu> none(m_view.contextMenu({ pending, pending }, nullptr));
-    EXPECT_EQ(entries(*none), (QStringList { "Scan 2 Files", "--", "Move 2 to Trash", "--", "Copy 2 Paths", "--", "2 files selected" }));
+    EXPECT_EQ(entries(*none),
+        (QStringList {
+            "Scan 2 Files", "--", "Move 2 to Trash", "--", "Copy 2 Paths", "--", "2 files selected" }));
     EXPECT_EQ(m_view.contextMenu({}, nullptr), nullptr);
 }
 

@@ -17,12 +17,12 @@
 #include <QAction>
 #include <QFileDialog>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
-#include <QTableView>
-#include <QLineEdit>
 #include <QSplitter>
+#include <QTableView>
 #include <QToolButton>
 #include <QTreeWidget>
 
