@@ -28,6 +28,11 @@ std::filesystem::path nativePath(const QString& path)
     return std::filesystem::path(std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())));
 }
 
+QString fileCount(std::size_t count)
+{
+    return count == 1 ? QStringLiteral("1 file") : QStringLiteral("%1 files").arg(count);
+}
+
 } // namespace
 
 ListExportPanel::ListExportPanel(std::vector<app::AudioFile> files,
@@ -76,6 +81,9 @@ void ListExportPanel::write(const QString& chosen)
     }
     ChooserFolders::remember(ChooserFolders::Purpose::exportList, chosen, true);
     const std::filesystem::path target = nativePath(chosen);
+    // A playlist reads every file's length, which takes a while on a big list.
+    if (m_report)
+        m_report(QStringLiteral("Exporting %1...").arg(fileCount(m_files.size())), false);
     // The dialog has asked before a file there is replaced: that file, and no other, may go.
     std::optional<struct stat> replacing;
     if (struct stat existing {}; ::stat(target.c_str(), &existing) == 0)
@@ -94,11 +102,7 @@ void ListExportPanel::write(const QString& chosen)
         [this, chosen](const QString& error) {
             if (m_report) {
                 if (error.isEmpty())
-                    m_report(QStringLiteral("Exported %1 %2 to %3")
-                                 .arg(m_files.size())
-                                 .arg(m_files.size() == 1 ? QStringLiteral("file") : QStringLiteral("files"))
-                                 .arg(chosen),
-                        false);
+                    m_report(QStringLiteral("Exported %1 to %2").arg(fileCount(m_files.size()), chosen), false);
                 else
                     m_report(QStringLiteral("Could not export the list to %1: %2").arg(chosen, error), true);
             }
