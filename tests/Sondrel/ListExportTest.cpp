@@ -230,16 +230,5 @@ TEST_F(ListExportTest, WritesReplaceOnlyTheFileTheUserAgreedTo)
         static_cast<long>(files.size() + 2));
 }
 
-TEST_F(ListExportTest, FormatFollowsTheExtension)
-{
-    EXPECT_EQ(ListExport::formatFor("a/list.CSV"), Format::csv);
-    EXPECT_EQ(ListExport::formatFor("list.jsonl"), Format::jsonLines);
-    EXPECT_EQ(ListExport::formatFor("list.ndjson"), Format::jsonLines);
-    EXPECT_EQ(ListExport::formatFor("fakes.m3u8"), Format::m3u8);
-    EXPECT_EQ(ListExport::formatFor("fakes.m3u"), Format::m3u8);
-    EXPECT_EQ(ListExport::formatFor("fakes.txt"), std::nullopt);
-    EXPECT_EQ(ListExport::formatFor("m3u8"), std::nullopt);
-}
-
 } // namespace
 } // namespace sondrel::app
