@@ -102,7 +102,8 @@ void ListExportPanel::write(const QString& chosen)
         [this, chosen](const QString& error) {
             if (m_report) {
                 if (error.isEmpty())
-                    m_report(QStringLiteral("Exported %1 to %2").arg(fileCount(m_files.size()), chosen), false);
+                    m_report(
+                        QStringLiteral("Exported %1 to %2").arg(fileCount(m_files.size()), chosen), false);
                 else
                     m_report(QStringLiteral("Could not export the list to %1: %2").arg(chosen, error), true);
             }
