@@ -15,8 +15,8 @@ public:
     static constexpr float lowThreshold = 17500.0f;
     static constexpr float poorThreshold = 15500.0f;
 
-    // Encoders at their top rates put their own low-pass at or above this (LAME: V0 19.5 kHz,
-    // 256 kbps 19.7 kHz), so a brick wall there does not show a lossy source.
+    // Encoders at their top rates put their own low-pass at or above this (LAME 3.100: 256 kbps
+    // 19.7 kHz, 320 kbps 20.5 kHz, V0 none), so a brick wall there does not show a lossy source.
     static constexpr float highestLossySourceWall = mediumThreshold;
 
     // An MP3 encoder leaves a wall at its own low-pass too. LAME's transition band starts up to

@@ -120,7 +120,8 @@ TEST(DetailPanelTest, EncoderRowNamesTheLameTagsEncoderAndLowPass)
     result.encoder = "LAME3.100";
     result.encoderLowpass = 19500;
     file.setResult(result);
-    const auto* encoder = find(DetailPanel::rows(file), "Encoder");
+    const auto rows = DetailPanel::rows(file);
+    const auto* encoder = find(rows, "Encoder");
     ASSERT_NE(encoder, nullptr);
     EXPECT_EQ(encoder->value, "LAME3.100, lowpass 19.5 kHz");
 }
