@@ -85,6 +85,7 @@ std::string jsonLine(const AudioFile& file, QualityThreshold threshold)
             { "clipping", core::json::toJson(r->clipping) } };
         if (r->lossyEvidence)
             line["result"]["lossyEvidence"] = core::json::toJson(*r->lossyEvidence);
+        core::json::putEncoder(line["result"], r->encoder, r->encoderLowpass);
     } else {
         line["result"] = nullptr;
     }

@@ -64,12 +64,14 @@ AnalysisCache::CachedResult::CachedResult(
     , cachedAt(cachedAtDate)
     , userOverride(std::move(override))
     , lossyEvidence(result.lossyEvidence)
+    , encoder(result.encoder)
+    , encoderLowpass(result.encoderLowpass)
 {
 }
 
 AnalysisResult AnalysisCache::CachedResult::toAnalysisResult() const
 {
-    return AnalysisResult {
+    AnalysisResult result {
         cutoffFrequency,
         estimatedBitrate,
         qualityRatingFromRawValue(rating).value_or(QualityRating::suspicious),
@@ -77,6 +79,9 @@ AnalysisResult AnalysisCache::CachedResult::toAnalysisResult() const
         ClippingInfo { clippedSamples, totalSamples, peakAmplitude },
         lossyEvidence,
     };
+    result.encoder = encoder;
+    result.encoderLowpass = encoderLowpass;
+    return result;
 }
 
 AnalysisCache::AnalysisCache(fs::path cacheFile)

@@ -199,4 +199,15 @@ std::string AnalysisResult::cutoffDescription() const
     return text;
 }
 
+std::string AnalysisResult::encoderDescription() const
+{
+    if (!encoder)
+        return {};
+    if (!encoderLowpass)
+        return *encoder;
+    char text[64];
+    std::snprintf(text, sizeof text, ", lowpass %.1f kHz", static_cast<double>(*encoderLowpass) / 1000.0);
+    return *encoder + text;
+}
+
 } // namespace sondrel::core

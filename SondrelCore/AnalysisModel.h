@@ -86,6 +86,10 @@ struct AnalysisResult {
     // Present only where a brick wall below the cutoff lowered the rating; the cutoff stays
     // the one the band ladder found.
     std::optional<LossyEvidence> lossyEvidence;
+    // What an MP3's LAME tag says of the encoder that made it: its version text ("LAME3.100")
+    // and the low-pass it set (Hz). Absent without a tag, or where the tag states none.
+    std::optional<std::string> encoder;
+    std::optional<int> encoderLowpass;
 
     AnalysisResult() = default;
     AnalysisResult(float cutoff, std::int64_t bitrate, QualityRating quality, float confidenceValue,
@@ -106,6 +110,9 @@ struct AnalysisResult {
     [[nodiscard]] float judgedCutoff() const noexcept;
     // "%.1f kHz" of the cutoff, e.g. "20.5 kHz".
     [[nodiscard]] std::string cutoffDescription() const;
+    // "LAME3.100, lowpass 19.5 kHz"; the encoder alone where no low-pass is known; empty
+    // without an encoder.
+    [[nodiscard]] std::string encoderDescription() const;
 
     bool operator==(const AnalysisResult&) const = default;
 };

@@ -6,7 +6,9 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace sondrel::core {
@@ -40,6 +42,12 @@ private:
     std::size_t m_frameLength = 0;
 };
 
+// What an MP3's LAME tag says of the encoder that made the file.
+struct EncoderTag {
+    std::string encoder; // "LAME3.100"
+    std::optional<int> lowpass; // Hz; absent where the tag states none
+};
+
 // Reads a file's audio as float frames at its own sample rate.
 //
 // Call order: open (through a factory such as openAudioFile), then any sequence of
@@ -62,6 +70,9 @@ public:
     // read position and sets its frame length to what came: fewer at the end of the
     // stream. Channels beyond the buffer's are dropped. A failure carries the decoder's text.
     [[nodiscard]] virtual Result<std::size_t> read(std::size_t frames, AudioBuffer& buffer) = 0;
+
+    // The LAME tag of an MP3 stream; none for other streams and MP3s without one.
+    [[nodiscard]] virtual std::optional<EncoderTag> encoderTag() const { return std::nullopt; }
 };
 
 // Opens a file with FFmpeg (or takes the decoder a read-ahead opened on it). A leading ID3v2

@@ -15,6 +15,8 @@ namespace {
 
 // Dates in the file count seconds from 2001-01-01T00:00:00Z.
 constexpr std::int64_t kReferenceDateUnixSeconds = 978307200;
+// A LAME tag states its low-pass in 100 Hz steps in one byte.
+constexpr std::int64_t kHighestLowpass = 25500;
 // Beyond this, nanosecond time points overflow; such a date counts as damage.
 constexpr double kMaxDateSeconds = 8.0e9;
 
@@ -50,6 +52,7 @@ using Json = nlohmann::json;
     }
     if (entry.lossyEvidence)
         object["lossyEvidence"] = json::toJson(*entry.lossyEvidence);
+    json::putEncoder(object, entry.encoder, entry.encoderLowpass);
     return object;
 }
 
@@ -134,6 +137,19 @@ struct EntryReader {
             // Absent in entries written before the brick-wall detector, and where it did not act.
             entry.lossyEvidence = value.is_null() ? std::nullopt : json::lossyEvidenceFromJson(value);
             return value.is_null() || entry.lossyEvidence.has_value();
+        }
+        // The LAME tag's facts, absent in entries written before they were kept.
+        if (name == "encoder") {
+            if (value.is_string())
+                entry.encoder = value.get_ref<const std::string&>();
+            return value.is_null() || value.is_string();
+        }
+        if (name == "encoderLowpass") {
+            std::int64_t lowpass = 0;
+            const bool ok = readInteger(value, lowpass) && lowpass > 0 && lowpass <= kHighestLowpass;
+            if (ok)
+                entry.encoderLowpass = static_cast<int>(lowpass);
+            return value.is_null() || ok;
         }
         const auto required = [&](unsigned bit, bool ok) {
             seen |= 1u << bit;

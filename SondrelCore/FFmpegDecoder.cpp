@@ -324,6 +324,14 @@ Status FFmpegDecoder::convert(const AVFrame& frame)
     return Ok {};
 }
 
+std::optional<EncoderTag> FFmpegDecoder::encoderTag() const
+{
+    if (!m_mpegAudio || !m_mp3 || !m_mp3->info() || m_mp3->info()->encoder.empty())
+        return std::nullopt;
+    const Mp3InfoFrame& info = *m_mp3->info();
+    return EncoderTag { info.encoder, info.lowpassHz > 0 ? std::optional(info.lowpassHz) : std::nullopt };
+}
+
 Result<std::size_t> FFmpegDecoder::read(std::size_t frames, AudioBuffer& buffer)
 {
     frames = std::min(frames, buffer.capacity());

@@ -33,6 +33,7 @@ public:
     std::uint64_t lengthInFrames() const noexcept override { return m_length; }
     Status seek(std::uint64_t frame) override;
     Result<std::size_t> read(std::size_t frames, AudioBuffer& buffer) override;
+    std::optional<EncoderTag> encoderTag() const override;
 
     // Reads the packets that seek(frame) and a read of `frames` frames would, without
     // decoding them.

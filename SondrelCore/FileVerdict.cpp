@@ -25,11 +25,14 @@ Result<FileVerdict> analyzeAndClassify(
     }
     if (!full)
         return full.error();
-    return FileVerdict {
-        QualityClassifier {}.classify(
-            full->cutoff, format, full->clipping, full->metrics.sampleRate, full->lossyEvidence),
-        full->metrics,
-    };
+    const std::optional<EncoderTag>& tag = full->encoderTag;
+    AnalysisResult result = QualityClassifier {}.classify(full->cutoff, format, full->clipping,
+        full->metrics.sampleRate, full->lossyEvidence, tag ? tag->lowpass : std::nullopt);
+    if (tag) {
+        result.encoder = tag->encoder;
+        result.encoderLowpass = tag->lowpass;
+    }
+    return FileVerdict { std::move(result), full->metrics };
 }
 
 } // namespace sondrel::core

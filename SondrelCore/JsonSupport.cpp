@@ -51,6 +51,14 @@ std::optional<LossyEvidence> lossyEvidenceFromJson(const nlohmann::json& object)
     return LossyEvidence { *wall, *depth, *width };
 }
 
+void putEncoder(Object& object, const std::optional<std::string>& encoder, std::optional<int> encoderLowpass)
+{
+    if (encoder)
+        object["encoder"] = *encoder;
+    if (encoderLowpass)
+        object["encoderLowpass"] = *encoderLowpass;
+}
+
 std::string text(const Object& value)
 {
     return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);

@@ -25,6 +25,10 @@ using Object = nlohmann::ordered_json;
 // Nothing unless all three members are finite numbers.
 [[nodiscard]] std::optional<LossyEvidence> lossyEvidenceFromJson(const nlohmann::json& object);
 
+// "encoder" and "encoderLowpass" members, each only where present, as the cache file and the
+// command line write them.
+void putEncoder(Object& object, const std::optional<std::string>& encoder, std::optional<int> encoderLowpass);
+
 // Compact text; bytes that are not valid UTF-8 become U+FFFD instead of failing.
 [[nodiscard]] std::string text(const Object& value);
 

@@ -5,21 +5,31 @@
 namespace sondrel::core {
 
 AnalysisResult QualityClassifier::classify(float cutoffFrequency, AudioFormat format, const ClippingInfo& clipping,
-    double sampleRate, const std::optional<LossyEvidence>& lossyEvidence) const
+    double sampleRate, const std::optional<LossyEvidence>& lossyEvidence, std::optional<int> encoderLowpass) const
 {
     const float cutoff = std::isfinite(cutoffFrequency) && cutoffFrequency >= 0.0f ? cutoffFrequency : 0.0f;
     const bool hiRes = sampleRate > 48000.0;
     AnalysisResult result { cutoff, estimateBitrate(cutoff, format, sampleRate),
         determineRating(cutoff, format, hiRes), calculateConfidence(cutoff, hiRes), clipping };
     // Where the cutoff already sits on the wall's rung the ladder has found the encoder itself.
+    // Where the file's own encoder explains the wall, the file is judged by the ladder alone:
+    // the ladder puts each LAME rate's own low-pass on that rate's rung (320 kbps: 20000 or
+    // 20500, 192 kbps: 19000, 128 kbps: 17000 or 15500), so its cutoff needs no correction.
     if (lossyEvidence && lossyEvidence->wallFrequency < highestLossySourceWall
-        && rungBitrate(lossyEvidence->wallFrequency) < rungBitrate(cutoff)) {
+        && rungBitrate(lossyEvidence->wallFrequency) < rungBitrate(cutoff)
+        && !encoderExplains(lossyEvidence->wallFrequency, format, encoderLowpass)) {
         const float wall = lossyEvidence->wallFrequency;
         result.rating = determineRating(wall, format, hiRes);
         result.estimatedBitrate = estimateBitrate(wall, format, sampleRate);
         result.lossyEvidence = lossyEvidence;
     }
     return result;
+}
+
+bool QualityClassifier::encoderExplains(float wall, AudioFormat format, std::optional<int> encoderLowpass)
+{
+    return format == AudioFormat::mp3 && encoderLowpass && *encoderLowpass > 0
+        && wall >= static_cast<float>(*encoderLowpass) - ownLowpassTolerance;
 }
 
 std::int64_t QualityClassifier::rungBitrate(float cutoff)

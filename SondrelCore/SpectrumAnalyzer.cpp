@@ -134,6 +134,7 @@ Result<SpectrumAnalyzer::FullAnalysisResult> SpectrumAnalyzer::analyze(AudioDeco
     if (!heard)
         return makeError(AnalyzerError::silent);
     result.lossyEvidence = wallDetector.detect(metrics.sampleRate);
+    result.encoderTag = decoder.encoderTag();
     result.clipping.totalSamples = metrics.sampleCount;
     metrics.totalTime = Clock::now() - start;
     return result;

@@ -74,6 +74,8 @@ public:
         AnalysisMetrics metrics;
         // The brick wall in the excerpts' long-term spectrum, wherever it is.
         std::optional<LossyEvidence> lossyEvidence;
+        // The LAME tag's facts, where the file has one.
+        std::optional<EncoderTag> encoderTag;
     };
 
     struct QuickScreenResult {

@@ -4,7 +4,7 @@
 # 28 genuine 30-second pieces (drum loops from hydrogen-drumkits, MIDI pieces rendered by
 # fluidsynth, soft and hissy ones included), each made into the chains a DJ meets:
 #   genuine-flac, flac-from-mp3-128, flac-from-aac-128, mp3-320-from-mp3-128,
-#   mp3-256-from-mp3-192, genuine-mp3-320, genuine-mp3-v0
+#   mp3-256-from-mp3-192, genuine-mp3-320, genuine-mp3-v0, genuine-mp3-192
 # A developer tool, not part of the test command: it installs the Debian packages it needs
 # (about 270 MB of samples and soundfont) itself. Runs at low priority, one encoder at a time.
 # Files already made are kept, so it can be run again after an interruption.
@@ -28,7 +28,7 @@ mkdir -p "$dir/sources" "$dir/work"
 nice -n 10 /usr/bin/python3 "$here/corpus_sources.py" "$dir/sources"
 
 classes=(genuine-flac flac-from-mp3-128 flac-from-aac-128 mp3-320-from-mp3-128 mp3-256-from-mp3-192
-         genuine-mp3-320 genuine-mp3-v0)
+         genuine-mp3-320 genuine-mp3-v0 genuine-mp3-192)
 for class in "${classes[@]}"; do mkdir -p "$dir/$class"; done
 
 run() { nice -n 5 "$@" >/dev/null 2>&1; }
@@ -53,5 +53,6 @@ for wav in "$dir"/sources/*.wav; do
     [ -e "$dir/mp3-256-from-mp3-192/$name.mp3" ] || run lame --quiet -b 256 "$w-192-mp3.wav" "$dir/mp3-256-from-mp3-192/$name.mp3"
     [ -e "$dir/genuine-mp3-320/$name.mp3" ] || run lame --quiet -b 320 "$wav" "$dir/genuine-mp3-320/$name.mp3"
     [ -e "$dir/genuine-mp3-v0/$name.mp3" ] || run lame --quiet -V 0 "$wav" "$dir/genuine-mp3-v0/$name.mp3"
+    [ -e "$dir/genuine-mp3-192/$name.mp3" ] || cp "$w-192.mp3" "$dir/genuine-mp3-192/$name.mp3"
 done
 echo "corpus in $dir: $(find "$dir" -mindepth 2 \( -name "*.flac" -o -name "*.mp3" \) -not -path "$dir/work/*" | wc -l) files"

@@ -20,7 +20,8 @@ packages=(cmake ninja-build g++ pkg-config time
           desktop-file-utils
           appstream
           bash-completion
-          clang-format)
+          clang-format
+          lame)
 
 missing=()
 for package in "${packages[@]}"; do

@@ -76,6 +76,7 @@ std::string jsonLine(const std::filesystem::path& path, const Verdict& verdict)
         line["clipping"] = core::json::toJson(r.clipping);
         if (r.lossyEvidence)
             line["lossyEvidence"] = core::json::toJson(*r.lossyEvidence);
+        core::json::putEncoder(line, r.encoder, r.encoderLowpass);
         line["frameCount"] = full.metrics.frameCount;
         line["sampleCount"] = full.metrics.sampleCount;
         line["decodeMs"] = milliseconds(full.metrics.decodeMs());

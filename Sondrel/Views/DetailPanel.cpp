@@ -254,6 +254,8 @@ std::vector<DetailPanel::Row> DetailPanel::rows(const app::AudioFile& file)
     rows.push_back({ tr("Quality Rating"), text(core::rawValue(result->rating)), {} });
     if (result->lossyEvidence)
         rows.push_back({ tr("Verdict"), text(core::explanation(*result->lossyEvidence)), {} });
+    if (result->encoder)
+        rows.push_back({ tr("Encoder"), text(result->encoderDescription()), {} });
     const ClippingSeverity severity = result->clipping.severity();
     rows.push_back({ tr("Clipping"), text(core::rawValue(severity)), { clippingSymbol(severity) } });
     if (result->clipping.clippedSamples >= 1)

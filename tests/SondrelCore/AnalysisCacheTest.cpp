@@ -2,6 +2,7 @@
 #include "FixtureFolder.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -413,6 +414,9 @@ TEST_F(AnalysisCacheTest, UndecodableFileIsKeptAsideAndTheCacheStartsEmpty)
                   "{\"djReady\":true,\"qualityRating\":\"great\",\"timestamp\":1}}}" },
         { "incomplete brick-wall evidence",
             "{\"a\":{" + entry("1") + ",\"cachedAt\":1,\"lossyEvidence\":{\"depth\":13}}}" },
+        { "encoder low-pass as text",
+            "{\"a\":{" + entry("1") + ",\"cachedAt\":1,\"encoder\":\"LAME3.100\",\"encoderLowpass\":\"19.5 kHz\"}}" },
+        { "encoder as a number", "{\"a\":{" + entry("1") + ",\"cachedAt\":1,\"encoder\":3100}}" },
         { "top-level array", "[]" },
         { "array of entries", "[{" + entry("1") + ",\"cachedAt\":1}]" },
         { "text after the object", "{\"a\":{" + entry("1") + ",\"cachedAt\":1}} {}" },
@@ -600,6 +604,35 @@ TEST_F(AnalysisCacheTest, BrickWallEvidenceIsKeptOnlyWhereTheResultHasIt)
     AnalysisCache reread(cacheFile(), m_clock);
     EXPECT_EQ(reread.get(a), fake);
     EXPECT_EQ(reread.get(b), kPoor);
+}
+
+TEST_F(AnalysisCacheTest, EncoderFactsRoundTripAndEntriesWithoutThemReadAsBefore)
+{
+    const fs::path tagged = file("tagged.mp3");
+    const fs::path untagged = file("untagged.mp3");
+    const fs::path older = file("older.mp3");
+    AnalysisResult lame = kPoor;
+    lame.encoder = "LAME3.100";
+    lame.encoderLowpass = 17000;
+    auto cache = makeCache();
+    cache->set(tagged, lame);
+    cache->set(untagged, kPoor);
+    cache->flush();
+    const std::string text = readText(cacheFile());
+    EXPECT_NE(text.find("\"encoder\":\"LAME3.100\",\"encoderLowpass\":17000"), std::string::npos) << text;
+    EXPECT_EQ(text.find("encoderLowpass"), text.rfind("encoderLowpass"));
+
+    // An entry as an earlier version wrote it, beside them.
+    nlohmann::json file = nlohmann::json::parse(text);
+    file[*AnalysisCache::cacheKey(older)] = file[*AnalysisCache::cacheKey(untagged)];
+    std::ofstream(cacheFile()) << file.dump();
+    AnalysisCache reread(cacheFile(), m_clock);
+    EXPECT_EQ(reread.get(tagged), lame);
+    EXPECT_EQ(reread.get(untagged), kPoor);
+    const auto before = reread.get(older);
+    ASSERT_TRUE(before);
+    EXPECT_FALSE(before->encoder);
+    EXPECT_FALSE(before->encoderLowpass);
 }
 
 } // namespace

@@ -5,10 +5,12 @@
 #include "FileVerdict.h"
 #include "FixtureFolder.h"
 #include "QualityClassifier.h"
+#include "SpectrumAnalyzer.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <numbers>
 
 namespace sondrel::core {
@@ -121,6 +123,58 @@ TEST_F(BrickWallEndToEndTest, QuietPieceOverHissPassesAndItsTranscodesFailOnThei
     EXPECT_LT(mp3.cutoffFrequency, 17500.0f);
     EXPECT_EQ(mp3.rating, QualityRating::poor);
     EXPECT_FALSE(mp3.lossyEvidence);
+}
+
+// Debian's lame command writes the LAME tag with the low-pass it used; FFmpeg's muxer leaves
+// that field unknown.
+bool lame(const std::string& options, const std::filesystem::path& from, const std::filesystem::path& to)
+{
+    const std::string command = "lame --quiet " + options + " '" + from.string() + "' '" + to.string() + "'";
+    return std::system(command.c_str()) == 0;
+}
+
+TEST_F(BrickWallEndToEndTest, TheLameTagsLowPassExplainsTheEncodersOwnWallButNotASourcesWall)
+{
+    if (std::system("command -v lame >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "no lame command";
+    const auto wav = write("piece.wav", quietPianoWithHiss(-60.0), fx::Container::Wav);
+
+    // A genuine 192 kbps MP3: its own low-pass leaves a wall below the ladder's rung for it.
+    const auto genuine = m_folder.path() / "genuine-192.mp3";
+    ASSERT_TRUE(lame("-b 192", wav, genuine));
+    auto raw = SpectrumAnalyzer::make()->analyzeFileComplete(genuine);
+    ASSERT_TRUE(raw) << raw.error().description;
+    ASSERT_TRUE(raw->encoderTag);
+    EXPECT_TRUE(raw->encoderTag->encoder.starts_with("LAME")) << raw->encoderTag->encoder;
+    ASSERT_TRUE(raw->encoderTag->lowpass);
+    const int lowpass = *raw->encoderTag->lowpass;
+    EXPECT_GT(lowpass, 17500);
+    EXPECT_LT(lowpass, 19500);
+    ASSERT_TRUE(raw->lossyEvidence);
+    EXPECT_GE(raw->lossyEvidence->wallFrequency, static_cast<float>(lowpass) - QualityClassifier::ownLowpassTolerance);
+    // Without the tag that wall would lower the ladder's rating.
+    EXPECT_TRUE(QualityClassifier {}.classify(raw->cutoff, AudioFormat::mp3, raw->clipping, 44100, raw->lossyEvidence).lossyEvidence);
+    const AnalysisResult own = verdict(genuine);
+    EXPECT_EQ(own.encoder, raw->encoderTag->encoder);
+    EXPECT_EQ(own.encoderLowpass, lowpass);
+    // Every other field is the ladder's.
+    AnalysisResult ladder = QualityClassifier {}.classify(raw->cutoff, AudioFormat::mp3, raw->clipping, 44100);
+    ladder.encoder = own.encoder;
+    ladder.encoderLowpass = own.encoderLowpass;
+    EXPECT_EQ(own, ladder);
+
+    // A 320 kbps MP3 made from a 128 kbps one: its tag states 20.5 kHz, yet it fails.
+    const auto source = m_folder.path() / "source-128.mp3";
+    ASSERT_TRUE(lame("-b 128", wav, source));
+    const fx::DecodedAudio decoded = fx::decodeToFloat(source);
+    ASSERT_TRUE(decoded.ok()) << decoded.error;
+    const auto decodedWav = write("source-128.wav", decoded.signal, fx::Container::Wav);
+    const auto fake = m_folder.path() / "320-from-128.mp3";
+    ASSERT_TRUE(lame("-b 320", decodedWav, fake));
+    const AnalysisResult transcode = verdict(fake);
+    ASSERT_TRUE(transcode.encoderLowpass);
+    EXPECT_GE(*transcode.encoderLowpass, 20000);
+    EXPECT_LT(transcode.judgedCutoff(), 17500.0f);
 }
 
 } // namespace

@@ -108,6 +108,49 @@ TEST(QualityClassifierWallTest, AWallBelowTheCutoffsRungRatesTheFileAndKeepsTheL
     EXPECT_EQ(mp3.cutoffFrequency, 20000.0f);
 }
 
+TEST(QualityClassifierWallTest, AWallAtTheMp3EncodersOwnLowPassIsNoEvidenceButASourcesWallBelowItIs)
+{
+    const QualityClassifier classifier;
+    const auto classify = [&](float cutoff, AudioFormat format, LossyEvidence wall, std::optional<int> lowpass) {
+        return classifier.classify(cutoff, format, {}, 44100, wall, lowpass);
+    };
+    // A genuine 192 kbps (or V2) LAME MP3: its tag states 18.6 kHz and its own wall is found at
+    // 18.7 kHz. Without the tag that wall would lower the ladder's 256 to 192.
+    const AnalysisResult ladder = classifier.classify(19000, AudioFormat::mp3, {}, 44100);
+    const LossyEvidence own { 18700, 58, 400 };
+    EXPECT_EQ(classify(19000, AudioFormat::mp3, own, std::nullopt).rating, QualityRating::low);
+    EXPECT_EQ(classify(19000, AudioFormat::mp3, own, 18600), ladder);
+    // The encoder's transition band starts up to 600 Hz below the tag's value, not further.
+    EXPECT_EQ(classify(19000, AudioFormat::mp3, { 18000, 40, 300 }, 18600), ladder);
+    EXPECT_TRUE(classify(19000, AudioFormat::mp3, { 17900, 40, 300 }, 18600).lossyEvidence);
+
+    // A 320 kbps MP3 made from a 128 kbps one: tag 20.5 kHz, the source's wall at 16.6 kHz,
+    // the ladder fooled by the floor. It still fails.
+    const AnalysisResult fake = classify(20500, AudioFormat::mp3, { 16600, 40, 300 }, 20500);
+    EXPECT_EQ(fake.rating, QualityRating::poor);
+    EXPECT_EQ(fake.estimatedBitrate, 128);
+    EXPECT_EQ(fake.cutoffFrequency, 20500.0f);
+    EXPECT_LT(fake.judgedCutoff(), 20000.0f);
+    // A 256 kbps MP3 made from a 192 kbps one: tag 19.7 kHz, the source's wall 900 Hz below.
+    const AnalysisResult from192 = classify(20000, AudioFormat::mp3, { 18800, 45, 300 }, 19700);
+    EXPECT_EQ(from192.rating, QualityRating::low);
+    EXPECT_EQ(from192.judgedCutoff(), 18800.0f);
+
+    // Only an MP3 carries its encoder's low-pass; any other container's wall is its source's.
+    EXPECT_TRUE(classify(19000, AudioFormat::flac, own, 18600).lossyEvidence);
+    EXPECT_TRUE(classify(19000, AudioFormat::m4a, own, 18600).lossyEvidence);
+}
+
+TEST(AnalysisResultTest, EncoderDescriptionNamesTheEncoderAndItsLowPass)
+{
+    AnalysisResult result;
+    EXPECT_EQ(result.encoderDescription(), "");
+    result.encoder = "LAME3.100";
+    EXPECT_EQ(result.encoderDescription(), "LAME3.100");
+    result.encoderLowpass = 19500;
+    EXPECT_EQ(result.encoderDescription(), "LAME3.100, lowpass 19.5 kHz");
+}
+
 TEST(QualityClassifierWallTest, WallsThatChangeNoRungOrSitAtAnEncodersOwnLowPassChangeNothing)
 {
     const QualityClassifier classifier;

@@ -112,6 +112,20 @@ TEST(DetailPanelTest, BrickWallEvidenceExplainsTheVerdict)
     EXPECT_EQ(verdict->value, QString::fromUtf8("Brick-wall cutoff at 16.9 kHz (\u221213 dB in 200 Hz): made from a lossy source"));
 }
 
+TEST(DetailPanelTest, EncoderRowNamesTheLameTagsEncoderAndLowPass)
+{
+    AudioFile file = analysed(0);
+    EXPECT_EQ(find(DetailPanel::rows(file), "Encoder"), nullptr);
+    AnalysisResult result = *file.result();
+    result.encoder = "LAME3.100";
+    result.encoderLowpass = 19500;
+    file.setResult(result);
+    const auto rows = DetailPanel::rows(file);
+    const auto* encoder = find(rows, "Encoder");
+    ASSERT_NE(encoder, nullptr);
+    EXPECT_EQ(encoder->value, "LAME3.100, lowpass 19.5 kHz");
+}
+
 TEST(DetailPanelTest, ClippingRowFollowsTheSeverityBands)
 {
     struct Case {
