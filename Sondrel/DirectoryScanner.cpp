@@ -2,6 +2,12 @@
 
 #include "PathText.h"
 
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <memory>
+#include <string_view>
 #include <system_error>
 #include <utility>
 
@@ -9,49 +15,63 @@ namespace sondrel::app {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+struct CloseListing {
+    void operator()(DIR* listing) const noexcept { ::closedir(listing); }
+};
+
+} // namespace
+
 std::vector<fs::path> DirectoryScanner::scanDirectory(
     const fs::path& root, const ProgressCallback& onProgress, const SkipCallback& onSkipped) const noexcept
 {
-    const auto skipped = [&](const fs::path& folder, const std::error_code& error) {
+    const auto skipped = [&](const std::string& folder, int error) {
         if (onSkipped)
-            onSkipped(folder, error.message());
+            onSkipped(folder, std::generic_category().message(error));
     };
     std::vector<fs::path> found;
     int lastReported = 0;
     try {
-        // One open listing per level of depth; each is advanced before its entry's folder is
-        // entered, so the walk is depth first in directory order.
-        std::vector<std::pair<fs::directory_iterator, fs::path>> listings;
-        std::error_code error;
-        fs::directory_iterator rootListing(root, error);
-        if (error)
-            skipped(root, error);
-        else
-            listings.emplace_back(std::move(rootListing), root);
+        // One open listing per level of depth; a folder is entered as soon as its entry is read,
+        // so the walk is depth first in directory order. Paths are built as plain text: only
+        // the files found become path objects.
+        struct Listing {
+            std::unique_ptr<DIR, CloseListing> entries;
+            std::string path;
+        };
+        std::vector<Listing> listings;
+        const auto enter = [&](std::string folder) {
+            DIR* entries = ::opendir(folder.c_str());
+            if (entries == nullptr)
+                skipped(folder, errno);
+            else
+                listings.push_back({ std::unique_ptr<DIR, CloseListing>(entries), std::move(folder) });
+        };
+        enter(root.native());
 
         while (!listings.empty()) {
-            fs::directory_iterator& listing = listings.back().first;
-            if (listing == fs::directory_iterator()) {
+            errno = 0;
+            const dirent* entry = ::readdir(listings.back().entries.get());
+            if (entry == nullptr) {
+                // The end, or the rest of this folder cannot be read; carry on with its parent.
+                if (errno != 0)
+                    skipped(listings.back().path, errno);
                 listings.pop_back();
                 continue;
             }
-            const fs::directory_entry entry = *listing;
-            listing.increment(error);
-            if (error) {
-                // The rest of this folder cannot be read; carry on with its parent.
-                skipped(listings.back().second, error);
-                listing = fs::directory_iterator();
-                error.clear();
-            }
-
-            const fs::path& path = entry.path();
-            const fs::path name = path.filename();
+            const std::string_view name(entry->d_name);
+            // Hidden items, and "." and "..".
             if (PathText::isHiddenName(name))
                 continue;
+            std::string path = listings.back().path;
+            if (!path.empty() && path.back() != '/')
+                path += '/';
+            path += name;
 
             const bool isAudio = PathText::hasSupportedExtension(name);
             if (isAudio) {
-                found.push_back(path);
+                found.emplace_back(path);
                 const int count = static_cast<int>(found.size());
                 if (onProgress && count - lastReported >= kProgressInterval) {
                     lastReported = count;
@@ -59,23 +79,22 @@ std::vector<fs::path> DirectoryScanner::scanDirectory(
                 }
             }
 
-            // The type from the listing itself (no extra query on most file systems), and of the
-            // item, not of a link's target.
-            std::error_code typeError;
-            const fs::file_type type = entry.symlink_status(typeError).type();
-            // An item that cannot even be examined (its path too long) may be a folder; one that
-            // vanished since the listing is nothing to report.
-            if (typeError && !isAudio && typeError != std::errc::no_such_file_or_directory)
-                skipped(path, typeError);
-            if (type != fs::file_type::directory || typeError)
-                continue;
-            fs::directory_iterator child(path, error);
-            if (error) {
-                skipped(path, error);
-                error.clear();
-                continue;
+            // The type from the listing itself where the file system gives it, and of the item,
+            // not of a link's target.
+            bool isFolder = entry->d_type == DT_DIR;
+            if (entry->d_type == DT_UNKNOWN) {
+                struct stat info { };
+                if (::lstat(path.c_str(), &info) != 0) {
+                    // An item that cannot even be examined (its path too long) may be a folder;
+                    // one that vanished since the listing is nothing to report.
+                    if (!isAudio && errno != ENOENT)
+                        skipped(path, errno);
+                    continue;
+                }
+                isFolder = S_ISDIR(info.st_mode);
             }
-            listings.emplace_back(std::move(child), path);
+            if (isFolder)
+                enter(std::move(path));
         }
     } catch (...) {
         // Out of memory, or a throwing callback: report what was found until then.

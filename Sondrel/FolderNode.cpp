@@ -62,7 +62,7 @@ std::vector<fs::path> FolderNode::listSubfolders(const fs::path& folder)
         for (; !error && listing != fs::directory_iterator(); listing.increment(error)) {
             const fs::path& path = listing->path();
             const fs::path fileName = path.filename();
-            if (PathText::isHiddenName(fileName))
+            if (PathText::isHiddenName(fileName.native()))
                 continue;
             std::error_code typeError;
             if (listing->symlink_status(typeError).type() != fs::file_type::directory || typeError)

@@ -17,18 +17,17 @@ std::string PathText::lastPathComponent(const std::filesystem::path& location)
     return core::json::validUtf8(component);
 }
 
-bool PathText::isHiddenName(const std::filesystem::path& name) noexcept
+bool PathText::isHiddenName(std::string_view name) noexcept
 {
-    const std::string& text = name.native();
-    return !text.empty() && text.front() == '.';
+    return !name.empty() && name.front() == '.';
 }
 
-bool PathText::hasSupportedExtension(const std::filesystem::path& name) noexcept
+bool PathText::hasSupportedExtension(std::string_view name) noexcept
 {
-    // A name that is only ".x" has no extension.
-    const std::string extension = name.filename().extension().string();
-    return !extension.empty()
-        && core::audioFormatFromExtension(std::string_view(extension).substr(1)).has_value();
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos || dot == 0)
+        return false;
+    return core::audioFormatFromExtension(name.substr(dot + 1)).has_value();
 }
 
 } // namespace sondrel::app

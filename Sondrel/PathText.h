@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 namespace sondrel::app {
 
@@ -16,10 +17,11 @@ public:
     [[nodiscard]] static std::string lastPathComponent(const std::filesystem::path& location);
 
     // A name that starts with "." is hidden.
-    [[nodiscard]] static bool isHiddenName(const std::filesystem::path& name) noexcept;
+    [[nodiscard]] static bool isHiddenName(std::string_view name) noexcept;
 
-    // Whether the name's extension, compared case-insensitively, is one the library lists.
-    [[nodiscard]] static bool hasSupportedExtension(const std::filesystem::path& name) noexcept;
+    // Whether the name's extension, compared case-insensitively, is one the library lists. A
+    // name that is only ".x" has no extension.
+    [[nodiscard]] static bool hasSupportedExtension(std::string_view name) noexcept;
 };
 
 } // namespace sondrel::app

@@ -374,8 +374,11 @@ void ScannerViewModel::startDiscovery(const std::filesystem::path& location)
     };
 
     std::optional<CachedVerdicts> verdicts;
-    if (m_services.cache && m_services.verdictsOnDiscovery)
+    if (m_services.cache && m_services.verdictsOnDiscovery) {
         verdicts = CachedVerdicts { m_services.cache, m_services.threshold() };
+        // A cache not yet read is read while the folders are walked, not after.
+        m_analysisPool.start([cache = m_services.cache] { (void)cache->count(); });
+    }
     m_ioPool.start([this, location, stale, report, verdicts] {
         if (stale())
             return;

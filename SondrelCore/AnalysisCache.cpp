@@ -96,7 +96,16 @@ AnalysisCache::AnalysisCache(fs::path cacheFile, std::shared_ptr<Clock> clock)
     , m_failureStream(&std::cout)
 {
     m_lifeline->cache = this;
-    load();
+    ensureLoaded();
+}
+
+AnalysisCache::AnalysisCache(fs::path cacheFile, std::shared_ptr<Clock> clock, LoadOnFirstUse)
+    : m_cacheURL(std::move(cacheFile))
+    , m_clock(std::move(clock))
+    , m_lifeline(std::make_shared<Lifeline>())
+    , m_failureStream(&std::cout)
+{
+    m_lifeline->cache = this;
 }
 
 AnalysisCache::~AnalysisCache()
@@ -109,7 +118,9 @@ AnalysisCache::~AnalysisCache()
 AnalysisCache& AnalysisCache::shared()
 {
     // Never destroyed: nothing may save at exit, and no thread outlives its object.
-    static AnalysisCache* const instance = new AnalysisCache(defaultLocation());
+    // Loaded by its first user, so that a window can open before a large cache is read.
+    static AnalysisCache* const instance
+        = new AnalysisCache(defaultLocation(), Clock::system(), LoadOnFirstUse {});
     return *instance;
 }
 
@@ -175,6 +186,7 @@ std::optional<std::string> AnalysisCache::cacheKey(const fs::path& location, con
 
 std::optional<AnalysisCache::CachedResult> AnalysisCache::entryForKey(std::string_view key) const
 {
+    ensureLoaded();
     std::lock_guard lock(m_mutex);
     const auto it = m_cache.find(key);
     if (it == m_cache.end())
@@ -200,6 +212,7 @@ std::optional<AnalysisResult> AnalysisCache::get(const fs::path& location) const
 
 void AnalysisCache::set(const fs::path& location, const AnalysisResult& result)
 {
+    ensureLoaded();
     auto key = cacheKey(location);
     if (!key)
         return;
@@ -227,6 +240,7 @@ void AnalysisCache::store(Map& map, const std::string& key, CachedResult entry)
 
 bool AnalysisCache::has(const fs::path& location) const
 {
+    ensureLoaded();
     const auto key = cacheKey(location);
     if (!key)
         return false;
@@ -244,6 +258,7 @@ std::optional<UserOverride> AnalysisCache::getOverride(const fs::path& location)
 
 void AnalysisCache::setOverride(const fs::path& location, const UserOverride& override)
 {
+    ensureLoaded();
     const auto key = cacheKey(location);
     if (!key)
         return;
@@ -258,6 +273,7 @@ void AnalysisCache::setOverride(const fs::path& location, const UserOverride& ov
 
 void AnalysisCache::clearOverride(const fs::path& location)
 {
+    ensureLoaded();
     const auto key = cacheKey(location);
     if (!key)
         return;
@@ -272,6 +288,7 @@ void AnalysisCache::clearOverride(const fs::path& location)
 
 void AnalysisCache::clear()
 {
+    ensureLoaded();
     Map removed;
     {
         std::lock_guard lock(m_mutex);
@@ -285,12 +302,14 @@ void AnalysisCache::clear()
 
 std::size_t AnalysisCache::count() const
 {
+    ensureLoaded();
     std::lock_guard lock(m_mutex);
     return m_cache.size();
 }
 
 std::vector<std::filesystem::path> AnalysisCache::overriddenFiles() const
 {
+    ensureLoaded();
     std::vector<std::filesystem::path> files;
     std::lock_guard lock(m_mutex);
     for (const auto& [key, entry] : m_cache) {
@@ -306,17 +325,25 @@ std::vector<std::filesystem::path> AnalysisCache::overriddenFiles() const
 
 bool AnalysisCache::isDirty() const
 {
+    ensureLoaded();
     std::lock_guard lock(m_mutex);
     return m_generation != m_savedGeneration;
 }
 
 void AnalysisCache::flush()
 {
+    ensureLoaded();
     {
         std::lock_guard lock(m_mutex);
         m_savePending = false;
     }
     saveCache();
+}
+
+void AnalysisCache::ensureLoaded() const
+{
+    // The map is the object's state; loading it once is not a change a caller can see.
+    std::call_once(m_loadOnce, [this] { const_cast<AnalysisCache*>(this)->load(); });
 }
 
 void AnalysisCache::load()
@@ -337,6 +364,7 @@ void AnalysisCache::load()
     }
     std::lock_guard lock(m_mutex);
     m_cache = std::move(*cache);
+    m_fileSeen = file.identity;
 }
 
 void AnalysisCache::markChangedLocked()
@@ -393,6 +421,7 @@ void AnalysisCache::saveCache()
     Map changes;
     bool cleared = false;
     std::uint64_t generation = 0;
+    std::optional<CacheFile::Identity> seen;
     {
         std::lock_guard lock(m_mutex);
         if (m_generation == m_savedGeneration)
@@ -400,6 +429,7 @@ void AnalysisCache::saveCache()
         changes.swap(m_changes);
         cleared = std::exchange(m_cleared, false);
         generation = m_generation;
+        seen = m_fileSeen;
     }
     std::optional<Map> merged;
     Status status = Ok {};
@@ -408,6 +438,9 @@ void AnalysisCache::saveCache()
         // What other processes saved since, unless this one cleared the cache.
         if (cleared) {
             merged.emplace();
+        } else if (const auto identity = CacheFile::identify(m_cacheURL); identity && identity == seen) {
+            std::lock_guard lock(m_mutex);
+            merged = m_cache;
         } else {
             const CacheFile::Contents file = CacheFile::read(m_cacheURL);
             if (file.state == CacheFile::State::missing)
@@ -423,6 +456,9 @@ void AnalysisCache::saveCache()
         for (const auto& [key, entry] : changes)
             store(*merged, key, entry);
         status = CacheFile::write(m_cacheURL, CacheCodec::encode(*merged));
+        // Still under the folder lock: the file now there is the one just written.
+        if (status)
+            seen = CacheFile::identify(m_cacheURL);
     } catch (const std::exception& error) {
         status = Error { error.what() };
     }
@@ -447,6 +483,7 @@ void AnalysisCache::saveCache()
             store(*merged, key, entry);
         m_cache.swap(*merged);
     }
+    m_fileSeen = m_cleared ? std::nullopt : seen;
     m_savedGeneration = generation;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AnalysisModel.h"
+#include "CacheFile.h"
 #include "FileStamp.h"
 
 #include <atomic>
@@ -108,7 +109,8 @@ public:
     AnalysisCache(const AnalysisCache&) = delete;
     AnalysisCache& operator=(const AnalysisCache&) = delete;
 
-    // The process-wide instance at defaultLocation(), created on first use and never destroyed.
+    // The process-wide instance at defaultLocation(), created on first use and never destroyed; its
+    // file is read by the first call that needs an entry, on that caller's thread.
     [[nodiscard]] static AnalysisCache& shared();
     // $XDG_DATA_HOME/Sondrel/analysis_cache.json, else ~/.local/share/Sondrel/analysis_cache.json.
     [[nodiscard]] static std::filesystem::path defaultLocation();
@@ -156,7 +158,11 @@ public:
 
 private:
     struct Lifeline;
+    struct LoadOnFirstUse { };
 
+    // shared() reads its file when first used rather than when created.
+    AnalysisCache(std::filesystem::path cacheFile, std::shared_ptr<Clock> clock, LoadOnFirstUse);
+    void ensureLoaded() const;
     void load();
     void markChangedLocked();
     void scheduleSaveLocked();
@@ -169,8 +175,12 @@ private:
     const std::filesystem::path m_cacheURL;
     const std::shared_ptr<Clock> m_clock;
 
+    mutable std::once_flag m_loadOnce;
     mutable std::mutex m_mutex; // guards everything below
     Map m_cache;
+    // The file as this object last read or wrote it: while it is still that file, m_cache holds
+    // everything in it and a save need not read it back.
+    std::optional<CacheFile::Identity> m_fileSeen;
     // What changed since the last save began: laid over the file's content when saving.
     Map m_changes;
     bool m_cleared = false; // the file's content counts for nothing at the next save

@@ -30,22 +30,47 @@ constexpr off_t kMaxCacheFileBytes = off_t { 256 } << 20;
 
 } // namespace
 
+namespace {
+
+[[nodiscard]] CacheFile::Identity identityOf(const struct stat& info) noexcept
+{
+    return { info.st_dev, info.st_ino, info.st_size, info.st_mtim, info.st_ctim };
+}
+
+} // namespace
+
+bool CacheFile::Identity::operator==(const Identity& other) const noexcept
+{
+    const auto same
+        = [](const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; };
+    return device == other.device && inode == other.inode && size == other.size
+        && same(modified, other.modified) && same(changed, other.changed);
+}
+
+std::optional<CacheFile::Identity> CacheFile::identify(const fs::path& path)
+{
+    struct stat info { };
+    if (::stat(path.c_str(), &info) != 0)
+        return std::nullopt;
+    return identityOf(info);
+}
+
 CacheFile::Contents CacheFile::read(const fs::path& path)
 {
     FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (!file.valid())
-        return { errno == ENOENT ? State::missing : State::unreadable, {} };
+        return { errno == ENOENT ? State::missing : State::unreadable, {}, {} };
     struct stat info { };
     if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > kMaxCacheFileBytes)
-        return { State::unreadable, {} };
-    Contents contents { State::read, {} };
+        return { State::unreadable, {}, {} };
+    Contents contents { State::read, {}, identityOf(info) };
     // One extra byte, so that a file grown since the fstat shows in the size check below.
     contents.bytes.resize(static_cast<std::size_t>(info.st_size) + 1);
     std::size_t filled = 0;
     for (;;) {
         if (filled == contents.bytes.size()) {
             if (filled > static_cast<std::size_t>(kMaxCacheFileBytes))
-                return { State::unreadable, {} };
+                return { State::unreadable, {}, {} };
             contents.bytes.resize(filled * 2);
         }
         const ssize_t count
@@ -53,7 +78,7 @@ CacheFile::Contents CacheFile::read(const fs::path& path)
         if (count < 0 && errno == EINTR)
             continue;
         if (count < 0)
-            return { State::unreadable, {} };
+            return { State::unreadable, {}, {} };
         if (count == 0)
             break;
         filled += static_cast<std::size_t>(count);

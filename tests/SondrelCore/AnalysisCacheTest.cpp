@@ -582,7 +582,35 @@ TEST_F(AnalysisCacheTest, SharedInstanceIsCreatedOnceUnderXdgDataHome)
     for (std::size_t i = 1; i < callers.size(); ++i)
         EXPECT_EQ(callers[i].get(), first);
     EXPECT_EQ(first->cacheURL(), cacheFile());
-    EXPECT_TRUE(fs::is_directory(cacheFile().parent_path()));
+
+    // Read by its first use, not when created: a window opens before a large cache is read.
+    EXPECT_FALSE(fs::exists(cacheFile().parent_path()));
+    auto writer = makeCache();
+    writer->set(file("a.mp3"), kHigh);
+    writer->flush();
+    EXPECT_EQ(first->count(), 1u);
+}
+
+TEST_F(AnalysisCacheTest, AFileReplacedByAnotherWriterIsReadBackBeforeSavingEvenAtTheSameSize)
+{
+    auto cache = makeCache();
+    const fs::path track = file("a.mp3");
+    cache->set(track, kHigh);
+    cache->flush();
+    // Another writer places its own version: same size, one digit of the bitrate changed.
+    std::string text = readText(cacheFile());
+    const std::size_t bitrate = text.find("\"estimatedBitrate\":320");
+    ASSERT_NE(bitrate, std::string::npos);
+    text.replace(bitrate, 22, "\"estimatedBitrate\":321");
+    const fs::path placed = cacheFile().string() + ".other";
+    std::ofstream(placed, std::ios::binary) << text;
+    fs::rename(placed, cacheFile());
+
+    cache->set(file("b.mp3"), kPoor);
+    cache->flush();
+    const auto reread = makeCache();
+    EXPECT_EQ(reread->count(), 2u);
+    EXPECT_EQ(reread->get(track)->estimatedBitrate, 321);
 }
 
 TEST_F(AnalysisCacheTest, BrickWallEvidenceIsKeptOnlyWhereTheResultHasIt)

@@ -14,25 +14,49 @@ compiler="clang++"
 command -v ccache >/dev/null && compiler="ccache clang++"
 flags="-std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined"
 
+# The four builds, then the four runs, two at a time: each is single-threaded.
+pids=""
+wait_all() { # waits for every job in $pids; fails when any failed
+    status=0
+    for pid in $pids; do wait "$pid" || status=1; done
+    pids=""
+    return $status
+}
 $compiler $flags -I "$root/SondrelBase" -I "$root/TagEditor" "$root/tests/fuzz/TagEditorFuzzer.cpp" \
-    "$root"/SondrelBase/*.cpp "$root"/TagEditor/*.cpp -o "$out/tag-editor-fuzzer"
+    "$root"/SondrelBase/*.cpp "$root"/TagEditor/*.cpp -o "$out/tag-editor-fuzzer" &
+pids="$pids $!"
 $compiler $flags -I "$root/SondrelBase" -I "$root/SondrelCore" "$root/tests/fuzz/ID3ParserFuzzer.cpp" \
     "$root"/SondrelBase/*.cpp "$root/SondrelCore/ID3Parser.cpp" "$root/SondrelCore/Mp3Frames.cpp" \
-    "$root/SondrelCore/AacBitrate.cpp" -o "$out/id3-parser-fuzzer"
+    "$root/SondrelCore/AacBitrate.cpp" -o "$out/id3-parser-fuzzer" &
+pids="$pids $!"
+wait_all
 $compiler $flags -I "$root/SondrelCore" "$root/tests/fuzz/FlacFramesFuzzer.cpp" "$root/SondrelCore/FlacFrames.cpp" \
-    -o "$out/flac-frames-fuzzer"
+    -o "$out/flac-frames-fuzzer" &
+pids="$pids $!"
 $compiler $flags -I "$root/SondrelCore" "$root/tests/fuzz/Mp3FramesFuzzer.cpp" "$root/SondrelCore/Mp3Frames.cpp" \
-    -o "$out/mp3-frames-fuzzer"
+    -o "$out/mp3-frames-fuzzer" &
+pids="$pids $!"
+wait_all
 
-for fuzzer in tag-editor-fuzzer id3-parser-fuzzer flac-frames-fuzzer mp3-frames-fuzzer; do
+fuzz() { # FUZZER
+    fuzzer=$1
     corpus="$out/$fuzzer-corpus"
     seeds="$root/tests/fuzz/seeds"
     [ "$fuzzer" = flac-frames-fuzzer ] && seeds="$root/tests/fuzz/seeds-flac"
     [ "$fuzzer" = mp3-frames-fuzzer ] && seeds="$root/tests/fuzz/seeds-mp3"
     mkdir -p "$corpus"
-    echo "Fuzzing $fuzzer for $seconds s"
     ASAN_OPTIONS=detect_leaks=1 "$out/$fuzzer" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
         -max_len=65536 -print_final_stats=1 -artifact_prefix="$out/" "$corpus" "$seeds" \
-        2>"$out/$fuzzer.log" || { tail -n 60 "$out/$fuzzer.log"; exit 1; }
-    grep -E '^stat::number_of_executed_units' "$out/$fuzzer.log" || true
+        2>"$out/$fuzzer.log" || { echo "$fuzzer failed:"; tail -n 60 "$out/$fuzzer.log"; return 1; }
+}
+report() { # FUZZER
+    echo "Fuzzed $1 for $seconds s: $(grep -E '^stat::number_of_executed_units' "$out/$1.log" || true)"
+}
+for pair in "tag-editor-fuzzer id3-parser-fuzzer" "flac-frames-fuzzer mp3-frames-fuzzer"; do
+    for fuzzer in $pair; do
+        fuzz "$fuzzer" &
+        pids="$pids $!"
+    done
+    wait_all
+    for fuzzer in $pair; do report "$fuzzer"; done
 done
