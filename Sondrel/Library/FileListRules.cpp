@@ -58,7 +58,7 @@ std::optional<std::string> FileListRules::issueText(const AudioFile& file, Quali
     if (!file.result())
         return std::nullopt;
     const core::AnalysisResult& result = *file.result();
-    if (!meetsThreshold(result.judgedCutoff(), threshold))
+    if (!meetsThreshold(result, threshold))
         return "Below quality threshold";
     return issueDescription(file.claimedBitrate(), result.estimatedBitrate, file.format(), result.rating);
 }
