@@ -39,6 +39,14 @@ std::vector<AudioFile> FileListRules::filteredFiles(
     return visible;
 }
 
+std::string FileListRules::folderPrefix(const std::filesystem::path& folder)
+{
+    std::string prefix = folder.native();
+    if (prefix.empty() || prefix.back() != '/')
+        prefix += '/';
+    return prefix;
+}
+
 std::string FileListRules::bitrateText(const AudioFile& file)
 {
     if (file.claimedBitrate())

@@ -1,5 +1,7 @@
 #include "LibraryRows.h"
 
+#include "FileListRules.h"
+
 #include <algorithm>
 
 namespace sondrel::app {
@@ -172,15 +174,10 @@ std::vector<AudioFile> LibraryRows::failedFiles() const
 
 std::vector<AudioFile> LibraryRows::filesInFolder(const std::filesystem::path& folder) const
 {
-    // The trailing "/" keeps Live from matching its sibling Live Sets.
-    std::string prefix = folder.string();
-    if (prefix.empty() || prefix.back() != '/')
-        prefix += '/';
+    const std::string prefix = FileListRules::folderPrefix(folder);
     std::vector<AudioFile> files;
-    for (const AudioFile& file : m_files) {
-        if (file.url().string().starts_with(prefix))
-            files.push_back(file);
-    }
+    std::copy_if(m_files.begin(), m_files.end(), std::back_inserter(files),
+        [&](const AudioFile& file) { return FileListRules::isInFolder(file, prefix); });
     return files;
 }
 
