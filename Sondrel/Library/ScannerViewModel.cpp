@@ -5,10 +5,8 @@
 #include "Background.h"
 #include "FilePrefetcher.h"
 #include "ParallelFor.h"
-#include "SystemFileOperations.h"
 
 #include <chrono>
-#include <iostream>
 
 namespace sondrel::app {
 namespace {
@@ -73,6 +71,7 @@ ScannerViewModel::ScannerViewModel(Services services, QObject* parent)
           { m_services.cache, m_services.prefetcher, m_services.analysis, m_services.concurrentAnalyses,
               [this](const core::AnalysisResult& result) { return verdict(result, threshold()); } },
           m_ioPool)
+    , m_processing(m_filesStore, m_services.fileOperations, m_services.cache, m_ioPool)
 {
     m_ioPool.setMaxThreadCount(1);
     // The rows' signals are the view model's own.
@@ -98,6 +97,11 @@ ScannerViewModel::ScannerViewModel(Services services, QObject* parent)
         emit scanFinished(scan);
     });
     connect(&m_scan, &LibraryScan::rescanFinished, this, &ScannerViewModel::rescanFinished);
+    connect(&m_processing, &ProcessingRuns::storeChanged, this, &ScannerViewModel::syncFromStore);
+    connect(
+        &m_processing, &ProcessingRuns::isProcessingChanged, this, &ScannerViewModel::isProcessingChanged);
+    connect(&m_processing, &ProcessingRuns::progress, this, &ScannerViewModel::processingProgress);
+    connect(&m_processing, &ProcessingRuns::finished, this, &ScannerViewModel::processingFinished);
     if (m_services.settings)
         connect(m_services.settings, &AppSettings::qualityThresholdChanged, this,
             &ScannerViewModel::applyThreshold);
@@ -326,35 +330,7 @@ ScannerViewModel::RunId ScannerViewModel::runProcessing(
     std::function<ProcessingResults(Processing&)> work, Done done)
 {
     const RunId run = ++m_lastRunId;
-    ++m_runsInProgress;
-    if (!m_isProcessing) {
-        m_isProcessing = true;
-        emit isProcessingChanged(true);
-    }
-    static SystemFileOperations systemOperations;
-    FileOperations* operations = m_services.fileOperations ? m_services.fileOperations : &systemOperations;
-    // The I/O worker runs one job at a time, so runs follow each other in the order asked for.
-    runInBackground(
-        m_ioPool, this,
-        [this, self = QPointer<QObject>(this), run, operations, work = std::move(work)] {
-            Processing processing(m_filesStore, *operations, m_metadataEditor, std::cout);
-            processing.setCache(m_services.cache);
-            processing.setProgressHandler([this, self, run](int position, int total) {
-                reportTo(
-                    self, [this, run, position, total] { emit processingProgress(run, position, total); });
-            });
-            return work(processing);
-        },
-        [this, run, done = std::move(done)](const ProcessingResults& results) {
-            syncFromStore();
-            if (--m_runsInProgress == 0) {
-                m_isProcessing = false;
-                emit isProcessingChanged(false);
-            }
-            if (done)
-                done(results);
-            emit processingFinished(run);
-        });
+    m_processing.start(run, std::move(work), std::move(done));
     return run;
 }
 

@@ -7,8 +7,8 @@
 #include "FolderNode.h"
 #include "LibraryRows.h"
 #include "LibraryScan.h"
-#include "MetadataEditor.h"
 #include "Processing.h"
+#include "ProcessingRuns.h"
 #include "QualityThreshold.h"
 
 #include <QObject>
@@ -33,11 +33,11 @@ class AppSettings;
 using core::AnalysisError;
 
 // The application's single orchestrator: discovery of a library, the threshold, overrides and
-// processing runs, over its parts: the store, the scan run (LibraryScan) and the rows the views
-// read with their folder counts (LibraryRows). Lives on the thread that creates it (the GUI
-// thread) and must be used from there only; every step that touches the disk or decodes runs on
-// a worker and reports back to that thread. The views read only the copies `allFiles` and
-// `cachedCounts`.
+// the derived views of the records, over its parts: the store, the scan run (LibraryScan), the
+// processing runs (ProcessingRuns) and the rows the views read with their folder counts
+// (LibraryRows). Lives on the thread that creates it (the GUI thread) and must be used from there
+// only; every step that touches the disk or decodes runs on a worker and reports back to that
+// thread. The views read only the copies `allFiles` and `cachedCounts`.
 class ScannerViewModel : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool isScanning READ isScanning NOTIFY isScanningChanged)
@@ -141,7 +141,7 @@ public:
     // and to processingProgress().
     using Done = std::function<void(const ProcessingResults&)>;
     RunId process(const ProcessingRequest& request, Done done);
-    [[nodiscard]] bool isProcessing() const noexcept { return m_isProcessing; }
+    [[nodiscard]] bool isProcessing() const noexcept { return m_processing.isProcessing(); }
 
     // The single operations of a run, each as a run of its own; `scope` none: the library.
     using Scope = std::optional<QSet<QUuid>>;
@@ -231,9 +231,6 @@ private:
     const Services m_services;
     FilesStore m_filesStore;
     DirectoryScanner m_scanner;
-    MetadataEditor m_metadataEditor;
-    bool m_isProcessing = false;
-    int m_runsInProgress = 0;
     RunId m_lastRunId = 0;
 
     std::optional<std::filesystem::path> m_rootFolder;
@@ -252,8 +249,9 @@ private:
 
     // Discovery, cache look-ups and flushes and processing, one job at a time, in order.
     QThreadPool m_ioPool;
-    // Runs its cache steps on the I/O pool, so it comes after it.
+    // These run their disk steps on the I/O pool, so they come after it.
     LibraryScan m_scan;
+    ProcessingRuns m_processing;
 };
 
 } // namespace sondrel::app
