@@ -31,11 +31,6 @@ const std::array<FileTableModel::ColumnInfo, FileTableModel::kColumnCount> FileT
 
 namespace {
 
-QString text(std::string_view utf8)
-{
-    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
-}
-
 // A font whose digits all have one width, for columns of numbers: the application font when
 // its digits already do (as DejaVu, Noto and most UI fonts do), else the fixed-pitch font.
 const QFont& digitsFont()
