@@ -14,7 +14,6 @@
 namespace {
 
 constexpr int kUsageError = 2;
-constexpr std::string_view kSubcommands[] = { "analyze", "scan", "process", "spectrogram", "cache" };
 
 // `sondrel` alone, or with one argument that is neither an option nor a subcommand (a folder,
 // as a desktop file's %f or a file manager's "Open With" passes it).
@@ -22,13 +21,7 @@ bool wantsWindow(int argc, char** argv)
 {
     if (argc == 1)
         return true;
-    if (argc != 2 || argv[1][0] == '-')
-        return false;
-    for (std::string_view subcommand : kSubcommands) {
-        if (subcommand == argv[1])
-            return false;
-    }
-    return true;
+    return argc == 2 && argv[1][0] != '-' && !sondrel::app::isSubcommand(argv[1]);
 }
 
 int runWindow(int argc, char** argv)

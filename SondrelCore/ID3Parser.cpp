@@ -4,6 +4,7 @@
 #include "FileDescriptor.h"
 #include "FileName.h"
 #include "Mp3Frames.h"
+#include "Utf8.h"
 
 #include <algorithm>
 #include <array>
@@ -74,26 +75,6 @@ constexpr std::array<std::int64_t, 4> kGuessedBitrates = { 128, 192, 256, 320 };
         [](std::uint8_t byte, char letter) { return byte == static_cast<std::uint8_t>(letter); });
 }
 
-void appendUtf8(std::string& text, char32_t codePoint)
-{
-    const auto unit = [](char32_t bits) { return static_cast<char>(bits); };
-    if (codePoint < 0x80) {
-        text += unit(codePoint);
-    } else if (codePoint < 0x800) {
-        text += unit(0xC0 | (codePoint >> 6));
-        text += unit(0x80 | (codePoint & 0x3F));
-    } else if (codePoint < 0x10000) {
-        text += unit(0xE0 | (codePoint >> 12));
-        text += unit(0x80 | ((codePoint >> 6) & 0x3F));
-        text += unit(0x80 | (codePoint & 0x3F));
-    } else {
-        text += unit(0xF0 | (codePoint >> 18));
-        text += unit(0x80 | ((codePoint >> 12) & 0x3F));
-        text += unit(0x80 | ((codePoint >> 6) & 0x3F));
-        text += unit(0x80 | (codePoint & 0x3F));
-    }
-}
-
 [[nodiscard]] std::string decodeLatin1(Bytes bytes)
 {
     std::string text;
@@ -142,45 +123,6 @@ void appendUtf8(std::string& text, char32_t codePoint)
         }
     }
     return text;
-}
-
-// Well-formed UTF-8 only: no overlong forms, no surrogates, nothing above U+10FFFF.
-[[nodiscard]] bool isValidUtf8(Bytes bytes) noexcept
-{
-    std::size_t index = 0;
-    while (index < bytes.size()) {
-        const std::uint8_t lead = bytes[index];
-        if (lead < 0x80) {
-            ++index;
-            continue;
-        }
-        std::size_t continuation = 0;
-        std::uint8_t low = 0x80;
-        std::uint8_t high = 0xBF; // allowed range of the first continuation byte
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            continuation = 1;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            continuation = 2;
-            low = lead == 0xE0 ? 0xA0 : 0x80;
-            high = lead == 0xED ? 0x9F : 0xBF;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            continuation = 3;
-            low = lead == 0xF0 ? 0x90 : 0x80;
-            high = lead == 0xF4 ? 0x8F : 0xBF;
-        } else {
-            return false;
-        }
-        if (bytes.size() - index <= continuation)
-            return false;
-        if (bytes[index + 1] < low || bytes[index + 1] > high)
-            return false;
-        for (std::size_t offset = 2; offset <= continuation; ++offset) {
-            if ((bytes[index + offset] & 0xC0) != 0x80)
-                return false;
-        }
-        index += continuation + 1;
-    }
-    return true;
 }
 
 [[nodiscard]] std::optional<std::string> decodeTextFrame(Bytes content)

@@ -1,5 +1,7 @@
 #include "JsonSupport.h"
 
+#include "Utf8.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -70,37 +72,13 @@ std::string validUtf8(std::string_view text)
     // characters too; a direct walk keeps the text as it is.
     std::string out;
     out.reserve(text.size());
-    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-    const std::size_t size = text.size();
-    for (std::size_t i = 0; i < size;) {
-        const unsigned char lead = bytes[i];
-        std::size_t length = 0;
-        unsigned minimum = 0;
-        unsigned codePoint = 0;
-        if (lead < 0x80) {
-            length = 1;
-            codePoint = lead;
-        } else if ((lead & 0xE0) == 0xC0) {
-            length = 2, minimum = 0x80, codePoint = lead & 0x1Fu;
-        } else if ((lead & 0xF0) == 0xE0) {
-            length = 3, minimum = 0x800, codePoint = lead & 0x0Fu;
-        } else if ((lead & 0xF8) == 0xF0) {
-            length = 4, minimum = 0x10000, codePoint = lead & 0x07u;
-        }
-        bool valid = length > 0 && i + length <= size;
-        for (std::size_t k = 1; valid && k < length; ++k) {
-            valid = (bytes[i + k] & 0xC0) == 0x80;
-            codePoint = (codePoint << 6) | (bytes[i + k] & 0x3Fu);
-        }
-        valid = valid && codePoint >= minimum && codePoint <= 0x10FFFF
-            && (codePoint < 0xD800 || codePoint > 0xDFFF);
-        if (valid) {
-            out.append(text.substr(i, length));
-            i += length;
-        } else {
+    const std::span<const char> bytes(text.data(), text.size());
+    for (std::size_t i = 0; i < bytes.size();) {
+        const std::size_t start = i;
+        if (nextUtf8(bytes, i))
+            out.append(text.substr(start, i - start));
+        else
             out.append("\xEF\xBF\xBD");
-            ++i;
-        }
     }
     return out;
 }

@@ -2,11 +2,11 @@
 
 #include "FileVerdict.h"
 #include "JsonSupport.h"
+#include "ParallelFor.h"
 #include "PathText.h"
 #include "SpectrumAnalyzer.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
@@ -127,18 +127,12 @@ int runAnalyze(const AnalyzeOptions& options, std::ostream& out)
     std::vector<std::optional<Verdict>> verdicts(count);
     std::mutex mutex;
     std::condition_variable ready;
-    std::atomic<std::size_t> next { 0 };
-    std::vector<std::jthread> workers;
-    for (unsigned i = 0; i < jobs; ++i) {
-        workers.emplace_back([&] {
-            for (std::size_t index; (index = next++) < count;) {
-                Verdict verdict = judge(options.files[index], options.quick);
-                std::lock_guard lock(mutex);
-                verdicts[index] = std::move(verdict);
-                ready.notify_all();
-            }
-        });
-    }
+    const ParallelFor workers(count, jobs, [&](std::size_t index) {
+        Verdict verdict = judge(options.files[index], options.quick);
+        std::lock_guard lock(mutex);
+        verdicts[index] = std::move(verdict);
+        ready.notify_all();
+    });
 
     int status = 0;
     for (std::size_t index = 0; index < count; ++index) {

@@ -9,6 +9,7 @@
 #include <CLI/CLI.hpp>
 #include <QCoreApplication>
 
+#include <cassert>
 #include <charconv>
 #include <iostream>
 #include <string>
@@ -171,6 +172,11 @@ int runCommandLine(int argc, char** argv)
         "($XDG_DATA_HOME/Sondrel/analysis_cache.json, else ~/.local/share/Sondrel/...).");
     cacheCommand->add_flag(
         "--clear", clearCache, "Remove every entry (verdicts and overrides) and save at once");
+
+    // The one list the program consults before it chooses the window.
+    assert(app.get_subcommands({}).size() == kSubcommands.size());
+    for ([[maybe_unused]] const CLI::App* command : app.get_subcommands({}))
+        assert(isSubcommand(command->get_name()));
 
     try {
         app.parse(argc, argv);

@@ -31,11 +31,6 @@ using core::ClippingSeverity;
 
 constexpr int kSymbolSize = 14;
 
-QString text(std::string_view utf8)
-{
-    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
-}
-
 QLabel* symbolLabel(Symbol symbol, const QColor& tint, int size = kSymbolSize)
 {
     auto* label = new QLabel;

@@ -16,9 +16,8 @@ FileFilterModel::FileFilterModel(FileTableModel& source, QObject* parent)
 
 void FileFilterModel::setFolder(const std::optional<std::string>& folder)
 {
-    std::optional<std::string> prefix = folder;
-    if (prefix && (prefix->empty() || prefix->back() != '/'))
-        *prefix += '/';
+    std::optional<std::string> prefix
+        = folder ? std::optional(app::FileListRules::folderPrefix(*folder)) : std::nullopt;
     if (prefix == m_folderPrefix)
         return;
     m_folderPrefix = std::move(prefix);
@@ -45,7 +44,7 @@ void FileFilterModel::setSearchText(const QString& searchText)
 bool FileFilterModel::filterAcceptsRow(int sourceRow, const QModelIndex&) const
 {
     const app::AudioFile& file = m_source.file(sourceRow);
-    if (m_folderPrefix && !file.url().native().starts_with(*m_folderPrefix))
+    if (m_folderPrefix && !app::FileListRules::isInFolder(file, *m_folderPrefix))
         return false;
     return app::FileListRules::isVisible(file, m_showFailedOnly, m_loweredSearch);
 }

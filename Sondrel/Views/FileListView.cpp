@@ -1,12 +1,13 @@
 #include "FileListView.h"
 
+#include "ApplicationShell.h"
 #include "FastTooltip.h"
 #include "FileFilterModel.h"
-#include "ApplicationShell.h"
 #include "FileTableModel.h"
 #include "ScannerViewModel.h"
 #include "SymbolDelegate.h"
 #include "Symbols.h"
+#include "ViewStyle.h"
 
 #include <QAction>
 #include <QButtonGroup>
@@ -39,11 +40,6 @@ namespace {
 
 constexpr const char* kColumnsKey = "fileListColumnCustomization";
 constexpr int kSearchWidth = 220;
-
-QString text(const std::string& utf8)
-{
-    return QString::fromStdString(utf8);
-}
 
 } // namespace
 

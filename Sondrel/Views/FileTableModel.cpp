@@ -2,7 +2,6 @@
 
 #include "ViewStyle.h"
 
-#include "AppSettings.h"
 #include "FileListRules.h"
 #include "Symbols.h"
 
@@ -31,11 +30,6 @@ const std::array<FileTableModel::ColumnInfo, FileTableModel::kColumnCount> FileT
 } };
 
 namespace {
-
-QString text(std::string_view utf8)
-{
-    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
-}
 
 // A font whose digits all have one width, for columns of numbers: the application font when
 // its digits already do (as DejaVu, Noto and most UI fonts do), else the fixed-pitch font.
@@ -105,8 +99,8 @@ FileTableModel::FileTableModel(app::ScannerViewModel& viewModel, QObject* parent
     connect(&viewModel, &VM::filesRemoved, this, [this] { endRemoveRows(); });
     connect(&viewModel, &VM::filesChanged, this,
         [this](int first, int last) { emit dataChanged(index(first, 0), index(last, kColumnCount - 1)); });
-    // The issue text depends on the threshold chosen in the settings.
-    connect(&app::AppSettings::shared(), &app::AppSettings::qualityThresholdChanged, this, [this] {
+    // The issue text depends on the view model's threshold.
+    connect(&viewModel, &VM::thresholdChanged, this, [this] {
         if (rowCount() > 0)
             emit dataChanged(index(0, issue), index(rowCount() - 1, issue));
     });
@@ -194,7 +188,7 @@ QVariant FileTableModel::display(const AudioFile& record, int column) const
     case actualBitrate:
         return result ? text(FileListRules::qualityText(*result, record.format())) : QStringLiteral("-");
     case issue: {
-        const auto issueText = FileListRules::issueText(record, app::AppSettings::shared().qualityThreshold());
+        const auto issueText = FileListRules::issueText(record, m_viewModel.threshold());
         return issueText ? text(*issueText) : QStringLiteral("-");
     }
     case size:
@@ -221,8 +215,7 @@ QVariant FileTableModel::foreground(const AudioFile& record, int column) const
     case actualBitrate:
         return record.result() ? QVariant() : secondaryColor();
     case issue:
-        return FileListRules::issueText(record, app::AppSettings::shared().qualityThreshold()) ? issueColor()
-                                                                                              : tertiaryColor();
+        return FileListRules::issueText(record, m_viewModel.threshold()) ? issueColor() : tertiaryColor();
     case size:
     case filename:
         return secondaryColor();
@@ -266,7 +259,7 @@ QVariant FileTableModel::tooltip(const AudioFile& record, int column) const
 {
     const auto& result = record.result();
     if (column == djReady)
-        return text(FileListRules::djReadyVerdict(record, app::AppSettings::shared().qualityThreshold()).tooltip);
+        return text(FileListRules::djReadyVerdict(record, m_viewModel.threshold()).tooltip);
     if (column == transcode && FileListRules::isTranscode(record))
         return QStringLiteral("Likely transcoded - file claims higher quality than detected");
     if (column == clipping && result && result->clipping.hasClipping()) {

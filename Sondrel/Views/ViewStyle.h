@@ -5,6 +5,8 @@
 #include <QColor>
 #include <QString>
 
+#include <string_view>
+
 class QLabel;
 class QWidget;
 
@@ -20,6 +22,11 @@ enum class TextStyle { title, headline, body, caption, captionSemibold };
 void applyTextStyle(QLabel* label, TextStyle style, const QColor& colour = {});
 // The dimmed text colour of captions.
 [[nodiscard]] QColor secondaryText();
+// The QString of UTF-8 text from the layers below (tags, paths, verdict texts).
+[[nodiscard]] inline QString text(std::string_view utf8)
+{
+    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
 // A label showing a symbol `size` pixels high.
 [[nodiscard]] QLabel* makeSymbolLabel(
     Symbol symbol, int size, const QColor& tint = {}, QWidget* parent = nullptr);

@@ -57,6 +57,20 @@ TEST(FileListRulesTest, SearchLooksAtNameArtistAlbumAndTitleIgnoringCase)
     EXPECT_TRUE(filteredNames(library, true, "city").empty());
 }
 
+// A folder takes in its files at any depth, never a sibling whose name starts the same.
+TEST(FileListRulesTest, AFolderHoldsItsFilesAtAnyDepthButNotItsSiblings)
+{
+    const AudioFile nested = makeFile("Live/2019/a.mp3", AudioFormat::mp3);
+    const AudioFile sibling = makeFile("Live Sets/b.mp3", AudioFormat::mp3);
+    for (const char* folder : { "/library/Live", "/library/Live/" }) {
+        const std::string prefix = FileListRules::folderPrefix(folder);
+        EXPECT_EQ(prefix, "/library/Live/");
+        EXPECT_TRUE(FileListRules::isInFolder(nested, prefix)) << folder;
+        EXPECT_FALSE(FileListRules::isInFolder(sibling, prefix)) << folder;
+    }
+    EXPECT_TRUE(FileListRules::isInFolder(sibling, FileListRules::folderPrefix("/")));
+}
+
 TEST(FileListRulesTest, BitrateAndQualityTexts)
 {
     EXPECT_EQ(

@@ -665,3 +665,70 @@ TEST_F(ScannerViewModelTest, AScanCancelledAndStartedAgainReportsEachScanByItsOw
     EXPECT_EQ(finished, (std::vector<ScannerViewModel::RunId> { *first, *second }));
     EXPECT_FALSE(model.isScanning());
 }
+
+namespace {
+
+// Every status, count, folder status and the failed list follow a threshold change from the
+// stored results, in one pass announced as one range of rows, with no analysis.
+TEST_F(ScannerViewModelTest, AThresholdChangeJudgesTheStoredResultsAgainAtOnce)
+{
+    // Live: 19000 Hz (fails 320, passes 192) and 21000 Hz; Club: 16000 Hz (fails both) and a
+    // file never analysed, which no threshold touches.
+    m_cache.set(makeFile("Live/a.mp3"), resultWithCutoff(19000.0f));
+    m_cache.set(makeFile("Live/b.mp3"), resultWithCutoff(21000.0f));
+    m_cache.set(makeFile("Club/c.mp3"), resultWithCutoff(16000.0f));
+    makeFile("Club/new.mp3");
+    FakeAnalysis analysis;
+    ScannerViewModel model(services(analysis));
+    discover(model, m_library);
+    ASSERT_EQ(model.cachedCounts(), (FilesStore::StatusCounts { 1, 2, 0, 1, 0 }));
+
+    std::vector<std::pair<int, int>> changed;
+    QObject::connect(&model, &ScannerViewModel::filesChanged,
+        [&](int first, int last) { changed.emplace_back(first, last); });
+    std::optional<QualityThreshold> announced;
+    QObject::connect(&model, &ScannerViewModel::thresholdChanged, [&](QualityThreshold t) { announced = t; });
+    m_threshold = QualityThreshold::kbps192;
+    model.applyThreshold();
+
+    EXPECT_EQ(model.cachedCounts(), (FilesStore::StatusCounts { 2, 1, 0, 1, 0 }));
+    EXPECT_EQ(model.folderStatus(m_library / "Live"),
+        (ScannerViewModel::FolderStatus { ScannerViewModel::FolderStatusKind::allPassed, 2, 0 }));
+    EXPECT_EQ(model.folderStatus(m_library / "Club"),
+        (ScannerViewModel::FolderStatus { ScannerViewModel::FolderStatusKind::allFailed, 0, 1 }));
+    ASSERT_EQ(model.failedFiles().size(), 1u);
+    EXPECT_EQ(model.failedFiles()[0].url().filename(), "c.mp3");
+    EXPECT_EQ(announced, QualityThreshold::kbps192);
+    ASSERT_EQ(changed.size(), 1u);
+    EXPECT_EQ(model.statusMessage(), "4 files - 2 passed - 1 failed - 1 ready to scan");
+    EXPECT_EQ(analysis.calls(), 0);
+
+    // Back again, and a file then scanned is judged by the threshold of the moment.
+    m_threshold = QualityThreshold::kbps320;
+    model.applyThreshold();
+    EXPECT_EQ(model.cachedCounts(), (FilesStore::StatusCounts { 1, 2, 0, 1, 0 }));
+    scan(model);
+    EXPECT_EQ(analysis.calls(), 1);
+    EXPECT_EQ(model.cachedCounts(), (FilesStore::StatusCounts { 2, 2, 0, 0, 0 }));
+}
+
+// Discovery, the scan and a threshold change judge a brick-walled file alike: by the wall.
+TEST_F(ScannerViewModelTest, EveryVerdictJudgesABrickWalledFileByItsWall)
+{
+    AnalysisResult walled = resultWithCutoff(20500.0f);
+    walled.lossyEvidence = sondrel::core::LossyEvidence { 16000.0f, 20.0f, 200.0f };
+    m_cache.set(makeFile("walled.mp3"), walled);
+    FakeAnalysis analysis;
+    ScannerViewModel model(services(analysis));
+    discover(model, m_library);
+    ASSERT_EQ(model.allFiles().size(), 1u);
+    EXPECT_EQ(model.allFiles()[0].status().kind(), ScanStatus::Kind::failed);
+    m_threshold = QualityThreshold::kbps128;
+    model.applyThreshold();
+    EXPECT_EQ(model.allFiles()[0].status().kind(), ScanStatus::Kind::passed);
+    scan(model);
+    EXPECT_EQ(model.allFiles()[0].status().kind(), ScanStatus::Kind::passed);
+    EXPECT_EQ(analysis.calls(), 0);
+}
+
+} // namespace

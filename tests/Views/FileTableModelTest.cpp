@@ -92,8 +92,7 @@ TEST_F(FileTableModelTest, ClippingIsGradedByTheShareOfClippedSamples)
 TEST_F(FileTableModelTest, AThresholdChangeRedrawsTheIssueColumnWithTheNewVerdict)
 {
     // A cutoff of 19000 Hz falls short of 320 kbps (20000 Hz) and reaches 192 kbps (17500 Hz).
-    auto& settings = app::AppSettings::shared();
-    settings.setQualityThreshold(app::QualityThreshold::kbps320);
+    auto& settings = *m_settings;
     add({ record("a.mp3", ScanStatus::failed(), result(19000, 256, QualityRating::high)) });
     ASSERT_EQ(cell(0, Column::issue), "Below quality threshold");
 
@@ -105,7 +104,6 @@ TEST_F(FileTableModelTest, AThresholdChangeRedrawsTheIssueColumnWithTheNewVerdic
     settings.setQualityThreshold(app::QualityThreshold::kbps192);
     EXPECT_TRUE(issueRedrawn);
     EXPECT_EQ(cell(0, Column::issue), "-");
-    settings.setQualityThreshold(app::QualityThreshold::kbps320);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "../EventLoop.h"
+#include "AppSettings.h"
 #include "AudioFile.h"
 #include "ScannerViewModel.h"
 
@@ -26,8 +27,11 @@ protected:
     ViewsTest()
     {
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_folder.path().c_str());
+        // Read after the path is set: a fresh folder gives the default, 320 kbps.
+        m_settings = std::make_unique<app::AppSettings>();
         app::ScannerViewModel::Services services;
-        services.threshold = [] { return app::QualityThreshold::kbps320; };
+        services.threshold = [settings = m_settings.get()] { return settings->qualityThreshold(); };
+        services.settings = m_settings.get();
         m_viewModel = std::make_unique<app::ScannerViewModel>(services);
     }
 
@@ -61,6 +65,7 @@ protected:
     }
 
     FixtureFolder m_folder;
+    std::unique_ptr<app::AppSettings> m_settings;
     std::unique_ptr<app::ScannerViewModel> m_viewModel;
 };
 

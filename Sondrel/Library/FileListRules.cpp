@@ -39,6 +39,14 @@ std::vector<AudioFile> FileListRules::filteredFiles(
     return visible;
 }
 
+std::string FileListRules::folderPrefix(const std::filesystem::path& folder)
+{
+    std::string prefix = folder.native();
+    if (prefix.empty() || prefix.back() != '/')
+        prefix += '/';
+    return prefix;
+}
+
 std::string FileListRules::bitrateText(const AudioFile& file)
 {
     if (file.claimedBitrate())
@@ -58,7 +66,7 @@ std::optional<std::string> FileListRules::issueText(const AudioFile& file, Quali
     if (!file.result())
         return std::nullopt;
     const core::AnalysisResult& result = *file.result();
-    if (!meetsThreshold(result.judgedCutoff(), threshold))
+    if (!meetsThreshold(result, threshold))
         return "Below quality threshold";
     return issueDescription(file.claimedBitrate(), result.estimatedBitrate, file.format(), result.rating);
 }

@@ -1,11 +1,9 @@
 #include "FolderNode.h"
 
+#include "Background.h"
 #include "PathText.h"
 
 #include <QCollator>
-#include <QCoreApplication>
-#include <QMetaObject>
-#include <QThreadPool>
 #include <QString>
 
 #include <algorithm>
@@ -94,19 +92,10 @@ void FolderNode::loadChildren()
     if (m_isLoaded || m_isLoading)
         return;
     m_isLoading = true;
-    // A folder on a slow or hung mount must not freeze the window: list it on a worker. The
-    // answer goes through the application object, which outlives any node, and finds the node
-    // again only if it still exists.
-    QThreadPool::globalInstance()->start([weak = weak_from_this(), url = m_url] {
-        std::vector<fs::path> folders = listSubfolders(url);
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [weak, folders = std::move(folders)] {
-                if (const std::shared_ptr<FolderNode> node = weak.lock())
-                    node->adoptChildren(folders);
-            },
-            Qt::QueuedConnection);
-    });
+    // A folder on a slow or hung mount must not freeze the window: list it on a worker.
+    runInBackground(
+        this, [url = m_url] { return listSubfolders(url); },
+        [this](const std::vector<fs::path>& folders) { adoptChildren(folders); });
 }
 
 void FolderNode::adoptChildren(const std::vector<fs::path>& folders)

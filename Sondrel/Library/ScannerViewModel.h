@@ -5,23 +5,21 @@
 #include "FileVerdict.h"
 #include "FilesStore.h"
 #include "FolderNode.h"
-#include "MetadataEditor.h"
+#include "LibraryRows.h"
+#include "LibraryScan.h"
 #include "Processing.h"
+#include "ProcessingRuns.h"
 #include "QualityThreshold.h"
-#include "SpectrumAnalyzer.h"
 
 #include <QObject>
 #include <QThreadPool>
 
 #include <atomic>
-#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
-#include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace sondrel::core {
@@ -31,12 +29,15 @@ class FilePrefetcher;
 
 namespace sondrel::app {
 
+class AppSettings;
 using core::AnalysisError;
 
-// The application's single orchestrator: discovery of a library, the scan, overrides and the
-// derived views of the records. Lives on the thread that creates it (the GUI thread) and must
-// be used from there only; every step that touches the disk or decodes runs on a worker and
-// reports back to that thread. The views read only the copies `allFiles` and `cachedCounts`.
+// The application's single orchestrator: discovery of a library, the threshold, overrides and
+// the derived views of the records, over its parts: the store, the scan run (LibraryScan), the
+// processing runs (ProcessingRuns) and the rows the views read with their folder counts
+// (LibraryRows). Lives on the thread that creates it (the GUI thread) and must be used from there
+// only; every step that touches the disk or decodes runs on a worker and reports back to that
+// thread. The views read only the copies `allFiles` and `cachedCounts`.
 class ScannerViewModel : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool isScanning READ isScanning NOTIFY isScanningChanged)
@@ -55,6 +56,9 @@ public:
         core::AnalysisCache* cache = nullptr; // none: the scan neither reads nor writes a cache
         core::FilePrefetcher* prefetcher = nullptr; // none: no read-ahead
         std::function<QualityThreshold()> threshold; // read at every verdict
+        // Each change of its threshold judges every stored result again at once
+        // (applyThreshold()); none: only calls of applyThreshold() do.
+        AppSettings* settings = nullptr;
         Analysis analysis; // empty: the real analysis
         FileOperations* fileOperations = nullptr; // rename, move and trash; none: the system's
         int concurrentAnalyses = 0; // 0: one per usable core
@@ -91,7 +95,7 @@ public:
     }
     void setSelectedFolder(std::shared_ptr<FolderNode> folder);
     // In the store's order (discovery order); rows change only as the file signals below say.
-    [[nodiscard]] const std::vector<AudioFile>& allFiles() const noexcept { return m_allFiles; }
+    [[nodiscard]] const std::vector<AudioFile>& allFiles() const noexcept { return m_rows.files(); }
     // The row of a record in allFiles(), or none.
     [[nodiscard]] std::optional<std::size_t> rowOf(const QUuid& id) const;
     // The record in allFiles() with this id, or null; valid until the next change of the rows.
@@ -102,6 +106,12 @@ public:
     [[nodiscard]] int discoveredFileCount() const noexcept { return m_discoveredFileCount; }
     [[nodiscard]] const FilesStore::StatusCounts& cachedCounts() const noexcept { return m_cachedCounts; }
     [[nodiscard]] FilesStore& filesStore() noexcept { return m_filesStore; }
+    // The threshold every verdict is judged by, now.
+    [[nodiscard]] QualityThreshold threshold() const { return m_services.threshold(); }
+    // Judges every stored result again by threshold(), without analysing: statuses, counts,
+    // folder statuses and failedFiles() follow in one pass, the rows in one filesChanged();
+    // then thresholdChanged().
+    void applyThreshold();
 
     // Brings allFiles() and cachedCounts() up to date with the store, row by row.
     void syncFromStore();
@@ -131,7 +141,7 @@ public:
     // and to processingProgress().
     using Done = std::function<void(const ProcessingResults&)>;
     RunId process(const ProcessingRequest& request, Done done);
-    [[nodiscard]] bool isProcessing() const noexcept { return m_isProcessing; }
+    [[nodiscard]] bool isProcessing() const noexcept { return m_processing.isProcessing(); }
 
     // The single operations of a run, each as a run of its own; `scope` none: the library.
     using Scope = std::optional<QSet<QUuid>>;
@@ -147,6 +157,8 @@ public:
 
     void setUserOverride(const AudioFile& file, bool djReady, core::QualityRating rating);
     void clearUserOverride(const AudioFile& file);
+    // Stores the override (none: clears it) in the cache, then in the record.
+    void storeUserOverride(const AudioFile& file, const std::optional<core::UserOverride>& userOverride);
 
     [[nodiscard]] std::vector<AudioFile> failedFiles() const;
     [[nodiscard]] std::vector<AudioFile> filesInFolder(const FolderNode& folder) const;
@@ -190,6 +202,8 @@ signals:
     void discoveryFinished();
     // Discovery could not list this folder (whole or in part); `reason` is the system's text.
     void folderSkipped(const std::filesystem::path& folder, const std::string& reason);
+    // After applyThreshold(), once the records show the new verdicts.
+    void thresholdChanged(sondrel::app::QualityThreshold threshold);
     void scanStarted(sondrel::app::ScannerViewModel::RunId scan);
     // A scan ended, by itself or cancelled, with the cache flushed and the copies synchronised.
     // A cancelled scan reports its own id, never that of a scan started after it.
@@ -203,77 +217,43 @@ signals:
     void rescanFinished(QUuid id);
 
 private:
-    struct Scan;
-    struct Outcome {
-        QUuid id;
-        std::filesystem::path url;
-        Result<core::AnalysisResult> result;
-    };
-
-    void applyChanges(FilesStore::Changes changes);
+    // Brings the rows and counts up to date with the store.
+    void sync(LibraryRows::Announce announce);
     void setCachedCounts(const FilesStore::StatusCounts& counts);
-    // Adds `delta` (1 or -1) of the status to the counts of every folder above the file.
-    void countInFolders(const AudioFile& file, int delta);
     void setIsScanning(bool value);
     void setIsDiscovering(bool value);
     void setDiscoveryProgress(double value);
     void setDiscoveredFileCount(int value);
     void startDiscovery(const std::filesystem::path& location);
-
-    void performScan(std::vector<AudioFile> files);
-    void startAnalyses(const std::shared_ptr<Scan>& scan, std::vector<AudioFile> uncached);
-    void launchAnalysis(const std::shared_ptr<Scan>& scan, const AudioFile& file);
-    void onAnalysisResult(const std::shared_ptr<Scan>& scan, Outcome outcome);
-    void finishScan(const std::shared_ptr<Scan>& scan, bool flushCache);
     // Runs `work` with a Processing on the I/O worker, then synchronises and calls `done`.
     RunId runProcessing(std::function<ProcessingResults(Processing&)> work, Done done);
-    // Runs `work` on the I/O worker, then `then` back on this object's thread.
-    void runThenReport(std::function<void()> work, std::function<void()> then);
-
-    [[nodiscard]] ScanStatus verdict(const core::AnalysisResult& result) const;
 
     const Services m_services;
     FilesStore m_filesStore;
     DirectoryScanner m_scanner;
-    std::optional<core::SpectrumAnalyzer> m_analyzer; // re-scans only, one at a time
-    MetadataEditor m_metadataEditor;
-    bool m_isProcessing = false;
-    int m_runsInProgress = 0;
     RunId m_lastRunId = 0;
 
     std::optional<std::filesystem::path> m_rootFolder;
     std::shared_ptr<FolderNode> m_rootNode;
     std::shared_ptr<FolderNode> m_selectedFolder;
-    std::vector<AudioFile> m_allFiles;
+    LibraryRows m_rows;
     std::uint64_t m_syncedRevision = 0;
-    // Rows by id; rebuilt when rows move.
-    std::unordered_map<QUuid, std::size_t, FilesStore::UuidHash> m_rowById;
-    struct TextHash {
-        using is_transparent = void;
-        std::size_t operator()(std::string_view text) const noexcept
-        {
-            return std::hash<std::string_view> {}(text);
-        }
-    };
-    // Status counts of the rows below each folder, keyed by the folder's path without a
-    // trailing "/" ("" for "/").
-    std::unordered_map<std::string, FilesStore::StatusCounts, TextHash, std::equal_to<>> m_folderCounts;
     FilesStore::StatusCounts m_cachedCounts;
     bool m_isScanning = false;
     bool m_isDiscovering = false;
     double m_discoveryProgress = 0.0;
     int m_discoveredFileCount = 0;
 
-    std::shared_ptr<Scan> m_scanTask;
     // Bumped by every new discovery; a discovery whose number is no longer current stops.
     std::shared_ptr<std::atomic<int>> m_discoveryGeneration = std::make_shared<std::atomic<int>>(0);
 
-    // Analyses of a scan; one thread per concurrent analysis.
-    QThreadPool m_analysisPool;
-    // Discovery, cache look-ups and flushes, one job at a time, in order.
+    // Discovery, cache look-ups and flushes and processing, one job at a time, in order.
     QThreadPool m_ioPool;
-    // Re-scans, one at a time on the view model's own analyzer.
-    QThreadPool m_rescanPool;
+    // Reads a cache file not read yet while discovery walks the folders.
+    QThreadPool m_cacheReadPool;
+    // These run their disk steps on the I/O pool, so they come after it.
+    LibraryScan m_scan;
+    ProcessingRuns m_processing;
 };
 
 } // namespace sondrel::app

@@ -133,6 +133,25 @@ void FilesStore::updateStatus(const QUuid& id, const ScanStatus& status) noexcep
     }
 }
 
+void FilesStore::rejudge(const std::function<ScanStatus(const core::AnalysisResult&)>& verdict) noexcept
+{
+    const std::lock_guard lock(m_mutex);
+    try {
+        for (Record& record : m_records) {
+            const auto kind = record.file.status().kind();
+            if ((kind != ScanStatus::Kind::passed && kind != ScanStatus::Kind::failed)
+                || !record.file.result())
+                continue;
+            const ScanStatus status = verdict(*record.file.result());
+            if (status == record.file.status())
+                continue;
+            setStatusLocked(record.file, status);
+            record.revision = ++m_revision;
+        }
+    } catch (const std::bad_alloc&) {
+    }
+}
+
 void FilesStore::updateFileAnalysis(
     const QUuid& id, const ScanStatus& status, const std::optional<core::AnalysisResult>& result) noexcept
 {

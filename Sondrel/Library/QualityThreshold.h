@@ -1,5 +1,8 @@
 #pragma once
 
+#include "AnalysisModel.h"
+#include "ScanStatus.h"
+
 #include <array>
 #include <optional>
 #include <string>
@@ -68,6 +71,20 @@ inline constexpr std::array<QualityThreshold, 8> kAllQualityThresholds = { Quali
 [[nodiscard]] constexpr bool meetsThreshold(float cutoffFrequency, QualityThreshold threshold) noexcept
 {
     return cutoffFrequency >= minimumCutoffFrequency(threshold);
+}
+
+// The same for a result, on the frequency it is judged by (a brick wall's, where one was found).
+[[nodiscard]] inline bool meetsThreshold(
+    const core::AnalysisResult& result, QualityThreshold threshold) noexcept
+{
+    return meetsThreshold(result.judgedCutoff(), threshold);
+}
+
+// The status a result earns under the threshold: the scan's, discovery's and a threshold
+// change's one verdict.
+[[nodiscard]] inline ScanStatus verdict(const core::AnalysisResult& result, QualityThreshold threshold)
+{
+    return meetsThreshold(result, threshold) ? ScanStatus::passed() : ScanStatus::failed();
 }
 
 // "320 kbps": the text a settings picker shows.

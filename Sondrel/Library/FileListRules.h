@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,6 +32,15 @@ public:
     // One record against the two filters of filteredFiles(); `loweredSearch` is the search text
     // already lower-cased (empty: no search).
     [[nodiscard]] static bool isVisible(const AudioFile& file, bool showFailedOnly, const QString& loweredSearch);
+
+    // What every path inside the folder, at any depth, begins with: the folder's path with one
+    // trailing "/", so that "Live" does not take in its sibling "Live Sets".
+    [[nodiscard]] static std::string folderPrefix(const std::filesystem::path& folder);
+    // Whether the file is inside the folder whose folderPrefix() this is.
+    [[nodiscard]] static bool isInFolder(const AudioFile& file, std::string_view folderPrefix) noexcept
+    {
+        return file.url().native().starts_with(folderPrefix);
+    }
 
     // The claimed bitrate ("320kbps"); without one "Uncompressed" for WAV, AIFF and FLAC, else "-".
     [[nodiscard]] static std::string bitrateText(const AudioFile& file);

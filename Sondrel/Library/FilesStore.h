@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <unordered_map>
@@ -54,6 +55,9 @@ public:
     // Sets status and result; no result clears it.
     void updateFileAnalysis(const QUuid& id, const ScanStatus& status,
         const std::optional<core::AnalysisResult>& result) noexcept;
+    // Judges every passed or failed record again by its result: each takes the status `verdict`
+    // gives, and only those whose status changes are stamped. One pass under the lock.
+    void rejudge(const std::function<ScanStatus(const core::AnalysisResult&)>& verdict) noexcept;
     // Counts are not touched; no override clears it.
     void updateOverride(const QUuid& id, const std::optional<core::UserOverride>& userOverride) noexcept;
     // Status `pending` and no result; the override stays.
