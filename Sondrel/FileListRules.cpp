@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <algorithm>
+
 namespace sondrel::app {
 
 namespace {
@@ -11,9 +13,38 @@ namespace {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-[[nodiscard]] bool containsLowered(const std::optional<std::string>& field, const QString& loweredNeedle)
+[[nodiscard]] bool isAscii(std::string_view text) noexcept
 {
-    return field && toQString(*field).toLower().contains(loweredNeedle);
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+[[nodiscard]] bool isAscii(const QString& text) noexcept
+{
+    return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; });
+}
+
+// Whether the lower-cased text contains the lower-cased needle. An ASCII text against an ASCII
+// needle is compared byte by byte, as lower-casing either leaves it ASCII; the search then runs
+// over a large library without converting every tag.
+[[nodiscard]] bool textContains(std::string_view text, const QString& loweredNeedle, bool asciiNeedle)
+{
+    if (!asciiNeedle || !isAscii(text))
+        return toQString(text).toLower().contains(loweredNeedle);
+    const auto needle = static_cast<std::size_t>(loweredNeedle.size());
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char16_t>(c - 'A' + 'a') : static_cast<char16_t>(c); };
+    for (std::size_t start = 0; start + needle <= text.size(); ++start) {
+        std::size_t matched = 0;
+        while (matched < needle && lower(text[start + matched]) == loweredNeedle[static_cast<qsizetype>(matched)].unicode())
+            ++matched;
+        if (matched == needle)
+            return true;
+    }
+    return false;
+}
+
+[[nodiscard]] bool containsLowered(const std::optional<std::string>& field, const QString& loweredNeedle, bool asciiNeedle)
+{
+    return field && textContains(*field, loweredNeedle, asciiNeedle);
 }
 
 } // namespace
@@ -22,9 +53,11 @@ bool FileListRules::isVisible(const AudioFile& file, bool showFailedOnly, const 
 {
     if (showFailedOnly && file.status().kind() != ScanStatus::Kind::failed)
         return false;
-    return loweredSearch.isEmpty() || toQString(file.name()).toLower().contains(loweredSearch)
-        || containsLowered(file.artist(), loweredSearch) || containsLowered(file.album(), loweredSearch)
-        || containsLowered(file.title(), loweredSearch);
+    if (loweredSearch.isEmpty())
+        return true;
+    const bool ascii = isAscii(loweredSearch);
+    return textContains(file.name(), loweredSearch, ascii) || containsLowered(file.artist(), loweredSearch, ascii)
+        || containsLowered(file.album(), loweredSearch, ascii) || containsLowered(file.title(), loweredSearch, ascii);
 }
 
 std::vector<AudioFile> FileListRules::filteredFiles(
@@ -61,6 +94,21 @@ std::optional<std::string> FileListRules::issueText(const AudioFile& file, Quali
     if (!meetsThreshold(result.judgedCutoff(), threshold))
         return "Below quality threshold";
     return issueDescription(file.claimedBitrate(), result.estimatedBitrate, file.format(), result.rating);
+}
+
+std::optional<std::string> FileListRules::reasonText(const AudioFile& file, QualityThreshold threshold)
+{
+    if (!file.result()) {
+        const ScanStatus& status = file.status();
+        if (status.kind() == ScanStatus::Kind::error && !status.errorDescription().empty())
+            return status.errorDescription();
+        return std::nullopt;
+    }
+    if (auto issue = issueText(file, threshold))
+        return issue;
+    if (file.result()->clipping.severity() == core::ClippingSeverity::severe)
+        return "Clipping";
+    return std::nullopt;
 }
 
 std::optional<std::string> FileListRules::issueDescription(std::optional<std::int64_t> claimed,

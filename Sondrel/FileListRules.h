@@ -44,6 +44,11 @@ public:
     [[nodiscard]] static std::optional<std::string> issueText(
         const AudioFile& file, QualityThreshold threshold);
 
+    // What the Issue column says: the failure's description for a file that could not be
+    // analysed; else issueText(); else "Clipping" for a result whose only fault is severe
+    // clipping (a verdict the issue text would not explain); none otherwise.
+    [[nodiscard]] static std::optional<std::string> reasonText(const AudioFile& file, QualityThreshold threshold);
+
     // The transcode rule: "Lossy source" for a WAV, AIFF or FLAC file rated suspicious;
     // otherwise "Marked as <C>k" when the claimed bitrate C is at least 256 and the detected D
     // at most 192, or C at least 192 and D at most 128; else none.
