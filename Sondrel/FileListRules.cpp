@@ -2,8 +2,6 @@
 
 #include <QString>
 
-#include <algorithm>
-
 namespace sondrel::app {
 
 namespace {
@@ -13,57 +11,41 @@ namespace {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-[[nodiscard]] bool isAscii(std::string_view text) noexcept
+void appendLowered(std::string& key, std::string_view field)
 {
-    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
-[[nodiscard]] bool isAscii(const QString& text) noexcept
-{
-    return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; });
-}
-
-// Whether the lower-cased text contains the lower-cased needle. An ASCII text against an ASCII
-// needle is compared byte by byte, as lower-casing either leaves it ASCII; the search then runs
-// over a large library without converting every tag.
-[[nodiscard]] bool textContains(std::string_view text, const QString& loweredNeedle, bool asciiNeedle)
-{
-    if (!asciiNeedle || !isAscii(text))
-        return toQString(text).toLower().contains(loweredNeedle);
-    const auto needle = static_cast<std::size_t>(loweredNeedle.size());
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char16_t>(c - 'A' + 'a') : static_cast<char16_t>(c); };
-    for (std::size_t start = 0; start + needle <= text.size(); ++start) {
-        std::size_t matched = 0;
-        while (matched < needle && lower(text[start + matched]) == loweredNeedle[static_cast<qsizetype>(matched)].unicode())
-            ++matched;
-        if (matched == needle)
-            return true;
-    }
-    return false;
-}
-
-[[nodiscard]] bool containsLowered(const std::optional<std::string>& field, const QString& loweredNeedle, bool asciiNeedle)
-{
-    return field && textContains(*field, loweredNeedle, asciiNeedle);
+    key += toQString(field).toLower().toStdString();
 }
 
 } // namespace
 
-bool FileListRules::isVisible(const AudioFile& file, bool showFailedOnly, const QString& loweredSearch)
+std::string FileListRules::searchKey(const AudioFile& file)
+{
+    std::string key;
+    appendLowered(key, file.name());
+    for (const auto* field : { &file.artist(), &file.album(), &file.title() }) {
+        key += '\0';
+        if (*field)
+            appendLowered(key, **field);
+    }
+    return key;
+}
+
+bool FileListRules::matchesSearch(std::string_view searchKey, std::string_view loweredSearch) noexcept
+{
+    return searchKey.find(loweredSearch) != std::string_view::npos;
+}
+
+bool FileListRules::isVisible(const AudioFile& file, bool showFailedOnly, std::string_view loweredSearch)
 {
     if (showFailedOnly && file.status().kind() != ScanStatus::Kind::failed)
         return false;
-    if (loweredSearch.isEmpty())
-        return true;
-    const bool ascii = isAscii(loweredSearch);
-    return textContains(file.name(), loweredSearch, ascii) || containsLowered(file.artist(), loweredSearch, ascii)
-        || containsLowered(file.album(), loweredSearch, ascii) || containsLowered(file.title(), loweredSearch, ascii);
+    return loweredSearch.empty() || matchesSearch(searchKey(file), loweredSearch);
 }
 
 std::vector<AudioFile> FileListRules::filteredFiles(
     const std::vector<AudioFile>& source, bool showFailedOnly, std::string_view searchText)
 {
-    const QString needle = toQString(searchText).toLower();
+    const std::string needle = toQString(searchText).toLower().toStdString();
     std::vector<AudioFile> visible;
     for (const AudioFile& file : source) {
         if (isVisible(file, showFailedOnly, needle))

@@ -29,8 +29,15 @@ public:
         const std::vector<AudioFile>& source, bool showFailedOnly, std::string_view searchText);
 
     // One record against the two filters of filteredFiles(); `loweredSearch` is the search text
-    // already lower-cased (empty: no search).
-    [[nodiscard]] static bool isVisible(const AudioFile& file, bool showFailedOnly, const QString& loweredSearch);
+    // already lower-cased, in UTF-8 (empty: no search).
+    [[nodiscard]] static bool isVisible(const AudioFile& file, bool showFailedOnly, std::string_view loweredSearch);
+
+    // What a search looks in: the record's name, artist, album and title, lower-cased, in UTF-8,
+    // separated by NUL. A large library keeps these to search again without converting every tag.
+    [[nodiscard]] static std::string searchKey(const AudioFile& file);
+    // Whether a search key holds the lower-cased UTF-8 search text. A text without NUL never
+    // matches across two fields; an empty one matches every key.
+    [[nodiscard]] static bool matchesSearch(std::string_view searchKey, std::string_view loweredSearch) noexcept;
 
     // The claimed bitrate ("320kbps"); without one "Uncompressed" for WAV, AIFF and FLAC, else "-".
     [[nodiscard]] static std::string bitrateText(const AudioFile& file);

@@ -102,6 +102,7 @@ FileTableModel::FileTableModel(app::ScannerViewModel& viewModel, QObject* parent
     using VM = app::ScannerViewModel;
     m_sources.resize(viewModel.allFiles().size());
     std::iota(m_sources.begin(), m_sources.end(), 0);
+    m_searchKeys.resize(m_sources.size());
     indexSources();
     connect(&viewModel, &VM::filesAboutToBeReset, this, [this] { beginResetModel(); });
     connect(&viewModel, &VM::filesReset, this, &FileTableModel::resetSources);
@@ -137,6 +138,16 @@ const AudioFile& FileTableModel::file(int row) const
     return m_viewModel.allFiles()[static_cast<std::size_t>(m_sources[static_cast<std::size_t>(row)])];
 }
 
+const std::string& FileTableModel::searchKey(int row) const
+{
+    const auto source = static_cast<std::size_t>(m_sources[static_cast<std::size_t>(row)]);
+    std::string& key = m_searchKeys[source];
+    // Never empty once made: the name is in it.
+    if (key.empty())
+        key = FileListRules::searchKey(m_viewModel.allFiles()[source]);
+    return key;
+}
+
 // --- rows and their order -----------------------------------------------------------------
 
 void FileTableModel::indexSources()
@@ -150,6 +161,7 @@ void FileTableModel::resetSources()
 {
     m_sources.resize(m_viewModel.allFiles().size());
     std::iota(m_sources.begin(), m_sources.end(), 0);
+    m_searchKeys.assign(m_sources.size(), {});
     indexSources();
     ++m_structure;
     endResetModel();
@@ -174,6 +186,7 @@ void FileTableModel::endInsertSources(int first, int last)
     std::vector<int> added(static_cast<std::size_t>(count));
     std::iota(added.begin(), added.end(), first);
     m_sources.insert(m_sources.begin() + m_insertRow, added.begin(), added.end());
+    m_searchKeys.insert(m_searchKeys.begin() + first, static_cast<std::size_t>(count), std::string());
     indexSources();
     ++m_structure;
     endInsertRows();
@@ -220,12 +233,15 @@ void FileTableModel::endRemoveSources(int first, int last)
         if (source > last)
             source -= count;
     }
+    m_searchKeys.erase(m_searchKeys.begin() + first, m_searchKeys.begin() + last + 1);
     indexSources();
     ++m_structure;
 }
 
 void FileTableModel::changeSources(int first, int last)
 {
+    for (int source = first; source <= last; ++source)
+        m_searchKeys[static_cast<std::size_t>(source)].clear();
     if (m_sortColumn < 0) {
         emit dataChanged(index(first, 0), index(last, kColumnCount - 1));
         return;

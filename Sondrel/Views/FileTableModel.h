@@ -51,6 +51,9 @@ public:
     [[nodiscard]] QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
     [[nodiscard]] const app::AudioFile& file(int row) const;
+    // The row's FileListRules::searchKey(), made when first asked for and kept while its record
+    // is listed, so that a search on a large library converts no tag twice.
+    [[nodiscard]] const std::string& searchKey(int row) const;
 
     // Sorts the rows by a column (FileSorting's orders). The order is computed off the GUI
     // thread from a copy of the records; the rows keep their old order until it is ready and
@@ -97,6 +100,7 @@ private:
     app::ScannerViewModel& m_viewModel;
     std::vector<int> m_sources; // table row -> position in allFiles()
     std::vector<int> m_rows; // position in allFiles() -> table row
+    mutable std::vector<std::string> m_searchKeys; // by position in allFiles(); empty: not made
     int m_insertRow = 0; // where the rows being inserted go
     int m_sortColumn = -1;
     Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
