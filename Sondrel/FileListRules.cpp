@@ -2,6 +2,9 @@
 
 #include <QString>
 
+#include <algorithm>
+#include <iterator>
+
 namespace sondrel::app {
 
 namespace {
@@ -13,6 +16,13 @@ namespace {
 
 void appendLowered(std::string& key, std::string_view field)
 {
+    // ASCII lower-cases to ASCII byte by byte; only other text needs the full case mapping.
+    if (std::all_of(
+            field.begin(), field.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        std::transform(field.begin(), field.end(), std::back_inserter(key),
+            [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+        return;
+    }
     key += toQString(field).toLower().toStdString();
 }
 

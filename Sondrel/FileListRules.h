@@ -30,14 +30,16 @@ public:
 
     // One record against the two filters of filteredFiles(); `loweredSearch` is the search text
     // already lower-cased, in UTF-8 (empty: no search).
-    [[nodiscard]] static bool isVisible(const AudioFile& file, bool showFailedOnly, std::string_view loweredSearch);
+    [[nodiscard]] static bool isVisible(
+        const AudioFile& file, bool showFailedOnly, std::string_view loweredSearch);
 
     // What a search looks in: the record's name, artist, album and title, lower-cased, in UTF-8,
     // separated by NUL. A large library keeps these to search again without converting every tag.
     [[nodiscard]] static std::string searchKey(const AudioFile& file);
     // Whether a search key holds the lower-cased UTF-8 search text. A text without NUL never
     // matches across two fields; an empty one matches every key.
-    [[nodiscard]] static bool matchesSearch(std::string_view searchKey, std::string_view loweredSearch) noexcept;
+    [[nodiscard]] static bool matchesSearch(
+        std::string_view searchKey, std::string_view loweredSearch) noexcept;
 
     // The claimed bitrate ("320kbps"); without one "Uncompressed" for WAV, AIFF and FLAC, else "-".
     [[nodiscard]] static std::string bitrateText(const AudioFile& file);
@@ -54,7 +56,8 @@ public:
     // What the Issue column says: the failure's description for a file that could not be
     // analysed; else issueText(); else "Clipping" for a result whose only fault is severe
     // clipping (a verdict the issue text would not explain); none otherwise.
-    [[nodiscard]] static std::optional<std::string> reasonText(const AudioFile& file, QualityThreshold threshold);
+    [[nodiscard]] static std::optional<std::string> reasonText(
+        const AudioFile& file, QualityThreshold threshold);
 
     // The transcode rule: "Lossy source" for a WAV, AIFF or FLAC file rated suspicious;
     // otherwise "Marked as <C>k" when the claimed bitrate C is at least 256 and the detected D

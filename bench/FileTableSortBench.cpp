@@ -31,8 +31,8 @@ namespace {
 
 std::vector<app::AudioFile> library(int count)
 {
-    static const std::vector<std::string> words = { "Love", "Night", "Été", "Señor", "Groove", "Ünder", "Dawn",
-        "Żar", "Fire", "Órbita", "Deep", "Soul", "Bass", "Ça", "Light", "River", "Motion", "Ñu" };
+    static const std::vector<std::string> words = { "Love", "Night", "Été", "Señor", "Groove", "Ünder",
+        "Dawn", "Żar", "Fire", "Órbita", "Deep", "Soul", "Bass", "Ça", "Light", "River", "Motion", "Ñu" };
     std::mt19937 random(20);
     const auto word = [&] { return words[random() % words.size()]; };
     std::vector<app::AudioFile> files;
@@ -58,9 +58,11 @@ std::vector<app::AudioFile> library(int count)
         default: {
             const auto rating = core::kAllQualityRatings[random() % core::kAllQualityRatings.size()];
             const float cutoff = 15000.0f + static_cast<float>(random() % 6000);
-            const core::ClippingInfo clipping { static_cast<std::int64_t>(random() % 3 == 0 ? random() % 50 : 0),
-                100000, 1.0f };
-            file.setResult(core::AnalysisResult { cutoff, core::estimatedBitrate(rating), rating, 0.8f, clipping });
+            const core::ClippingInfo clipping {
+                static_cast<std::int64_t>(random() % 3 == 0 ? random() % 50 : 0), 100000, 1.0f
+            };
+            file.setResult(
+                core::AnalysisResult { cutoff, core::estimatedBitrate(rating), rating, 0.8f, clipping });
             file.setStatus(cutoff >= 20000.0f ? app::ScanStatus::passed() : app::ScanStatus::failed());
         }
         }
@@ -125,14 +127,16 @@ void run(int count)
                 static_cast<long long>(timing.longestStallMs));
         }
     }
-    const Timing unsort = timed([&] { header->setSortIndicator(-1, Qt::AscendingOrder); }, [] { return true; });
+    const Timing unsort
+        = timed([&] { header->setSortIndicator(-1, Qt::AscendingOrder); }, [] { return true; });
     std::printf("  back to the library order %5lld ms, longest GUI stall %3lld ms\n",
         static_cast<long long>(unsort.totalMs), static_cast<long long>(unsort.longestStallMs));
 
     header->setSortIndicator(ui::FileTableModel::title, Qt::AscendingOrder);
     timed([] {}, [&] { return !table->isSortPending(); });
     for (const char* text : { "lov", "señor 12", "" }) {
-        const Timing timing = timed([&] { view.setSearchText(QString::fromUtf8(text)); }, [] { return true; });
+        const Timing timing
+            = timed([&] { view.setSearchText(QString::fromUtf8(text)); }, [] { return true; });
         std::printf("  search \"%s\" (sorted by Title): %zu rows, %lld ms, longest GUI stall %lld ms\n", text,
             view.filteredFiles().size(), static_cast<long long>(timing.totalMs),
             static_cast<long long>(timing.longestStallMs));
@@ -143,8 +147,7 @@ void run(int count)
     timed([] {}, [&] { return !table->isSortPending(); });
     int updated = 0;
     QElapsedTimer clock;
-    const Timing scan = timed(
-        [&] { clock.start(); },
+    const Timing scan = timed([&] { clock.start(); },
         [&] {
             if (updated < 2000 && clock.elapsed() >= updated * 2) {
                 for (int i = 0; i < 25; ++i, ++updated) {
@@ -170,7 +173,8 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString((root / "config").string()));
+    QSettings::setPath(
+        QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString((root / "config").string()));
     std::vector<int> counts;
     for (int i = 1; i < argc; ++i)
         counts.push_back(std::max(1, std::atoi(argv[i])));

@@ -144,8 +144,7 @@ std::vector<std::string> columns(const AudioFile& file, QualityThreshold thresho
         core::json::validUtf8(file.title().value_or(file.name())),
         core::json::validUtf8(file.artist().value_or("")), FileListRules::bitrateText(file),
         file.result() ? FileListRules::qualityText(*file.result(), file.format()) : "-",
-        FileListRules::reasonText(file, threshold).value_or(""),
-        core::json::validUtf8(file.url().string()) };
+        FileListRules::reasonText(file, threshold).value_or(""), core::json::validUtf8(file.url().string()) };
 }
 
 // Prints the files without copying them: the table takes its widths in a first pass.

@@ -58,7 +58,8 @@ bool FileFilterModel::filterAcceptsRow(int sourceRow, const QModelIndex&) const
     // The status filter here, the search against the table's kept search keys.
     if (!app::FileListRules::isVisible(file, m_showFailedOnly, {}))
         return false;
-    return m_loweredSearch.empty() || app::FileListRules::matchesSearch(m_source.searchKey(sourceRow), m_loweredSearch);
+    return m_loweredSearch.empty()
+        || app::FileListRules::matchesSearch(m_source.searchKey(sourceRow), m_loweredSearch);
 }
 
 } // namespace sondrel::ui

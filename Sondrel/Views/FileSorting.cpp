@@ -6,9 +6,11 @@
 #include <QCollator>
 
 #include <algorithm>
+#include <iterator>
 #include <limits>
 #include <numeric>
 #include <string_view>
+#include <thread>
 #include <tuple>
 #include <unordered_map>
 
@@ -93,7 +95,8 @@ Key numberKey(const AudioFile& file, int column)
         if (file.claimedBitrate())
             return { false, *file.claimedBitrate() };
         // "Uncompressed" claims more than any bitrate.
-        return core::isLossless(file.format()) ? Key { false, std::numeric_limits<std::int64_t>::max() } : kAbsent;
+        return core::isLossless(file.format()) ? Key { false, std::numeric_limits<std::int64_t>::max() }
+                                               : kAbsent;
     case Column::actualBitrate:
         return result ? Key { false, qualityRank(result->rating), result->estimatedBitrate } : kAbsent;
     case Column::size:
@@ -121,17 +124,37 @@ std::vector<Key> textKeys(const std::vector<std::optional<std::string_view>>& te
 
     // Without a locale (the C locale) a collator compares code points, which puts every
     // accented name after "Z" and "Zebra" before "apple": English collation serves better.
-    QCollator collator(locale.language() == QLocale::C ? QLocale(QLocale::English, QLocale::UnitedStates) : locale);
-    collator.setNumericMode(true);
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    const QLocale collation
+        = locale.language() == QLocale::C ? QLocale(QLocale::English, QLocale::UnitedStates) : locale;
     std::vector<QCollatorSortKey> sortKeys;
     sortKeys.reserve(distinct.size());
-    for (std::string_view text : distinct)
-        sortKeys.push_back(collator.sortKey(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()))));
     std::vector<int> byKey(distinct.size());
     std::iota(byKey.begin(), byKey.end(), 0);
-    std::sort(byKey.begin(), byKey.end(),
-        [&](int a, int b) { return sortKeys[static_cast<std::size_t>(a)].compare(sortKeys[static_cast<std::size_t>(b)]) < 0; });
+    const auto before = [&](int a, int b) {
+        return sortKeys[static_cast<std::size_t>(a)].compare(sortKeys[static_cast<std::size_t>(b)]) < 0;
+    };
+    // Collation keys are the costly part of a sort by text: each half of the texts gets its
+    // keys and its order on a thread of its own (one collator each), then the halves merge.
+    const std::size_t half = distinct.size() / 2;
+    const auto keysOf = [&](std::size_t begin, std::size_t end, std::vector<QCollatorSortKey>& into) {
+        QCollator collator(collation);
+        collator.setNumericMode(true);
+        collator.setCaseSensitivity(Qt::CaseInsensitive);
+        for (std::size_t i = begin; i < end; ++i)
+            into.push_back(collator.sortKey(
+                QString::fromUtf8(distinct[i].data(), static_cast<qsizetype>(distinct[i].size()))));
+    };
+    std::vector<QCollatorSortKey> upper;
+    upper.reserve(distinct.size() - half);
+    std::thread helper([&] { keysOf(half, distinct.size(), upper); });
+    keysOf(0, half, sortKeys);
+    helper.join();
+    std::move(upper.begin(), upper.end(), std::back_inserter(sortKeys));
+    const auto middle = byKey.begin() + static_cast<std::ptrdiff_t>(half);
+    helper = std::thread([&] { std::sort(middle, byKey.end(), before); });
+    std::sort(byKey.begin(), middle, before);
+    helper.join();
+    std::inplace_merge(byKey.begin(), middle, byKey.end(), before);
     std::vector<std::int64_t> rank(distinct.size());
     std::int64_t current = 0;
     for (std::size_t i = 0; i < byKey.size(); ++i) {

@@ -316,7 +316,8 @@ void FileTableModel::startSort()
         });
 }
 
-void FileTableModel::applySort(const std::vector<QUuid>& ids, const std::vector<int>& positions, quint64 structure)
+void FileTableModel::applySort(
+    const std::vector<QUuid>& ids, const std::vector<int>& positions, quint64 structure)
 {
     if (structure == m_structure) {
         applyOrder(positions);
@@ -358,7 +359,8 @@ void FileTableModel::applyOrder(std::vector<int> sources)
     QModelIndexList after;
     after.reserve(before.size());
     for (qsizetype i = 0; i < before.size(); ++i)
-        after.push_back(index(m_rows[static_cast<std::size_t>(sourcesBefore[static_cast<std::size_t>(i)])], before[i].column()));
+        after.push_back(index(m_rows[static_cast<std::size_t>(sourcesBefore[static_cast<std::size_t>(i)])],
+            before[i].column()));
     changePersistentIndexList(before, after);
     emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
     emit sortApplied();
@@ -460,8 +462,9 @@ QVariant FileTableModel::foreground(const AudioFile& record, int column) const
     case actualBitrate:
         return record.result() ? QVariant() : secondaryColor();
     case issue:
-        return FileListRules::reasonText(record, app::AppSettings::shared().qualityThreshold()) ? issueColor()
-                                                                                               : tertiaryColor();
+        return FileListRules::reasonText(record, app::AppSettings::shared().qualityThreshold())
+            ? issueColor()
+            : tertiaryColor();
     case size:
     case filename:
         return secondaryColor();

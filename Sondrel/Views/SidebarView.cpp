@@ -128,7 +128,7 @@ void FolderStatusIndicator::setStatus(const app::ScannerViewModel::FolderStatus&
     m_errorSymbol->setVisible(errors);
     m_errorCount->setVisible(errors);
     m_errorCount->setText(QString::number(status.errors));
-    setToolTip(!errors                ? QString()
+    setToolTip(!errors           ? QString()
             : status.errors == 1 ? QStringLiteral("1 file could not be analysed")
                                  : QStringLiteral("%1 files could not be analysed").arg(status.errors));
 }

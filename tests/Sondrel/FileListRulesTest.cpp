@@ -136,14 +136,19 @@ TEST(FileListRulesTest, ReasonTextExplainsErrorsAndClipping)
 {
     AudioFile broken = makeFile("broken.mp3", AudioFormat::mp3);
     broken.setStatus(ScanStatus::error("Audio file is too short to analyze"));
-    EXPECT_EQ(FileListRules::reasonText(broken, QualityThreshold::kbps320), "Audio file is too short to analyze");
-    EXPECT_EQ(FileListRules::reasonText(makeFile("new.mp3", AudioFormat::mp3), QualityThreshold::kbps320), std::nullopt);
+    EXPECT_EQ(
+        FileListRules::reasonText(broken, QualityThreshold::kbps320), "Audio file is too short to analyze");
+    EXPECT_EQ(FileListRules::reasonText(makeFile("new.mp3", AudioFormat::mp3), QualityThreshold::kbps320),
+        std::nullopt);
 
-    const AudioFile clipped = analysed(makeFile("loud.wav", AudioFormat::wav), 21000, 1411, QualityRating::lossless, 20);
+    const AudioFile clipped
+        = analysed(makeFile("loud.wav", AudioFormat::wav), 21000, 1411, QualityRating::lossless, 20);
     EXPECT_EQ(FileListRules::reasonText(clipped, QualityThreshold::kbps320), "Clipping");
-    const AudioFile moderate = analysed(makeFile("warm.wav", AudioFormat::wav), 21000, 1411, QualityRating::lossless, 1);
+    const AudioFile moderate
+        = analysed(makeFile("warm.wav", AudioFormat::wav), 21000, 1411, QualityRating::lossless, 1);
     EXPECT_EQ(FileListRules::reasonText(moderate, QualityThreshold::kbps320), std::nullopt);
-    const AudioFile both = analysed(makeFile("both.mp3", AudioFormat::mp3), 15000, 128, QualityRating::poor, 20);
+    const AudioFile both
+        = analysed(makeFile("both.mp3", AudioFormat::mp3), 15000, 128, QualityRating::poor, 20);
     EXPECT_EQ(FileListRules::reasonText(both, QualityThreshold::kbps320), "Below quality threshold");
 }
 

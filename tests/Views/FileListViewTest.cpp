@@ -8,14 +8,14 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QHelpEvent>
-#include <QToolTip>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTableView>
+#include <QToolTip>
 
 namespace sondrel::ui {
 namespace {
@@ -230,7 +230,8 @@ TEST_F(FileListViewTest, TheTrashQuestionDefaultsToCancel)
 
 void clickSection(QHeaderView* header, int column)
 {
-    const QPoint centre(header->sectionViewportPosition(column) + header->sectionSize(column) / 2, header->height() / 2);
+    const QPoint centre(
+        header->sectionViewportPosition(column) + header->sectionSize(column) / 2, header->height() / 2);
     const QPointF global = header->viewport()->mapToGlobal(QPointF(centre));
     for (auto type : { QEvent::MouseButtonPress, QEvent::MouseButtonRelease }) {
         QMouseEvent event(type, QPointF(centre), global, Qt::LeftButton,

@@ -130,12 +130,16 @@ TEST_F(FileTableModelTest, TheIssueCellNamesTheReason)
     core::ID3Parser::Metadata claims320;
     claims320.bitrate = 320;
     add({ record("broken.mp3", ScanStatus::error("Invalid data found when processing input")),
-        record("clipped.wav", ScanStatus::passed(), result(21000, 1411, QualityRating::lossless, { 30, 10000, 1.0f })),
-        record("mild.wav", ScanStatus::passed(), result(21000, 1411, QualityRating::lossless, { 1, 100000, 1.0f })),
-        record("poor.mp3", ScanStatus::failed(), result(16000, 128, QualityRating::poor, { 30, 10000, 1.0f })),
+        record("clipped.wav", ScanStatus::passed(),
+            result(21000, 1411, QualityRating::lossless, { 30, 10000, 1.0f })),
+        record("mild.wav", ScanStatus::passed(),
+            result(21000, 1411, QualityRating::lossless, { 1, 100000, 1.0f })),
+        record(
+            "poor.mp3", ScanStatus::failed(), result(16000, 128, QualityRating::poor, { 30, 10000, 1.0f })),
         record("marked.mp3", ScanStatus::passed(), result(20500, 192, QualityRating::medium), claims320) });
     EXPECT_EQ(cell(0, Column::issue), "Invalid data found when processing input");
-    EXPECT_EQ(m_model.index(0, Column::issue).data(Qt::ForegroundRole).value<QColor>(), FileTableModel::issueColor());
+    EXPECT_EQ(m_model.index(0, Column::issue).data(Qt::ForegroundRole).value<QColor>(),
+        FileTableModel::issueColor());
     EXPECT_EQ(cell(1, Column::issue), "Clipping");
     EXPECT_EQ(cell(2, Column::issue), "-");
     // Below the threshold, the threshold speaks first.
@@ -182,7 +186,8 @@ TEST_F(FileTableModelTest, RowsChangingWhileSortedKeepTheTableConsistent)
     int layouts = 0;
     QObject::connect(&m_model, &QAbstractItemModel::layoutChanged, [&] { ++layouts; });
     const QUuid b = m_viewModel->allFiles()[1].id();
-    m_viewModel->filesStore().updateFileAnalysis(b, ScanStatus::failed(), result(15000, 128, QualityRating::poor));
+    m_viewModel->filesStore().updateFileAnalysis(
+        b, ScanStatus::failed(), result(15000, 128, QualityRating::poor));
     m_viewModel->syncFromStore();
     EXPECT_EQ(rowNames(), (Names { "c.mp3", "a.mp3", "d.mp3", "b.mp3" }));
     EXPECT_EQ(cell(3, Column::djReady, Qt::AccessibleTextRole), "Not DJ ready");
@@ -199,7 +204,8 @@ TEST_F(FileTableModelTest, RowsChangingWhileSortedKeepTheTableConsistent)
     std::vector<std::pair<int, int>> removed;
     QObject::connect(&m_model, &QAbstractItemModel::rowsRemoved,
         [&](const QModelIndex&, int first, int last) { removed.emplace_back(first, last); });
-    m_viewModel->filesStore().removeFiles({ m_viewModel->allFiles()[2].id(), m_viewModel->allFiles()[3].id() });
+    m_viewModel->filesStore().removeFiles(
+        { m_viewModel->allFiles()[2].id(), m_viewModel->allFiles()[3].id() });
     m_viewModel->syncFromStore();
     EXPECT_EQ(rowNames(), (Names { "b.mp3", "e.mp3", "a.mp3" }));
     EXPECT_EQ(removed.size(), 2u);
