@@ -121,6 +121,11 @@ FileTableModel::FileTableModel(app::ScannerViewModel& viewModel, QObject* parent
     m_resortTimer.setSingleShot(true);
     m_resortTimer.setInterval(kResortIntervalMs);
     connect(&m_resortTimer, &QTimer::timeout, this, &FileTableModel::startSort);
+    m_searchKeysTimer.setSingleShot(true);
+    m_searchKeysTimer.setInterval(1000);
+    connect(&m_searchKeysTimer, &QTimer::timeout, this, &FileTableModel::prepareSearchKeys);
+    if (!m_sources.empty())
+        m_searchKeysTimer.start();
 }
 
 int FileTableModel::rowCount(const QModelIndex& parent) const
@@ -148,6 +153,28 @@ const std::string& FileTableModel::searchKey(int row) const
     return key;
 }
 
+void FileTableModel::prepareSearchKeys()
+{
+    const int request = ++m_searchKeysRequest;
+    runInBackground(
+        this,
+        [files = m_viewModel.allFiles()] {
+            std::vector<std::string> keys;
+            keys.reserve(files.size());
+            for (const AudioFile& file : files)
+                keys.push_back(FileListRules::searchKey(file));
+            return keys;
+        },
+        [this, request, structure = m_structure](std::vector<std::string> keys) {
+            if (request != m_searchKeysRequest || structure != m_structure)
+                return;
+            for (std::size_t source = 0; source < keys.size(); ++source) {
+                if (m_searchKeys[source].empty())
+                    m_searchKeys[source] = std::move(keys[source]);
+            }
+        });
+}
+
 // --- rows and their order -----------------------------------------------------------------
 
 void FileTableModel::indexSources()
@@ -164,6 +191,7 @@ void FileTableModel::resetSources()
     m_searchKeys.assign(m_sources.size(), {});
     indexSources();
     ++m_structure;
+    m_searchKeysTimer.start();
     endResetModel();
     if (m_sortColumn >= 0)
         startSort();
@@ -189,6 +217,7 @@ void FileTableModel::endInsertSources(int first, int last)
     m_searchKeys.insert(m_searchKeys.begin() + first, static_cast<std::size_t>(count), std::string());
     indexSources();
     ++m_structure;
+    m_searchKeysTimer.start();
     endInsertRows();
     scheduleResort();
 }
@@ -240,8 +269,6 @@ void FileTableModel::endRemoveSources(int first, int last)
 
 void FileTableModel::changeSources(int first, int last)
 {
-    for (int source = first; source <= last; ++source)
-        m_searchKeys[static_cast<std::size_t>(source)].clear();
     if (m_sortColumn < 0) {
         emit dataChanged(index(first, 0), index(last, kColumnCount - 1));
         return;

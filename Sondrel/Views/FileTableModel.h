@@ -51,8 +51,9 @@ public:
     [[nodiscard]] QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
     [[nodiscard]] const app::AudioFile& file(int row) const;
-    // The row's FileListRules::searchKey(), made when first asked for and kept while its record
-    // is listed, so that a search on a large library converts no tag twice.
+    // The row's FileListRules::searchKey(), kept while its record is listed, so that a search on
+    // a large library converts no tag twice. Made on a worker for every row a second after the
+    // rows last came or went, else when first asked for.
     [[nodiscard]] const std::string& searchKey(int row) const;
 
     // Sorts the rows by a column (FileSorting's orders). The order is computed off the GUI
@@ -85,6 +86,7 @@ private:
     // The table's row of every position in allFiles(), after m_sources changed.
     void indexSources();
     void startSort();
+    void prepareSearchKeys();
     void scheduleResort();
     // Takes the order a sort computed: the records' ids, sorted. Records that arrived since go
     // last, in the view model's order.
@@ -108,6 +110,8 @@ private:
     bool m_sortInFlight = false;
     quint64 m_structure = 0; // counts insertions, removals and resets of allFiles()
     QTimer m_resortTimer;
+    int m_searchKeysRequest = 0;
+    QTimer m_searchKeysTimer;
 };
 
 } // namespace sondrel::ui

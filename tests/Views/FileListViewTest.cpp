@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QKeyEvent>
@@ -280,6 +281,39 @@ TEST_F(FileListViewTest, HeaderClicksSortAndTheSortSurvivesARestart)
     EXPECT_TRUE(sortedNames({ "b.mp3", "c.mp3", "a.mp3" }));
     FileListView unsorted(*m_viewModel);
     EXPECT_EQ(unsorted.table()->horizontalHeader()->sortIndicatorSection(), -1);
+}
+
+// The search keys the table keeps follow their records as rows come and go, sorted or not,
+// whether made by the worker or on the first search.
+TEST_F(FileListViewTest, SearchFindsTheRightRowsAfterRowsComeAndGo)
+{
+    core::ID3Parser::Metadata tags;
+    tags.artist = "Señor Coconut";
+    add({ record("beat.mp3"), record("1.mp3", ScanStatus::pending(), std::nullopt, tags),
+        record("other.mp3") });
+    m_view.setSearchText(QStringLiteral("SEÑOR"));
+    EXPECT_EQ(visibleNames(), std::vector<std::string> { "1.mp3" });
+    m_view.setSearchText(QString());
+    m_view.table()->horizontalHeader()->setSortIndicator(FileTableModel::filename, Qt::DescendingOrder);
+    ASSERT_TRUE(waitUntil([&] {
+        return visibleNames() == std::vector<std::string> { "other.mp3", "beat.mp3", "1.mp3" };
+    }));
+
+    m_viewModel->filesStore().removeFiles({ m_viewModel->allFiles()[0].id() });
+    m_viewModel->syncFromStore();
+    tags.artist = "Beat Happening";
+    add({ record("2.mp3", ScanStatus::pending(), std::nullopt, tags) });
+    // Made here on demand, then by the worker a second after the rows last changed.
+    for (int pass = 0; pass < 2; ++pass) {
+        m_view.setSearchText(QStringLiteral("beat"));
+        EXPECT_EQ(visibleNames(), std::vector<std::string> { "2.mp3" });
+        m_view.setSearchText(QStringLiteral("señor"));
+        EXPECT_EQ(visibleNames(), std::vector<std::string> { "1.mp3" });
+        m_view.setSearchText(QString());
+        QElapsedTimer wait;
+        wait.start();
+        waitUntil([&] { return wait.elapsed() > 1200; });
+    }
 }
 
 // A cell that cuts its text shows the whole text on hover; one that shows it whole has no
