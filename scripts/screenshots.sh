@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Opens the window on the demo library under a virtual X server, drives it like a user (scan,
-# select a row, open the process sheet, Settings) and writes a PNG of each state to
+# sort, select a row, open the process sheet, Settings) and writes a PNG of each state to
 # docs/screenshots/. Uses a fresh cache and settings, never the user's. SONDREL_BUILD_DIR picks
 # another build than build/.
 set -euo pipefail
@@ -40,6 +40,12 @@ xdotool windowfocus "$main" key ctrl+Return
 shot scanning 1.5
 # The demo library scans in a few seconds; the status bar then shows the counts.
 shot scanned 10
+
+# Sorted by Actual Bitrate, the worst first; two more clicks bring back the library's order.
+xdotool mousemove --window "$main" 909 116 click 1
+shot sorted 2
+xdotool click 1 sleep 1 click 1
+sleep 1
 
 # A row selected: the detail panel, the spectrogram strip and the player.
 xdotool mousemove --window "$main" 700 190 click 1

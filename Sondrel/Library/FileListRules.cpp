@@ -2,6 +2,9 @@
 
 #include <QString>
 
+#include <algorithm>
+#include <iterator>
+
 namespace sondrel::app {
 
 namespace {
@@ -11,26 +14,48 @@ namespace {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-[[nodiscard]] bool containsLowered(const std::optional<std::string>& field, const QString& loweredNeedle)
+void appendLowered(std::string& key, std::string_view field)
 {
-    return field && toQString(*field).toLower().contains(loweredNeedle);
+    // ASCII lower-cases to ASCII byte by byte; only other text needs the full case mapping.
+    if (std::all_of(
+            field.begin(), field.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        std::transform(field.begin(), field.end(), std::back_inserter(key),
+            [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+        return;
+    }
+    key += toQString(field).toLower().toStdString();
 }
 
 } // namespace
 
-bool FileListRules::isVisible(const AudioFile& file, bool showFailedOnly, const QString& loweredSearch)
+std::string FileListRules::searchKey(const AudioFile& file)
+{
+    std::string key;
+    appendLowered(key, file.name());
+    for (const auto* field : { &file.artist(), &file.album(), &file.title() }) {
+        key += '\0';
+        if (*field)
+            appendLowered(key, **field);
+    }
+    return key;
+}
+
+bool FileListRules::matchesSearch(std::string_view searchKey, std::string_view loweredSearch) noexcept
+{
+    return searchKey.find(loweredSearch) != std::string_view::npos;
+}
+
+bool FileListRules::isVisible(const AudioFile& file, bool showFailedOnly, std::string_view loweredSearch)
 {
     if (showFailedOnly && file.status().kind() != ScanStatus::Kind::failed)
         return false;
-    return loweredSearch.isEmpty() || toQString(file.name()).toLower().contains(loweredSearch)
-        || containsLowered(file.artist(), loweredSearch) || containsLowered(file.album(), loweredSearch)
-        || containsLowered(file.title(), loweredSearch);
+    return loweredSearch.empty() || matchesSearch(searchKey(file), loweredSearch);
 }
 
 std::vector<AudioFile> FileListRules::filteredFiles(
     const std::vector<AudioFile>& source, bool showFailedOnly, std::string_view searchText)
 {
-    const QString needle = toQString(searchText).toLower();
+    const std::string needle = toQString(searchText).toLower().toStdString();
     std::vector<AudioFile> visible;
     for (const AudioFile& file : source) {
         if (isVisible(file, showFailedOnly, needle))
@@ -69,6 +94,21 @@ std::optional<std::string> FileListRules::issueText(const AudioFile& file, Quali
     if (!meetsThreshold(result, threshold))
         return "Below quality threshold";
     return issueDescription(file.claimedBitrate(), result.estimatedBitrate, file.format(), result.rating);
+}
+
+std::optional<std::string> FileListRules::reasonText(const AudioFile& file, QualityThreshold threshold)
+{
+    if (!file.result()) {
+        const ScanStatus& status = file.status();
+        if (status.kind() == ScanStatus::Kind::error && !status.errorDescription().empty())
+            return status.errorDescription();
+        return std::nullopt;
+    }
+    if (auto issue = issueText(file, threshold))
+        return issue;
+    if (file.result()->clipping.severity() == core::ClippingSeverity::severe)
+        return "Clipping";
+    return std::nullopt;
 }
 
 std::optional<std::string> FileListRules::issueDescription(std::optional<std::int64_t> claimed,

@@ -30,8 +30,17 @@ public:
         const std::vector<AudioFile>& source, bool showFailedOnly, std::string_view searchText);
 
     // One record against the two filters of filteredFiles(); `loweredSearch` is the search text
-    // already lower-cased (empty: no search).
-    [[nodiscard]] static bool isVisible(const AudioFile& file, bool showFailedOnly, const QString& loweredSearch);
+    // already lower-cased, in UTF-8 (empty: no search).
+    [[nodiscard]] static bool isVisible(
+        const AudioFile& file, bool showFailedOnly, std::string_view loweredSearch);
+
+    // What a search looks in: the record's name, artist, album and title, lower-cased, in UTF-8,
+    // separated by NUL. A large library keeps these to search again without converting every tag.
+    [[nodiscard]] static std::string searchKey(const AudioFile& file);
+    // Whether a search key holds the lower-cased UTF-8 search text. A text without NUL never
+    // matches across two fields; an empty one matches every key.
+    [[nodiscard]] static bool matchesSearch(
+        std::string_view searchKey, std::string_view loweredSearch) noexcept;
 
     // What every path inside the folder, at any depth, begins with: the folder's path with one
     // trailing "/", so that "Live" does not take in its sibling "Live Sets".
@@ -52,6 +61,12 @@ public:
     // None without a result. "Below quality threshold" when the cutoff does not reach the
     // threshold's minimum (a cutoff that is not a number does not), else the transcode text.
     [[nodiscard]] static std::optional<std::string> issueText(
+        const AudioFile& file, QualityThreshold threshold);
+
+    // What the Issue column says: the failure's description for a file that could not be
+    // analysed; else issueText(); else "Clipping" for a result whose only fault is severe
+    // clipping (a verdict the issue text would not explain); none otherwise.
+    [[nodiscard]] static std::optional<std::string> reasonText(
         const AudioFile& file, QualityThreshold threshold);
 
     // The transcode rule: "Lossy source" for a WAV, AIFF or FLAC file rated suspicious;

@@ -211,10 +211,7 @@ std::vector<std::string> ListExport::columns(const AudioFile& file, QualityThres
         core::json::validUtf8(file.title().value_or(file.name())),
         core::json::validUtf8(file.artist().value_or("")), FileListRules::bitrateText(file),
         file.result() ? FileListRules::qualityText(*file.result(), file.format()) : "-",
-        file.status().kind() == ScanStatus::Kind::error
-            ? file.status().errorDescription()
-            : FileListRules::issueText(file, threshold).value_or(""),
-        core::json::validUtf8(file.url().string()) };
+        FileListRules::reasonText(file, threshold).value_or(""), core::json::validUtf8(file.url().string()) };
 }
 
 void ListExport::write(Format format, std::span<const AudioFile* const> files, QualityThreshold threshold,

@@ -456,15 +456,16 @@ ScannerViewModel::FolderStatus ScannerViewModel::folderStatus(const std::filesys
 
 ScannerViewModel::FolderStatus ScannerViewModel::folderStatus(const FilesStore::StatusCounts& counts)
 {
+    const int errors = counts.error;
     if (counts.scanning > 0)
-        return { FolderStatusKind::scanning };
+        return { FolderStatusKind::scanning, 0, 0, errors };
     if (counts.passed + counts.failed == 0)
-        return { FolderStatusKind::notScanned };
+        return { FolderStatusKind::notScanned, 0, 0, errors };
     if (counts.failed == 0)
-        return { FolderStatusKind::allPassed, counts.passed, 0 };
+        return { FolderStatusKind::allPassed, counts.passed, 0, errors };
     if (counts.passed == 0)
-        return { FolderStatusKind::allFailed, 0, counts.failed };
-    return { FolderStatusKind::mixed, counts.passed, counts.failed };
+        return { FolderStatusKind::allFailed, 0, counts.failed, errors };
+    return { FolderStatusKind::mixed, counts.passed, counts.failed, errors };
 }
 
 ScannerViewModel::FolderStatus ScannerViewModel::folderStatus(const std::vector<AudioFile>& files)

@@ -74,6 +74,7 @@ public:
         FolderStatusKind kind = FolderStatusKind::notScanned;
         int passed = 0;
         int failed = 0; // the count of allFailed, or the failed of mixed
+        int errors = 0; // files that could not be analysed, whatever the kind
 
         bool operator==(const FolderStatus&) const = default;
     };

@@ -21,7 +21,7 @@ void FileFilterModel::setFolder(const std::optional<std::string>& folder)
     if (prefix == m_folderPrefix)
         return;
     m_folderPrefix = std::move(prefix);
-    invalidateRowsFilter();
+    refilter();
 }
 
 void FileFilterModel::setShowFailedOnly(bool showFailedOnly)
@@ -29,7 +29,7 @@ void FileFilterModel::setShowFailedOnly(bool showFailedOnly)
     if (showFailedOnly == m_showFailedOnly)
         return;
     m_showFailedOnly = showFailedOnly;
-    invalidateRowsFilter();
+    refilter();
 }
 
 void FileFilterModel::setSearchText(const QString& searchText)
@@ -37,8 +37,16 @@ void FileFilterModel::setSearchText(const QString& searchText)
     if (searchText == m_searchText)
         return;
     m_searchText = searchText;
-    m_loweredSearch = searchText.toLower();
-    invalidateRowsFilter();
+    m_loweredSearch = searchText.toLower().toStdString();
+    refilter();
+}
+
+void FileFilterModel::refilter()
+{
+    // One layout change: filtering row by row announces every run of rows that comes or goes,
+    // and on a large sorted library a search leaves thousands of runs, each costing the table
+    // a pass over all its rows.
+    invalidate();
 }
 
 bool FileFilterModel::filterAcceptsRow(int sourceRow, const QModelIndex&) const
@@ -46,7 +54,11 @@ bool FileFilterModel::filterAcceptsRow(int sourceRow, const QModelIndex&) const
     const app::AudioFile& file = m_source.file(sourceRow);
     if (m_folderPrefix && !app::FileListRules::isInFolder(file, *m_folderPrefix))
         return false;
-    return app::FileListRules::isVisible(file, m_showFailedOnly, m_loweredSearch);
+    // The status filter here, the search against the table's kept search keys.
+    if (!app::FileListRules::isVisible(file, m_showFailedOnly, {}))
+        return false;
+    return m_loweredSearch.empty()
+        || app::FileListRules::matchesSearch(m_source.searchKey(sourceRow), m_loweredSearch);
 }
 
 } // namespace sondrel::ui

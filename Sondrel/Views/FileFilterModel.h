@@ -11,8 +11,8 @@ namespace sondrel::ui {
 class FileTableModel;
 
 // The rows the table shows (`filteredFiles`): the selected folder's files (or all), then only
-// failed ones with "Show Failed", then those matching the search text. Keeps the source order;
-// the table has no sort order of its own.
+// failed ones with "Show Failed", then those matching the search text, in the table model's
+// order (which does the sorting, so that this proxy never sorts).
 class FileFilterModel : public QSortFilterProxyModel {
     Q_OBJECT
 
@@ -33,11 +33,13 @@ protected:
     [[nodiscard]] bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override;
 
 private:
+    void refilter();
+
     FileTableModel& m_source;
     std::optional<std::string> m_folderPrefix;
     bool m_showFailedOnly = false;
     QString m_searchText;
-    QString m_loweredSearch;
+    std::string m_loweredSearch; // UTF-8
 };
 
 } // namespace sondrel::ui

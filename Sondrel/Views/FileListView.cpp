@@ -82,9 +82,7 @@ FileListView::FileListView(app::ScannerViewModel& viewModel, QWidget* parent)
     // Tab leaves the table for the next control; arrows move between rows.
     m_table->setTabKeyNavigation(false);
     m_table->installEventFilter(this);
-    auto* symbols = new SymbolDelegate(m_table);
-    for (int column : { FileTableModel::djReady, FileTableModel::transcode, FileTableModel::clipping })
-        m_table->setItemDelegateForColumn(column, symbols);
+    m_table->setItemDelegate(new SymbolDelegate(m_table));
     new FastTooltip(*m_table, [](const QModelIndex& index) { return index.column() <= FileTableModel::clipping; });
     setUpColumns();
     m_stack->addWidget(m_table);
@@ -264,6 +262,19 @@ void FileListView::setUpColumns()
         if (!header->isSectionHidden(column) && header->sectionSize(column) < info.minimumWidth)
             header->resizeSection(column, info.idealWidth);
     }
+
+    // Header clicks sort: ascending, descending, then back to the library's order. The sort is
+    // kept with the arrangement; one saved without a sort indicator has none.
+    if (!header->isSortIndicatorShown())
+        header->setSortIndicator(-1, Qt::AscendingOrder);
+    header->setSortIndicatorShown(true);
+    header->setSortIndicatorClearable(true);
+    header->setSectionsClickable(true);
+    m_model->sort(header->sortIndicatorSection(), header->sortIndicatorOrder());
+    connect(header, &QHeaderView::sortIndicatorChanged, this, [this](int column, Qt::SortOrder order) {
+        m_model->sort(column, order);
+        saveColumns();
+    });
 
     // Each column within its own minimum and maximum width.
     connect(header, &QHeaderView::sectionResized, this, [header](int column, int, int width) {

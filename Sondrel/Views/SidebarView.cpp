@@ -24,11 +24,14 @@ namespace {
 
 constexpr int kBadgeHeight = 16;
 
-// The count of failed files, white on a red capsule. Painted here rather than through a style
-// sheet, which costs every badge a style of its own.
+// A count, white on a coloured capsule. Painted here rather than through a style sheet, which
+// costs every badge a style of its own.
 class CapsuleLabel : public QLabel {
 public:
-    using QLabel::QLabel;
+    explicit CapsuleLabel(QColor colour)
+        : m_colour(colour)
+    {
+    }
 
     QSize sizeHint() const override { return QLabel::sizeHint() + QSize(10, 0); }
     QSize minimumSizeHint() const override { return sizeHint(); }
@@ -39,12 +42,25 @@ protected:
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
         painter.setPen(Qt::NoPen);
-        painter.setBrush(palette::red);
+        painter.setBrush(m_colour);
         painter.drawRoundedRect(rect(), height() / 2.0, height() / 2.0);
         painter.setPen(Qt::white);
         painter.drawText(rect(), Qt::AlignCenter, text());
     }
+
+private:
+    QColor m_colour;
 };
+
+QLabel* makeCapsule(const QString& name, QColor colour)
+{
+    auto* capsule = new CapsuleLabel(colour);
+    capsule->setObjectName(name);
+    applyTextStyle(capsule, TextStyle::captionSemibold, Qt::white);
+    capsule->setAlignment(Qt::AlignCenter);
+    capsule->setFixedHeight(14);
+    return capsule;
+}
 
 const QPixmap& badgeSymbol(bool passed)
 {
@@ -76,14 +92,17 @@ void FolderStatusIndicator::makeParts()
     m_symbol = new QLabel;
     m_symbol->setObjectName(QStringLiteral("statusSymbol"));
     m_symbol->setFixedSize(13, 13);
-    m_count = new CapsuleLabel;
-    m_count->setObjectName(QStringLiteral("failedCount"));
-    applyTextStyle(m_count, TextStyle::captionSemibold, Qt::white);
-    m_count->setAlignment(Qt::AlignCenter);
-    m_count->setFixedHeight(14);
+    m_count = makeCapsule(QStringLiteral("failedCount"), palette::red);
+    m_errorSymbol = new QLabel;
+    m_errorSymbol->setObjectName(QStringLiteral("errorSymbol"));
+    m_errorSymbol->setFixedSize(13, 13);
+    m_errorSymbol->setPixmap(symbolIcon(Symbol::exclamationmarkTriangleFill, palette::orange).pixmap(13, 13));
+    m_errorCount = makeCapsule(QStringLiteral("errorCount"), palette::orange);
     layout()->addWidget(spinnerFrame);
     layout()->addWidget(m_symbol);
     layout()->addWidget(m_count);
+    layout()->addWidget(m_errorSymbol);
+    layout()->addWidget(m_errorCount);
 }
 
 void FolderStatusIndicator::setStatus(const app::ScannerViewModel::FolderStatus& status)
@@ -92,7 +111,7 @@ void FolderStatusIndicator::setStatus(const app::ScannerViewModel::FolderStatus&
     // Most badges show nothing for most of their life (no folder is scanned while the library
     // is discovered): their parts are made when first needed.
     if (m_spinner == nullptr) {
-        if (status.kind == FolderStatusKind::notScanned)
+        if (status.kind == FolderStatusKind::notScanned && status.errors == 0)
             return;
         makeParts();
     }
@@ -104,6 +123,14 @@ void FolderStatusIndicator::setStatus(const app::ScannerViewModel::FolderStatus&
     m_symbol->setVisible(status.kind == FolderStatusKind::allPassed || failures);
     m_count->setVisible(failures);
     m_count->setText(QString::number(status.failed));
+    // Files that could not be analysed have a verdict of their own: nothing else would show them.
+    const bool errors = status.errors > 0 && status.kind != FolderStatusKind::scanning;
+    m_errorSymbol->setVisible(errors);
+    m_errorCount->setVisible(errors);
+    m_errorCount->setText(QString::number(status.errors));
+    setToolTip(!errors           ? QString()
+            : status.errors == 1 ? QStringLiteral("1 file could not be analysed")
+                                 : QStringLiteral("%1 files could not be analysed").arg(status.errors));
 }
 
 SidebarView::SidebarView(app::ScannerViewModel& viewModel, QWidget* parent)

@@ -20,7 +20,8 @@ namespace sondrel::ui {
 class BusyIndicator;
 
 // A folder's status badge: nothing, a spinner while its files are scanned, a green check when
-// all passed, or a red cross with the count of failed files on a red capsule.
+// all passed, or a red cross with the count of failed files on a red capsule; then, when files
+// could not be analysed, an orange warning with their count on an orange capsule.
 class FolderStatusIndicator : public QWidget {
     Q_OBJECT
 
@@ -37,6 +38,8 @@ private:
     BusyIndicator* m_spinner = nullptr; // with the parts below, none until a status shows
     QLabel* m_symbol = nullptr;
     QLabel* m_count = nullptr;
+    QLabel* m_errorSymbol = nullptr;
+    QLabel* m_errorCount = nullptr;
 };
 
 // The sidebar's folder tree of the library with a status badge per folder. Sub-folders are

@@ -2,9 +2,12 @@
 
 #include "FileTableModel.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QHelpEvent>
 #include <QIcon>
 #include <QPainter>
+#include <QToolTip>
 
 namespace sondrel::ui {
 
@@ -35,6 +38,34 @@ void SymbolDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
         symbols[i].value<QIcon>().paint(painter, target);
         x += side + spacing;
     }
+}
+
+bool SymbolDelegate::cutsText(const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    QStyleOptionViewItem item = option;
+    initStyleOption(&item, index);
+    if (item.text.isEmpty())
+        return false;
+    const QWidget* widget = item.widget;
+    QStyle* style = widget ? widget->style() : QApplication::style();
+    // The room the style draws the text in, less the margins it keeps on both sides.
+    const QRect room = style->subElementRect(QStyle::SE_ItemViewItemText, &item, widget);
+    const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
+    return item.fontMetrics.horizontalAdvance(item.text) > room.width() - 2 * margin;
+}
+
+bool SymbolDelegate::helpEvent(
+    QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option, const QModelIndex& index)
+{
+    if (event->type() != QEvent::ToolTip || !index.isValid() || index.data(Qt::ToolTipRole).isValid())
+        return QStyledItemDelegate::helpEvent(event, view, option, index);
+    if (!cutsText(option, index)) {
+        QToolTip::hideText();
+        event->ignore();
+        return false;
+    }
+    QToolTip::showText(event->globalPos(), index.data(Qt::DisplayRole).toString(), view, option.rect);
+    return true;
 }
 
 } // namespace sondrel::ui

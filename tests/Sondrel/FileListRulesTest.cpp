@@ -49,6 +49,10 @@ TEST(FileListRulesTest, SearchLooksAtNameArtistAlbumAndTitleIgnoringCase)
     EXPECT_EQ(filteredNames(library, false, "BEAT"),
         (std::vector<std::string> { "01.mp3", "Beat It.mp3", "02.mp3", "03.flac" }));
     EXPECT_EQ(filteredNames(library, false, "ÉTÉ"), std::vector<std::string> { "04.wav" });
+    EXPECT_EQ(filteredNames(library, false, "été  IN"), std::vector<std::string> { "04.wav" });
+    // Letters are not folded: an unaccented search does not find the accented title.
+    EXPECT_TRUE(filteredNames(library, false, "ete").empty());
+    EXPECT_TRUE(filteredNames(library, false, "the beatles and more").empty());
     // Not trimmed: two spaces match only where there are two spaces.
     EXPECT_EQ(filteredNames(library, false, "  "), std::vector<std::string> { "04.wav" });
     EXPECT_EQ(FileListRules::filteredFiles(library, false, ""), library);
@@ -138,6 +142,28 @@ TEST(FileListRulesTest, IssueTextPutsTheThresholdBeforeTheTranscodeRule)
     EXPECT_FALSE(FileListRules::isTranscode(makeFile("b.flac", AudioFormat::flac)));
     EXPECT_TRUE(FileListRules::isTranscode(
         analysed(makeFile("b.flac", AudioFormat::flac), 16000.0f, 0, QualityRating::suspicious)));
+}
+
+// The Issue column: an error's description without a result, the issue text, else "Clipping"
+// for severe clipping alone.
+TEST(FileListRulesTest, ReasonTextExplainsErrorsAndClipping)
+{
+    AudioFile broken = makeFile("broken.mp3", AudioFormat::mp3);
+    broken.setStatus(ScanStatus::error("Audio file is too short to analyze"));
+    EXPECT_EQ(
+        FileListRules::reasonText(broken, QualityThreshold::kbps320), "Audio file is too short to analyze");
+    EXPECT_EQ(FileListRules::reasonText(makeFile("new.mp3", AudioFormat::mp3), QualityThreshold::kbps320),
+        std::nullopt);
+
+    const AudioFile clipped
+        = analysed(makeFile("loud.wav", AudioFormat::wav), 21000, 1411, QualityRating::lossless, 20);
+    EXPECT_EQ(FileListRules::reasonText(clipped, QualityThreshold::kbps320), "Clipping");
+    const AudioFile moderate
+        = analysed(makeFile("warm.wav", AudioFormat::wav), 21000, 1411, QualityRating::lossless, 1);
+    EXPECT_EQ(FileListRules::reasonText(moderate, QualityThreshold::kbps320), std::nullopt);
+    const AudioFile both
+        = analysed(makeFile("both.mp3", AudioFormat::mp3), 15000, 128, QualityRating::poor, 20);
+    EXPECT_EQ(FileListRules::reasonText(both, QualityThreshold::kbps320), "Below quality threshold");
 }
 
 TEST(FileListRulesTest, DJReadyWithoutAResultShowsTheScanState)

@@ -482,9 +482,11 @@ TEST(ScannerViewModelRulesTest, FolderStatusCases)
     const auto S = ScanStatus::scanning(0.5);
     EXPECT_EQ(ScannerViewModel::folderStatus(files({ P, P, P, W, W })).kind, Kind::allPassed);
     EXPECT_EQ(ScannerViewModel::folderStatus(files({ F, F, E })),
-        (ScannerViewModel::FolderStatus { Kind::allFailed, 0, 2 }));
+        (ScannerViewModel::FolderStatus { Kind::allFailed, 0, 2, 1 }));
     EXPECT_EQ(ScannerViewModel::folderStatus(files({ P, F, S })).kind, Kind::scanning);
-    EXPECT_EQ(ScannerViewModel::folderStatus(files({ E, E })).kind, Kind::notScanned);
+    // Errors are counted beside the verdict, which they do not change.
+    EXPECT_EQ(ScannerViewModel::folderStatus(files({ E, E })),
+        (ScannerViewModel::FolderStatus { Kind::notScanned, 0, 0, 2 }));
     EXPECT_EQ(ScannerViewModel::folderStatus(files({})).kind, Kind::notScanned);
     EXPECT_EQ(ScannerViewModel::folderStatus(files({ P, P, P, P, F })),
         (ScannerViewModel::FolderStatus { Kind::mixed, 4, 1 }));

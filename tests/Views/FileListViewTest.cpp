@@ -4,16 +4,21 @@
 
 #include "FileTableModel.h"
 #include "StatusBar.h"
+#include "SymbolDelegate.h"
 
 #include <QAction>
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QApplication>
+#include <QElapsedTimer>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTableView>
+#include <QToolTip>
 
 namespace sondrel::ui {
 namespace {
@@ -247,6 +252,126 @@ TEST_F(FileListViewTest, TheTrashQuestionDefaultsToCancel)
     EXPECT_EQ(question->defaultButton()->text(), "Cancel");
     question->defaultButton()->click();
     EXPECT_EQ(m_viewModel->allFiles().size(), 1u);
+}
+
+void clickSection(QHeaderView* header, int column)
+{
+    const QPoint centre(
+        header->sectionViewportPosition(column) + header->sectionSize(column) / 2, header->height() / 2);
+    const QPointF global = header->viewport()->mapToGlobal(QPointF(centre));
+    for (auto type : { QEvent::MouseButtonPress, QEvent::MouseButtonRelease }) {
+        QMouseEvent event(type, QPointF(centre), global, Qt::LeftButton,
+            type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(header->viewport(), &event);
+    }
+}
+
+// Header clicks cycle ascending, descending, then the library's order, with the indicator; the
+// sort is kept with the column layout and comes back with a new view.
+TEST_F(FileListViewTest, HeaderClicksSortAndTheSortSurvivesARestart)
+{
+    add({ record("b.mp3"), record("c.mp3"), record("a.mp3") });
+    m_view.resize(1200, 400);
+    m_view.show();
+    QHeaderView* header = m_view.table()->horizontalHeader();
+    ASSERT_TRUE(waitUntil([&] { return header->isVisible(); }));
+    const auto sortedNames = [&](const std::vector<std::string>& expected) {
+        return waitUntil([&] { return visibleNames() == expected; });
+    };
+    EXPECT_EQ(header->sortIndicatorSection(), -1);
+
+    clickSection(header, FileTableModel::filename);
+    EXPECT_EQ(header->sortIndicatorSection(), FileTableModel::filename);
+    EXPECT_EQ(header->sortIndicatorOrder(), Qt::AscendingOrder);
+    EXPECT_TRUE(sortedNames({ "a.mp3", "b.mp3", "c.mp3" }));
+    clickSection(header, FileTableModel::filename);
+    EXPECT_EQ(header->sortIndicatorOrder(), Qt::DescendingOrder);
+    EXPECT_TRUE(sortedNames({ "c.mp3", "b.mp3", "a.mp3" }));
+
+    {
+        FileListView restarted(*m_viewModel);
+        QHeaderView* restored = restarted.table()->horizontalHeader();
+        EXPECT_EQ(restored->sortIndicatorSection(), FileTableModel::filename);
+        EXPECT_EQ(restored->sortIndicatorOrder(), Qt::DescendingOrder);
+        EXPECT_TRUE(waitUntil([&] {
+            std::vector<std::string> names;
+            for (const AudioFile& file : restarted.filteredFiles())
+                names.push_back(file.name());
+            return names == std::vector<std::string> { "c.mp3", "b.mp3", "a.mp3" };
+        }));
+    }
+
+    clickSection(header, FileTableModel::filename);
+    EXPECT_EQ(header->sortIndicatorSection(), -1);
+    EXPECT_TRUE(sortedNames({ "b.mp3", "c.mp3", "a.mp3" }));
+    FileListView unsorted(*m_viewModel);
+    EXPECT_EQ(unsorted.table()->horizontalHeader()->sortIndicatorSection(), -1);
+}
+
+// The search keys the table keeps follow their records as rows come and go, sorted or not,
+// whether made by the worker or on the first search.
+TEST_F(FileListViewTest, SearchFindsTheRightRowsAfterRowsComeAndGo)
+{
+    core::ID3Parser::Metadata tags;
+    tags.artist = "Señor Coconut";
+    add({ record("beat.mp3"), record("1.mp3", ScanStatus::pending(), std::nullopt, tags),
+        record("other.mp3") });
+    m_view.setSearchText(QStringLiteral("SEÑOR"));
+    EXPECT_EQ(visibleNames(), std::vector<std::string> { "1.mp3" });
+    m_view.setSearchText(QString());
+    m_view.table()->horizontalHeader()->setSortIndicator(FileTableModel::filename, Qt::DescendingOrder);
+    ASSERT_TRUE(waitUntil([&] {
+        return visibleNames() == std::vector<std::string> { "other.mp3", "beat.mp3", "1.mp3" };
+    }));
+
+    m_viewModel->filesStore().removeFiles({ m_viewModel->allFiles()[0].id() });
+    m_viewModel->syncFromStore();
+    tags.artist = "Beat Happening";
+    add({ record("2.mp3", ScanStatus::pending(), std::nullopt, tags) });
+    // Made here on demand, then by the worker a second after the rows last changed.
+    for (int pass = 0; pass < 2; ++pass) {
+        m_view.setSearchText(QStringLiteral("beat"));
+        EXPECT_EQ(visibleNames(), std::vector<std::string> { "2.mp3" });
+        m_view.setSearchText(QStringLiteral("señor"));
+        EXPECT_EQ(visibleNames(), std::vector<std::string> { "1.mp3" });
+        m_view.setSearchText(QString());
+        QElapsedTimer wait;
+        wait.start();
+        waitUntil([&] { return wait.elapsed() > 1200; });
+    }
+}
+
+// A cell that cuts its text shows the whole text on hover; one that shows it whole has no
+// tooltip.
+TEST_F(FileListViewTest, ACutCellShowsItsWholeTextInATooltip)
+{
+    core::ID3Parser::Metadata tags;
+    tags.title = "A title far too long for the narrowest title column that the table allows";
+    add({ record("short.mp3", ScanStatus::pending(), std::nullopt, tags), record("s.mp3") });
+    m_view.resize(1400, 400);
+    m_view.show();
+    QCoreApplication::processEvents();
+    QTableView* table = m_view.table();
+    table->horizontalHeader()->resizeSection(FileTableModel::title, 100);
+    auto* delegate = qobject_cast<SymbolDelegate*>(table->itemDelegate());
+    ASSERT_NE(delegate, nullptr);
+    const auto cut = [&](int row, int column) {
+        const QModelIndex index = table->model()->index(row, column);
+        QStyleOptionViewItem option;
+        option.initFrom(table);
+        option.widget = table;
+        option.rect = table->visualRect(index);
+        return delegate->cutsText(option, index);
+    };
+    EXPECT_TRUE(cut(0, FileTableModel::title));
+    EXPECT_FALSE(cut(0, FileTableModel::filename));
+    EXPECT_FALSE(cut(1, FileTableModel::title));
+
+    const QRect cell = table->visualRect(table->model()->index(0, FileTableModel::title));
+    QHelpEvent event(QEvent::ToolTip, cell.center(), table->viewport()->mapToGlobal(cell.center()));
+    QApplication::sendEvent(table->viewport(), &event);
+    EXPECT_EQ(QToolTip::text().toStdString(), *tags.title);
+    QToolTip::hideText();
 }
 
 } // namespace

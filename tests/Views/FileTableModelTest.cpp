@@ -21,8 +21,23 @@ protected:
         return static_cast<int>(m_model.index(row, column).data(FileTableModel::SymbolsRole).toList().size());
     }
 
+    std::vector<std::string> rowNames()
+    {
+        std::vector<std::string> names;
+        for (int row = 0; row < m_model.rowCount(); ++row)
+            names.push_back(m_model.file(row).name());
+        return names;
+    }
+    void sortAndWait(int column, Qt::SortOrder order = Qt::AscendingOrder)
+    {
+        m_model.sort(column, order);
+        ASSERT_TRUE(waitUntil([&] { return !m_model.isSortPending(); }));
+    }
+
     FileTableModel m_model { *m_viewModel };
 };
+
+using Names = std::vector<std::string>;
 
 TEST_F(FileTableModelTest, CellsFollowEachStateOfARecord)
 {
@@ -104,6 +119,95 @@ TEST_F(FileTableModelTest, AThresholdChangeRedrawsTheIssueColumnWithTheNewVerdic
     settings.setQualityThreshold(app::QualityThreshold::kbps192);
     EXPECT_TRUE(issueRedrawn);
     EXPECT_EQ(cell(0, Column::issue), "-");
+}
+
+// The Issue cell explains every verdict it can: an error's own text, severe clipping that the
+// threshold does not see, and the rule's texts otherwise.
+TEST_F(FileTableModelTest, TheIssueCellNamesTheReason)
+{
+    core::ID3Parser::Metadata claims320;
+    claims320.bitrate = 320;
+    add({ record("broken.mp3", ScanStatus::error("Invalid data found when processing input")),
+        record("clipped.wav", ScanStatus::passed(),
+            result(21000, 1411, QualityRating::lossless, { 30, 10000, 1.0f })),
+        record("mild.wav", ScanStatus::passed(),
+            result(21000, 1411, QualityRating::lossless, { 1, 100000, 1.0f })),
+        record(
+            "poor.mp3", ScanStatus::failed(), result(16000, 128, QualityRating::poor, { 30, 10000, 1.0f })),
+        record("marked.mp3", ScanStatus::passed(), result(20500, 192, QualityRating::medium), claims320) });
+    EXPECT_EQ(cell(0, Column::issue), "Invalid data found when processing input");
+    EXPECT_EQ(m_model.index(0, Column::issue).data(Qt::ForegroundRole).value<QColor>(),
+        FileTableModel::issueColor());
+    EXPECT_EQ(cell(1, Column::issue), "Clipping");
+    EXPECT_EQ(cell(2, Column::issue), "-");
+    // Below the threshold, the threshold speaks first.
+    EXPECT_EQ(cell(3, Column::issue), "Below quality threshold");
+    EXPECT_EQ(cell(4, Column::issue), "Marked as 320k");
+}
+
+// Sorted, then back to the library's order; selections (persistent indexes) follow their
+// records through both.
+TEST_F(FileTableModelTest, SortsOffTheGuiThreadAndReturnsToTheLibraryOrder)
+{
+    core::ID3Parser::Metadata tags;
+    std::vector<AudioFile> files;
+    for (const char* title : { "Delta", "alpha", "Charlie", "Bravo" }) {
+        tags.title = title;
+        files.push_back(record(std::string(title) + ".mp3", ScanStatus::pending(), std::nullopt, tags));
+    }
+    add(files);
+    const QPersistentModelIndex charlie = m_model.index(2, Column::title);
+    sortAndWait(Column::title);
+    EXPECT_EQ(rowNames(), (Names { "alpha.mp3", "Bravo.mp3", "Charlie.mp3", "Delta.mp3" }));
+    EXPECT_EQ(charlie.row(), 2);
+    sortAndWait(Column::title, Qt::DescendingOrder);
+    EXPECT_EQ(rowNames(), (Names { "Delta.mp3", "Charlie.mp3", "Bravo.mp3", "alpha.mp3" }));
+    EXPECT_EQ(charlie.data().toString(), "Charlie");
+    m_model.sort(-1);
+    EXPECT_FALSE(m_model.isSortPending());
+    EXPECT_EQ(rowNames(), (Names { "Delta.mp3", "alpha.mp3", "Charlie.mp3", "Bravo.mp3" }));
+    EXPECT_EQ(charlie.row(), 2);
+}
+
+// While sorted by verdict, a verdict that arrives changes its row in place at once and moves
+// it at the next re-sort; a record that arrives waits at the end; one that goes takes only
+// its own row. Every record is listed exactly once throughout.
+TEST_F(FileTableModelTest, RowsChangingWhileSortedKeepTheTableConsistent)
+{
+    const auto ready = result(20500, 320, QualityRating::high);
+    add({ record("a.mp3", ScanStatus::passed(), ready), record("b.mp3"),
+        record("c.mp3", ScanStatus::failed(), result(16000, 128, QualityRating::poor)),
+        record("d.mp3", ScanStatus::passed(), ready) });
+    sortAndWait(Column::djReady);
+    ASSERT_EQ(rowNames(), (Names { "c.mp3", "a.mp3", "d.mp3", "b.mp3" }));
+
+    int layouts = 0;
+    QObject::connect(&m_model, &QAbstractItemModel::layoutChanged, [&] { ++layouts; });
+    const QUuid b = m_viewModel->allFiles()[1].id();
+    m_viewModel->filesStore().updateFileAnalysis(
+        b, ScanStatus::failed(), result(15000, 128, QualityRating::poor));
+    m_viewModel->syncFromStore();
+    EXPECT_EQ(rowNames(), (Names { "c.mp3", "a.mp3", "d.mp3", "b.mp3" }));
+    EXPECT_EQ(cell(3, Column::djReady, Qt::AccessibleTextRole), "Not DJ ready");
+    EXPECT_TRUE(m_model.isSortPending());
+    ASSERT_TRUE(waitUntil([&] { return !m_model.isSortPending(); }));
+    EXPECT_EQ(rowNames(), (Names { "b.mp3", "c.mp3", "a.mp3", "d.mp3" }));
+    EXPECT_EQ(layouts, 1);
+
+    add({ record("e.mp3", ScanStatus::failed(), result(16000, 128, QualityRating::poor)) });
+    EXPECT_EQ(rowNames(), (Names { "b.mp3", "c.mp3", "a.mp3", "d.mp3", "e.mp3" }));
+    ASSERT_TRUE(waitUntil([&] { return !m_model.isSortPending(); }));
+    EXPECT_EQ(rowNames(), (Names { "b.mp3", "c.mp3", "e.mp3", "a.mp3", "d.mp3" }));
+
+    std::vector<std::pair<int, int>> removed;
+    QObject::connect(&m_model, &QAbstractItemModel::rowsRemoved,
+        [&](const QModelIndex&, int first, int last) { removed.emplace_back(first, last); });
+    m_viewModel->filesStore().removeFiles(
+        { m_viewModel->allFiles()[2].id(), m_viewModel->allFiles()[3].id() });
+    m_viewModel->syncFromStore();
+    EXPECT_EQ(rowNames(), (Names { "b.mp3", "e.mp3", "a.mp3" }));
+    EXPECT_EQ(removed.size(), 2u);
+    EXPECT_EQ(cell(1, Column::filename), "e.mp3");
 }
 
 } // namespace

@@ -26,6 +26,7 @@ struct Badge {
     bool spinner;
     bool symbol;
     QString count; // empty when no capsule shows
+    QString errors; // the same, for the errors' capsule
 };
 
 Badge shown(FolderStatusIndicator& indicator)
@@ -35,7 +36,9 @@ Badge shown(FolderStatusIndicator& indicator)
     auto* count = indicator.findChild<QLabel*>(QStringLiteral("failedCount"));
     // A badge that has shown nothing yet has no parts.
     const auto visible = [&](QWidget* part) { return part != nullptr && part->isVisibleTo(&indicator); };
-    return { visible(spinner), visible(symbol), visible(count) ? count->text() : QString() };
+    auto* errors = indicator.findChild<QLabel*>(QStringLiteral("errorCount"));
+    return { visible(spinner), visible(symbol), visible(count) ? count->text() : QString(),
+        visible(errors) ? errors->text() : QString() };
 }
 
 TEST(FolderStatusIndicatorTest, ShowsABadgePerStatus)
@@ -54,7 +57,15 @@ TEST(FolderStatusIndicatorTest, ShowsABadgePerStatus)
     b = badge({ Kind::allFailed, 0, 3 });
     EXPECT_TRUE(!b.spinner && b.symbol && b.count == "3");
     b = badge({ Kind::mixed, 5, 2 });
-    EXPECT_TRUE(!b.spinner && b.symbol && b.count == "2");
+    EXPECT_TRUE(!b.spinner && b.symbol && b.count == "2" && b.errors.isEmpty());
+    // Files that could not be analysed get a badge of their own, beside any verdict.
+    b = badge({ Kind::notScanned, 0, 0, 3 });
+    EXPECT_TRUE(!b.spinner && !b.symbol && b.count.isEmpty() && b.errors == "3");
+    b = badge({ Kind::mixed, 5, 2, 1 });
+    EXPECT_TRUE(b.symbol && b.count == "2" && b.errors == "1");
+    EXPECT_EQ(indicator.toolTip().toStdString(), "1 file could not be analysed");
+    b = badge({ Kind::scanning, 0, 0, 1 });
+    EXPECT_TRUE(b.spinner && b.errors.isEmpty());
 }
 
 class SidebarViewTest : public test::LibraryFixture { };
