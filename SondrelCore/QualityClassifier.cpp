@@ -4,8 +4,9 @@
 
 namespace sondrel::core {
 
-AnalysisResult QualityClassifier::classify(float cutoffFrequency, AudioFormat format, const ClippingInfo& clipping,
-    double sampleRate, const std::optional<LossyEvidence>& lossyEvidence, std::optional<int> encoderLowpass) const
+AnalysisResult QualityClassifier::classify(float cutoffFrequency, AudioFormat format,
+    const ClippingInfo& clipping, double sampleRate, const std::optional<LossyEvidence>& lossyEvidence,
+    std::optional<int> encoderLowpass) const
 {
     const float cutoff = std::isfinite(cutoffFrequency) && cutoffFrequency >= 0.0f ? cutoffFrequency : 0.0f;
     const bool hiRes = sampleRate > 48000.0;

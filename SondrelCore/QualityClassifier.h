@@ -33,13 +33,15 @@ public:
     // file instead: rating and estimate are the wall frequency's, and the result keeps the
     // evidence. Any other wall leaves the result as the cutoff alone gives it, and so does a
     // wall that an MP3's own encoder explains (`encoderLowpass`, from its LAME tag).
-    [[nodiscard]] AnalysisResult classify(float cutoffFrequency, AudioFormat format, const ClippingInfo& clipping,
-        double sampleRate, const std::optional<LossyEvidence>& lossyEvidence = std::nullopt,
+    [[nodiscard]] AnalysisResult classify(float cutoffFrequency, AudioFormat format,
+        const ClippingInfo& clipping, double sampleRate,
+        const std::optional<LossyEvidence>& lossyEvidence = std::nullopt,
         std::optional<int> encoderLowpass = std::nullopt) const;
 
 private:
     // The wall of an MP3 whose encoder states this low-pass is the encoder's own.
-    [[nodiscard]] static bool encoderExplains(float wall, AudioFormat format, std::optional<int> encoderLowpass);
+    [[nodiscard]] static bool encoderExplains(
+        float wall, AudioFormat format, std::optional<int> encoderLowpass);
     // The bitrate rung of a cutoff: 320, 256, 192, 128 or 96.
     [[nodiscard]] static std::int64_t rungBitrate(float cutoff);
     [[nodiscard]] static QualityRating determineRating(float cutoff, AudioFormat format, bool hiRes);

@@ -161,8 +161,8 @@ FileListRules::DJReadyVerdict FileListRules::djReadyVerdict(
     if (threshold && !userOverride && !ready && status == ScanStatus::Kind::passed) {
         const bool clipped = core::passesThreshold(result.rating);
         return { State::notReady, false,
-            std::string("Not DJ ready: ") + (clipped ? "severe clipping" : "below 320 kbps") + "; passes your "
-                + label(*threshold) + " threshold",
+            std::string("Not DJ ready: ") + (clipped ? "severe clipping" : "below 320 kbps")
+                + "; passes your " + label(*threshold) + " threshold",
             "Not DJ ready" };
     }
     if (ready) {

@@ -96,13 +96,14 @@ void FilesStore::removeFiles(const QSet<QUuid>& ids) noexcept
     const std::lock_guard lock(m_mutex);
     try {
         m_removals.reserve(m_removals.size() + static_cast<std::size_t>(ids.size()));
-        const auto firstRemoved = std::remove_if(m_records.begin(), m_records.end(), [&](const Record& record) {
-            if (!ids.contains(record.file.id()))
-                return false;
-            m_counts.decrement(record.file.status());
-            m_removals.emplace_back(++m_revision, record.file.id());
-            return true;
-        });
+        const auto firstRemoved
+            = std::remove_if(m_records.begin(), m_records.end(), [&](const Record& record) {
+                  if (!ids.contains(record.file.id()))
+                      return false;
+                  m_counts.decrement(record.file.status());
+                  m_removals.emplace_back(++m_revision, record.file.id());
+                  return true;
+              });
         if (firstRemoved == m_records.end())
             return;
         m_records.erase(firstRemoved, m_records.end());

@@ -47,7 +47,8 @@ public:
 
     // The listing behind loadChildren(), sorted; blocks on the disk. None when the folder cannot
     // be listed.
-    [[nodiscard]] static std::vector<std::filesystem::path> listSubfolders(const std::filesystem::path& folder);
+    [[nodiscard]] static std::vector<std::filesystem::path> listSubfolders(
+        const std::filesystem::path& folder);
 
 signals:
     void childrenChanged();

@@ -107,8 +107,8 @@ private:
         m_io = nullptr;
         m_sink = std::make_unique<QAudioSink>(m_device, m_format);
         applyVolume();
-        m_sink->setBufferSize(
-            static_cast<qsizetype>(kBufferSeconds * m_format.sampleRate()) * static_cast<qsizetype>(bytesPerFrame()));
+        m_sink->setBufferSize(static_cast<qsizetype>(kBufferSeconds * m_format.sampleRate())
+            * static_cast<qsizetype>(bytesPerFrame()));
         m_io = m_sink->start();
         if (m_io == nullptr || m_sink->error() != QAudio::NoError) {
             m_io = nullptr;

@@ -103,7 +103,8 @@ struct AudioPlayerManager::Worker {
         if (!opened) {
             const std::string error = opened.error().description;
             QMetaObject::invokeMethod(
-                manager, [m = manager, g = newGeneration, error] { m->onLoadFailed(g, error); }, Qt::QueuedConnection);
+                manager, [m = manager, g = newGeneration, error] { m->onLoadFailed(g, error); },
+                Qt::QueuedConnection);
             return;
         }
         decoder = std::move(*opened);
@@ -190,8 +191,10 @@ struct AudioPlayerManager::Worker {
             if (!got || *got == 0) {
                 endOfFile = true;
                 endDeadline = std::chrono::steady_clock::now()
-                    + std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(
-                        static_cast<double>(output->framesQueued()) / decoder->sampleRate() + kEndGraceSeconds));
+                    + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                        std::chrono::duration<double>(
+                            static_cast<double>(output->framesQueued()) / decoder->sampleRate()
+                            + kEndGraceSeconds));
                 break;
             }
             interleaved.resize(*got * channels);
@@ -253,7 +256,8 @@ AudioPlayerManager::~AudioPlayerManager()
 void AudioPlayerManager::post(std::function<void(Worker&)> work)
 {
     QMetaObject::invokeMethod(
-        m_workerContext, [worker = m_worker, work = std::move(work)] { work(*worker); }, Qt::QueuedConnection);
+        m_workerContext, [worker = m_worker, work = std::move(work)] { work(*worker); },
+        Qt::QueuedConnection);
 }
 
 void AudioPlayerManager::load(const std::filesystem::path& url)
@@ -262,9 +266,8 @@ void AudioPlayerManager::load(const std::filesystem::path& url)
     m_hasPlayer = false;
     m_isLoading = true;
     m_playWhenLoaded = false;
-    post([generation = m_generation, serial = m_seekSerial, url](Worker& worker) {
-        worker.open(generation, serial, url);
-    });
+    post([generation = m_generation, serial = m_seekSerial, url](
+             Worker& worker) { worker.open(generation, serial, url); });
 }
 
 void AudioPlayerManager::onLoaded(int generation, const std::filesystem::path& url, double duration)

@@ -46,8 +46,14 @@ public:
     [[nodiscard]] bool isPlaying() const noexcept { return m_isPlaying; }
     [[nodiscard]] double currentTime() const noexcept { return m_currentTime; }
     [[nodiscard]] double duration() const noexcept { return m_duration; }
-    [[nodiscard]] double progress() const noexcept { return m_duration > 0 ? m_currentTime / m_duration : 0.0; }
-    [[nodiscard]] const std::optional<std::filesystem::path>& currentFile() const noexcept { return m_currentFile; }
+    [[nodiscard]] double progress() const noexcept
+    {
+        return m_duration > 0 ? m_currentTime / m_duration : 0.0;
+    }
+    [[nodiscard]] const std::optional<std::filesystem::path>& currentFile() const noexcept
+    {
+        return m_currentFile;
+    }
     // A file is open (loaded, playing or paused).
     [[nodiscard]] bool hasPlayer() const noexcept { return m_hasPlayer; }
     [[nodiscard]] bool isLoading() const noexcept { return m_isLoading; }

@@ -483,9 +483,7 @@ QVariant FileTableModel::foreground(const AudioFile& record, int column) const
     case actualBitrate:
         return record.result() ? QVariant() : secondaryColor();
     case issue:
-        return FileListRules::reasonText(record, m_viewModel.threshold())
-            ? issueColor()
-            : tertiaryColor();
+        return FileListRules::reasonText(record, m_viewModel.threshold()) ? issueColor() : tertiaryColor();
     case size:
     case filename:
         return secondaryColor();

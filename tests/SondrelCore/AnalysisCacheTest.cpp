@@ -415,7 +415,8 @@ TEST_F(AnalysisCacheTest, UndecodableFileIsKeptAsideAndTheCacheStartsEmpty)
         { "incomplete brick-wall evidence",
             "{\"a\":{" + entry("1") + ",\"cachedAt\":1,\"lossyEvidence\":{\"depth\":13}}}" },
         { "encoder low-pass as text",
-            "{\"a\":{" + entry("1") + ",\"cachedAt\":1,\"encoder\":\"LAME3.100\",\"encoderLowpass\":\"19.5 kHz\"}}" },
+            "{\"a\":{" + entry("1")
+                + ",\"cachedAt\":1,\"encoder\":\"LAME3.100\",\"encoderLowpass\":\"19.5 kHz\"}}" },
         { "encoder as a number", "{\"a\":{" + entry("1") + ",\"cachedAt\":1,\"encoder\":3100}}" },
         { "top-level array", "[]" },
         { "array of entries", "[{" + entry("1") + ",\"cachedAt\":1}]" },

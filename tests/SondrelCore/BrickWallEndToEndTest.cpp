@@ -151,14 +151,18 @@ TEST_F(BrickWallEndToEndTest, TheLameTagsLowPassExplainsTheEncodersOwnWallButNot
     EXPECT_GT(lowpass, 17500);
     EXPECT_LT(lowpass, 19500);
     ASSERT_TRUE(raw->lossyEvidence);
-    EXPECT_GE(raw->lossyEvidence->wallFrequency, static_cast<float>(lowpass) - QualityClassifier::ownLowpassTolerance);
+    EXPECT_GE(raw->lossyEvidence->wallFrequency,
+        static_cast<float>(lowpass) - QualityClassifier::ownLowpassTolerance);
     // Without the tag that wall would lower the ladder's rating.
-    EXPECT_TRUE(QualityClassifier {}.classify(raw->cutoff, AudioFormat::mp3, raw->clipping, 44100, raw->lossyEvidence).lossyEvidence);
+    EXPECT_TRUE(QualityClassifier {}
+                    .classify(raw->cutoff, AudioFormat::mp3, raw->clipping, 44100, raw->lossyEvidence)
+                    .lossyEvidence);
     const AnalysisResult own = verdict(genuine);
     EXPECT_EQ(own.encoder, raw->encoderTag->encoder);
     EXPECT_EQ(own.encoderLowpass, lowpass);
     // Every other field is the ladder's.
-    AnalysisResult ladder = QualityClassifier {}.classify(raw->cutoff, AudioFormat::mp3, raw->clipping, 44100);
+    AnalysisResult ladder
+        = QualityClassifier {}.classify(raw->cutoff, AudioFormat::mp3, raw->clipping, 44100);
     ladder.encoder = own.encoder;
     ladder.encoderLowpass = own.encoderLowpass;
     EXPECT_EQ(own, ladder);

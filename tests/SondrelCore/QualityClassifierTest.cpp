@@ -111,9 +111,10 @@ TEST(QualityClassifierWallTest, AWallBelowTheCutoffsRungRatesTheFileAndKeepsTheL
 TEST(QualityClassifierWallTest, AWallAtTheMp3EncodersOwnLowPassIsNoEvidenceButASourcesWallBelowItIs)
 {
     const QualityClassifier classifier;
-    const auto classify = [&](float cutoff, AudioFormat format, LossyEvidence wall, std::optional<int> lowpass) {
-        return classifier.classify(cutoff, format, {}, 44100, wall, lowpass);
-    };
+    const auto classify
+        = [&](float cutoff, AudioFormat format, LossyEvidence wall, std::optional<int> lowpass) {
+              return classifier.classify(cutoff, format, {}, 44100, wall, lowpass);
+          };
     // A genuine 192 kbps (or V2) LAME MP3: its tag states 18.6 kHz and its own wall is found at
     // 18.7 kHz. Without the tag that wall would lower the ladder's 256 to 192.
     const AnalysisResult ladder = classifier.classify(19000, AudioFormat::mp3, {}, 44100);

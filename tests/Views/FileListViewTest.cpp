@@ -7,10 +7,10 @@
 #include "SymbolDelegate.h"
 
 #include <QAction>
-#include <QClipboard>
-#include <QGuiApplication>
 #include <QApplication>
+#include <QClipboard>
 #include <QElapsedTimer>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QKeyEvent>
