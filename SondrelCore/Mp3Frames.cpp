@@ -175,7 +175,13 @@ std::optional<int> statedAverageKbps(const Mp3InfoFrame& info, const Mp3FrameHea
     if (info.frames == 0 || info.bytes == 0)
         return std::nullopt;
     const double seconds = static_cast<double>(info.frames) * header.samples / header.sampleRate;
-    return static_cast<int>(std::lround(info.bytes * 8.0 / seconds / 1000.0));
+    const double kbps = std::round(info.bytes * 8.0 / seconds / 1000.0);
+    // Counts that make an average no stream of this version can have are damaged, not a claim.
+    const double lowest = header.version == 1 ? 32.0 : 8.0;
+    const double highest = header.version == 1 ? 320.0 : 160.0;
+    if (!(kbps >= lowest && kbps <= highest))
+        return std::nullopt;
+    return static_cast<int>(kbps);
 }
 
 int Mp3Frames::claimedBitrateKbps() const noexcept

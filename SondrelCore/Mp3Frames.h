@@ -47,7 +47,8 @@ struct Mp3InfoFrame {
     std::span<const std::uint8_t> frame, const Mp3FrameHeader& header) noexcept;
 
 // A Xing or VBRI frame's average: bytes × 8 over the stated frames' duration, to the nearest
-// kbps; none where either count is missing.
+// kbps; none where either count is missing or the average is outside the version's bitrates
+// (32-320 kbps for MPEG-1, 8-160 for MPEG-2 and 2.5).
 [[nodiscard]] std::optional<int> statedAverageKbps(const Mp3InfoFrame& info, const Mp3FrameHeader& header) noexcept;
 
 class Mp3Frames {

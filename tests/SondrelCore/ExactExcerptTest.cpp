@@ -254,6 +254,24 @@ TEST(Mp3FramesTest, OnlyAStreamWhoseFramesAgreeIsTakenForConstant)
     EXPECT_GT(v0->claimedBitrateKbps(), 160);
 }
 
+TEST(Mp3FramesTest, AnAverageNoStreamCanHaveIsNoClaim)
+{
+    // 1,152-sample frames at 44.1 kHz: 38.28 frames a second.
+    const Mp3FrameHeader mpeg1 { 1, 3, 128, 44100, 0, 417, 1152, 0 };
+    const auto average = [&](std::uint32_t frames, std::uint32_t bytes, const Mp3FrameHeader& header) {
+        return statedAverageKbps(Mp3InfoFrame { false, frames, bytes, {}, 0 }, header);
+    };
+    EXPECT_EQ(average(11484, 9600000, mpeg1), 256); // 300 s at 256 kbps
+    EXPECT_EQ(average(11484, 12000000, mpeg1), 320);
+    // A damaged Xing frame: one frame of 9 MB, or 300 s of 100 bytes.
+    EXPECT_EQ(average(1, 9600000, mpeg1), std::nullopt);
+    EXPECT_EQ(average(11484, 100, mpeg1), std::nullopt);
+    // MPEG-2 goes down to 8 kbps and up to 160.
+    const Mp3FrameHeader mpeg2 { 2, 3, 64, 22050, 0, 209, 576, 0 };
+    EXPECT_EQ(average(11484, 300000, mpeg2), 8);
+    EXPECT_EQ(average(11484, 9600000, mpeg2), std::nullopt);
+}
+
 TEST(Mp3FramesTest, DamageOrJunkEndsTheWalkInsteadOfMiscounting)
 {
     auto& fixtures = Fixtures::get();
