@@ -3,7 +3,6 @@
 #include "AnalysisCache.h"
 #include "Background.h"
 #include "FilePrefetcher.h"
-#include "ParallelFor.h"
 
 #include <QSet>
 
@@ -85,17 +84,11 @@ void LibraryScan::start(RunId id, std::vector<AudioFile> files)
     runInBackground(
         m_io, this,
         [this, cache, files = std::move(files)] {
-            // One read of each file's attributes for the result and the override, on every core.
-            std::vector<std::optional<core::AnalysisCache::CachedResult>> entries(files.size());
-            {
-                const ParallelFor lookUps(
-                    files.size(), 0, [&](std::size_t i) { entries[i] = cache->entry(files[i].url()); });
-            }
             std::vector<AudioFile> uncached;
             std::vector<QUuid> waiting;
-            for (std::size_t i = 0; i < files.size(); ++i) {
-                const AudioFile& file = files[i];
-                const auto& entry = entries[i];
+            for (const AudioFile& file : files) {
+                // One read of the file's attributes for the result and the override.
+                const auto entry = cache->entry(file.url());
                 if (!entry) {
                     uncached.push_back(file);
                     waiting.push_back(file.id());
