@@ -92,7 +92,14 @@ library)
     xdotool windowfocus --sync "$dialog" key ctrl+a
     xdotool type "$work/music"
     xdotool key Return
-    scanned() { answer_sound_dialog; test "$(sql 'SELECT COUNT(*) FROM library')" -gt 0; }
+    # Polled on a copy: a reader's lock on the database itself can make Mixxx's scan transaction
+    # fail on a busy machine. A copy taken mid-write may not open; it is taken again a second later.
+    scanned() {
+        answer_sound_dialog
+        cp "$database" "$work/poll.sqlite" 2>/dev/null || return 1
+        count=$(sqlite3 -batch -noheader "file:$work/poll.sqlite?mode=ro" 'SELECT COUNT(*) FROM library' 2>/dev/null)
+        test "${count:-0}" -gt 0
+    }
     wait_until 120 scanned || fail "Mixxx found no track in $work/music"
     quit_mixxx
     echo "Mixxx knows $(sql 'SELECT COUNT(*) FROM library') tracks"
