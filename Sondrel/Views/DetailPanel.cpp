@@ -319,7 +319,11 @@ void DetailPanel::rebuild()
         if (!row.value.isEmpty()) {
             auto* valueText = new QLabel(row.value);
             valueText->setTextInteractionFlags(Qt::TextSelectableByMouse);
-            valueLayout->addWidget(valueText);
+            // A long value (the brick-wall verdict) wraps within the panel instead of widening it
+            // past its edge, which pushed every other value out of sight.
+            valueText->setWordWrap(true);
+            valueText->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            valueLayout->addWidget(valueText, 1);
         }
         m_rows->addWidget(value, line, 1);
         ++line;

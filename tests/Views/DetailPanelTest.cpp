@@ -11,9 +11,11 @@
 #include <QBuffer>
 #include <QCheckBox>
 #include <QElapsedTimer>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
 
 #include <functional>
-#include <QPushButton>
 
 #include <gtest/gtest.h>
 
@@ -110,6 +112,40 @@ TEST(DetailPanelTest, BrickWallEvidenceExplainsTheVerdict)
     const auto* verdict = find(rows, "Verdict");
     ASSERT_NE(verdict, nullptr);
     EXPECT_EQ(verdict->value, QString::fromUtf8("Brick-wall cutoff at 16.9 kHz (\u221213 dB in 200 Hz): made from a lossy source"));
+}
+
+TEST(DetailPanelTest, ALongVerdictWrapsAndEveryValueStaysInSight)
+{
+    app::ScannerViewModel::Services services;
+    services.threshold = [] { return app::QualityThreshold::kbps320; };
+    app::ScannerViewModel model(services);
+    AudioFile file = analysed(0);
+    AnalysisResult result = *file.result();
+    result.lossyEvidence = core::LossyEvidence { 17300.0f, 55.0f, 400.0f };
+    file.setResult(result);
+    DetailPanel panel(model);
+    panel.resize(320, 900);
+    panel.show();
+    panel.setFile(file);
+    QApplication::processEvents();
+
+    // The rows scroll only up and down: what lies right of the visible part is never seen.
+    const auto* scroll = panel.findChild<QScrollArea*>();
+    ASSERT_NE(scroll, nullptr);
+    const QWidget* viewport = scroll->viewport();
+    int values = 0;
+    for (const QLabel* label : scroll->widget()->findChildren<QLabel*>()) {
+        if (!label->isVisible() || label->text().isEmpty())
+            continue;
+        const QRect seen(label->mapTo(viewport, QPoint(0, 0)), label->size());
+        EXPECT_LE(seen.right(), viewport->width()) << label->text().toStdString();
+        // And the whole text is in the label: on lines of its width, or on one line it has room for.
+        const bool whole = label->wordWrap() ? label->height() >= label->heightForWidth(label->width())
+                                             : label->width() >= label->sizeHint().width();
+        EXPECT_TRUE(whole) << label->text().toStdString();
+        ++values;
+    }
+    EXPECT_GT(values, 8);
 }
 
 TEST(DetailPanelTest, EncoderRowNamesTheLameTagsEncoderAndLowPass)
