@@ -75,6 +75,15 @@ quit_mixxx() {
     fail "Mixxx did not quit on Ctrl+Q (screen: $work/not-quitting.png)"
 }
 
+# What a failure report needs: the folders Mixxx was given, how far its scan came, its screen.
+show_state() {
+    cp "$database" "$work/state.sqlite" 2>/dev/null \
+        && echo "folders: $(sqlite3 -batch -noheader "file:$work/state.sqlite?mode=ro" 'SELECT directory FROM directories' 2>&1)" >&2
+    grep -h -e 'Recursively scanning' -e 'TrackDAO: Adding' -e 'Finished' -e 'rror' \
+        "$settings"/mixxx.log* 2>/dev/null | tail -n 15 >&2
+    import -window root "$work/failed.png" 2>/dev/null && echo "screen: $work/failed.png" >&2
+}
+
 case "$mode" in
 library)
     fixtures=$3
@@ -88,10 +97,18 @@ library)
     # The first start asks for the music folder.
     dialog_shown() { xdotool search --onlyvisible --name 'Choose music library directory'; }
     wait_until 120 dialog_shown || { kill "$mixxx_pid" 2>/dev/null; skip "Mixxx did not start here: $(tail -n 3 "$work/first-start.log")"; }
-    dialog=$(dialog_shown | head -n 1)
-    xdotool windowfocus --sync "$dialog" key ctrl+a
-    xdotool type "$work/music"
-    xdotool key Return
+    # On a busy machine keys sent as the dialog appears can be lost: the folder is typed again
+    # until the dialog has gone.
+    for attempt in 1 2 3 4 5; do
+        dialog=$(dialog_shown | head -n 1)
+        [ -n "$dialog" ] || break
+        sleep "$attempt"
+        xdotool windowfocus --sync "$dialog" key ctrl+a
+        xdotool type --delay 20 "$work/music"
+        xdotool key Return
+        sleep 2
+    done
+    dialog_shown >/dev/null && { show_state; fail "the music folder dialog did not take $work/music"; }
     # Polled on a copy: a reader's lock on the database itself can make Mixxx's scan transaction
     # fail on a busy machine. A copy taken mid-write may not open; it is taken again a second later.
     scanned() {
@@ -100,7 +117,7 @@ library)
         count=$(sqlite3 -batch -noheader "file:$work/poll.sqlite?mode=ro" 'SELECT COUNT(*) FROM library' 2>/dev/null)
         test "${count:-0}" -gt 0
     }
-    wait_until 120 scanned || fail "Mixxx found no track in $work/music"
+    wait_until 240 scanned || { show_state; fail "Mixxx found no track in $work/music"; }
     quit_mixxx
     echo "Mixxx knows $(sql 'SELECT COUNT(*) FROM library') tracks"
     ;;
