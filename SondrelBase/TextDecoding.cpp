@@ -64,4 +64,12 @@ std::string decodeLatin1(std::span<const std::uint8_t> bytes)
     return text;
 }
 
+std::string_view trimNulls(std::string_view text) noexcept
+{
+    const std::size_t first = text.find_first_not_of('\0');
+    if (first == std::string_view::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of('\0') - first + 1);
+}
+
 } // namespace sondrel

@@ -4,6 +4,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 // Tag text to UTF-8 in one place, for the ID3 reader and the tag module.
 namespace sondrel {
@@ -24,5 +25,8 @@ enum class ByteOrderMark {
 
 // UTF-8 of ISO-8859-1 bytes: every byte is the code point of its value.
 [[nodiscard]] std::string decodeLatin1(std::span<const std::uint8_t> bytes);
+
+// The text without U+0000 characters at either end: the terminators and padding of tag text.
+[[nodiscard]] std::string_view trimNulls(std::string_view text) noexcept;
 
 } // namespace sondrel

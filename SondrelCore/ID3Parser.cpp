@@ -102,11 +102,7 @@ constexpr std::array<std::int64_t, 4> kGuessedBitrates = { 128, 192, 256, 320 };
         return std::nullopt;
 
     // Terminators and padding are NULs; in UTF-8 a NUL byte is always U+0000.
-    const std::size_t first = decoded->find_first_not_of('\0');
-    if (first == std::string::npos)
-        return std::string();
-    const std::size_t last = decoded->find_last_not_of('\0');
-    return decoded->substr(first, last - first + 1);
+    return std::string(trimNulls(*decoded));
 }
 
 struct FrameLayout {

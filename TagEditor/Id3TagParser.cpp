@@ -11,6 +11,7 @@
 #include "PartOfTotalFrame.h"
 #include "PictureFrame.h"
 #include "TextCodec.h"
+#include "TextDecoding.h"
 #include "YearFrame.h"
 
 #include <algorithm>
@@ -62,7 +63,7 @@ std::optional<std::string> frameText(Bytes body)
     const std::optional<std::string> text = TextCodec::decode(body.subspan(1), *encoding);
     if (!text)
         return std::nullopt;
-    return std::string(TextCodec::trimNulls(*text));
+    return std::string(trimNulls(*text));
 }
 
 // A string in `encoding` ended by its terminator, and the bytes after that terminator.
@@ -201,8 +202,8 @@ ParsedFrame parseLocalizedText(FrameKind kind, Bytes body)
     const std::optional<std::string> content = TextCodec::decode(description->rest, *encoding);
     if (!content)
         return std::nullopt;
-    auto frame = std::make_shared<LocalizedTextFrame>(
-        language, description->text, std::string(TextCodec::trimNulls(*content)));
+    auto frame
+        = std::make_shared<LocalizedTextFrame>(language, description->text, std::string(trimNulls(*content)));
     FrameName name = kind == FrameKind::comment
         ? FrameName::comment(language, std::move(description->text))
         : FrameName::unsynchronizedLyrics(language, std::move(description->text));

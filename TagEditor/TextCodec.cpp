@@ -77,12 +77,4 @@ void TextCodec::appendLatin1(std::vector<std::uint8_t>& out, std::string_view ut
         out.push_back(static_cast<std::uint8_t>(nextUtf8(text, index).value_or(U'?')));
 }
 
-std::string_view TextCodec::trimNulls(std::string_view text) noexcept
-{
-    const std::size_t first = text.find_first_not_of('\0');
-    if (first == std::string_view::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of('\0') - first + 1);
-}
-
 } // namespace sondrel::tags

@@ -68,5 +68,12 @@ TEST(TextDecodingTest, Utf8IsKeptAsItIsOnlyWhenWellFormedAndLatin1MapsEveryByte)
         std::string("Caf\xC3\xA9 \xC3\xBF\0", 9));
 }
 
+TEST(TextDecodingTest, TrimsNulsAtBothEndsOnly)
+{
+    EXPECT_EQ(trimNulls(std::string_view("\0\0A\0B \0", 7)), std::string_view("A\0B ", 4));
+    EXPECT_EQ(trimNulls(std::string_view("\0\0", 2)), "");
+    EXPECT_EQ(trimNulls(""), "");
+}
+
 } // namespace
 } // namespace sondrel
