@@ -1,6 +1,7 @@
 #include "ID3Parser.h"
 
 #include "AacBitrate.h"
+#include "ByteOrder.h"
 #include "FileDescriptor.h"
 #include "FileName.h"
 #include "Mp3Frames.h"
@@ -49,14 +50,6 @@ constexpr std::array<std::int64_t, 4> kGuessedBitrates = { 128, 192, 256, 320 };
     if (error)
         return std::nullopt;
     return total;
-}
-
-[[nodiscard]] std::uint32_t bigEndian(Bytes bytes) noexcept
-{
-    std::uint32_t value = 0;
-    for (const std::uint8_t byte : bytes)
-        value = (value << 8) | byte;
-    return value;
 }
 
 // 7 bits per byte. The top bits are deliberately not cleared: a corrupt size stays large and
