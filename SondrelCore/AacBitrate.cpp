@@ -1,5 +1,6 @@
 #include "AacBitrate.h"
 
+#include "ByteOrder.h"
 #include "FileDescriptor.h"
 
 #include <fcntl.h>
@@ -31,14 +32,6 @@ std::size_t readAt(int fd, std::span<std::uint8_t> buffer, std::uint64_t offset)
     return readFullyAt(fd, buffer, offset, error);
 }
 
-std::uint64_t bigEndian(Bytes bytes)
-{
-    std::uint64_t value = 0;
-    for (std::uint8_t byte : bytes)
-        value = (value << 8) | byte;
-    return value;
-}
-
 std::optional<std::int64_t> kbps(double bits, double seconds)
 {
     if (!(seconds > 0) || !(bits > 0))
@@ -56,10 +49,10 @@ std::vector<Box> boxesIn(Bytes bytes)
 {
     std::vector<Box> boxes;
     while (bytes.size() >= 8) {
-        std::uint64_t size = bigEndian(bytes.first(4));
+        std::uint64_t size = bigEndian<std::uint64_t>(bytes.first(4));
         std::size_t header = 8;
         if (size == 1 && bytes.size() >= 16) {
-            size = bigEndian(bytes.subspan(8, 8));
+            size = bigEndian<std::uint64_t>(bytes.subspan(8, 8));
             header = 16;
         } else if (size == 0) {
             size = bytes.size();
@@ -121,7 +114,7 @@ std::uint64_t esdsAverage(Bytes esds)
     const auto config = descriptor(es->second.subspan(at));
     if (!config || config->first != 0x04 || config->second.size() < 13)
         return 0;
-    return bigEndian(config->second.subspan(9, 4));
+    return bigEndian<std::uint64_t>(config->second.subspan(9, 4));
 }
 
 std::optional<std::int64_t> soundTrackBitrate(Bytes movie)
@@ -137,8 +130,9 @@ std::optional<std::int64_t> soundTrackBitrate(Bytes movie)
         const bool wide = !header.empty() && header[0] == 1;
         if (header.size() < (wide ? 32u : 24u))
             continue;
-        const auto scale = static_cast<double>(bigEndian(header.subspan(wide ? 20 : 12, 4)));
-        const auto duration = static_cast<double>(bigEndian(header.subspan(wide ? 24 : 16, wide ? 8 : 4)));
+        const auto scale = static_cast<double>(bigEndian<std::uint64_t>(header.subspan(wide ? 20 : 12, 4)));
+        const auto duration
+            = static_cast<double>(bigEndian<std::uint64_t>(header.subspan(wide ? 24 : 16, wide ? 8 : 4)));
         const double seconds = scale > 0 ? duration / scale : 0;
         const Bytes table = child(child(media, "minf"), "stbl");
         // stsd: version and flags, a count, then the sample entry: 8 bytes of box header and
@@ -154,13 +148,13 @@ std::optional<std::int64_t> soundTrackBitrate(Bytes movie)
         const Bytes sizes = child(table, "stsz");
         if (sizes.size() < 12)
             continue;
-        const std::uint64_t fixed = bigEndian(sizes.subspan(4, 4));
-        const std::uint64_t count = bigEndian(sizes.subspan(8, 4));
+        const std::uint64_t fixed = bigEndian<std::uint64_t>(sizes.subspan(4, 4));
+        const std::uint64_t count = bigEndian<std::uint64_t>(sizes.subspan(8, 4));
         double bytes = static_cast<double>(fixed * count);
         if (fixed == 0) {
             const std::uint64_t listed = std::min<std::uint64_t>(count, (sizes.size() - 12) / 4);
             for (std::uint64_t i = 0; i < listed; ++i)
-                bytes += static_cast<double>(bigEndian(sizes.subspan(12 + 4 * i, 4)));
+                bytes += static_cast<double>(bigEndian<std::uint64_t>(sizes.subspan(12 + 4 * i, 4)));
         }
         return kbps(bytes * 8, seconds);
     }
@@ -173,10 +167,10 @@ std::optional<std::int64_t> mp4Bitrate(int fd, std::uint64_t fileSize)
     for (std::uint64_t offset = 0; offset + 8 <= fileSize;) {
         if (readAt(fd, header, offset) < 8)
             return std::nullopt;
-        std::uint64_t size = bigEndian(Bytes(header).first(4));
+        std::uint64_t size = bigEndian<std::uint64_t>(Bytes(header).first(4));
         std::uint64_t headerSize = 8;
         if (size == 1) {
-            size = bigEndian(Bytes(header).subspan(8, 8));
+            size = bigEndian<std::uint64_t>(Bytes(header).subspan(8, 8));
             headerSize = 16;
         } else if (size == 0) {
             size = fileSize - offset;

@@ -258,20 +258,15 @@ std::optional<UserOverride> AnalysisCache::getOverride(const fs::path& location)
 
 void AnalysisCache::setOverride(const fs::path& location, const UserOverride& override)
 {
-    ensureLoaded();
-    const auto key = cacheKey(location);
-    if (!key)
-        return;
-    std::lock_guard lock(m_mutex);
-    const auto it = m_cache.find(*key);
-    if (it == m_cache.end())
-        return;
-    it->second.userOverride = override;
-    store(m_changes, it->first, it->second);
-    markChangedLocked();
+    replaceOverride(location, override);
 }
 
 void AnalysisCache::clearOverride(const fs::path& location)
+{
+    replaceOverride(location, std::nullopt);
+}
+
+void AnalysisCache::replaceOverride(const fs::path& location, const std::optional<UserOverride>& override)
 {
     ensureLoaded();
     const auto key = cacheKey(location);
@@ -281,7 +276,7 @@ void AnalysisCache::clearOverride(const fs::path& location)
     const auto it = m_cache.find(*key);
     if (it == m_cache.end())
         return;
-    it->second.userOverride.reset();
+    it->second.userOverride = override;
     store(m_changes, it->first, it->second);
     markChangedLocked();
 }

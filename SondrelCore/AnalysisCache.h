@@ -164,6 +164,7 @@ private:
     AnalysisCache(std::filesystem::path cacheFile, std::shared_ptr<Clock> clock, LoadOnFirstUse);
     void ensureLoaded() const;
     void load();
+    void replaceOverride(const std::filesystem::path& location, const std::optional<UserOverride>& override);
     void markChangedLocked();
     void scheduleSaveLocked();
     void armTimerLocked(Clock::Instant deadline);

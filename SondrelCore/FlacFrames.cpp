@@ -1,5 +1,7 @@
 #include "FlacFrames.h"
 
+#include "ByteOrder.h"
+
 #include <algorithm>
 #include <array>
 #include <vector>
@@ -12,14 +14,6 @@ constexpr int kMaxMetadataBlocks = 4096;
 constexpr std::size_t kMaxHeaderSize = 16;
 constexpr std::uint64_t kMinWindow = 8192;
 constexpr std::uint64_t kMaxWindow = 1u << 20;
-
-std::uint32_t bigEndian(std::span<const std::uint8_t> bytes)
-{
-    std::uint32_t value = 0;
-    for (std::uint8_t byte : bytes)
-        value = (value << 8) | byte;
-    return value;
-}
 
 std::uint8_t crc8(std::span<const std::uint8_t> bytes)
 {

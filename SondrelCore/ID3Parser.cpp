@@ -1,10 +1,11 @@
 #include "ID3Parser.h"
 
 #include "AacBitrate.h"
+#include "ByteOrder.h"
 #include "FileDescriptor.h"
 #include "FileName.h"
 #include "Mp3Frames.h"
-#include "Utf8.h"
+#include "TextDecoding.h"
 
 #include <algorithm>
 #include <array>
@@ -51,14 +52,6 @@ constexpr std::array<std::int64_t, 4> kGuessedBitrates = { 128, 192, 256, 320 };
     return total;
 }
 
-[[nodiscard]] std::uint32_t bigEndian(Bytes bytes) noexcept
-{
-    std::uint32_t value = 0;
-    for (const std::uint8_t byte : bytes)
-        value = (value << 8) | byte;
-    return value;
-}
-
 // 7 bits per byte. The top bits are deliberately not cleared: a corrupt size stays large and
 // fails the bounds checks instead of being wrapped into a plausible one.
 [[nodiscard]] std::uint32_t synchsafe(Bytes bytes) noexcept
@@ -75,56 +68,6 @@ constexpr std::array<std::int64_t, 4> kGuessedBitrates = { 128, 192, 256, 320 };
         [](std::uint8_t byte, char letter) { return byte == static_cast<std::uint8_t>(letter); });
 }
 
-[[nodiscard]] std::string decodeLatin1(Bytes bytes)
-{
-    std::string text;
-    text.reserve(bytes.size());
-    for (const std::uint8_t byte : bytes)
-        appendUtf8(text, byte);
-    return text;
-}
-
-// Without a byte-order mark, UTF-16 is big-endian. Odd lengths and unpaired surrogates are invalid.
-[[nodiscard]] std::optional<std::string> decodeUtf16(Bytes bytes, bool honourByteOrderMark)
-{
-    if (bytes.size() % 2 != 0)
-        return std::nullopt;
-    bool bigEndianUnits = true;
-    if (honourByteOrderMark && bytes.size() >= 2) {
-        if (bytes[0] == 0xFE && bytes[1] == 0xFF) {
-            bytes = bytes.subspan(2);
-        } else if (bytes[0] == 0xFF && bytes[1] == 0xFE) {
-            bigEndianUnits = false;
-            bytes = bytes.subspan(2);
-        }
-    }
-    const auto unitAt = [&](std::size_t index) -> char32_t {
-        const char32_t first = bytes[2 * index];
-        const char32_t second = bytes[2 * index + 1];
-        return bigEndianUnits ? (first << 8) | second : (second << 8) | first;
-    };
-
-    std::string text;
-    text.reserve(bytes.size());
-    const std::size_t units = bytes.size() / 2;
-    for (std::size_t index = 0; index < units; ++index) {
-        const char32_t unit = unitAt(index);
-        if (unit >= 0xDC00 && unit <= 0xDFFF)
-            return std::nullopt;
-        if (unit >= 0xD800 && unit <= 0xDBFF) {
-            if (index + 1 == units)
-                return std::nullopt;
-            const char32_t low = unitAt(++index);
-            if (low < 0xDC00 || low > 0xDFFF)
-                return std::nullopt;
-            appendUtf8(text, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
-        } else {
-            appendUtf8(text, unit);
-        }
-    }
-    return text;
-}
-
 [[nodiscard]] std::optional<std::string> decodeTextFrame(Bytes content)
 {
     if (content.empty())
@@ -138,25 +81,21 @@ constexpr std::array<std::int64_t, 4> kGuessedBitrates = { 128, 192, 256, 320 };
         decoded = decodeLatin1(text);
         break;
     case 1:
-        decoded = decodeUtf16(text, true);
+        decoded = decodeUtf16(text, ByteOrderMark::honoured);
         break;
     case 2:
-        decoded = decodeUtf16(text, false);
+        // UTF-16BE has no mark: leading FF FE or FE FF bytes are characters of the text.
+        decoded = decodeUtf16(text, ByteOrderMark::ignored);
         break;
     default: // 3, and unknown encodings are read as UTF-8 too
-        if (isValidUtf8(text))
-            decoded = std::string(text.begin(), text.end());
+        decoded = decodeUtf8(text);
         break;
     }
     if (!decoded)
         return std::nullopt;
 
     // Terminators and padding are NULs; in UTF-8 a NUL byte is always U+0000.
-    const std::size_t first = decoded->find_first_not_of('\0');
-    if (first == std::string::npos)
-        return std::string();
-    const std::size_t last = decoded->find_last_not_of('\0');
-    return decoded->substr(first, last - first + 1);
+    return std::string(trimNulls(*decoded));
 }
 
 struct FrameLayout {

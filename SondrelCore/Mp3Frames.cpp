@@ -1,5 +1,7 @@
 #include "Mp3Frames.h"
 
+#include "ByteOrder.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -36,14 +38,6 @@ constexpr std::uint64_t kLookBehind = 16;
 constexpr std::uint64_t kConstantSlack = 3;
 constexpr int kSpreadPoints = 4;
 constexpr std::size_t kId3v1Size = 128;
-
-std::uint32_t bigEndian(std::span<const std::uint8_t> bytes)
-{
-    std::uint32_t value = 0;
-    for (std::uint8_t byte : bytes)
-        value = (value << 8) | byte;
-    return value;
-}
 
 // Where an info frame's tag stands: behind the side information, which MPEG-1 stereo
 // streams have most of.

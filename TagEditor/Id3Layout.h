@@ -5,7 +5,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <span>
 
 namespace sondrel::tags {
 
@@ -48,12 +47,6 @@ struct Id3Layout {
         return synchsafeFrameSize ? 0x0FFF'FFFF : frameSizeMask;
     }
 };
-
-[[nodiscard]] constexpr std::uint32_t readBigEndian32(std::span<const std::uint8_t, 4> bytes) noexcept
-{
-    return std::uint32_t { bytes[0] } << 24 | std::uint32_t { bytes[1] } << 16
-        | std::uint32_t { bytes[2] } << 8 | std::uint32_t { bytes[3] };
-}
 
 // Synchsafe: 7 bits per byte, the top bit of each byte dropped.
 [[nodiscard]] constexpr std::uint32_t decodeSynchsafe(std::uint32_t value) noexcept

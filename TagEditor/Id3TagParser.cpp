@@ -1,5 +1,6 @@
 #include "Id3TagParser.h"
 
+#include "ByteOrder.h"
 #include "CivilCalendar.h"
 #include "DateTimeFrame.h"
 #include "DayMonthFrame.h"
@@ -11,6 +12,7 @@
 #include "PartOfTotalFrame.h"
 #include "PictureFrame.h"
 #include "TextCodec.h"
+#include "TextDecoding.h"
 #include "YearFrame.h"
 
 #include <algorithm>
@@ -62,7 +64,7 @@ std::optional<std::string> frameText(Bytes body)
     const std::optional<std::string> text = TextCodec::decode(body.subspan(1), *encoding);
     if (!text)
         return std::nullopt;
-    return std::string(TextCodec::trimNulls(*text));
+    return std::string(trimNulls(*text));
 }
 
 // A string in `encoding` ended by its terminator, and the bytes after that terminator.
@@ -201,8 +203,8 @@ ParsedFrame parseLocalizedText(FrameKind kind, Bytes body)
     const std::optional<std::string> content = TextCodec::decode(description->rest, *encoding);
     if (!content)
         return std::nullopt;
-    auto frame = std::make_shared<LocalizedTextFrame>(
-        language, description->text, std::string(TextCodec::trimNulls(*content)));
+    auto frame
+        = std::make_shared<LocalizedTextFrame>(language, description->text, std::string(trimNulls(*content)));
     FrameName name = kind == FrameKind::comment
         ? FrameName::comment(language, std::move(description->text))
         : FrameName::unsynchronizedLyrics(language, std::move(description->text));
@@ -357,8 +359,7 @@ Walk walkFrames(Bytes bytes, std::size_t end, const Id3Layout& layout, bool sync
             break;
         }
         const std::uint32_t stored
-            = readBigEndian32(bytes.subspan(position + layout.frameSizeOffset).first<4>())
-            & layout.frameSizeMask;
+            = bigEndian(bytes.subspan(position + layout.frameSizeOffset).first<4>()) & layout.frameSizeMask;
         if (synchsafe && (stored & 0x8080'8080) != 0) {
             walk.failure = "the " + std::string(identifier) + " frame's size is not a synchsafe number";
             break;
@@ -445,7 +446,7 @@ TagResult<std::optional<Id3TagParser::Header>> Id3TagParser::header(
     const std::optional<Id3Version> version = versionOf(head[3]);
     if (!version)
         return unreadable("ID3v2." + std::to_string(head[3]) + " is a version this program does not read");
-    const std::uint32_t storedSize = readBigEndian32(head.subspan<6, 4>());
+    const std::uint32_t storedSize = bigEndian(head.subspan<6, 4>());
     if ((storedSize & 0x8080'8080) != 0)
         return unreadable("its size is not a synchsafe number");
     constexpr std::uint8_t kFooter = 0x10;

@@ -1,6 +1,7 @@
 #include "TagEditor.h"
 
 #include "AtomicFile.h"
+#include "ByteOrder.h"
 #include "FileDescriptor.h"
 #include "FileLock.h"
 #include "FileName.h"
@@ -28,7 +29,7 @@ using Header = Id3TagParser::Header;
 // Bytes 6 to 9 as a synchsafe number, whatever the first bytes are.
 std::uint64_t announcedLength(std::span<const std::uint8_t, 10> head) noexcept
 {
-    return Id3Layout::kTagHeaderSize + decodeSynchsafe(readBigEndian32(head.subspan<6, 4>()));
+    return Id3Layout::kTagHeaderSize + decodeSynchsafe(bigEndian(head.subspan<6, 4>()));
 }
 
 struct CurrentTag {

@@ -1,56 +1,12 @@
 #include "TextCodec.h"
 
+#include "TextDecoding.h"
 #include "Utf8.h"
 
 namespace sondrel::tags {
 namespace {
 
 constexpr char32_t kReplacementCharacter = 0xFFFD;
-
-// `markRequired`: UTF-16 with a byte-order mark (encoding 0x01); without it big-endian unless a
-// mark says otherwise (0x02).
-std::optional<std::string> decodeUtf16(std::span<const std::uint8_t> bytes, bool markRequired)
-{
-    if (bytes.empty())
-        return std::string();
-    if (bytes.size() % 2 != 0)
-        return std::nullopt;
-    bool littleEndian = false;
-    std::size_t start = 2;
-    if (bytes[0] == 0xFF && bytes[1] == 0xFE)
-        littleEndian = true;
-    else if (bytes[0] == 0xFE && bytes[1] == 0xFF)
-        littleEndian = false;
-    else if (markRequired)
-        return std::nullopt;
-    else
-        start = 0;
-    const auto unitAt = [&](std::size_t index) {
-        const std::uint8_t first = bytes[index];
-        const std::uint8_t second = bytes[index + 1];
-        return littleEndian ? static_cast<char16_t>(second << 8 | first)
-                            : static_cast<char16_t>(first << 8 | second);
-    };
-    std::string out;
-    out.reserve(bytes.size());
-    for (std::size_t index = start; index < bytes.size(); index += 2) {
-        const char16_t unit = unitAt(index);
-        if (unit >= 0xDC00 && unit <= 0xDFFF)
-            return std::nullopt;
-        if (unit >= 0xD800 && unit <= 0xDBFF) {
-            if (index + 4 > bytes.size())
-                return std::nullopt;
-            const char16_t low = unitAt(index + 2);
-            if (low < 0xDC00 || low > 0xDFFF)
-                return std::nullopt;
-            appendUtf8(out, 0x10000 + ((char32_t { unit } - 0xD800) << 10) + (char32_t { low } - 0xDC00));
-            index += 2;
-        } else {
-            appendUtf8(out, unit);
-        }
-    }
-    return out;
-}
 
 void appendUtf16Unit(std::vector<std::uint8_t>& out, char32_t unit)
 {
@@ -64,23 +20,15 @@ std::optional<std::string> TextCodec::decode(std::span<const std::uint8_t> bytes
 {
     switch (encoding) {
     case TextEncoding::UTF16:
-        return decodeUtf16(bytes, true);
+        return decodeUtf16(bytes, ByteOrderMark::required);
     case TextEncoding::UTF16BE:
-        return decodeUtf16(bytes, false);
+        return decodeUtf16(bytes, ByteOrderMark::honoured);
     case TextEncoding::UTF8:
-        for (std::size_t index = 0; index < bytes.size();) {
-            if (!nextUtf8(bytes, index))
-                return std::nullopt;
-        }
-        return std::string(bytes.begin(), bytes.end());
+        return decodeUtf8(bytes);
     case TextEncoding::ISO88591:
         break;
     }
-    std::string out;
-    out.reserve(bytes.size() * 2);
-    for (const std::uint8_t byte : bytes)
-        appendUtf8(out, byte);
-    return out;
+    return decodeLatin1(bytes);
 }
 
 void TextCodec::appendUtf16WithByteOrderMark(std::vector<std::uint8_t>& out, std::string_view utf8)
@@ -127,14 +75,6 @@ void TextCodec::appendLatin1(std::vector<std::uint8_t>& out, std::string_view ut
     const std::span<const char> text(utf8.data(), utf8.size());
     for (std::size_t index = 0; index < text.size();)
         out.push_back(static_cast<std::uint8_t>(nextUtf8(text, index).value_or(U'?')));
-}
-
-std::string_view TextCodec::trimNulls(std::string_view text) noexcept
-{
-    const std::size_t first = text.find_first_not_of('\0');
-    if (first == std::string_view::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of('\0') - first + 1);
 }
 
 } // namespace sondrel::tags

@@ -35,9 +35,6 @@ public:
     [[nodiscard]] static bool isLatin1(std::string_view utf8) noexcept;
     // The text in ISO-8859-1; characters it cannot hold become '?'. Check isLatin1() first.
     static void appendLatin1(std::vector<std::uint8_t>& out, std::string_view utf8);
-
-    // The text without U+0000 characters at either end.
-    [[nodiscard]] static std::string_view trimNulls(std::string_view text) noexcept;
 };
 
 } // namespace sondrel::tags

@@ -118,6 +118,7 @@ TEST_F(ID3ParserTest, ReadsUtf8TitleArtistAlbumFromVersion23TagWithoutTrailingNu
         parseBytes(tag(3, body) + layer3Header(9)), expected("Caf\xC3\xA9", "DJ \xE2\x9C\x93", "Album", 128));
 }
 
+// Which rule each encoding byte reads by; the rules themselves are TextDecodingTest's.
 TEST_F(ID3ParserTest, DecodesLatin1AndBothUtf16Forms)
 {
     struct Case {
@@ -128,13 +129,9 @@ TEST_F(ID3ParserTest, DecodesLatin1AndBothUtf16Forms)
     const Case cases[] = {
         { "latin-1", text(0, { 'C', 'a', 'f', 0xE9, ' ', 0xFF, 0x00 }), "Caf\xC3\xA9 \xC3\xBF" },
         { "utf-16 little-endian mark", text(1, { 0xFF, 0xFE, 'H', 0, 0xE9, 0, 0, 0 }), "H\xC3\xA9" },
-        { "utf-16 big-endian mark", text(1, { 0xFE, 0xFF, 0, 'H', 0, 0xE9, 0, 0 }), "H\xC3\xA9" },
         { "utf-16 without mark is big-endian", text(1, { 0, 'H', 0, 0xE9 }), "H\xC3\xA9" },
-        { "utf-16be", text(2, { 0, 'H', 0, 0xE9, 0x20, 0xAC }), "H\xC3\xA9\xE2\x82\xAC" },
         // Encoding 2 has no mark: a leading FF FE is the character U+FFFE, not a byte-order switch.
         { "utf-16be keeps leading FF FE", text(2, { 0xFF, 0xFE, 0, 'H' }), "\xEF\xBF\xBEH" },
-        { "utf-16 surrogate pair", text(1, { 0xFF, 0xFE, 0x3C, 0xD8, 0xB5, 0xDF }), "\xF0\x9F\x8E\xB5" },
-        { "utf-16 mark only", text(1, { 0xFF, 0xFE }), "" },
         { "unknown encoding byte reads utf-8", text(9, ascii("Ti\xC3\xA9")), "Ti\xC3\xA9" },
     };
     for (const Case& c : cases) {
@@ -149,15 +146,9 @@ TEST_F(ID3ParserTest, GivesNoTextForBytesInvalidInTheirEncodingAndKeepsWalking)
 {
     const std::pair<const char*, Bytes> cases[] = {
         { "utf-16 odd length", text(1, { 0xFF, 0xFE, 'H', 0, 'i' }) },
-        { "utf-16 lone high surrogate at end", text(1, { 0xFF, 0xFE, 'H', 0, 0x3C, 0xD8 }) },
-        { "utf-16 high surrogate before a letter", text(2, { 0xD8, 0x3C, 0, 'H' }) },
+        { "unknown encoding byte reads utf-8", text(9, { 0xC0, 0xAF }) },
         { "utf-16 lone low surrogate", text(2, { 0xDF, 0xB5, 0, 'H' }) },
         { "utf-8 truncated sequence", text(3, { 'A', 0xC3 }) },
-        { "utf-8 overlong slash", text(3, { 0xC0, 0xAF }) },
-        { "utf-8 overlong three bytes", text(3, { 0xE0, 0x80, 0xAF }) },
-        { "utf-8 encoded surrogate", text(3, { 0xED, 0xA0, 0x80 }) },
-        { "utf-8 above U+10FFFF", text(3, { 0xF4, 0x90, 0x80, 0x80 }) },
-        { "utf-8 stray continuation byte", text(3, { 'A', 0x80 }) },
     };
     for (const auto& [what, content] : cases) {
         const Metadata metadata

@@ -30,11 +30,11 @@ $compiler $flags -I "$root/SondrelBase" -I "$root/SondrelCore" "$root/tests/fuzz
     "$root/SondrelCore/AacBitrate.cpp" -o "$out/id3-parser-fuzzer" &
 pids="$pids $!"
 wait_all
-$compiler $flags -I "$root/SondrelCore" "$root/tests/fuzz/FlacFramesFuzzer.cpp" "$root/SondrelCore/FlacFrames.cpp" \
-    -o "$out/flac-frames-fuzzer" &
+$compiler $flags -I "$root/SondrelBase" -I "$root/SondrelCore" "$root/tests/fuzz/FlacFramesFuzzer.cpp" \
+    "$root/SondrelCore/FlacFrames.cpp" -o "$out/flac-frames-fuzzer" &
 pids="$pids $!"
-$compiler $flags -I "$root/SondrelCore" "$root/tests/fuzz/Mp3FramesFuzzer.cpp" "$root/SondrelCore/Mp3Frames.cpp" \
-    -o "$out/mp3-frames-fuzzer" &
+$compiler $flags -I "$root/SondrelBase" -I "$root/SondrelCore" "$root/tests/fuzz/Mp3FramesFuzzer.cpp" \
+    "$root/SondrelCore/Mp3Frames.cpp" -o "$out/mp3-frames-fuzzer" &
 pids="$pids $!"
 wait_all
 
