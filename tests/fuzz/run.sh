@@ -12,9 +12,9 @@ seconds=${2:-45}
 mkdir -p "$out"
 compiler="clang++"
 command -v ccache >/dev/null && compiler="ccache clang++"
-flags="-std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined"
+flags="-std=c++20 -g -O1 -fsanitize=address,undefined -fno-sanitize-recover=undefined"
+includes="-I $root/SondrelBase -I $root/SondrelCore -I $root/TagEditor"
 
-# The four builds, then the four runs, two at a time: each is single-threaded.
 pids=""
 wait_all() { # waits for every job in $pids; fails when any failed
     status=0
@@ -22,21 +22,33 @@ wait_all() { # waits for every job in $pids; fails when any failed
     pids=""
     return $status
 }
-$compiler $flags -I "$root/SondrelBase" -I "$root/TagEditor" "$root/tests/fuzz/TagEditorFuzzer.cpp" \
-    "$root"/SondrelBase/*.cpp "$root"/TagEditor/*.cpp -o "$out/tag-editor-fuzzer" &
-pids="$pids $!"
-$compiler $flags -I "$root/SondrelBase" -I "$root/SondrelCore" "$root/tests/fuzz/ID3ParserFuzzer.cpp" \
-    "$root"/SondrelBase/*.cpp "$root/SondrelCore/ID3Parser.cpp" "$root/SondrelCore/Mp3Frames.cpp" \
-    "$root/SondrelCore/AacBitrate.cpp" -o "$out/id3-parser-fuzzer" &
-pids="$pids $!"
-wait_all
-$compiler $flags -I "$root/SondrelBase" -I "$root/SondrelCore" "$root/tests/fuzz/FlacFramesFuzzer.cpp" \
-    "$root/SondrelCore/FlacFrames.cpp" -o "$out/flac-frames-fuzzer" &
-pids="$pids $!"
-$compiler $flags -I "$root/SondrelBase" -I "$root/SondrelCore" "$root/tests/fuzz/Mp3FramesFuzzer.cpp" \
-    "$root/SondrelCore/Mp3Frames.cpp" -o "$out/mp3-frames-fuzzer" &
-pids="$pids $!"
-wait_all
+
+# Each source is compiled once, as many at a time as there are cores; then the four links.
+base=$(ls "$root"/SondrelBase/*.cpp)
+tag_editor="$base $(ls "$root"/TagEditor/*.cpp)"
+id3_parser="$base $root/SondrelCore/ID3Parser.cpp $root/SondrelCore/Mp3Frames.cpp $root/SondrelCore/AacBitrate.cpp"
+flac_frames="$root/SondrelCore/FlacFrames.cpp"
+mp3_frames="$root/SondrelCore/Mp3Frames.cpp"
+object() { # SOURCE: where its object goes
+    echo "$out/objects/$(basename "$(dirname "$1")")-$(basename "$1" .cpp).o"
+}
+mkdir -p "$out/objects"
+for source in $tag_editor $id3_parser $flac_frames $mp3_frames "$root"/tests/fuzz/*Fuzzer.cpp; do echo "$source"; done | sort -u |
+    while read -r source; do echo "$source $(object "$source")"; done |
+    xargs -P "$(nproc)" -n 2 sh -c '$0 '"$flags -fsanitize=fuzzer-no-link $includes"' -c "$1" -o "$2"' "$compiler"
+link() { # FUZZER HARNESS SOURCES...
+    target=$1; shift
+    objects=""
+    for source in "$@"; do
+        [ -f "$(object "$source")" ] || { echo "$source did not compile" >&2; return 1; }
+        objects="$objects $(object "$source")"
+    done
+    clang++ $flags -fsanitize=fuzzer $objects -o "$out/$target"
+}
+link tag-editor-fuzzer "$root/tests/fuzz/TagEditorFuzzer.cpp" $tag_editor
+link id3-parser-fuzzer "$root/tests/fuzz/ID3ParserFuzzer.cpp" $id3_parser
+link flac-frames-fuzzer "$root/tests/fuzz/FlacFramesFuzzer.cpp" $flac_frames
+link mp3-frames-fuzzer "$root/tests/fuzz/Mp3FramesFuzzer.cpp" $mp3_frames
 
 fuzz() { # FUZZER
     fuzzer=$1
