@@ -254,8 +254,7 @@ void FileListView::setUpColumns()
     for (int column = 0; column < FileTableModel::kColumnCount; ++column)
         header->resizeSection(column, FileTableModel::kColumns[static_cast<std::size_t>(column)].idealWidth);
     const QByteArray saved = QSettings(QStringLiteral("Sondrel"), QStringLiteral("Sondrel")).value(kColumnsKey).toByteArray();
-    if (!saved.isEmpty())
-        header->restoreState(saved);
+    const bool restored = !saved.isEmpty() && header->restoreState(saved);
     // A visible column narrower than its minimum (a blank left by an older hide) gets its width.
     for (int column = 0; column < FileTableModel::kColumnCount; ++column) {
         const auto& info = FileTableModel::kColumns[static_cast<std::size_t>(column)];
@@ -270,6 +269,17 @@ void FileListView::setUpColumns()
     header->setSortIndicatorShown(true);
     header->setSortIndicatorClearable(true);
     header->setSectionsClickable(true);
+    // Without a saved arrangement, each column is as wide as its label and sort arrow need
+    // ("Actual Bitrate" is wider than its ideal width in most fonts), within its maximum.
+    if (!restored) {
+        for (int column = 0; column < FileTableModel::kColumnCount; ++column) {
+            const auto& info = FileTableModel::kColumns[static_cast<std::size_t>(column)];
+            int width = std::max(info.idealWidth, header->sectionSizeHint(column));
+            if (info.maximumWidth > 0)
+                width = std::min(width, info.maximumWidth);
+            header->resizeSection(column, width);
+        }
+    }
     m_model->sort(header->sortIndicatorSection(), header->sortIndicatorOrder());
     connect(header, &QHeaderView::sortIndicatorChanged, this, [this](int column, Qt::SortOrder order) {
         m_model->sort(column, order);

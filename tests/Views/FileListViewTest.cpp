@@ -207,6 +207,20 @@ TEST_F(FileListViewTest, AHiddenColumnLeavesNoBlankAndStaysHiddenAfterARestart)
     EXPECT_GE(restored->sectionSize(FileTableModel::transcode), 50);
 }
 
+// On a first start every header shows its whole label and sort arrow, where the column's
+// maximum width allows.
+TEST_F(FileListViewTest, EveryLabelFitsItsColumnOnAFirstStart)
+{
+    QHeaderView* header = m_view.table()->horizontalHeader();
+    for (int column = 0; column < FileTableModel::kColumnCount; ++column) {
+        const auto& info = FileTableModel::kColumns[static_cast<std::size_t>(column)];
+        const int needed = header->sectionSizeHint(column);
+        EXPECT_GE(header->sectionSize(column), info.maximumWidth > 0 ? std::min(needed, info.maximumWidth) : needed)
+            << info.title;
+        EXPECT_GE(header->sectionSize(column), info.idealWidth) << info.title;
+    }
+}
+
 // Rows that go away take their selection with them, and the window is told: no "Process 1"
 // with nothing selected.
 TEST_F(FileListViewTest, TheSelectionCountFollowsRowsThatGoAway)
