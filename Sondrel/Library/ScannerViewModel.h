@@ -65,6 +65,10 @@ public:
         // Discovery gives every file whose cache entry matches its verdict, result and override
         // at once, so that only the rest waits for a scan. Off: every record starts pending.
         bool verdictsOnDiscovery = true;
+        // A scan follows discovery at once (a one-shot run of the command line): its cached
+        // pass takes each file's attributes from the record discovery just built. Off (the
+        // window, where a scan may start long after discovery): they are read again.
+        bool recordsAreFresh = false;
 
         [[nodiscard]] static Services standard();
     };
