@@ -276,8 +276,10 @@ void AnalysisCache::addTags(std::string_view key, Tags tags)
     const auto it = m_cache.find(key);
     if (it == m_cache.end() || it->second.tags)
         return;
+    // Not a change to lay over another process's file: the tags reach the file when this
+    // map is written whole, and a save that merges drops them, which only means the file is
+    // read once more. A first listing of an older cache would otherwise copy every entry.
     it->second.tags = std::move(tags);
-    store(m_changes, it->first, it->second);
     markChangedLocked();
 }
 

@@ -153,7 +153,8 @@ public:
     void set(const std::filesystem::path& location, const AnalysisResult& result, const Tags& tags = {},
         const std::optional<FileStamp>& tagsStamp = std::nullopt);
     // Gives the entry under `key` the tags read from the file in the state the key names,
-    // unless it has tags already; without such an entry nothing changes.
+    // unless it has tags already; without such an entry nothing changes. Saved with the next
+    // save unless that save merges a file another process wrote since.
     void addTags(std::string_view key, Tags tags);
     [[nodiscard]] bool has(const std::filesystem::path& location) const;
 

@@ -4,8 +4,10 @@
 #include "AppSettings.h"
 #include "Background.h"
 #include "FilePrefetcher.h"
-#include "ParallelFor.h"
 
+#include <QSemaphore>
+
+#include <atomic>
 #include <chrono>
 
 namespace sondrel::app {
@@ -14,17 +16,31 @@ namespace {
 constexpr std::size_t kDiscoveryBatch = 100;
 constexpr std::chrono::milliseconds kDiscoverySyncInterval { 100 };
 
-// Builds the records of a batch on up to one thread per core (tag reads touch the disk), each
-// with the cache's entry for the file as it is, if there is a cache.
+// Builds the records of a batch on the pool's threads (tag reads touch the disk), each with the
+// cache's entry for the file as it is, if there is a cache. The threads stay for the next batch:
+// starting new ones for every 100 files cost more system calls than the files themselves.
 std::vector<AudioFile::Discovered> buildRecords(const std::vector<std::filesystem::path>& locations,
-    std::size_t begin, std::size_t end, core::AnalysisCache* cache)
+    std::size_t begin, std::size_t end, core::AnalysisCache* cache, QThreadPool& pool)
 {
     std::vector<std::optional<AudioFile::Discovered>> built(end - begin);
-    ParallelFor(built.size(), 0, [&](std::size_t i) {
-        const std::filesystem::path& url = locations[begin + i];
-        built[i].emplace(
-            cache ? AudioFile::discover(url, *cache) : AudioFile::Discovered { AudioFile(url), {} });
-    });
+    std::atomic<std::size_t> next { 0 };
+    const auto build = [&] {
+        for (std::size_t i; (i = next++) < built.size();) {
+            const std::filesystem::path& url = locations[begin + i];
+            built[i].emplace(
+                cache ? AudioFile::discover(url, *cache) : AudioFile::Discovered { AudioFile(url), {} });
+        }
+    };
+    const int helpers = std::min(pool.maxThreadCount(), static_cast<int>(built.size())) - 1;
+    QSemaphore done;
+    for (int h = 0; h < helpers; ++h)
+        pool.start([&] {
+            build();
+            done.release();
+        });
+    // The calling thread takes its share too.
+    build();
+    done.acquire(std::max(helpers, 0));
     std::vector<AudioFile::Discovered> records;
     records.reserve(built.size());
     for (auto& record : built)
@@ -255,7 +271,7 @@ void ScannerViewModel::startDiscovery(const std::filesystem::path& location)
         for (std::size_t begin = 0; begin < total && !stale(); begin += kDiscoveryBatch) {
             const std::size_t end = std::min(total, begin + kDiscoveryBatch);
             std::vector<AudioFile::Discovered> discovered
-                = buildRecords(locations, begin, end, m_services.cache);
+                = buildRecords(locations, begin, end, m_services.cache, m_recordPool);
             // The records hold their own copies: a path split into its components is a few
             // hundred bytes, too much to keep twice for a whole library.
             for (std::size_t i = begin; i < end; ++i)

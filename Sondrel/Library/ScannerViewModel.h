@@ -252,6 +252,8 @@ private:
     // Bumped by every new discovery; a discovery whose number is no longer current stops.
     std::shared_ptr<std::atomic<int>> m_discoveryGeneration = std::make_shared<std::atomic<int>>(0);
 
+    // Helps discovery build each batch's records, one thread per core less the one it runs on.
+    QThreadPool m_recordPool;
     // Discovery, cache look-ups and flushes and processing, one job at a time, in order.
     QThreadPool m_ioPool;
     // Reads a cache file not read yet while discovery walks the folders.
