@@ -84,6 +84,17 @@ AnalysisResult AnalysisCache::CachedResult::toAnalysisResult() const
     return result;
 }
 
+bool AnalysisCache::CachedResult::operator==(const CachedResult& other) const noexcept
+{
+    const bool sameTags = tags == other.tags || (tags && other.tags && *tags == *other.tags);
+    return sameTags && cutoffFrequency == other.cutoffFrequency && estimatedBitrate == other.estimatedBitrate
+        && rating == other.rating && confidence == other.confidence && clippedSamples == other.clippedSamples
+        && totalSamples == other.totalSamples && peakAmplitude == other.peakAmplitude
+        && cachedAt == other.cachedAt && userOverride == other.userOverride
+        && lossyEvidence == other.lossyEvidence && encoder == other.encoder
+        && encoderLowpass == other.encoderLowpass;
+}
+
 AnalysisCache::AnalysisCache(fs::path cacheFile)
     : AnalysisCache(std::move(cacheFile), Clock::system())
 {
@@ -210,13 +221,31 @@ std::optional<AnalysisResult> AnalysisCache::get(const fs::path& location) const
     return found->toAnalysisResult();
 }
 
-void AnalysisCache::set(const fs::path& location, const AnalysisResult& result)
+std::optional<AnalysisCache::KeyedEntry> AnalysisCache::entryOfPath(const fs::path& location) const
 {
     ensureLoaded();
-    auto key = cacheKey(location);
+    std::string prefix = location.native();
+    prefix += '|';
+    std::lock_guard lock(m_mutex);
+    // The path's keys sit together, behind those of longer paths that share the prefix.
+    for (auto it = m_cache.lower_bound(prefix); it != m_cache.end() && it->first.starts_with(prefix); ++it) {
+        if (pathOfKey(it->first) == location.native())
+            return KeyedEntry { it->first, it->second };
+    }
+    return std::nullopt;
+}
+
+void AnalysisCache::set(const fs::path& location, const AnalysisResult& result, const Tags& tags,
+    const std::optional<FileStamp>& tagsStamp)
+{
+    ensureLoaded();
+    const auto stamp = stampOf(location);
+    auto key = stamp ? cacheKey(location, *stamp) : std::nullopt;
     if (!key)
         return;
     CachedResult entry(sanitised(result), std::nullopt, m_clock->date());
+    if (tags && tagsStamp == stamp)
+        entry.tags = tags;
     std::lock_guard lock(m_mutex);
     store(m_changes, *key, entry);
     store(m_cache, *key, std::move(entry));
@@ -236,6 +265,22 @@ void AnalysisCache::store(Map& map, const std::string& key, CachedResult entry)
             ++it;
     }
     map.insert_or_assign(key, std::move(entry));
+}
+
+void AnalysisCache::addTags(std::string_view key, Tags tags)
+{
+    if (!tags)
+        return;
+    ensureLoaded();
+    std::lock_guard lock(m_mutex);
+    const auto it = m_cache.find(key);
+    if (it == m_cache.end() || it->second.tags)
+        return;
+    // Not a change to lay over another process's file: the tags reach the file when this
+    // map is written whole, and a save that merges drops them, which only means the file is
+    // read once more. A first listing of an older cache would otherwise copy every entry.
+    it->second.tags = std::move(tags);
+    markChangedLocked();
 }
 
 bool AnalysisCache::has(const fs::path& location) const

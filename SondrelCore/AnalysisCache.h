@@ -3,6 +3,7 @@
 #include "AnalysisModel.h"
 #include "CacheFile.h"
 #include "FileStamp.h"
+#include "ID3Parser.h"
 
 #include <atomic>
 #include <chrono>
@@ -64,6 +65,10 @@ public:
         [[nodiscard]] static std::shared_ptr<Clock> system();
     };
 
+    // A file's title, artist, album and claimed bitrate, shared by the entry and the records
+    // built from it.
+    using Tags = std::shared_ptr<const ID3Parser::Metadata>;
+
     // One entry: a result plus the user's override, the only field that changes.
     struct CachedResult {
         float cutoffFrequency = 0.0f;
@@ -80,6 +85,9 @@ public:
         // The LAME tag's facts; absent in older entries and for files without a tag.
         std::optional<std::string> encoder;
         std::optional<int> encoderLowpass;
+        // What the tag reader gives for the file in the state the key names, so that listing
+        // it again need not open it; absent in older entries. Added to an entry at most once.
+        Tags tags;
 
         CachedResult() = default;
         explicit CachedResult(const AnalysisResult& result,
@@ -89,7 +97,12 @@ public:
         // A rating text that names no QualityRating gives `suspicious`.
         [[nodiscard]] AnalysisResult toAnalysisResult() const;
 
-        bool operator==(const CachedResult&) const = default;
+        // Every field, the tags by value.
+        bool operator==(const CachedResult& other) const noexcept;
+    };
+    struct KeyedEntry {
+        std::string key;
+        CachedResult entry;
     };
 
     using Map = std::map<std::string, CachedResult, std::less<>>;
@@ -130,10 +143,19 @@ public:
     // The entry under a key made by cacheKey(); reads nothing from disk.
     [[nodiscard]] std::optional<CachedResult> entryForKey(std::string_view key) const;
     [[nodiscard]] std::optional<AnalysisResult> get(const std::filesystem::path& location) const;
+    // An entry stored for the path, whatever the modification time and size, with its key;
+    // reads nothing from disk. Where the path has several, one of them.
+    [[nodiscard]] std::optional<KeyedEntry> entryOfPath(const std::filesystem::path& location) const;
     // Replaces any entry (and its override) and drops the entries of the same path
     // under another modification time or size. Non-finite cutoff, confidence and peak are
-    // stored as 0, 0.5 and 0 so that the file can always be written.
-    void set(const std::filesystem::path& location, const AnalysisResult& result);
+    // stored as 0, 0.5 and 0 so that the file can always be written. `tags`, read from the
+    // file when it had the attributes `tagsStamp`, are kept only if it still has them.
+    void set(const std::filesystem::path& location, const AnalysisResult& result, const Tags& tags = {},
+        const std::optional<FileStamp>& tagsStamp = std::nullopt);
+    // Gives the entry under `key` the tags read from the file in the state the key names,
+    // unless it has tags already; without such an entry nothing changes. Saved with the next
+    // save unless that save merges a file another process wrote since.
+    void addTags(std::string_view key, Tags tags);
     [[nodiscard]] bool has(const std::filesystem::path& location) const;
 
     [[nodiscard]] std::optional<UserOverride> getOverride(const std::filesystem::path& location) const;

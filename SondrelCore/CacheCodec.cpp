@@ -53,6 +53,18 @@ using Json = nlohmann::json;
     if (entry.lossyEvidence)
         object["lossyEvidence"] = json::toJson(*entry.lossyEvidence);
     json::putEncoder(object, entry.encoder, entry.encoderLowpass);
+    if (entry.tags) {
+        // Each member only where the file has it: {} says the file has none.
+        json::Object tags = json::Object::object();
+        for (const auto& [name, text] : { std::pair { "title", &entry.tags->title },
+                 std::pair { "artist", &entry.tags->artist }, std::pair { "album", &entry.tags->album } }) {
+            if (*text)
+                tags[name] = **text;
+        }
+        if (entry.tags->bitrate)
+            tags["bitrate"] = *entry.tags->bitrate;
+        object["tags"] = std::move(tags);
+    }
     return object;
 }
 
@@ -118,6 +130,30 @@ using Json = nlohmann::json;
     return override;
 }
 
+// Tags that are not what this version writes count as none: the file is then read again,
+// rather than the whole cache being dropped for them.
+[[nodiscard]] AnalysisCache::Tags decodeTags(const Json& object)
+{
+    if (!object.is_object())
+        return nullptr;
+    ID3Parser::Metadata tags;
+    for (const auto& [name, text] : { std::pair { "title", &tags.title },
+             std::pair { "artist", &tags.artist }, std::pair { "album", &tags.album } }) {
+        if (const Json* value = member(object, name)) {
+            if (!value->is_string())
+                return nullptr;
+            *text = value->get_ref<const std::string&>();
+        }
+    }
+    if (const Json* value = member(object, "bitrate")) {
+        std::int64_t bitrate = 0;
+        if (!readInteger(*value, bitrate))
+            return nullptr;
+        tags.bitrate = bitrate;
+    }
+    return std::make_shared<const ID3Parser::Metadata>(std::move(tags));
+}
+
 // One entry as its members arrive; members it does not know are skipped.
 struct EntryReader {
     AnalysisCache::CachedResult entry;
@@ -143,6 +179,10 @@ struct EntryReader {
             if (value.is_string())
                 entry.encoder = value.get_ref<const std::string&>();
             return value.is_null() || value.is_string();
+        }
+        if (name == "tags") {
+            entry.tags = decodeTags(value);
+            return true;
         }
         if (name == "encoderLowpass") {
             std::int64_t lowpass = 0;

@@ -8,7 +8,10 @@
 #   SCRATCH  default /tmp/sondrel-scale (about 40 MB and 100,000 inodes)
 #   SONDREL  binaries to compare, default build/sondrel
 # ROUNDS (default 2) sets the number of rounds (0: generate only); FIXTURES the fixture generator
-# (default build/sondrel-fixtures).
+# (default build/sondrel-fixtures). CACHE names the cache file every run starts from, default the
+# generated one, as a Sondrel without the tags in its entries wrote it: then each run of a Sondrel
+# that keeps them opens every file once and saves them all. The cache as such a Sondrel leaves it
+# is the one a first run saved: XDG_DATA_HOME=DIR sondrel scan LIB, then DIR/Sondrel/analysis_cache.json.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scratch=${1:-/tmp/sondrel-scale}
@@ -19,14 +22,15 @@ rounds=${ROUNDS:-2}
 fixtures=${FIXTURES:-build/sondrel-fixtures}
 
 library="$scratch/library"
-cache="$scratch/analysis_cache.json"
+generated="$scratch/analysis_cache.json"
+cache=${CACHE:-$generated}
 if [ ! -f "$scratch/.complete" ]; then
     [ -x "$fixtures" ] || { echo "$fixtures is missing: build it first" >&2; exit 2; }
     rm -rf "$scratch"
     mkdir -p "$library/empty"
     "$fixtures" "$scratch/fixtures" >/dev/null
     # Hard links share modification time and size, so every key differs only by its path.
-    /usr/bin/python3 - "$library" "$scratch/fixtures/stereo-44100-mp3-cbr320-id3v24.mp3" "$cache" <<'PYTHON'
+    /usr/bin/python3 - "$library" "$scratch/fixtures/stereo-44100-mp3-cbr320-id3v24.mp3" "$generated" <<'PYTHON'
 import json, os, sys
 library, source, out = sys.argv[1:4]
 files, folders = 100000, 200
@@ -62,17 +66,20 @@ PYTHON
 fi
 cat "$cache" >/dev/null   # warm the page cache
 
-export XDG_DATA_HOME="$scratch/data"
+# Each sitting's own cache copy and notes, so that two sittings on one library do not mix.
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export XDG_DATA_HOME="$work/data"
 measure() { # LABEL COMMAND...
     mkdir -p "$XDG_DATA_HOME/Sondrel"
     cp "$cache" "$XDG_DATA_HOME/Sondrel/analysis_cache.json"
-    /usr/bin/time -f "%e s wall, %U+%S s CPU, %M KB peak" -o "$scratch/time" "${@:2}" >/dev/null 2>"$scratch/err" || true
-    printf '%-70s %s\n' "$1" "$(cat "$scratch/time")"
+    /usr/bin/time -f "%e s wall, %U+%S s CPU, %M KB peak" -o "$work/time" "${@:2}" >/dev/null 2>"$work/err" || true
+    printf '%-70s %s\n' "$1" "$(cat "$work/time")"
 }
 for ((round = 1; round <= rounds; round++)); do
     for binary in "${binaries[@]}"; do
         measure "round $round, $binary: discovery (scan --folder empty)" "$binary" scan "$library" --folder empty
         measure "round $round, $binary: cached rescan" "$binary" scan "$library"
-        tail -1 "$scratch/err"
+        tail -1 "$work/err"
     done
 done

@@ -145,6 +145,7 @@ ScannerViewModel::Services scanServices(bool noCache, QualityThreshold threshold
     services.concurrentAnalyses = jobs;
     // The scan that follows discovery applies the cached verdicts itself.
     services.verdictsOnDiscovery = false;
+    services.recordsAreFresh = true;
     return services;
 }
 

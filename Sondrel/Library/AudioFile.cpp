@@ -19,6 +19,31 @@ struct Attributes {
     core::ID3Parser::Metadata tags;
 };
 
+// One shared set of no tags for every file without any.
+const core::AnalysisCache::Tags& noTags()
+{
+    static const core::AnalysisCache::Tags none = std::make_shared<const core::ID3Parser::Metadata>();
+    return none;
+}
+
+[[nodiscard]] core::AnalysisCache::Tags shared(const core::ID3Parser::Metadata& tags)
+{
+    return tags == core::ID3Parser::Metadata::empty ? noTags()
+                                                    : std::make_shared<const core::ID3Parser::Metadata>(tags);
+}
+
+[[nodiscard]] std::int64_t sizeOf(const struct stat& info)
+{
+    // Only a regular file has a size worth showing.
+    return S_ISREG(info.st_mode) ? static_cast<std::int64_t>(info.st_size) : 0;
+}
+
+[[nodiscard]] core::FileStamp stampOf(const struct stat& info)
+{
+    return core::FileStamp { info.st_mtim.tv_sec, info.st_mtim.tv_nsec,
+        static_cast<std::int64_t>(info.st_size) };
+}
+
 // One open and one fstat give an MP3's tags, size and stamp; other formats need the
 // attributes and, for AAC, the claimed bitrate.
 [[nodiscard]] Attributes readAttributes(const std::filesystem::path& url)
@@ -40,11 +65,8 @@ struct Attributes {
         known = ::stat(url.c_str(), &info) == 0;
     if (!known)
         return attributes;
-    // Only a regular file has a size worth showing.
-    if (S_ISREG(info.st_mode))
-        attributes.size = static_cast<std::int64_t>(info.st_size);
-    attributes.stamp = core::FileStamp { info.st_mtim.tv_sec, info.st_mtim.tv_nsec,
-        static_cast<std::int64_t>(info.st_size) };
+    attributes.size = sizeOf(info);
+    attributes.stamp = stampOf(info);
     return attributes;
 }
 
@@ -60,11 +82,48 @@ AudioFile::AudioFile(const std::filesystem::path& url)
 
 AudioFile::AudioFile(std::filesystem::path url, core::AudioFormat format, std::int64_t fileSize,
     const core::ID3Parser::Metadata& tags, std::optional<core::FileStamp> stamp)
+    : AudioFile(std::move(url), format, fileSize, shared(tags), stamp)
+{
+}
+
+AudioFile::AudioFile(std::filesystem::path url, core::AudioFormat format, std::int64_t fileSize,
+    core::AnalysisCache::Tags tags, std::optional<core::FileStamp> stamp)
     : m_id(QUuid::createUuid())
 {
     std::string name = PathText::lastPathComponent(url);
-    m_facts = std::make_shared<const Facts>(Facts { std::move(url), std::move(name), format, fileSize,
-        tags.bitrate, tags.artist, tags.album, tags.title, stamp });
+    m_facts = std::make_shared<const Facts>(Facts {
+        std::move(url), std::move(name), format, fileSize, tags ? std::move(tags) : noTags(), stamp });
+}
+
+AudioFile::Discovered AudioFile::discover(const std::filesystem::path& url, core::AnalysisCache& cache)
+{
+    // Only a file the cache knows is examined before it is read: for the others that would be
+    // one more system call.
+    auto known = cache.entryOfPath(url);
+    if (known && known->entry.tags) {
+        struct stat info { };
+        if (::stat(url.c_str(), &info) == 0
+            && core::AnalysisCache::cacheKey(url, stampOf(info)) == known->key)
+            return { AudioFile(url, core::audioFormatOf(url), sizeOf(info), known->entry.tags, stampOf(info)),
+                std::move(known->entry) };
+    }
+    Discovered found { AudioFile(url), std::nullopt };
+    if (!known || !found.file.stamp())
+        return found;
+    const auto key = core::AnalysisCache::cacheKey(url, *found.file.stamp());
+    found.entry = key ? cache.entryForKey(*key) : std::nullopt;
+    if (found.entry && !found.entry->tags) {
+        // Read under the key's attributes: the next listing need not open the file.
+        found.entry->tags = found.file.tags();
+        cache.addTags(*key, found.entry->tags);
+    }
+    return found;
+}
+
+bool AudioFile::Facts::operator==(const Facts& other) const noexcept
+{
+    return url == other.url && name == other.name && format == other.format && fileSize == other.fileSize
+        && (tags == other.tags || *tags == *other.tags) && stamp == other.stamp;
 }
 
 bool AudioFile::operator==(const AudioFile& other) const noexcept

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AnalysisCache.h"
 #include "AnalysisModel.h"
 #include "FileStamp.h"
 #include "ID3Parser.h"
@@ -29,6 +30,16 @@ public:
     // A record from facts already known; touches no disk.
     AudioFile(std::filesystem::path url, core::AudioFormat format, std::int64_t fileSize,
         const core::ID3Parser::Metadata& tags, std::optional<core::FileStamp> stamp = std::nullopt);
+    AudioFile(std::filesystem::path url, core::AudioFormat format, std::int64_t fileSize,
+        core::AnalysisCache::Tags tags, std::optional<core::FileStamp> stamp);
+
+    // A record and the cache's entry for the file as it is now, if there is one.
+    struct Discovered;
+    // Like AudioFile(url), but a file whose entry in `cache` matches its path, modification time
+    // and size and holds its tags is only examined, not opened: the tags are the entry's. A file
+    // that is opened and has a matching entry without tags gives the entry its tags. Blocks on
+    // the disk; not on the GUI thread.
+    [[nodiscard]] static Discovered discover(const std::filesystem::path& url, core::AnalysisCache& cache);
 
     [[nodiscard]] const QUuid& id() const noexcept { return m_id; }
     // Exactly as given: no symbolic-link resolution, no normalisation.
@@ -40,11 +51,14 @@ public:
     // kbps, as the tags or frame headers claim.
     [[nodiscard]] const std::optional<std::int64_t>& claimedBitrate() const noexcept
     {
-        return m_facts->claimedBitrate;
+        return m_facts->tags->bitrate;
     }
-    [[nodiscard]] const std::optional<std::string>& artist() const noexcept { return m_facts->artist; }
-    [[nodiscard]] const std::optional<std::string>& album() const noexcept { return m_facts->album; }
-    [[nodiscard]] const std::optional<std::string>& title() const noexcept { return m_facts->title; }
+    [[nodiscard]] const std::optional<std::string>& artist() const noexcept { return m_facts->tags->artist; }
+    [[nodiscard]] const std::optional<std::string>& album() const noexcept { return m_facts->tags->album; }
+    [[nodiscard]] const std::optional<std::string>& title() const noexcept { return m_facts->tags->title; }
+    // Title, artist, album and claimed bitrate together, shared with the cache entry they
+    // came from or went to; never null.
+    [[nodiscard]] const core::AnalysisCache::Tags& tags() const noexcept { return m_facts->tags; }
     // Modification time and size when the record was built, read with the size and tags (links
     // followed); none when the attributes could not be read. With the path they make the
     // file's cache key.
@@ -75,13 +89,11 @@ private:
         std::string name;
         core::AudioFormat format;
         std::int64_t fileSize;
-        std::optional<std::int64_t> claimedBitrate;
-        std::optional<std::string> artist;
-        std::optional<std::string> album;
-        std::optional<std::string> title;
+        // Shared, not copied: a large library's cache holds the same tags.
+        core::AnalysisCache::Tags tags;
         std::optional<core::FileStamp> stamp;
 
-        bool operator==(const Facts&) const = default;
+        bool operator==(const Facts& other) const noexcept;
     };
 
     QUuid m_id;
@@ -89,6 +101,11 @@ private:
     ScanStatus m_status;
     std::optional<core::AnalysisResult> m_result;
     std::optional<core::UserOverride> m_userOverride;
+};
+
+struct AudioFile::Discovered {
+    AudioFile file;
+    std::optional<core::AnalysisCache::CachedResult> entry;
 };
 
 } // namespace sondrel::app

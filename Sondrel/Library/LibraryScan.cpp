@@ -87,8 +87,11 @@ void LibraryScan::start(RunId id, std::vector<AudioFile> files)
             std::vector<AudioFile> uncached;
             std::vector<QUuid> waiting;
             for (const AudioFile& file : files) {
-                // One read of the file's attributes for the result and the override.
-                const auto entry = cache->entry(file.url());
+                // One read of the file's attributes for the result and the override, or none.
+                const auto key = m_setup.recordsAreFresh && file.stamp()
+                    ? core::AnalysisCache::cacheKey(file.url(), *file.stamp())
+                    : std::nullopt;
+                const auto entry = key ? cache->entryForKey(*key) : cache->entry(file.url());
                 if (!entry) {
                     uncached.push_back(file);
                     waiting.push_back(file.id());
@@ -111,8 +114,8 @@ void LibraryScan::start(RunId id, std::vector<AudioFile> files)
 void LibraryScan::startAnalyses(const std::shared_ptr<Run>& run, std::vector<AudioFile> uncached)
 {
     if (run->cancelled || uncached.empty()) {
-        // Nothing was analysed, so there is nothing new to save.
-        finish(run, false);
+        // Nothing was analysed; only tags that discovery gave the entries may wait to be saved.
+        finish(run, m_setup.cache && m_setup.cache->isDirty());
         return;
     }
     run->uncached = std::move(uncached);
@@ -142,14 +145,15 @@ void LibraryScan::launchAnalysis(const std::shared_ptr<Run>& run, const AudioFil
     runInBackground(
         m_analysisPool, this,
         [cache = m_setup.cache, analysis = m_setup.analysis, id = file.id(), url = file.url(),
-            format = file.format()] {
+            format = file.format(), tags = file.tags(), stamp = file.stamp()] {
             // The cache keys a verdict by the file's modification time and size when it is
             // stored; a file replaced while it was analysed would get the old content's verdict.
             const auto keyBefore = core::AnalysisCache::cacheKey(url);
             Outcome outcome { id, core::analyzeAndClassify(url, format, analysis) };
-            // The cache replaces the entry, and with it any stored override.
+            // The cache replaces the entry, and with it any stored override; it keeps the
+            // record's tags only if they were read from the file as it is now.
             if (outcome.analysed && cache && keyBefore && keyBefore == core::AnalysisCache::cacheKey(url))
-                cache->set(url, outcome.analysed->result);
+                cache->set(url, outcome.analysed->result, tags, stamp);
             return outcome;
         },
         [this, run](Outcome outcome) { onAnalysisResult(run, std::move(outcome)); });

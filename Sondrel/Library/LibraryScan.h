@@ -35,6 +35,10 @@ public:
         core::FilePrefetcher* prefetcher = nullptr; // none: no read-ahead
         core::FileAnalysis analysis; // empty: the real analysis
         int concurrentAnalyses = 0; // 0: one per usable core
+        // The files' records were built just before the scan (a one-shot run of the command
+        // line): the cached pass keys each file by the attributes its record holds instead of
+        // reading them again. Off where a scan may start long after the records were built.
+        bool recordsAreFresh = false;
         // A result's status under the threshold of the moment; called on any thread.
         std::function<ScanStatus(const core::AnalysisResult&)> verdict;
     };

@@ -4,8 +4,10 @@
 #include "AppSettings.h"
 #include "Background.h"
 #include "FilePrefetcher.h"
-#include "ParallelFor.h"
 
+#include <QSemaphore>
+
+#include <atomic>
 #include <chrono>
 
 namespace sondrel::app {
@@ -14,13 +16,32 @@ namespace {
 constexpr std::size_t kDiscoveryBatch = 100;
 constexpr std::chrono::milliseconds kDiscoverySyncInterval { 100 };
 
-// Builds the records of a batch on up to one thread per core (tag reads touch the disk).
-std::vector<AudioFile> buildRecords(
-    const std::vector<std::filesystem::path>& locations, std::size_t begin, std::size_t end)
+// Builds the records of a batch on the pool's threads (tag reads touch the disk), each with the
+// cache's entry for the file as it is, if there is a cache. The threads stay for the next batch:
+// starting new ones for every 100 files cost more system calls than the files themselves.
+std::vector<AudioFile::Discovered> buildRecords(const std::vector<std::filesystem::path>& locations,
+    std::size_t begin, std::size_t end, core::AnalysisCache* cache, QThreadPool& pool)
 {
-    std::vector<std::optional<AudioFile>> built(end - begin);
-    ParallelFor(built.size(), 0, [&](std::size_t i) { built[i].emplace(locations[begin + i]); });
-    std::vector<AudioFile> records;
+    std::vector<std::optional<AudioFile::Discovered>> built(end - begin);
+    std::atomic<std::size_t> next { 0 };
+    const auto build = [&] {
+        for (std::size_t i; (i = next++) < built.size();) {
+            const std::filesystem::path& url = locations[begin + i];
+            built[i].emplace(
+                cache ? AudioFile::discover(url, *cache) : AudioFile::Discovered { AudioFile(url), {} });
+        }
+    };
+    const int helpers = std::min(pool.maxThreadCount(), static_cast<int>(built.size())) - 1;
+    QSemaphore done;
+    for (int h = 0; h < helpers; ++h)
+        pool.start([&] {
+            build();
+            done.release();
+        });
+    // The calling thread takes its share too.
+    build();
+    done.acquire(std::max(helpers, 0));
+    std::vector<AudioFile::Discovered> records;
     records.reserve(built.size());
     for (auto& record : built)
         records.push_back(std::move(*record));
@@ -30,17 +51,12 @@ std::vector<AudioFile> buildRecords(
 // What a record found in the cache at discovery takes from it: the verdict under the threshold
 // of the moment, the result and any override.
 struct CachedVerdicts {
-    const core::AnalysisCache* cache = nullptr;
     std::function<QualityThreshold()> threshold;
 
-    // The key comes from the attributes the record was built from: no further disk access.
-    void applyTo(std::vector<AudioFile>& records) const
+    void applyTo(std::vector<AudioFile::Discovered>& records) const
     {
         const QualityThreshold now = threshold();
-        for (AudioFile& file : records) {
-            const auto key
-                = file.stamp() ? core::AnalysisCache::cacheKey(file.url(), *file.stamp()) : std::nullopt;
-            const auto entry = key ? cache->entryForKey(*key) : std::nullopt;
+        for (auto& [file, entry] : records) {
             if (!entry)
                 continue;
             const core::AnalysisResult result = entry->toAnalysisResult();
@@ -69,6 +85,7 @@ ScannerViewModel::ScannerViewModel(Services services, QObject* parent)
     , m_services(std::move(services))
     , m_scan(m_filesStore,
           { m_services.cache, m_services.prefetcher, m_services.analysis, m_services.concurrentAnalyses,
+              m_services.recordsAreFresh,
               [this](const core::AnalysisResult& result) { return verdict(result, threshold()); } },
           m_ioPool)
     , m_processing(m_filesStore, m_services.fileOperations, m_services.cache, m_ioPool)
@@ -231,10 +248,11 @@ void ScannerViewModel::startDiscovery(const std::filesystem::path& location)
     };
 
     std::optional<CachedVerdicts> verdicts;
-    if (m_services.cache && m_services.verdictsOnDiscovery) {
-        verdicts = CachedVerdicts { m_services.cache, m_services.threshold };
+    if (m_services.cache && m_services.verdictsOnDiscovery)
+        verdicts = CachedVerdicts { m_services.threshold };
+    // Read while the folders are walked: the records take their tags from it.
+    if (m_services.cache)
         m_cacheReadPool.start([cache = m_services.cache] { (void)cache->count(); });
-    }
     m_ioPool.start([this, location, stale, report, verdicts] {
         if (stale())
             return;
@@ -252,13 +270,19 @@ void ScannerViewModel::startDiscovery(const std::filesystem::path& location)
         auto lastSync = std::chrono::steady_clock::time_point {};
         for (std::size_t begin = 0; begin < total && !stale(); begin += kDiscoveryBatch) {
             const std::size_t end = std::min(total, begin + kDiscoveryBatch);
-            std::vector<AudioFile> records = buildRecords(locations, begin, end);
+            std::vector<AudioFile::Discovered> discovered
+                = buildRecords(locations, begin, end, m_services.cache, m_recordPool);
             // The records hold their own copies: a path split into its components is a few
             // hundred bytes, too much to keep twice for a whole library.
             for (std::size_t i = begin; i < end; ++i)
                 locations[i] = std::filesystem::path();
             if (verdicts)
-                verdicts->applyTo(records);
+                verdicts->applyTo(discovered);
+            std::vector<AudioFile> records;
+            records.reserve(discovered.size());
+            for (auto& found : discovered)
+                records.push_back(std::move(found.file));
+            discovered.clear();
             m_filesStore.addFiles(std::move(records));
             const double progress = static_cast<double>(end) / static_cast<double>(total);
             const auto now = std::chrono::steady_clock::now();

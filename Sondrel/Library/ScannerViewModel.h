@@ -65,6 +65,10 @@ public:
         // Discovery gives every file whose cache entry matches its verdict, result and override
         // at once, so that only the rest waits for a scan. Off: every record starts pending.
         bool verdictsOnDiscovery = true;
+        // A scan follows discovery at once (a one-shot run of the command line): its cached
+        // pass takes each file's attributes from the record discovery just built. Off (the
+        // window, where a scan may start long after discovery): they are read again.
+        bool recordsAreFresh = false;
 
         [[nodiscard]] static Services standard();
     };
@@ -248,6 +252,8 @@ private:
     // Bumped by every new discovery; a discovery whose number is no longer current stops.
     std::shared_ptr<std::atomic<int>> m_discoveryGeneration = std::make_shared<std::atomic<int>>(0);
 
+    // Helps discovery build each batch's records, one thread per core less the one it runs on.
+    QThreadPool m_recordPool;
     // Discovery, cache look-ups and flushes and processing, one job at a time, in order.
     QThreadPool m_ioPool;
     // Reads a cache file not read yet while discovery walks the folders.

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <fstream>
 #include <string>
@@ -20,6 +23,32 @@ void writeBytes(const fs::path& path, const std::vector<std::uint8_t>& bytes)
 {
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// ID3v2.3: frames with plain 32-bit sizes and ISO-8859-1 text, then a 320 kbps MPEG-1 Layer III header.
+std::vector<std::uint8_t> taggedMp3(
+    const std::string& title, const std::string& artist, const std::string& album)
+{
+    std::vector<std::uint8_t> frames;
+    for (const auto& [id, text] :
+        { std::pair<std::string, std::string> { "TIT2", title }, { "TPE1", artist }, { "TALB", album } }) {
+        frames.insert(frames.end(), id.begin(), id.end());
+        frames.insert(frames.end(), { 0, 0, 0, static_cast<std::uint8_t>(text.size() + 1), 0, 0, 0 });
+        frames.insert(frames.end(), text.begin(), text.end());
+    }
+    std::vector<std::uint8_t> bytes
+        = { 'I', 'D', '3', 3, 0, 0, 0, 0, 0, static_cast<std::uint8_t>(frames.size()) };
+    bytes.insert(bytes.end(), frames.begin(), frames.end());
+    bytes.insert(bytes.end(), { 0xFF, 0xFB, 0xE0, 0x00 });
+    bytes.resize(bytes.size() + 2000, 0);
+    return bytes;
+}
+
+void setModificationTime(const fs::path& path, std::int64_t seconds, std::int64_t nanoseconds)
+{
+    const timespec times[2]
+        = { { 0, UTIME_OMIT }, { static_cast<time_t>(seconds), static_cast<long>(nanoseconds) } };
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
 }
 
 TEST(AudioFileTest, TakesFormatSizeAndNameFromTheFile)
@@ -39,21 +68,8 @@ TEST(AudioFileTest, TakesFormatSizeAndNameFromTheFile)
 
 TEST(AudioFileTest, TakesTagsAndClaimedBitrateFromTheTagReader)
 {
-    // ID3v2.3: frames with plain 32-bit sizes and ISO-8859-1 text, then a 320 kbps MPEG-1 Layer III header.
-    std::vector<std::uint8_t> frames;
-    for (const auto& [id, text] : { std::pair<std::string, std::string> { "TIT2", "Windowlicker" },
-             { "TPE1", "Aphex Twin" }, { "TALB", "Windowlicker EP" } }) {
-        frames.insert(frames.end(), id.begin(), id.end());
-        frames.insert(frames.end(), { 0, 0, 0, static_cast<std::uint8_t>(text.size() + 1), 0, 0, 0 });
-        frames.insert(frames.end(), text.begin(), text.end());
-    }
-    std::vector<std::uint8_t> bytes
-        = { 'I', 'D', '3', 3, 0, 0, 0, 0, 0, static_cast<std::uint8_t>(frames.size()) };
-    bytes.insert(bytes.end(), frames.begin(), frames.end());
-    bytes.insert(bytes.end(), { 0xFF, 0xFB, 0xE0, 0x00 });
-    bytes.resize(bytes.size() + 2000, 0);
     FixtureFolder folder;
-    writeBytes(folder / "track.mp3", bytes);
+    writeBytes(folder / "track.mp3", taggedMp3("Windowlicker", "Aphex Twin", "Windowlicker EP"));
 
     const AudioFile file(folder / "track.mp3");
     EXPECT_EQ(file.title(), "Windowlicker");
@@ -111,6 +127,80 @@ TEST(AudioFileTest, EveryRecordHasItsOwnIdentifierAndCopiesAreIndependentValues)
     copy.setStatus(ScanStatus::failed());
     EXPECT_NE(copy, first);
     EXPECT_EQ(first.status(), ScanStatus::pending());
+}
+
+const core::AnalysisResult kCached { 20500.0f, 320, core::QualityRating::high, 0.8f,
+    core::ClippingInfo { 0, 0, 0.9f } };
+
+TEST(AudioFileTest, DiscoveryTakesTagsFromAMatchingEntryAndReadsAFileChangedSinceAgain)
+{
+    FixtureFolder folder;
+    core::AnalysisCache cache(folder / "cache" / "analysis_cache.json");
+    const fs::path track = folder / "track.mp3";
+    writeBytes(track, taggedMp3("Windowlicker", "Aphex Twin", "Windowlicker EP"));
+    const core::FileStamp stamp = *core::AnalysisCache::stampOf(track);
+    // Tags unlike the file's own show where the record's came from.
+    const auto cached = std::make_shared<const core::ID3Parser::Metadata>(
+        core::ID3Parser::Metadata { "From the cache", std::nullopt, "Cached album", 128 });
+    cache.set(track, kCached, cached, stamp);
+
+    const AudioFile::Discovered unchanged = AudioFile::discover(track, cache);
+    EXPECT_EQ(unchanged.file.title(), "From the cache");
+    EXPECT_FALSE(unchanged.file.artist());
+    EXPECT_EQ(unchanged.file.claimedBitrate(), 128);
+    EXPECT_EQ(unchanged.file.stamp(), stamp);
+    EXPECT_EQ(unchanged.file.fileSize(), stamp.size);
+    EXPECT_EQ(unchanged.file.format(), core::AudioFormat::mp3);
+    ASSERT_TRUE(unchanged.entry);
+    EXPECT_EQ(unchanged.entry->toAnalysisResult(), kCached);
+
+    // Same size, another modification time (the key keeps about a microsecond); then the old
+    // time, another size.
+    setModificationTime(track, stamp.seconds, (stamp.nanoseconds + 1'000'000) % 1'000'000'000);
+    const AudioFile::Discovered touched = AudioFile::discover(track, cache);
+    std::vector<std::uint8_t> longer = taggedMp3("Windowlicker", "Aphex Twin", "Windowlicker EP");
+    longer.push_back(0);
+    writeBytes(track, longer);
+    setModificationTime(track, stamp.seconds, stamp.nanoseconds);
+    const AudioFile::Discovered resized = AudioFile::discover(track, cache);
+    for (const AudioFile::Discovered* changed : { &touched, &resized }) {
+        EXPECT_EQ(changed->file.title(), "Windowlicker");
+        EXPECT_EQ(changed->file.artist(), "Aphex Twin");
+        EXPECT_EQ(changed->file.claimedBitrate(), 320);
+        EXPECT_FALSE(changed->entry);
+    }
+    EXPECT_EQ(resized.file.fileSize(), stamp.size + 1);
+}
+
+TEST(AudioFileTest, DiscoveryReadsAFileWhoseEntryHasNoTagsAndGivesTheEntryThem)
+{
+    FixtureFolder folder;
+    core::AnalysisCache cache(folder / "cache" / "analysis_cache.json");
+    const fs::path track = folder / "track.mp3";
+    const fs::path unknown = folder / "unknown.mp3";
+    writeBytes(track, taggedMp3("Windowlicker", "Aphex Twin", "Windowlicker EP"));
+    writeBytes(unknown, taggedMp3("Flim", "Aphex Twin", "Come to Daddy"));
+    // As an older version stored it.
+    cache.set(track, kCached);
+    cache.flush();
+
+    const AudioFile::Discovered found = AudioFile::discover(track, cache);
+    EXPECT_EQ(found.file.title(), "Windowlicker");
+    EXPECT_EQ(found.file.album(), "Windowlicker EP");
+    ASSERT_TRUE(found.entry);
+    EXPECT_EQ(found.entry->toAnalysisResult(), kCached);
+    EXPECT_TRUE(cache.isDirty());
+    const auto entry = cache.entry(track);
+    ASSERT_TRUE(entry && entry->tags);
+    EXPECT_EQ(entry->tags->title, "Windowlicker");
+    EXPECT_EQ(entry->tags->bitrate, 320);
+    EXPECT_EQ(entry->toAnalysisResult(), kCached);
+
+    // Without an entry: read, and the cache gains nothing.
+    const AudioFile::Discovered fresh = AudioFile::discover(unknown, cache);
+    EXPECT_EQ(fresh.file.title(), "Flim");
+    EXPECT_FALSE(fresh.entry);
+    EXPECT_EQ(cache.count(), 1u);
 }
 
 } // namespace

@@ -12,6 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <fstream>
 #include <mutex>
@@ -280,6 +283,51 @@ TEST_F(ScannerViewModelTest, DiscoveryGivesCachedVerdictsAtOnceAndScanAnalysesOn
     model.refreshLibrary();
     discover(model, m_library);
     EXPECT_EQ(fileAt(poor)->status(), ScanStatus::passed());
+}
+
+TEST_F(ScannerViewModelTest, AScanStartedLaterSeesAFileChangedSinceDiscoveryUnlessToldTheRecordsAreFresh)
+{
+    const auto track = makeFile("track.mp3", "the analysed content");
+    m_cache.set(track, resultWithCutoff(20500.0f));
+    for (const bool fresh : { false, true }) {
+        FakeAnalysis analysis;
+        ScannerViewModel::Services s = services(analysis);
+        s.verdictsOnDiscovery = false;
+        s.recordsAreFresh = fresh;
+        ScannerViewModel model(s);
+        discover(model, m_library);
+        // Saved again by an editor between the listing and the scan, at the same size.
+        const auto stamp = *sondrel::core::AnalysisCache::stampOf(track);
+        const timespec later[2] = { { 0, UTIME_OMIT }, { static_cast<time_t>(stamp.seconds + 60), 0 } };
+        ASSERT_EQ(::utimensat(AT_FDCWD, track.c_str(), later, 0), 0);
+        scan(model);
+        // The window's scan reads the file's attributes again and analyses it; a scan that
+        // follows its discovery at once keys it by what discovery read.
+        EXPECT_EQ(analysis.calls(), fresh ? 0 : 1) << fresh;
+        // Back to the state the cache knows, for the next round.
+        const timespec before[2]
+            = { { 0, UTIME_OMIT }, { static_cast<time_t>(stamp.seconds), stamp.nanoseconds } };
+        ASSERT_EQ(::utimensat(AT_FDCWD, track.c_str(), before, 0), 0);
+        if (!fresh)
+            m_cache.set(track, resultWithCutoff(20500.0f));
+    }
+}
+
+TEST_F(ScannerViewModelTest, AnAnalysedFileKeepsItsTagsInTheCacheOnlyIfUnchangedSinceDiscovery)
+{
+    const auto kept = makeFile("kept.mp3");
+    const auto edited = makeFile("edited.mp3");
+    FakeAnalysis analysis;
+    ScannerViewModel model(services(analysis));
+    discover(model, m_library);
+    makeFile("edited.mp3", "saved again since, longer");
+    scan(model);
+    ASSERT_EQ(analysis.calls(), 2);
+    const auto entry = m_cache.entry(kept);
+    ASSERT_TRUE(entry && entry->tags);
+    EXPECT_EQ(*entry->tags, *AudioFile(kept).tags());
+    ASSERT_TRUE(m_cache.entry(edited));
+    EXPECT_FALSE(m_cache.entry(edited)->tags);
 }
 
 TEST_F(ScannerViewModelTest, WithoutVerdictsOnDiscoveryEveryRecordStartsPending)

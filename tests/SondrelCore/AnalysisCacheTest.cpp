@@ -664,5 +664,90 @@ TEST_F(AnalysisCacheTest, EncoderFactsRoundTripAndEntriesWithoutThemReadAsBefore
     EXPECT_FALSE(before->encoderLowpass);
 }
 
+TEST_F(AnalysisCacheTest, TagsAreKeptOnlyForTheFileAsItWasWhenTheyWereRead)
+{
+    const fs::path tagged = file("tagged.mp3");
+    const fs::path untagged = file("untagged.mp3");
+    const fs::path edited = file("edited.mp3");
+    const auto tags = std::make_shared<const ID3Parser::Metadata>(
+        ID3Parser::Metadata { "Windowlicker", "Aphex Twin", std::nullopt, 320 });
+    const auto none = std::make_shared<const ID3Parser::Metadata>();
+    const auto editedStamp = AnalysisCache::stampOf(edited);
+    // Saved again by an editor after its tags were read.
+    makeFile(edited, "longer audio");
+    auto cache = makeCache();
+    cache->set(tagged, kHigh, tags, AnalysisCache::stampOf(tagged));
+    cache->set(untagged, kPoor, none, AnalysisCache::stampOf(untagged));
+    cache->set(edited, kPoor, tags, editedStamp);
+    cache->flush();
+    const std::string text = readText(cacheFile());
+    EXPECT_NE(text.find("\"tags\":{\"title\":\"Windowlicker\",\"artist\":\"Aphex Twin\",\"bitrate\":320}"),
+        std::string::npos)
+        << text;
+    EXPECT_NE(text.find("\"tags\":{}"), std::string::npos) << text;
+
+    AnalysisCache reread(cacheFile(), m_clock);
+    ASSERT_TRUE(reread.entry(tagged)->tags);
+    EXPECT_EQ(*reread.entry(tagged)->tags, *tags);
+    ASSERT_TRUE(reread.entry(untagged)->tags);
+    EXPECT_EQ(*reread.entry(untagged)->tags, ID3Parser::Metadata::empty);
+    EXPECT_FALSE(reread.entry(edited)->tags);
+    EXPECT_EQ(reread.get(tagged), kHigh);
+}
+
+TEST_F(AnalysisCacheTest, UnknownOrMalformedOptionalMembersLeaveTheRestOfTheFileReadable)
+{
+    const fs::path a = file("a.mp3");
+    const fs::path b = file("b.mp3");
+    auto cache = makeCache();
+    cache->set(a, kHigh);
+    cache->set(b, kPoor);
+    cache->flush();
+    // As a later version might write them: members this one does not know, and tags of a shape
+    // it does not expect. An older reader meets "tags" the same way.
+    nlohmann::json json = nlohmann::json::parse(readText(cacheFile()));
+    json[*AnalysisCache::cacheKey(a)]["futureFacts"] = { { "list", { 1, 2, { { "deep", nullptr } } } } };
+    json[*AnalysisCache::cacheKey(a)]["futureCount"] = 7;
+    json[*AnalysisCache::cacheKey(b)]["tags"] = { { "title", 12 } };
+    std::ofstream(cacheFile()) << json.dump();
+
+    AnalysisCache reread(cacheFile(), m_clock);
+    EXPECT_EQ(reread.count(), 2u);
+    EXPECT_EQ(reread.get(a), kHigh);
+    EXPECT_EQ(reread.get(b), kPoor);
+    EXPECT_FALSE(reread.entry(b)->tags);
+    EXPECT_FALSE(reread.isDirty());
+}
+
+TEST_F(AnalysisCacheTest, TagsAreAddedOnceToAnEntryThatLacksThem)
+{
+    const fs::path track = file("track.mp3");
+    const fs::path other = file("other.mp3");
+    const auto first = std::make_shared<const ID3Parser::Metadata>(ID3Parser::Metadata { "One", {}, {}, {} });
+    const auto second
+        = std::make_shared<const ID3Parser::Metadata>(ID3Parser::Metadata { "Two", {}, {}, {} });
+    auto cache = makeCache();
+    // No entry: nothing to add to, nothing to save.
+    cache->addTags(*AnalysisCache::cacheKey(track), first);
+    EXPECT_FALSE(cache->isDirty());
+    cache->set(track, kHigh);
+    cache->flush();
+    cache->addTags(*AnalysisCache::cacheKey(track), first);
+    cache->addTags(*AnalysisCache::cacheKey(track), second);
+    EXPECT_EQ(cache->entry(track)->tags, first);
+    EXPECT_EQ(cache->getOverride(track), std::nullopt);
+    cache->flush();
+    EXPECT_EQ(makeCache()->entry(track)->tags->title, "One");
+
+    // Found by its path alone, whatever its stamp; a longer path that shares the text is not it.
+    const fs::path barred = file("track.mp3|1|2.mp3");
+    cache->set(barred, kPoor);
+    const auto found = cache->entryOfPath(track);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->key, *AnalysisCache::cacheKey(track));
+    EXPECT_FALSE(cache->entryOfPath(other));
+    EXPECT_FALSE(cache->entryOfPath(m_folder.path() / "track.mp3|1"));
+}
+
 } // namespace
 } // namespace sondrel::core
