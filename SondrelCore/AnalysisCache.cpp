@@ -87,8 +87,9 @@ AnalysisResult AnalysisCache::CachedResult::toAnalysisResult() const
 bool AnalysisCache::CachedResult::operator==(const CachedResult& other) const noexcept
 {
     const bool sameTags = tags == other.tags || (tags && other.tags && *tags == *other.tags);
-    return sameTags && cutoffFrequency == other.cutoffFrequency && estimatedBitrate == other.estimatedBitrate
-        && rating == other.rating && confidence == other.confidence && clippedSamples == other.clippedSamples
+    return sameTags && tagsChanged == other.tagsChanged && cutoffFrequency == other.cutoffFrequency
+        && estimatedBitrate == other.estimatedBitrate && rating == other.rating
+        && confidence == other.confidence && clippedSamples == other.clippedSamples
         && totalSamples == other.totalSamples && peakAmplitude == other.peakAmplitude
         && cachedAt == other.cachedAt && userOverride == other.userOverride
         && lossyEvidence == other.lossyEvidence && encoder == other.encoder
@@ -267,19 +268,21 @@ void AnalysisCache::store(Map& map, const std::string& key, CachedResult entry)
     map.insert_or_assign(key, std::move(entry));
 }
 
-void AnalysisCache::addTags(std::string_view key, Tags tags)
+void AnalysisCache::addTags(std::string_view key, Tags tags, ChangeTime changed)
 {
     if (!tags)
         return;
     ensureLoaded();
     std::lock_guard lock(m_mutex);
     const auto it = m_cache.find(key);
-    if (it == m_cache.end() || it->second.tags)
+    if (it == m_cache.end()
+        || (it->second.tags && it->second.tagsChanged == changed && *it->second.tags == *tags))
         return;
     // Not a change to lay over another process's file: the tags reach the file when this
     // map is written whole, and a save that merges drops them, which only means the file is
     // read once more. A first listing of an older cache would otherwise copy every entry.
     it->second.tags = std::move(tags);
+    it->second.tagsChanged = changed;
     markChangedLocked();
 }
 

@@ -86,8 +86,11 @@ public:
         std::optional<std::string> encoder;
         std::optional<int> encoderLowpass;
         // What the tag reader gives for the file in the state the key names, so that listing
-        // it again need not open it; absent in older entries. Added to an entry at most once.
+        // it again need not open it; absent in older entries.
         Tags tags;
+        // The file's change time when `tags` were read: the key alone cannot tell a tag edit
+        // that kept the size and put the modification time back. Tags without it are read again.
+        std::optional<ChangeTime> tagsChanged;
 
         CachedResult() = default;
         explicit CachedResult(const AnalysisResult& result,
@@ -152,10 +155,11 @@ public:
     // file when it had the attributes `tagsStamp`, are kept only if it still has them.
     void set(const std::filesystem::path& location, const AnalysisResult& result, const Tags& tags = {},
         const std::optional<FileStamp>& tagsStamp = std::nullopt);
-    // Gives the entry under `key` the tags read from the file in the state the key names,
-    // unless it has tags already; without such an entry nothing changes. Saved with the next
-    // save unless that save merges a file another process wrote since.
-    void addTags(std::string_view key, Tags tags);
+    // Gives the entry under `key` the tags read from the file in the state the key names, when
+    // the file had the change time `changed`, unless it has those already; without such an entry
+    // nothing changes. Saved with the next save unless that save merges a file another process
+    // wrote since.
+    void addTags(std::string_view key, Tags tags, ChangeTime changed);
     [[nodiscard]] bool has(const std::filesystem::path& location) const;
 
     [[nodiscard]] std::optional<UserOverride> getOverride(const std::filesystem::path& location) const;

@@ -63,6 +63,8 @@ using Json = nlohmann::json;
         }
         if (entry.tags->bitrate)
             tags["bitrate"] = *entry.tags->bitrate;
+        if (entry.tagsChanged)
+            tags["changed"] = Json::array({ entry.tagsChanged->seconds, entry.tagsChanged->nanoseconds });
         object["tags"] = std::move(tags);
     }
     return object;
@@ -154,6 +156,17 @@ using Json = nlohmann::json;
     return std::make_shared<const ID3Parser::Metadata>(std::move(tags));
 }
 
+// The change time the tags were read under; none where it is missing or not two integers.
+[[nodiscard]] std::optional<ChangeTime> decodeTagsChanged(const Json& object)
+{
+    const Json* value = object.is_object() ? member(object, "changed") : nullptr;
+    ChangeTime changed;
+    if (!value || !value->is_array() || value->size() != 2 || !readInteger((*value)[0], changed.seconds)
+        || !readInteger((*value)[1], changed.nanoseconds))
+        return std::nullopt;
+    return changed;
+}
+
 // One entry as its members arrive; members it does not know are skipped.
 struct EntryReader {
     AnalysisCache::CachedResult entry;
@@ -182,6 +195,7 @@ struct EntryReader {
         }
         if (name == "tags") {
             entry.tags = decodeTags(value);
+            entry.tagsChanged = entry.tags ? decodeTagsChanged(value) : std::nullopt;
             return true;
         }
         if (name == "encoderLowpass") {

@@ -14,4 +14,13 @@ struct FileStamp {
     bool operator==(const FileStamp&) const = default;
 };
 
+// When a file's inode last changed (its ctime). Every write moves it, including one that puts
+// the modification time back afterwards (as tag editors offer to), and no program can set it.
+struct ChangeTime {
+    std::int64_t seconds = 0;
+    std::int64_t nanoseconds = 0;
+
+    bool operator==(const ChangeTime&) const = default;
+};
+
 } // namespace sondrel::core

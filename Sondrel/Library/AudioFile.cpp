@@ -17,6 +17,8 @@ struct Attributes {
     std::int64_t size = 0;
     std::optional<core::FileStamp> stamp;
     core::ID3Parser::Metadata tags;
+    // Taken before the tags were read: a later change moves it past this.
+    std::optional<core::ChangeTime> changed;
 };
 
 // One shared set of no tags for every file without any.
@@ -44,6 +46,11 @@ const core::AnalysisCache::Tags& noTags()
         static_cast<std::int64_t>(info.st_size) };
 }
 
+[[nodiscard]] core::ChangeTime changeTimeOf(const struct stat& info)
+{
+    return core::ChangeTime { info.st_ctim.tv_sec, info.st_ctim.tv_nsec };
+}
+
 // One open and one fstat give an MP3's tags, size and stamp; other formats need the
 // attributes and, for AAC, the claimed bitrate.
 [[nodiscard]] Attributes readAttributes(const std::filesystem::path& url)
@@ -58,15 +65,15 @@ const core::AnalysisCache::Tags& noTags()
         if (known && S_ISREG(info.st_mode))
             attributes.tags = core::ID3Parser::parseOpenFile(file.get());
     } else {
+        known = ::stat(url.c_str(), &info) == 0;
         // Other formats have no ID3 tag; an AAC file still states its average bitrate.
         attributes.tags = core::ID3Parser::parse(url);
     }
     if (!known)
-        known = ::stat(url.c_str(), &info) == 0;
-    if (!known)
         return attributes;
     attributes.size = sizeOf(info);
     attributes.stamp = stampOf(info);
+    attributes.changed = changeTimeOf(info);
     return attributes;
 }
 
@@ -100,22 +107,26 @@ AudioFile::Discovered AudioFile::discover(const std::filesystem::path& url, core
     // Only a file the cache knows is examined before it is read: for the others that would be
     // one more system call.
     auto known = cache.entryOfPath(url);
-    if (known && known->entry.tags) {
+    if (known && known->entry.tags && known->entry.tagsChanged) {
         struct stat info { };
-        if (::stat(url.c_str(), &info) == 0
-            && core::AnalysisCache::cacheKey(url, stampOf(info)) == known->key)
+        if (::stat(url.c_str(), &info) == 0 && core::AnalysisCache::cacheKey(url, stampOf(info)) == known->key
+            && changeTimeOf(info) == *known->entry.tagsChanged)
             return { AudioFile(url, core::audioFormatOf(url), sizeOf(info), known->entry.tags, stampOf(info)),
                 std::move(known->entry) };
     }
-    Discovered found { AudioFile(url), std::nullopt };
-    if (!known || !found.file.stamp())
+    const Attributes attributes = readAttributes(url);
+    Discovered found { AudioFile(
+                           url, core::audioFormatOf(url), attributes.size, attributes.tags, attributes.stamp),
+        std::nullopt };
+    if (!known || !attributes.stamp || !attributes.changed)
         return found;
-    const auto key = core::AnalysisCache::cacheKey(url, *found.file.stamp());
+    const auto key = core::AnalysisCache::cacheKey(url, *attributes.stamp);
     found.entry = key ? cache.entryForKey(*key) : std::nullopt;
-    if (found.entry && !found.entry->tags) {
+    if (found.entry) {
         // Read under the key's attributes: the next listing need not open the file.
         found.entry->tags = found.file.tags();
-        cache.addTags(*key, found.entry->tags);
+        found.entry->tagsChanged = attributes.changed;
+        cache.addTags(*key, found.entry->tags, *attributes.changed);
     }
     return found;
 }

@@ -8,9 +8,11 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cstdint>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace sondrel::app {
@@ -132,6 +134,13 @@ TEST(AudioFileTest, EveryRecordHasItsOwnIdentifierAndCopiesAreIndependentValues)
 const core::AnalysisResult kCached { 20500.0f, 320, core::QualityRating::high, 0.8f,
     core::ClippingInfo { 0, 0, 0.9f } };
 
+core::ChangeTime changeTimeOf(const fs::path& path)
+{
+    struct stat info { };
+    EXPECT_EQ(::stat(path.c_str(), &info), 0);
+    return { info.st_ctim.tv_sec, info.st_ctim.tv_nsec };
+}
+
 TEST(AudioFileTest, DiscoveryTakesTagsFromAMatchingEntryAndReadsAFileChangedSinceAgain)
 {
     FixtureFolder folder;
@@ -142,7 +151,8 @@ TEST(AudioFileTest, DiscoveryTakesTagsFromAMatchingEntryAndReadsAFileChangedSinc
     // Tags unlike the file's own show where the record's came from.
     const auto cached = std::make_shared<const core::ID3Parser::Metadata>(
         core::ID3Parser::Metadata { "From the cache", std::nullopt, "Cached album", 128 });
-    cache.set(track, kCached, cached, stamp);
+    cache.set(track, kCached);
+    cache.addTags(*core::AnalysisCache::cacheKey(track), cached, changeTimeOf(track));
 
     const AudioFile::Discovered unchanged = AudioFile::discover(track, cache);
     EXPECT_EQ(unchanged.file.title(), "From the cache");
@@ -170,6 +180,34 @@ TEST(AudioFileTest, DiscoveryTakesTagsFromAMatchingEntryAndReadsAFileChangedSinc
         EXPECT_FALSE(changed->entry);
     }
     EXPECT_EQ(resized.file.fileSize(), stamp.size + 1);
+}
+
+// Tag editors offer to keep a file's modification time; an edit that also keeps its size leaves
+// the cache key as it was, but not the file's change time.
+TEST(AudioFileTest, ATagEditThatKeepsTheSizeAndTheModificationTimeIsReadAgain)
+{
+    FixtureFolder folder;
+    core::AnalysisCache cache(folder / "cache" / "analysis_cache.json");
+    const fs::path track = folder / "track.mp3";
+    writeBytes(track, taggedMp3("Windowlicker", "Aphex Twin", "Windowlicker EP"));
+    const core::FileStamp stamp = *core::AnalysisCache::stampOf(track);
+    cache.set(track, kCached);
+    EXPECT_EQ(AudioFile::discover(track, cache).file.title(), "Windowlicker");
+    ASSERT_TRUE(cache.entry(track)->tagsChanged);
+
+    // The change time moves at the kernel's clock tick, a few milliseconds at most.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    writeBytes(track, taggedMp3("Windowlicked", "Aphex Twin", "Windowlicker EP"));
+    setModificationTime(track, stamp.seconds, stamp.nanoseconds);
+    ASSERT_EQ(core::AnalysisCache::stampOf(track), stamp);
+    const AudioFile::Discovered edited = AudioFile::discover(track, cache);
+    EXPECT_EQ(edited.file.title(), "Windowlicked");
+    ASSERT_TRUE(edited.entry);
+    EXPECT_EQ(edited.entry->toAnalysisResult(), kCached);
+    EXPECT_EQ(cache.entry(track)->tags->title, "Windowlicked");
+    EXPECT_EQ(cache.entry(track)->tagsChanged, changeTimeOf(track));
+    // And the next listing takes the new tags from the cache.
+    EXPECT_EQ(AudioFile::discover(track, cache).file.tags(), cache.entry(track)->tags);
 }
 
 TEST(AudioFileTest, DiscoveryReadsAFileWhoseEntryHasNoTagsAndGivesTheEntryThem)

@@ -719,25 +719,36 @@ TEST_F(AnalysisCacheTest, UnknownOrMalformedOptionalMembersLeaveTheRestOfTheFile
     EXPECT_FALSE(reread.isDirty());
 }
 
-TEST_F(AnalysisCacheTest, TagsAreAddedOnceToAnEntryThatLacksThem)
+TEST_F(AnalysisCacheTest, TagsAreAddedUnderTheChangeTimeTheyWereReadAt)
 {
     const fs::path track = file("track.mp3");
     const fs::path other = file("other.mp3");
     const auto first = std::make_shared<const ID3Parser::Metadata>(ID3Parser::Metadata { "One", {}, {}, {} });
     const auto second
         = std::make_shared<const ID3Parser::Metadata>(ID3Parser::Metadata { "Two", {}, {}, {} });
+    const ChangeTime before { 100, 1 };
+    const ChangeTime after { 100, 2 };
     auto cache = makeCache();
     // No entry: nothing to add to, nothing to save.
-    cache->addTags(*AnalysisCache::cacheKey(track), first);
+    cache->addTags(*AnalysisCache::cacheKey(track), first, before);
     EXPECT_FALSE(cache->isDirty());
     cache->set(track, kHigh);
     cache->flush();
-    cache->addTags(*AnalysisCache::cacheKey(track), first);
-    cache->addTags(*AnalysisCache::cacheKey(track), second);
-    EXPECT_EQ(cache->entry(track)->tags, first);
+    cache->addTags(*AnalysisCache::cacheKey(track), first, before);
+    EXPECT_TRUE(cache->isDirty());
+    cache->flush();
+    // The same tags read again under the same change time change nothing.
+    cache->addTags(
+        *AnalysisCache::cacheKey(track), std::make_shared<const ID3Parser::Metadata>(*first), before);
+    EXPECT_FALSE(cache->isDirty());
+    // Read again after an edit that kept the key: the new tags replace the old.
+    cache->addTags(*AnalysisCache::cacheKey(track), second, after);
+    EXPECT_EQ(cache->entry(track)->tags, second);
     EXPECT_EQ(cache->getOverride(track), std::nullopt);
     cache->flush();
-    EXPECT_EQ(makeCache()->entry(track)->tags->title, "One");
+    const auto reread = makeCache()->entry(track);
+    EXPECT_EQ(reread->tags->title, "Two");
+    EXPECT_EQ(reread->tagsChanged, after);
 
     // Found by its path alone, whatever its stamp; a longer path that shares the text is not it.
     const fs::path barred = file("track.mp3|1|2.mp3");
