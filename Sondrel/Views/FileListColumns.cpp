@@ -18,6 +18,13 @@ namespace {
 
 constexpr const char* kColumnsKey = "fileListColumnCustomization";
 
+// `width` within the column's minimum and maximum (0: none).
+[[nodiscard]] int withinBounds(const FileTableModel::ColumnInfo& info, int width)
+{
+    width = std::max(width, info.minimumWidth);
+    return info.maximumWidth > 0 ? std::min(width, info.maximumWidth) : width;
+}
+
 } // namespace
 
 void FileListView::setUpColumns()
@@ -50,10 +57,8 @@ void FileListView::setUpColumns()
     if (!restored) {
         for (int column = 0; column < FileTableModel::kColumnCount; ++column) {
             const auto& info = FileTableModel::kColumns[static_cast<std::size_t>(column)];
-            int width = std::max(info.idealWidth, header->sectionSizeHint(column));
-            if (info.maximumWidth > 0)
-                width = std::min(width, info.maximumWidth);
-            header->resizeSection(column, width);
+            header->resizeSection(
+                column, withinBounds(info, std::max(info.idealWidth, header->sectionSizeHint(column))));
         }
     }
     m_model->sort(header->sortIndicatorSection(), header->sortIndicatorOrder());
@@ -68,9 +73,7 @@ void FileListView::setUpColumns()
         if (column < 0 || column >= FileTableModel::kColumnCount || header->isSectionHidden(column) || width == 0)
             return;
         const auto& info = FileTableModel::kColumns[static_cast<std::size_t>(column)];
-        int clamped = std::max(width, info.minimumWidth);
-        if (info.maximumWidth > 0)
-            clamped = std::min(clamped, info.maximumWidth);
+        const int clamped = withinBounds(info, width);
         if (clamped != width)
             header->resizeSection(column, clamped);
     });
