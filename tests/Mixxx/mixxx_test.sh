@@ -109,16 +109,32 @@ library)
         sleep 2
     done
     dialog_shown >/dev/null && { show_state; fail "the music folder dialog did not take $work/music"; }
-    # Polled on a copy: a reader's lock on the database itself can make Mixxx's scan transaction
-    # fail on a busy machine. A copy taken mid-write may not open; it is taken again a second later.
+    # Polled on a copy, so that no reader holds a lock while Mixxx writes. A copy taken mid-write
+    # may not open; it is taken again a second later.
     scanned() {
-        answer_sound_dialog
         cp "$database" "$work/poll.sqlite" 2>/dev/null || return 1
         count=$(sqlite3 -batch -noheader "file:$work/poll.sqlite?mode=ro" 'SELECT COUNT(*) FROM library' 2>/dev/null)
         test "${count:-0}" -gt 0
     }
-    wait_until 240 scanned || { show_state; fail "Mixxx found no track in $work/music"; }
+    # Mixxx 2.3 can end its scan before its import threads hand it the tracks: it then logs
+    # "Failed to add track" for each and the library stays empty. Mixxx is started again with a
+    # rescan at start-up, at most twice.
+    import_failed() { grep -q 'Failed to add track to library' "$settings/mixxx.log" 2>/dev/null; }
+    scanned_or_failed() { answer_sound_dialog; scanned || import_failed; }
+    for attempt in 1 2 3; do
+        wait_until 240 scanned_or_failed || break
+        scanned && break
+        [ "$attempt" -eq 3 ] && break
+        echo "Mixxx's scan added no track (attempt $attempt); starting it again with a rescan"
+        quit_mixxx
+        printf '\n[Library]\nRescanOnStartup 1\n' >>"$settings/mixxx.cfg"
+        answered=""
+        start_mixxx "$work/start-$attempt.log"
+    done
+    scanned || { show_state; fail "Mixxx found no track in $work/music"; }
     quit_mixxx
+    # The crate step's Mixxx opens the library as a user's would, without a rescan.
+    sed -i '/^RescanOnStartup /d' "$settings/mixxx.cfg"
     echo "Mixxx knows $(sql 'SELECT COUNT(*) FROM library') tracks"
     ;;
 crate)
