@@ -64,6 +64,7 @@ AnalysisCache::CachedResult::CachedResult(
     , cachedAt(cachedAtDate)
     , userOverride(std::move(override))
     , lossyEvidence(result.lossyEvidence)
+    , encoderPruning(result.encoderPruning)
     , encoder(result.encoder)
     , encoderLowpass(result.encoderLowpass)
 {
@@ -79,6 +80,7 @@ AnalysisResult AnalysisCache::CachedResult::toAnalysisResult() const
         ClippingInfo { clippedSamples, totalSamples, peakAmplitude },
         lossyEvidence,
     };
+    result.encoderPruning = encoderPruning;
     result.encoder = encoder;
     result.encoderLowpass = encoderLowpass;
     return result;
@@ -92,8 +94,8 @@ bool AnalysisCache::CachedResult::operator==(const CachedResult& other) const no
         && confidence == other.confidence && clippedSamples == other.clippedSamples
         && totalSamples == other.totalSamples && peakAmplitude == other.peakAmplitude
         && cachedAt == other.cachedAt && userOverride == other.userOverride
-        && lossyEvidence == other.lossyEvidence && encoder == other.encoder
-        && encoderLowpass == other.encoderLowpass;
+        && lossyEvidence == other.lossyEvidence && encoderPruning == other.encoderPruning
+        && encoder == other.encoder && encoderLowpass == other.encoderLowpass;
 }
 
 AnalysisCache::AnalysisCache(fs::path cacheFile)

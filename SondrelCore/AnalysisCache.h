@@ -82,6 +82,8 @@ public:
         std::optional<UserOverride> userOverride;
         // Absent in entries written before the brick-wall detector, and where it did not act.
         std::optional<LossyEvidence> lossyEvidence;
+        // Absent in entries written before it, and where it did not act.
+        std::optional<EncoderPruning> encoderPruning;
         // The LAME tag's facts; absent in older entries and for files without a tag.
         std::optional<std::string> encoder;
         std::optional<int> encoderLowpass;

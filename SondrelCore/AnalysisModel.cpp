@@ -180,16 +180,42 @@ bool AnalysisResult::passesThreshold() const noexcept
 
 float AnalysisResult::judgedCutoff() const noexcept
 {
-    return lossyEvidence ? std::min(cutoffFrequency, lossyEvidence->wallFrequency) : cutoffFrequency;
+    if (lossyEvidence)
+        return std::min(cutoffFrequency, lossyEvidence->wallFrequency);
+    return encoderPruning ? encoderPruning->judgedFrequency : cutoffFrequency;
+}
+
+std::string explanation(const EncoderPruning& pruning)
+{
+    if (!pruning.loudReach)
+        return "Quiet highs dropped by its own encoder; no trace of a lossy source";
+    char text[96];
+    std::snprintf(text, sizeof text,
+        "Quiet highs dropped by its own encoder; its loudest moments reach %.1f kHz",
+        static_cast<double>(*pruning.loudReach) / 1000.0);
+    return text;
 }
 
 std::string explanation(const LossyEvidence& evidence)
 {
     char text[128];
+    if (evidence.kind == LossyEvidence::Kind::roundingFloor) {
+        std::snprintf(text, sizeof text,
+            "Nothing but 16-bit rounding noise above %.1f kHz: made from a lossy source",
+            static_cast<double>(evidence.wallFrequency) / 1000.0);
+        return text;
+    }
     std::snprintf(text, sizeof text, "Brick-wall cutoff at %.1f kHz (\u2212%.0f dB in %.0f Hz): made from a lossy source",
         static_cast<double>(evidence.wallFrequency) / 1000.0, static_cast<double>(evidence.depth),
         static_cast<double>(evidence.width));
     return text;
+}
+
+std::string AnalysisResult::evidenceExplanation() const
+{
+    if (lossyEvidence)
+        return explanation(*lossyEvidence);
+    return encoderPruning ? explanation(*encoderPruning) : std::string {};
 }
 
 std::string AnalysisResult::cutoffDescription() const

@@ -64,18 +64,40 @@ struct ClippingInfo {
     bool operator==(const ClippingInfo&) const = default;
 };
 
-// A lossy encoder's brick wall in a file's long-term spectrum: where the content stops, how far
-// the level falls there (dB) and over how many Hz.
+// A lossy source's trace in a file's long-term spectrum: where the content stops, how far the
+// level falls there (dB) and over how many Hz. A `roundingFloor` is a lossy file copied to 16
+// bits: above `wallFrequency` nothing but the rounding noise, `depth` dB below the loudest
+// content, which lies `width` Hz lower.
 struct LossyEvidence {
+    enum class Kind { wall, roundingFloor };
+
     float wallFrequency = 0.0f;
     float depth = 0.0f;
     float width = 0.0f;
+    Kind kind = Kind::wall;
 
     bool operator==(const LossyEvidence&) const = default;
 };
 
-// "Brick-wall cutoff at 16.9 kHz (−13 dB in 200 Hz): made from a lossy source".
+// "Brick-wall cutoff at 16.9 kHz (−13 dB in 200 Hz): made from a lossy source"; for a rounding
+// floor "Nothing but 16-bit rounding noise above 16.1 kHz: made from a lossy source".
 [[nodiscard]] std::string explanation(const LossyEvidence& evidence);
+
+// Where an MP3's own encoder, set to keep 20 kHz and more, explains a low cutoff: such an
+// encoder drops quiet highs above 16 kHz frame by frame, so a genuine soft piece can look cut
+// like a lossy source. The file is judged on `judgedFrequency` instead: how high its loudest
+// moments reach (`loudReach`), where they outweighed a lossy source's trace in the excerpts;
+// else, where no trace showed at all, its encoder's own low-pass (at most 20.5 kHz).
+struct EncoderPruning {
+    float judgedFrequency = 0.0f;
+    std::optional<float> loudReach;
+
+    bool operator==(const EncoderPruning&) const = default;
+};
+
+// "Quiet highs dropped by its own encoder; its loudest moments reach 21.3 kHz" or "Quiet highs
+// dropped by its own encoder; no trace of a lossy source".
+[[nodiscard]] std::string explanation(const EncoderPruning& pruning);
 
 struct AnalysisResult {
     float cutoffFrequency = 0.0f;
@@ -86,6 +108,9 @@ struct AnalysisResult {
     // Present only where a brick wall below the cutoff lowered the rating; the cutoff stays
     // the one the band ladder found.
     std::optional<LossyEvidence> lossyEvidence;
+    // Present only where the file's own encoder explains a low cutoff and so raised the rating;
+    // never beside lossyEvidence.
+    std::optional<EncoderPruning> encoderPruning;
     // What an MP3's LAME tag says of the encoder that made it: its version text ("LAME3.100")
     // and the low-pass it set (Hz). Absent without a tag, or where the tag states none.
     std::optional<std::string> encoder;
@@ -105,9 +130,12 @@ struct AnalysisResult {
 
     // The rating passes and the clipping is not severe.
     [[nodiscard]] bool passesThreshold() const noexcept;
-    // The frequency a quality threshold is judged on: the brick wall's where one was found,
-    // else the cutoff.
+    // The frequency a quality threshold is judged on: the brick wall's where one was found, the
+    // encoder pruning's where that was, else the cutoff.
     [[nodiscard]] float judgedCutoff() const noexcept;
+    // Why the rating is not the cutoff's: the lossy evidence's or the encoder pruning's
+    // explanation; empty where it is the cutoff's.
+    [[nodiscard]] std::string evidenceExplanation() const;
     // "%.1f kHz" of the cutoff, e.g. "20.5 kHz".
     [[nodiscard]] std::string cutoffDescription() const;
     // "LAME3.100, lowpass 19.5 kHz"; the encoder alone where no low-pass is known; empty

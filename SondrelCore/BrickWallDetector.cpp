@@ -34,6 +34,15 @@ constexpr double kSlopeMargin = 4.0;
 constexpr double kWidthPenalty = 2.0;
 // Powers are floored here before taking logarithms.
 constexpr double kTinyPower = 1e-30;
+// A rounding floor: every band from its start up to kRoundingTop within kRoundingTolerance dB of
+// the 16-bit rounding noise, starting no higher than kLatestRoundingStart, under content at
+// least kContentAboveRounding dB above it. Bands average nine bins or more over a few dozen
+// frames, so noise alone stays within about 1 dB of its level. Plain rounding only: TPDF dither
+// sits 4.8 dB higher, as loud as a quiet recording's own hiss.
+constexpr double kRoundingTop = 19000.0;
+constexpr double kLatestRoundingStart = 18500.0;
+constexpr double kRoundingTolerance = 2.5;
+constexpr double kContentAboveRounding = 6.0;
 
 double mean(std::span<const double> values)
 {
@@ -116,8 +125,59 @@ std::optional<LossyEvidence> BrickWallDetector::detect(double sampleRate) const
 {
     if (m_frames < 1 || !(sampleRate > 0.0))
         return std::nullopt;
-    // Bins cover 0 to half the sample rate; a common scale does not move a relative wall.
-    return findWall(m_power, sampleRate / (2.0 * static_cast<double>(m_power.size())));
+    // Bins cover 0 to half the sample rate.
+    const double binWidth = sampleRate / (2.0 * static_cast<double>(m_power.size()));
+    if (auto wall = findWall(m_power, binWidth))
+        return wall;
+    // The rounding floor is an absolute level: the frame-weighted average it is judged on.
+    std::vector<double> average(m_power);
+    for (double& power : average)
+        power /= static_cast<double>(m_frames);
+    return findRoundingFloor(average, binWidth, roundingNoiseDb(2 * m_power.size()));
+}
+
+double BrickWallDetector::roundingNoiseDb(std::size_t fftSize)
+{
+    // Rounding to steps of q = 2^-15 adds white noise of variance q^2 / 12. The window has unit
+    // mean power and a bin's power is |2 X|^2, so each bin holds 4 * fftSize times that variance.
+    constexpr double kStep = 1.0 / 32768.0;
+    return 10.0 * std::log10(4.0 * static_cast<double>(fftSize) * kStep * kStep / 12.0);
+}
+
+std::optional<LossyEvidence> BrickWallDetector::findRoundingFloor(
+    std::span<const double> power, double binWidth, double roundingDb)
+{
+    if (power.empty() || !std::isfinite(binWidth) || !(binWidth > 0.0) || !std::isfinite(roundingDb))
+        return std::nullopt;
+    const double first = kLowestWall - kLeadBands * kBandWidth;
+    if (binWidth * static_cast<double>(power.size()) < kRoundingTop)
+        return std::nullopt;
+    const std::vector<double> levels = bandLevels(power, binWidth, first, kRoundingTop);
+    if (levels.empty())
+        return std::nullopt;
+
+    // The floor reaches down from the top for as long as bands sit at the rounding level.
+    std::size_t start = levels.size();
+    while (start > 0 && std::fabs(levels[start - 1] - roundingDb) <= kRoundingTolerance)
+        --start;
+    const auto latest = static_cast<std::size_t>(std::lround((kLatestRoundingStart - first) / kBandWidth));
+    const auto earliest = static_cast<std::size_t>(kLeadBands);
+    start = std::max(start, earliest);
+    if (start > latest)
+        return std::nullopt;
+    const auto loudest
+        = std::max_element(levels.begin(), levels.begin() + static_cast<std::ptrdiff_t>(start));
+    const double depth = *loudest - roundingDb;
+    if (depth < kContentAboveRounding)
+        return std::nullopt;
+    const auto loudestBand = static_cast<double>(loudest - levels.begin());
+    const double floorStart = first + static_cast<double>(start) * kBandWidth;
+    return LossyEvidence {
+        static_cast<float>(floorStart),
+        static_cast<float>(std::round(depth * 10.0) / 10.0),
+        static_cast<float>(floorStart - (first + loudestBand * kBandWidth)),
+        LossyEvidence::Kind::roundingFloor,
+    };
 }
 
 std::optional<LossyEvidence> BrickWallDetector::findWall(std::span<const double> power, double binWidth)

@@ -32,12 +32,25 @@ public:
     // of another size than the first, are ignored.
     void addSpectrum(std::span<const float> power, std::int64_t frames);
 
-    // The wall in everything added so far, or nothing.
+    // The wall in everything added so far, else a 16-bit rounding floor in it, or nothing.
     [[nodiscard]] std::optional<LossyEvidence> detect(double sampleRate) const;
 
     // The wall in a long-term power spectrum whose bins are binWidth Hz apart, or nothing.
     // Bad input (no bins, a bin width that is not positive and finite) gives nothing.
     [[nodiscard]] static std::optional<LossyEvidence> findWall(std::span<const double> power, double binWidth);
+
+    // The top of a lossy file copied to 16 bits: nothing but the rounding noise of 16-bit samples
+    // (powerDb, in the analyzer's scale) from some frequency up to 19 kHz, under content that
+    // stands clearly above it. A genuine recording carries its own noise there (tape, room,
+    // dither), never bare rounding. The evidence's frequency is where the floor starts, its
+    // depth how far the loudest content below stands above the floor and its width how far
+    // below the floor's start that content lies. Bad input gives nothing.
+    [[nodiscard]] static std::optional<LossyEvidence> findRoundingFloor(
+        std::span<const double> power, double binWidth, double roundingDb);
+
+    // The power in dB, in the analyzer's scale, of the noise that rounding to 16 bits adds to
+    // a full-scale float signal, for an FFT of fftSize samples.
+    [[nodiscard]] static double roundingNoiseDb(std::size_t fftSize);
 
 private:
     std::vector<double> m_power;

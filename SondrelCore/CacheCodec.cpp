@@ -50,8 +50,7 @@ using Json = nlohmann::json;
         override["timestamp"] = CacheCodec::secondsSinceReferenceDate(entry.userOverride->timestamp);
         object["userOverride"] = std::move(override);
     }
-    if (entry.lossyEvidence)
-        object["lossyEvidence"] = json::toJson(*entry.lossyEvidence);
+    json::putEvidence(object, entry.lossyEvidence, entry.encoderPruning);
     json::putEncoder(object, entry.encoder, entry.encoderLowpass);
     if (entry.tags) {
         // Each member only where the file has it: {} says the file has none.
@@ -186,6 +185,11 @@ struct EntryReader {
             // Absent in entries written before the brick-wall detector, and where it did not act.
             entry.lossyEvidence = value.is_null() ? std::nullopt : json::lossyEvidenceFromJson(value);
             return value.is_null() || entry.lossyEvidence.has_value();
+        }
+        if (name == "encoderPruning") {
+            // Absent in entries written before it, and where it did not act.
+            entry.encoderPruning = value.is_null() ? std::nullopt : json::encoderPruningFromJson(value);
+            return value.is_null() || entry.encoderPruning.has_value();
         }
         // The LAME tag's facts, absent in entries written before they were kept.
         if (name == "encoder") {

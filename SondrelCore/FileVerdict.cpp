@@ -27,7 +27,7 @@ Result<FileVerdict> analyzeAndClassify(
         return full.error();
     const std::optional<EncoderTag>& tag = full->encoderTag;
     AnalysisResult result = QualityClassifier {}.classify(full->cutoff, format, full->clipping,
-        full->metrics.sampleRate, full->lossyEvidence, tag ? tag->lowpass : std::nullopt);
+        full->metrics.sampleRate, full->lossyEvidence, tag ? tag->lowpass : std::nullopt, full->loudReach);
     if (tag) {
         result.encoder = tag->encoder;
         result.encoderLowpass = tag->lowpass;

@@ -8,6 +8,11 @@
 #include <limits>
 
 namespace sondrel::core::json {
+namespace {
+
+constexpr const char* kRoundingFloor = "roundingFloor";
+
+} // namespace
 
 double shortest(float value) noexcept
 {
@@ -28,29 +33,71 @@ Object toJson(const ClippingInfo& clipping)
 
 Object toJson(const LossyEvidence& evidence)
 {
-    return { { "wallFrequency", shortest(evidence.wallFrequency) }, { "depth", shortest(evidence.depth) },
-        { "width", shortest(evidence.width) } };
+    Object object { { "wallFrequency", shortest(evidence.wallFrequency) },
+        { "depth", shortest(evidence.depth) }, { "width", shortest(evidence.width) } };
+    // A wall has no "kind": entries and lines written before the rounding floor read the same.
+    if (evidence.kind == LossyEvidence::Kind::roundingFloor)
+        object["kind"] = kRoundingFloor;
+    return object;
 }
+
+namespace {
+
+// A member that is a finite number within a float's range, or nothing.
+std::optional<float> finiteMember(const nlohmann::json& object, const char* name)
+{
+    if (!object.is_object())
+        return std::nullopt;
+    const auto it = object.find(name);
+    if (it == object.end() || !it->is_number())
+        return std::nullopt;
+    const double value = it->get<double>();
+    if (!std::isfinite(value) || std::fabs(value) > static_cast<double>(std::numeric_limits<float>::max()))
+        return std::nullopt;
+    return static_cast<float>(value);
+}
+
+} // namespace
 
 std::optional<LossyEvidence> lossyEvidenceFromJson(const nlohmann::json& object)
 {
-    const auto read = [&](const char* name) -> std::optional<float> {
-        if (!object.is_object())
-            return std::nullopt;
-        const auto it = object.find(name);
-        if (it == object.end() || !it->is_number())
-            return std::nullopt;
-        const double value = it->get<double>();
-        if (!std::isfinite(value) || std::fabs(value) > static_cast<double>(std::numeric_limits<float>::max()))
-            return std::nullopt;
-        return static_cast<float>(value);
-    };
-    const auto wall = read("wallFrequency");
-    const auto depth = read("depth");
-    const auto width = read("width");
+    const auto wall = finiteMember(object, "wallFrequency");
+    const auto depth = finiteMember(object, "depth");
+    const auto width = finiteMember(object, "width");
     if (!wall || !depth || !width)
         return std::nullopt;
-    return LossyEvidence { *wall, *depth, *width };
+    LossyEvidence evidence { *wall, *depth, *width };
+    // A kind this version does not know reads as a wall: its frequency is still where the content
+    // stops.
+    if (const auto kind = object.find("kind"); kind != object.end() && *kind == kRoundingFloor)
+        evidence.kind = LossyEvidence::Kind::roundingFloor;
+    return evidence;
+}
+
+Object toJson(const EncoderPruning& pruning)
+{
+    Object object { { "judgedFrequency", shortest(pruning.judgedFrequency) } };
+    if (pruning.loudReach)
+        object["loudReach"] = shortest(*pruning.loudReach);
+    return object;
+}
+
+std::optional<EncoderPruning> encoderPruningFromJson(const nlohmann::json& object)
+{
+    const auto judged = finiteMember(object, "judgedFrequency");
+    const auto reach = finiteMember(object, "loudReach");
+    if (!judged || (!reach && object.contains("loudReach")))
+        return std::nullopt;
+    return EncoderPruning { *judged, reach };
+}
+
+void putEvidence(Object& object, const std::optional<LossyEvidence>& lossyEvidence,
+    const std::optional<EncoderPruning>& encoderPruning)
+{
+    if (lossyEvidence)
+        object["lossyEvidence"] = toJson(*lossyEvidence);
+    if (encoderPruning)
+        object["encoderPruning"] = toJson(*encoderPruning);
 }
 
 void putEncoder(Object& object, const std::optional<std::string>& encoder, std::optional<int> encoderLowpass)

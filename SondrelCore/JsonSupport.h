@@ -20,10 +20,21 @@ using Object = nlohmann::ordered_json;
 // {"clippedSamples","totalSamples","peakAmplitude","severity"} of the command line's output.
 [[nodiscard]] Object toJson(const ClippingInfo& clipping);
 
-// {"wallFrequency","depth","width"}, as the cache file and the command line write it.
+// {"wallFrequency","depth","width"}, plus "kind":"roundingFloor" for a rounding floor, as the
+// cache file and the command line write it.
 [[nodiscard]] Object toJson(const LossyEvidence& evidence);
 // Nothing unless all three members are finite numbers.
 [[nodiscard]] std::optional<LossyEvidence> lossyEvidenceFromJson(const nlohmann::json& object);
+
+// {"judgedFrequency"} plus "loudReach" where it was measured.
+[[nodiscard]] Object toJson(const EncoderPruning& pruning);
+// Nothing unless "judgedFrequency" is a finite number, and "loudReach" one or absent.
+[[nodiscard]] std::optional<EncoderPruning> encoderPruningFromJson(const nlohmann::json& object);
+
+// "lossyEvidence" and "encoderPruning" members, each only where present, as the cache file
+// and the command line write them: an older reader skips a member it does not know.
+void putEvidence(Object& object, const std::optional<LossyEvidence>& lossyEvidence,
+    const std::optional<EncoderPruning>& encoderPruning);
 
 // "encoder" and "encoderLowpass" members, each only where present, as the cache file and the
 // command line write them.

@@ -1,12 +1,13 @@
 #include "QualityClassifier.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace sondrel::core {
 
 AnalysisResult QualityClassifier::classify(float cutoffFrequency, AudioFormat format,
     const ClippingInfo& clipping, double sampleRate, const std::optional<LossyEvidence>& lossyEvidence,
-    std::optional<int> encoderLowpass) const
+    std::optional<int> encoderLowpass, std::optional<float> loudReach) const
 {
     const float cutoff = std::isfinite(cutoffFrequency) && cutoffFrequency >= 0.0f ? cutoffFrequency : 0.0f;
     const bool hiRes = sampleRate > 48000.0;
@@ -24,7 +25,36 @@ AnalysisResult QualityClassifier::classify(float cutoffFrequency, AudioFormat fo
         result.estimatedBitrate = estimateBitrate(wall, format, sampleRate);
         result.lossyEvidence = lossyEvidence;
     }
+    if (format != AudioFormat::mp3)
+        return result;
+    const auto own = pruning(lossyEvidence, encoderLowpass, loudReach);
+    if (own && rungBitrate(own->judgedFrequency) > rungBitrate(result.judgedCutoff())) {
+        result.rating = determineRating(own->judgedFrequency, format, hiRes);
+        result.estimatedBitrate = estimateBitrate(own->judgedFrequency, format, sampleRate);
+        result.lossyEvidence.reset();
+        result.encoderPruning = own;
+    }
     return result;
+}
+
+bool QualityClassifier::wantsLoudReach(
+    const std::optional<LossyEvidence>& lossyEvidence, std::optional<int> encoderLowpass)
+{
+    return encoderLowpass && static_cast<float>(*encoderLowpass) >= keepsTopLowpass && lossyEvidence
+        && lossyEvidence->wallFrequency <= highestSmallSourceWall;
+}
+
+std::optional<EncoderPruning> QualityClassifier::pruning(const std::optional<LossyEvidence>& lossyEvidence,
+    std::optional<int> encoderLowpass, std::optional<float> loudReach)
+{
+    if (!encoderLowpass || static_cast<float>(*encoderLowpass) < keepsTopLowpass)
+        return std::nullopt;
+    const float ceiling = std::min(static_cast<float>(*encoderLowpass), losslessThreshold);
+    if (!lossyEvidence || encoderExplains(lossyEvidence->wallFrequency, AudioFormat::mp3, encoderLowpass))
+        return EncoderPruning { ceiling, std::nullopt };
+    if (wantsLoudReach(lossyEvidence, encoderLowpass) && loudReach && *loudReach > highestSmallSourceWall)
+        return EncoderPruning { std::min(*loudReach, ceiling), loudReach };
+    return std::nullopt;
 }
 
 bool QualityClassifier::encoderExplains(float wall, AudioFormat format, std::optional<int> encoderLowpass)

@@ -1,6 +1,8 @@
 #include "SpectrumAnalyzer.h"
 
 #include "BrickWallDetector.h"
+#include "LoudReach.h"
+#include "QualityClassifier.h"
 
 #include <algorithm>
 #include <array>
@@ -135,9 +137,34 @@ Result<SpectrumAnalyzer::FullAnalysisResult> SpectrumAnalyzer::analyze(AudioDeco
         return makeError(AnalyzerError::silent);
     result.lossyEvidence = wallDetector.detect(metrics.sampleRate);
     result.encoderTag = decoder.encoderTag();
+    if (QualityClassifier::wantsLoudReach(
+            result.lossyEvidence, result.encoderTag ? result.encoderTag->lowpass : std::nullopt))
+        result.loudReach = findLoudReach(decoder, buffer, metrics);
     result.clipping.totalSamples = metrics.sampleCount;
     metrics.totalTime = Clock::now() - start;
     return result;
+}
+
+std::optional<float> SpectrumAnalyzer::findLoudReach(
+    AudioDecoder& decoder, AudioBuffer& buffer, AnalysisMetrics& metrics)
+{
+    LoudReach reach;
+    std::vector<float> power(static_cast<std::size_t>(fftSize / 2));
+    for (const ExcerptRange& excerpt : loudReachExcerpts(clampedLength(decoder))) {
+        const auto decodeStart = Clock::now();
+        const auto read = readExcerpt(decoder, buffer, excerpt.position, excerpt.frames);
+        metrics.decodeTime += Clock::now() - decodeStart;
+        if (!read)
+            return std::nullopt;
+        const auto fftStart = Clock::now();
+        const std::span<const float> samples = judgedChannel(buffer);
+        for (std::size_t at = 0; at + fftSize <= samples.size(); at += fftSize / 2) {
+            fft_frame_power(m_fftProcessor.processor(), samples.data() + at, power.data());
+            reach.addFrame(power, metrics.sampleRate);
+        }
+        metrics.fftTime += Clock::now() - fftStart;
+    }
+    return reach.reach();
 }
 
 Result<float> SpectrumAnalyzer::quickScreenCutoff(AudioDecoder& decoder)
@@ -181,6 +208,19 @@ std::vector<ExcerptRange> SpectrumAnalyzer::excerpts(std::uint64_t length)
         if (length < segment * segmentCount)
             break;
     }
+    return found;
+}
+
+std::vector<ExcerptRange> SpectrumAnalyzer::loudReachExcerpts(std::uint64_t length)
+{
+    constexpr std::uint64_t kCount = 12;
+    length = std::min(length, kMaxFrames);
+    const auto segment = static_cast<std::uint64_t>(samplesPerSegment);
+    if (length <= segment)
+        return {};
+    std::vector<ExcerptRange> found;
+    for (std::uint64_t i = 0; i < kCount; ++i)
+        found.push_back({ (length - segment) * i / (kCount - 1), static_cast<std::size_t>(segment) });
     return found;
 }
 

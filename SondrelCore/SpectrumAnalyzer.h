@@ -76,6 +76,11 @@ public:
         std::optional<LossyEvidence> lossyEvidence;
         // The LAME tag's facts, where the file has one.
         std::optional<EncoderTag> encoderTag;
+        // How high the file's loudest moments reach (see LoudReach), over loudReachExcerpts()
+        // spread through it. Looked for only where the classifier can use it (an MP3 whose own
+        // encoder keeps the top, with a lossy source's trace low in the excerpts); else absent,
+        // as it is where no moment reaches above 11 kHz.
+        std::optional<float> loudReach;
     };
 
     struct QuickScreenResult {
@@ -108,6 +113,9 @@ public:
     // Where the full analysis of a file of `length` frames reads, and how many frames from
     // each: the read-ahead fetches the same.
     [[nodiscard]] static std::vector<ExcerptRange> excerpts(std::uint64_t length);
+    // Where the look for the loudest moments reads: twelve excerpts from the start to the end;
+    // none for a file no longer than one excerpt, which the first look covered whole.
+    [[nodiscard]] static std::vector<ExcerptRange> loudReachExcerpts(std::uint64_t length);
 
     [[nodiscard]] static ScreeningConfidence screen(float cutoff) noexcept;
     // Samples at or above 0.9999 in magnitude count as clipped (NaN never does); the peak
@@ -118,6 +126,10 @@ public:
     [[nodiscard]] static std::span<const float> judgedChannel(const AudioBuffer& buffer) noexcept;
 
 private:
+    // The loudest moments' reach over loudReachExcerpts(); nothing where a read fails.
+    [[nodiscard]] std::optional<float> findLoudReach(
+        AudioDecoder& decoder, AudioBuffer& buffer, AnalysisMetrics& metrics);
+
     explicit SpectrumAnalyzer(FastFFTProcessor processor)
         : m_fftProcessor(std::move(processor))
     {

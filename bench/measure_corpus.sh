@@ -47,6 +47,7 @@ for entry in classes:
         why = line.get("error") or (
             f"ladder cutoff {result['cutoffFrequency']:.0f} Hz"
             + (f", wall {result['lossyEvidence']}" if "lossyEvidence" in result else ", no wall acted")
+            + (f", own encoder's pruning {result['encoderPruning']}" if "encoderPruning" in result else "")
             + (f", encoder low-pass {result['encoderLowpass']} Hz" if "encoderLowpass" in result else ""))
         (genuine_failures if genuine else fakes_passed).append(f"{cls}/{line['name']}: {why}")
     label = cls + (f" (threshold {threshold})" if threshold != "320" else "")

@@ -74,8 +74,7 @@ std::string jsonLine(const std::filesystem::path& path, const Verdict& verdict)
         line["confidence"] = shortest(r.confidence);
         line["passesThreshold"] = r.passesThreshold();
         line["clipping"] = core::json::toJson(r.clipping);
-        if (r.lossyEvidence)
-            line["lossyEvidence"] = core::json::toJson(*r.lossyEvidence);
+        core::json::putEvidence(line, r.lossyEvidence, r.encoderPruning);
         core::json::putEncoder(line, r.encoder, r.encoderLowpass);
         line["frameCount"] = full.metrics.frameCount;
         line["sampleCount"] = full.metrics.sampleCount;
@@ -103,8 +102,8 @@ std::string textLine(const std::filesystem::path& path, const Verdict& verdict, 
             nameWidth, name.c_str(), std::string(core::rawValue(r.rating)).c_str(),
             static_cast<long long>(r.estimatedBitrate), r.cutoffDescription().c_str(),
             static_cast<double>(r.confidence), std::string(core::rawValue(r.clipping.severity())).c_str());
-        if (r.lossyEvidence)
-            return text + ("  " + core::explanation(*r.lossyEvidence));
+        if (const std::string why = r.evidenceExplanation(); !why.empty())
+            return text + ("  " + why);
     }
     return text;
 }

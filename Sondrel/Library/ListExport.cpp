@@ -83,8 +83,7 @@ std::string jsonLine(const AudioFile& file, QualityThreshold threshold)
             { "estimatedBitrate", r->estimatedBitrate }, { "rating", core::rawValue(r->rating) },
             { "confidence", shortest(r->confidence) }, { "passesThreshold", r->passesThreshold() },
             { "clipping", core::json::toJson(r->clipping) } };
-        if (r->lossyEvidence)
-            line["result"]["lossyEvidence"] = core::json::toJson(*r->lossyEvidence);
+        core::json::putEvidence(line["result"], r->lossyEvidence, r->encoderPruning);
         core::json::putEncoder(line["result"], r->encoder, r->encoderLowpass);
     } else {
         line["result"] = nullptr;

@@ -247,8 +247,8 @@ std::vector<DetailPanel::Row> DetailPanel::rows(const app::AudioFile& file)
     rows.push_back({ tr("Detected Bitrate"), QString::number(result->estimatedBitrate) + " kbps", {} });
     rows.push_back({ tr("Frequency Cutoff"), QString::fromStdString(result->cutoffDescription()), {} });
     rows.push_back({ tr("Quality Rating"), text(core::rawValue(result->rating)), {} });
-    if (result->lossyEvidence)
-        rows.push_back({ tr("Verdict"), text(core::explanation(*result->lossyEvidence)), {} });
+    if (const std::string why = result->evidenceExplanation(); !why.empty())
+        rows.push_back({ tr("Verdict"), text(why), {} });
     if (result->encoder)
         rows.push_back({ tr("Encoder"), text(result->encoderDescription()), {} });
     const ClippingSeverity severity = result->clipping.severity();

@@ -635,6 +635,40 @@ TEST_F(AnalysisCacheTest, BrickWallEvidenceIsKeptOnlyWhereTheResultHasIt)
     EXPECT_EQ(reread.get(b), kPoor);
 }
 
+TEST_F(AnalysisCacheTest, ARoundingFloorAndAnEncodersPruningRoundTripAndAnUnknownKindReadsAsAWall)
+{
+    const fs::path floor = file("floor.flac");
+    const fs::path pruned = file("pruned.mp3");
+    const fs::path later = file("later.flac");
+    AnalysisResult copy { 20500.0f, 128, QualityRating::suspicious, 0.5f, ClippingInfo { 0, 49152, 0.2f } };
+    copy.lossyEvidence = LossyEvidence { 16100.0f, 12.4f, 2700.0f, LossyEvidence::Kind::roundingFloor };
+    AnalysisResult v0 { 15500.0f, 320, QualityRating::high, 0.5f, ClippingInfo { 0, 49152, 0.2f } };
+    v0.encoderPruning = EncoderPruning { 20500.0f, 21300.0f };
+    v0.encoder = "LAME3.100";
+    auto cache = makeCache();
+    cache->set(floor, copy);
+    cache->set(pruned, v0);
+    cache->set(later, copy);
+    cache->flush();
+    const std::string text = readText(cacheFile());
+    EXPECT_NE(text.find("\"depth\":12.4,\"width\":2700.0,\"kind\":\"roundingFloor\"}"), std::string::npos)
+        << text;
+    EXPECT_NE(text.find("\"encoderPruning\":{\"judgedFrequency\":20500.0,\"loudReach\":21300.0}"),
+        std::string::npos)
+        << text;
+
+    // A kind a later version might write.
+    nlohmann::json json = nlohmann::json::parse(text);
+    json[*AnalysisCache::cacheKey(later)]["lossyEvidence"]["kind"] = "somethingNew";
+    std::ofstream(cacheFile()) << json.dump();
+    AnalysisCache reread(cacheFile(), m_clock);
+    EXPECT_EQ(reread.get(floor), copy);
+    EXPECT_EQ(reread.get(pruned), v0);
+    ASSERT_TRUE(reread.get(later)->lossyEvidence);
+    EXPECT_EQ(reread.get(later)->lossyEvidence->kind, LossyEvidence::Kind::wall);
+    EXPECT_EQ(reread.get(later)->judgedCutoff(), 16100.0f);
+}
+
 TEST_F(AnalysisCacheTest, EncoderFactsRoundTripAndEntriesWithoutThemReadAsBefore)
 {
     const fs::path tagged = file("tagged.mp3");

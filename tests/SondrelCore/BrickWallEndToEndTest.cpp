@@ -57,6 +57,35 @@ fx::Signal quietPianoWithHiss(double hissDb)
     return signal;
 }
 
+// Steady content up to 16 kHz (tones every 100 Hz over a 1 kHz note) and, between the three
+// excerpts, three loud moments of full-band noise where the look for the loudest moments reads.
+fx::Signal steadyPieceWithLoudMoments()
+{
+    constexpr std::size_t kFrames = 6 * kRate;
+    const auto segment = static_cast<std::size_t>(SpectrumAnalyzer::samplesPerSegment);
+    std::vector<float> mono(kFrames);
+    for (std::size_t i = 0; i < kFrames; ++i) {
+        const double t = static_cast<double>(i) / kRate;
+        double sample = 0.1 * std::sin(2.0 * std::numbers::pi * 1000.0 * t);
+        for (int hz = 10000; hz < 16000; hz += 100)
+            sample += 0.002 * std::sin(2.0 * std::numbers::pi * hz * t + hz);
+        mono[i] = static_cast<float>(sample);
+    }
+    fx::SplitMix64 random(5);
+    const auto moments = SpectrumAnalyzer::loudReachExcerpts(kFrames);
+    for (const std::size_t index : { 1, 5, 9 }) {
+        for (std::size_t i = 0; i < segment; ++i) {
+            const double window
+                = 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * static_cast<double>(i) / segment);
+            mono[moments.at(index).position + i] += static_cast<float>(0.05 * window * random.nextBipolar());
+        }
+    }
+    fx::Signal signal { std::vector<float>(2 * kFrames), kRate, 2 };
+    for (std::size_t i = 0; i < kFrames; ++i)
+        signal.samples[2 * i] = signal.samples[2 * i + 1] = mono[i];
+    return signal;
+}
+
 class BrickWallEndToEndTest : public testing::Test {
 protected:
     std::filesystem::path write(const std::string& name, const fx::Signal& signal, fx::Container container, int kbps = 0)
@@ -125,6 +154,36 @@ TEST_F(BrickWallEndToEndTest, QuietPieceOverHissPassesAndItsTranscodesFailOnThei
     EXPECT_FALSE(mp3.lossyEvidence);
 }
 
+TEST_F(BrickWallEndToEndTest, ASixteenBitCopyOfALossyFileIsCaughtByItsBareRoundingFloor)
+{
+    if (!fx::encoderAvailable(fx::Container::Mp3))
+        GTEST_SKIP() << "FFmpeg has no MP3 encoder";
+    // Hiss so faint that the 128 kbps MP3 keeps none of it above its low-pass, and the fall from
+    // what is left is too shallow for a wall. Only a copy made through 16-bit samples has the
+    // floor: a transcode made from the decoder's floats has nothing at all there.
+    makePieces(-96.0);
+
+    const AnalysisResult genuine = verdict(m_genuine);
+    EXPECT_EQ(genuine.rating, QualityRating::lossless);
+    EXPECT_FALSE(genuine.lossyEvidence);
+
+    auto raw = SpectrumAnalyzer::make()->analyzeFileComplete(m_flacFromMp3);
+    ASSERT_TRUE(raw) << raw.error().description;
+    // The ladder reads the rounding noise as content.
+    EXPECT_GE(raw->cutoff, 20000.0f);
+    ASSERT_TRUE(raw->lossyEvidence);
+    EXPECT_EQ(raw->lossyEvidence->kind, LossyEvidence::Kind::roundingFloor);
+    EXPECT_GT(raw->lossyEvidence->wallFrequency, 15500.0f);
+    EXPECT_LT(raw->lossyEvidence->wallFrequency, 17500.0f);
+    const AnalysisResult copy = verdict(m_flacFromMp3);
+    EXPECT_EQ(copy.lossyEvidence, raw->lossyEvidence);
+    EXPECT_EQ(copy.rating, QualityRating::suspicious);
+    EXPECT_EQ(copy.estimatedBitrate, 128);
+    EXPECT_LT(copy.judgedCutoff(), 20000.0f);
+    EXPECT_EQ(copy.evidenceExplanation().rfind("Nothing but 16-bit rounding noise above 1", 0), 0u)
+        << copy.evidenceExplanation();
+}
+
 // Debian's lame command writes the LAME tag with the low-pass it used; FFmpeg's muxer leaves
 // that field unknown.
 bool lame(const std::string& options, const std::filesystem::path& from, const std::filesystem::path& to)
@@ -178,6 +237,46 @@ TEST_F(BrickWallEndToEndTest, TheLameTagsLowPassExplainsTheEncodersOwnWallButNot
     const AnalysisResult transcode = verdict(fake);
     ASSERT_TRUE(transcode.encoderLowpass);
     EXPECT_GE(*transcode.encoderLowpass, 20000);
+    EXPECT_LT(transcode.judgedCutoff(), 17500.0f);
+}
+
+TEST_F(BrickWallEndToEndTest, LoudMomentsAboveEverySmallSourcesLowPassClearAnEncoderThatKeepsTheTop)
+{
+    if (std::system("command -v lame >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "no lame command";
+    const auto wav = write("piece.wav", steadyPieceWithLoudMoments(), fx::Container::Wav);
+
+    // Genuine at 320 kbps and V0: the excerpts stop at 16 kHz, the loud moments do not.
+    const auto cbr = m_folder.path() / "genuine-320.mp3";
+    const auto v0 = m_folder.path() / "genuine-v0.mp3";
+    ASSERT_TRUE(lame("-b 320", wav, cbr));
+    ASSERT_TRUE(lame("-V0", wav, v0));
+    for (const auto& path : { cbr, v0 }) {
+        const AnalysisResult genuine = verdict(path);
+        EXPECT_LT(genuine.cutoffFrequency, 17000.0f) << path;
+        EXPECT_FALSE(genuine.lossyEvidence) << path;
+        ASSERT_TRUE(genuine.encoderPruning) << path;
+        EXPECT_GE(genuine.judgedCutoff(), 20000.0f) << path;
+        EXPECT_EQ(genuine.rating, QualityRating::high) << path;
+    }
+    // At 320 kbps LAME keeps the rounding noise above 16 kHz: a floor in the excerpts, which the
+    // loud moments outweigh.
+    auto raw = SpectrumAnalyzer::make()->analyzeFileComplete(cbr);
+    ASSERT_TRUE(raw) << raw.error().description;
+    ASSERT_TRUE(raw->loudReach);
+    EXPECT_GE(*raw->loudReach, 20000.0f);
+    EXPECT_EQ(verdict(cbr).encoderPruning->loudReach, raw->loudReach);
+
+    // The same piece through a 128 kbps MP3 first: its loud moments stop at the source's
+    // low-pass, so a 320 made from it fails.
+    const auto source = m_folder.path() / "source-128.mp3";
+    ASSERT_TRUE(lame("-b 128", wav, source));
+    const fx::DecodedAudio decoded = fx::decodeToFloat(source);
+    ASSERT_TRUE(decoded.ok()) << decoded.error;
+    const auto fake = m_folder.path() / "320-from-128.mp3";
+    ASSERT_TRUE(lame("-b 320", write("source-128.wav", decoded.signal, fx::Container::Wav), fake));
+    const AnalysisResult transcode = verdict(fake);
+    EXPECT_FALSE(transcode.encoderPruning);
     EXPECT_LT(transcode.judgedCutoff(), 17500.0f);
 }
 

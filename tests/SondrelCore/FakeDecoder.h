@@ -58,6 +58,9 @@ public:
         return count;
     }
 
+    std::optional<core::EncoderTag> encoderTag() const override { return tag; }
+
+    std::optional<core::EncoderTag> tag;
     std::vector<std::uint64_t> seeks;
     std::vector<std::pair<std::uint64_t, std::size_t>> reads; // (position, frames asked)
 

@@ -142,6 +142,60 @@ TEST(QualityClassifierWallTest, AWallAtTheMp3EncodersOwnLowPassIsNoEvidenceButAS
     EXPECT_TRUE(classify(19000, AudioFormat::m4a, own, 18600).lossyEvidence);
 }
 
+TEST(QualityClassifierPruningTest, AnMp3EncoderThatKeepsTheTopExplainsALowCutoffWithoutASourcesTrace)
+{
+    const QualityClassifier classifier;
+    const auto classify
+        = [&](float cutoff, std::optional<LossyEvidence> wall, std::optional<int> lowpass,
+              std::optional<float> reach = std::nullopt, AudioFormat format = AudioFormat::mp3) {
+              return classifier.classify(cutoff, format, {}, 44100, wall, lowpass, reach);
+          };
+    // A genuine V0 of a soft piece: LAME dropped its quiet highs above 16 kHz, nothing else shows.
+    const AnalysisResult v0 = classify(15500, std::nullopt, 22100);
+    EXPECT_EQ(v0.cutoffFrequency, 15500.0f);
+    EXPECT_EQ(v0.rating, QualityRating::high);
+    EXPECT_EQ(v0.estimatedBitrate, 320);
+    EXPECT_EQ(v0.confidence, classifier.classify(15500, AudioFormat::mp3, {}, 44100).confidence);
+    EXPECT_EQ(v0.encoderPruning, (EncoderPruning { 20500.0f, std::nullopt }));
+    EXPECT_EQ(v0.judgedCutoff(), 20500.0f);
+    EXPECT_EQ(v0.evidenceExplanation(), "Quiet highs dropped by its own encoder; no trace of a lossy source");
+    // Its own low-pass as a wall (the tag's value, or just below it) is no source's trace either.
+    EXPECT_TRUE(classify(17000, LossyEvidence { 20000, 58, 400 }, 20500).encoderPruning);
+
+    // The same with a wall at the 16 kHz band in the excerpts: the loudest moments decide.
+    const LossyEvidence wall { 16000, 32, 300 };
+    const AnalysisResult loud = classify(15500, wall, 22100, 21300.0f);
+    EXPECT_EQ(loud.encoderPruning, (EncoderPruning { 20500.0f, 21300.0f }));
+    EXPECT_FALSE(loud.lossyEvidence);
+    EXPECT_EQ(loud.evidenceExplanation(),
+        "Quiet highs dropped by its own encoder; its loudest moments reach 21.3 kHz");
+    const AnalysisResult reach = classify(19000, LossyEvidence { 15500, 20, 300 }, 20500, 20200.0f);
+    EXPECT_EQ(reach.judgedCutoff(), 20200.0f);
+    EXPECT_EQ(reach.rating, QualityRating::high);
+    // Moments that stop where a 128 or 160 kbps source cuts leave the wall to judge the file.
+    const AnalysisResult transcode = classify(20500, wall, 20500, 17000.0f);
+    EXPECT_FALSE(transcode.encoderPruning);
+    EXPECT_EQ(transcode.lossyEvidence, wall);
+    EXPECT_EQ(classify(15500, wall, 20500), classify(15500, wall, 20500, 17500.0f));
+
+    // A source's wall above 17.5 kHz (a 192 kbps one) is never outweighed, nor is any wall
+    // where the encoder does not keep the top (256 kbps: 19.7 kHz), nor any container but MP3.
+    EXPECT_TRUE(classify(20000, LossyEvidence { 18600, 40, 300 }, 20500, 21000.0f).lossyEvidence);
+    EXPECT_EQ(classify(15500, std::nullopt, 19700),
+        classifier.classify(15500, AudioFormat::mp3, {}, 44100, {}, 19700));
+    EXPECT_FALSE(classify(15500, std::nullopt, std::nullopt).encoderPruning);
+    EXPECT_FALSE(classify(15500, std::nullopt, 22100, std::nullopt, AudioFormat::flac).encoderPruning);
+    // Where the ladder already rates the file on the pruning's rung nothing changes.
+    const AnalysisResult bright = classify(20500, std::nullopt, 22100);
+    EXPECT_EQ(bright, classifier.classify(20500, AudioFormat::mp3, {}, 44100, {}, 22100));
+    EXPECT_FALSE(bright.encoderPruning);
+
+    EXPECT_TRUE(QualityClassifier::wantsLoudReach(wall, 20500));
+    EXPECT_FALSE(QualityClassifier::wantsLoudReach(wall, 19700));
+    EXPECT_FALSE(QualityClassifier::wantsLoudReach(LossyEvidence { 18600, 40, 300 }, 22100));
+    EXPECT_FALSE(QualityClassifier::wantsLoudReach(std::nullopt, 22100));
+}
+
 TEST(AnalysisResultTest, EncoderDescriptionNamesTheEncoderAndItsLowPass)
 {
     AnalysisResult result;

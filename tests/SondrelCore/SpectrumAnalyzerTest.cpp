@@ -215,6 +215,51 @@ TEST(SpectrumAnalyzerTest, ReadErrorsPassThroughUnchanged)
     EXPECT_EQ(result.error().description, "Invalid data found when processing input");
 }
 
+TEST(SpectrumAnalyzerTest, AWallUnderAnEncoderThatKeepsTheTopSendsALookForTheLoudestMomentsBetweenTheExcerpts)
+{
+    // A soft piece with nothing above 16 kHz but for one loud moment, which falls between the
+    // three excerpts where the look for the loudest moments reads its second excerpt.
+    constexpr std::uint64_t kLength = 12 * 44100;
+    const ExcerptRange moment = SpectrumAnalyzer::loudReachExcerpts(kLength).at(1);
+    for (const ExcerptRange& excerpt : SpectrumAnalyzer::excerpts(kLength))
+        ASSERT_TRUE(excerpt.position + excerpt.frames <= moment.position
+            || excerpt.position >= moment.position + moment.frames);
+    const auto piece = [moment](int, std::uint64_t frame) {
+        const double t = static_cast<double>(frame) / 44100.0;
+        const bool loud = frame >= moment.position && frame < moment.position + moment.frames;
+        double sample = 0.1 * std::sin(2 * std::numbers::pi * 1000 * t);
+        for (int hz = 10000; hz < (loud ? 20000 : 16000); hz += 100)
+            sample += (hz < 16000 ? 0.002 : 0.01) * std::sin(2 * std::numbers::pi * hz * t + hz);
+        return static_cast<float>(sample);
+    };
+    auto analyzer = makeAnalyzer();
+
+    // Without a LAME tag the wall is all there is to go on.
+    FakeDecoder untagged(kLength, 44100, 1, piece);
+    const auto plain = analyzer.analyze(untagged);
+    ASSERT_TRUE(plain) << plain.error().description;
+    ASSERT_TRUE(plain->lossyEvidence);
+    EXPECT_NEAR(plain->lossyEvidence->wallFrequency, 16000.0f, 200.0f);
+    EXPECT_FALSE(plain->loudReach);
+    EXPECT_EQ(untagged.reads.size(), 3u);
+
+    FakeDecoder tagged(kLength, 44100, 1, piece);
+    tagged.tag = EncoderTag { "LAME3.100", 22100 };
+    const auto looked = analyzer.analyze(tagged);
+    ASSERT_TRUE(looked) << looked.error().description;
+    EXPECT_EQ(looked->lossyEvidence, plain->lossyEvidence);
+    EXPECT_EQ(looked->cutoff, plain->cutoff);
+    ASSERT_TRUE(looked->loudReach);
+    EXPECT_NEAR(*looked->loudReach, 20000.0f, 200.0f);
+    ASSERT_EQ(tagged.reads.size(), 15u);
+    EXPECT_EQ(tagged.reads[4], std::make_pair(moment.position, moment.frames));
+    // An encoder that cuts at 19.7 kHz itself does not keep the top: no second look.
+    FakeDecoder lower(kLength, 44100, 1, piece);
+    lower.tag = EncoderTag { "LAME3.100", 19700 };
+    EXPECT_FALSE(analyzer.analyze(lower)->loudReach);
+    EXPECT_EQ(lower.reads.size(), 3u);
+}
+
 TEST(SpectrumAnalyzerTest, QuickScreenReadsOneExcerptFromTheMiddle)
 {
     struct Case {
