@@ -112,6 +112,12 @@ TEST(DetailPanelTest, BrickWallEvidenceExplainsTheVerdict)
     const auto* verdict = find(rows, "Verdict");
     ASSERT_NE(verdict, nullptr);
     EXPECT_EQ(verdict->value, QString::fromUtf8("Brick-wall cutoff at 16.9 kHz (\u221213 dB in 200 Hz): made from a lossy source"));
+
+    result.lossyEvidence.reset();
+    result.encoderPruning = core::EncoderPruning { 20500.0f, 21300.0f };
+    file.setResult(result);
+    EXPECT_EQ(find(DetailPanel::rows(file), "Verdict")->value,
+        "Quiet highs dropped by its own encoder; its loudest moments reach 21.3 kHz");
 }
 
 TEST(DetailPanelTest, ALongVerdictWrapsAndEveryValueStaysInSight)
