@@ -253,6 +253,14 @@ TEST(SpectrumAnalyzerTest, AWallUnderAnEncoderThatKeepsTheTopSendsALookForTheLou
     EXPECT_NEAR(*looked->loudReach, 20000.0f, 200.0f);
     ASSERT_EQ(tagged.reads.size(), 15u);
     EXPECT_EQ(tagged.reads[4], std::make_pair(moment.position, moment.frames));
+    // A stream that ends early past the three excerpts keeps its verdict, without a reach.
+    FakeDecoder truncated(kLength, 44100, 1, piece);
+    truncated.tag = tagged.tag;
+    truncated.deliverOnly(SpectrumAnalyzer::excerpts(kLength).back().position + 16384);
+    const auto cut = analyzer.analyze(truncated);
+    ASSERT_TRUE(cut) << cut.error().description;
+    EXPECT_EQ(cut->lossyEvidence, plain->lossyEvidence);
+    EXPECT_FALSE(cut->loudReach);
     // An encoder that cuts at 19.7 kHz itself does not keep the top: no second look.
     FakeDecoder lower(kLength, 44100, 1, piece);
     lower.tag = EncoderTag { "LAME3.100", 19700 };
