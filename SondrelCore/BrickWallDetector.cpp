@@ -49,23 +49,6 @@ double mean(std::span<const double> values)
     return values.empty() ? 0.0 : std::accumulate(values.begin(), values.end(), 0.0) / static_cast<double>(values.size());
 }
 
-// Levels in dB of consecutive kBandWidth bands from `first` Hz up to `last` Hz; empty when a
-// band would hold no bin.
-std::vector<double> bandLevels(std::span<const double> power, double binWidth, double first, double last)
-{
-    std::vector<double> levels;
-    for (double low = first; low + BrickWallDetector::kBandWidth <= last; low += BrickWallDetector::kBandWidth) {
-        const auto begin = static_cast<std::size_t>(std::ceil(low / binWidth));
-        const auto end = std::min(
-            power.size(), static_cast<std::size_t>(std::ceil((low + BrickWallDetector::kBandWidth) / binWidth)));
-        if (begin >= end)
-            return {};
-        const double average = mean(power.subspan(begin, end - begin));
-        levels.push_back(10.0 * std::log10(std::max(average, kTinyPower)));
-    }
-    return levels;
-}
-
 struct Candidate {
     double depth = 0.0;
     int transition = 0;
@@ -134,6 +117,22 @@ std::optional<LossyEvidence> BrickWallDetector::detect(double sampleRate) const
     for (double& power : average)
         power /= static_cast<double>(m_frames);
     return findRoundingFloor(average, binWidth, roundingNoiseDb(2 * m_power.size()));
+}
+
+std::vector<double> BrickWallDetector::bandLevels(
+    std::span<const double> power, double binWidth, double first, double last)
+{
+    std::vector<double> levels;
+    for (double low = first; low + kBandWidth <= last; low += kBandWidth) {
+        const auto begin = static_cast<std::size_t>(std::ceil(low / binWidth));
+        const auto end
+            = std::min(power.size(), static_cast<std::size_t>(std::ceil((low + kBandWidth) / binWidth)));
+        if (begin >= end)
+            return {};
+        const double average = mean(power.subspan(begin, end - begin));
+        levels.push_back(10.0 * std::log10(std::max(average, kTinyPower)));
+    }
+    return levels;
 }
 
 double BrickWallDetector::roundingNoiseDb(std::size_t fftSize)

@@ -48,6 +48,11 @@ public:
     [[nodiscard]] static std::optional<LossyEvidence> findRoundingFloor(
         std::span<const double> power, double binWidth, double roundingDb);
 
+    // Levels in dB of consecutive kBandWidth bands from `first` Hz up to `last` Hz, for bins
+    // binWidth Hz apart; empty when a band would hold no bin.
+    [[nodiscard]] static std::vector<double> bandLevels(
+        std::span<const double> power, double binWidth, double first, double last);
+
     // The power in dB, in the analyzer's scale, of the noise that rounding to 16 bits adds to
     // a full-scale float signal, for an FFT of fftSize samples.
     [[nodiscard]] static double roundingNoiseDb(std::size_t fftSize);

@@ -77,13 +77,10 @@ using Json = nlohmann::json;
 
 [[nodiscard]] bool readFloat(const Json& value, float& out)
 {
-    if (!value.is_number())
-        return false;
-    const double number = value.get<double>();
-    if (!std::isfinite(number) || std::fabs(number) > std::numeric_limits<float>::max())
-        return false;
-    out = static_cast<float>(number);
-    return true;
+    const auto number = json::finiteFloat(value);
+    if (number)
+        out = *number;
+    return number.has_value();
 }
 
 [[nodiscard]] bool readInteger(const Json& value, std::int64_t& out)

@@ -41,6 +41,16 @@ Object toJson(const LossyEvidence& evidence)
     return object;
 }
 
+std::optional<float> finiteFloat(const nlohmann::json& value)
+{
+    if (!value.is_number())
+        return std::nullopt;
+    const double number = value.get<double>();
+    if (!std::isfinite(number) || std::fabs(number) > static_cast<double>(std::numeric_limits<float>::max()))
+        return std::nullopt;
+    return static_cast<float>(number);
+}
+
 namespace {
 
 // A member that is a finite number within a float's range, or nothing.
@@ -49,12 +59,7 @@ std::optional<float> finiteMember(const nlohmann::json& object, const char* name
     if (!object.is_object())
         return std::nullopt;
     const auto it = object.find(name);
-    if (it == object.end() || !it->is_number())
-        return std::nullopt;
-    const double value = it->get<double>();
-    if (!std::isfinite(value) || std::fabs(value) > static_cast<double>(std::numeric_limits<float>::max()))
-        return std::nullopt;
-    return static_cast<float>(value);
+    return it == object.end() ? std::nullopt : finiteFloat(*it);
 }
 
 } // namespace

@@ -17,6 +17,9 @@ using Object = nlohmann::ordered_json;
 // written as 0.8225806 rather than 0.8225806355476379. Non-finite values become 0.
 [[nodiscard]] double shortest(float value) noexcept;
 
+// A number that is finite and within a float's range, as a float; nothing for anything else.
+[[nodiscard]] std::optional<float> finiteFloat(const nlohmann::json& value);
+
 // {"clippedSamples","totalSamples","peakAmplitude","severity"} of the command line's output.
 [[nodiscard]] Object toJson(const ClippingInfo& clipping);
 

@@ -14,23 +14,19 @@ void LoudReach::addFrame(std::span<const float> power, double sampleRate)
     if (m_frames == 0) {
         m_binCount = power.size();
         m_roundingDb = BrickWallDetector::roundingNoiseDb(2 * power.size());
-        const double top = std::min(kHighest, sampleRate / 2.0);
-        m_levels.assign(top > kLowest ? static_cast<std::size_t>((top - kLowest) / kBandWidth) : 0, {});
     }
     if (power.size() != m_binCount)
         return;
-    const double binWidth = sampleRate / (2.0 * static_cast<double>(power.size()));
-    for (std::size_t band = 0; band < m_levels.size(); ++band) {
-        const double low = kLowest + static_cast<double>(band) * kBandWidth;
-        const auto begin = std::min(power.size(), static_cast<std::size_t>(std::ceil(low / binWidth)));
-        const auto end
-            = std::min(power.size(), static_cast<std::size_t>(std::ceil((low + kBandWidth) / binWidth)));
-        double sum = 0.0;
-        for (std::size_t k = begin; k < end; ++k)
-            sum += static_cast<double>(power[k]);
-        const double mean = end > begin ? sum / static_cast<double>(end - begin) : 0.0;
-        m_levels[band].push_back(static_cast<float>(10.0 * std::log10(std::max(mean, 1e-30))));
-    }
+    m_power.assign(power.begin(), power.end());
+    const std::vector<double> levels
+        = BrickWallDetector::bandLevels(m_power, sampleRate / (2.0 * static_cast<double>(power.size())),
+            kLowest, std::min(kHighest, sampleRate / 2.0));
+    if (m_frames == 0)
+        m_levels.assign(levels.size(), {});
+    if (levels.size() != m_levels.size())
+        return;
+    for (std::size_t band = 0; band < levels.size(); ++band)
+        m_levels[band].push_back(static_cast<float>(levels[band]));
     ++m_frames;
 }
 
@@ -45,7 +41,8 @@ std::optional<float> LoudReach::reach() const
         const double median = *middle;
         const double loudest = *std::max_element(levels.begin(), levels.end());
         if (loudest >= median + kAboveMedian && loudest >= m_roundingDb + kAboveRounding)
-            return static_cast<float>(kLowest + static_cast<double>(band + 1) * kBandWidth);
+            return static_cast<float>(
+                kLowest + static_cast<double>(band + 1) * BrickWallDetector::kBandWidth);
     }
     return std::nullopt;
 }

@@ -17,7 +17,7 @@ namespace sondrel::core {
 // Not synchronised: one file at a time.
 class LoudReach {
 public:
-    static constexpr double kBandWidth = 100.0;
+    // Bands of BrickWallDetector::kBandWidth from here up.
     static constexpr double kLowest = 11000.0;
     static constexpr double kHighest = 22000.0;
     // How far a band's loudest frame stands above its median, and above the rounding noise, to
@@ -36,6 +36,7 @@ public:
 
 private:
     std::vector<std::vector<float>> m_levels; // per band, one dB level per frame
+    std::vector<double> m_power; // the frame being added
     std::size_t m_binCount = 0;
     std::size_t m_frames = 0;
     double m_roundingDb = 0.0;
