@@ -149,17 +149,11 @@ TEST(FFTProcessorTest, HiResLadderOnlyAboveFortyEightKilohertz)
     EXPECT_EQ(cutoffFor(48000, { 23000 }), 14000.0f);
 }
 
+// A full-scale sine on a bin reads about -1.8 dB in level form: SpectrogramGeneratorTest's tone.
 TEST(FFTProcessorTest, FramePowerFollowsThePackedScaling)
 {
-    // A full-scale sine on a bin reads about -1.8 dB in level form (10 log10 P - 20 log10 N).
     auto processor = makeProcessor();
-    std::vector<float> samples(kN, 0.0f);
-    addBinTone(samples, 512, kN, 1.0);
     std::vector<float> power(kN / 2);
-    fft_frame_power(processor.processor(), samples.data(), power.data());
-    const double level = 10.0 * std::log10(power[512]) - 20.0 * std::log10(kN);
-    EXPECT_NEAR(level, -1.8, 0.1);
-
     // DC and Nyquist share bin 0: a constant 1.0 gives (2 * 0.8165 * N)^2, and so does the
     // alternating +1, -1 of the Nyquist frequency, which has no DC at all.
     std::vector<float> dc(kN, 1.0f);
