@@ -41,14 +41,6 @@ protected:
     static inline std::filesystem::path s_folder;
 };
 
-std::string readFile(const std::filesystem::path& path)
-{
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 } // namespace
 
 TEST_F(AnalyzeCommandTest, JsonLinesMatchTheGoldenOutput)
@@ -64,7 +56,7 @@ TEST_F(AnalyzeCommandTest, JsonLinesMatchTheGoldenOutput)
     const std::string golden = std::string(SONDREL_GOLDEN_DIR) + "/analyze.jsonl";
     if (std::getenv("SONDREL_UPDATE_GOLDEN"))
         std::ofstream(golden) << stable(out.str());
-    EXPECT_EQ(stable(out.str()), readFile(golden));
+    EXPECT_EQ(stable(out.str()), sondrel::test::readText(golden));
 }
 
 TEST_F(AnalyzeCommandTest, QuickScreenJson)

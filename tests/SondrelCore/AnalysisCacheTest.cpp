@@ -12,10 +12,10 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <limits>
 #include <map>
-#include <sstream>
 #include <vector>
 
 namespace sondrel::core {
@@ -98,22 +98,8 @@ fs::path makeFile(const fs::path& path, std::string_view bytes, std::int64_t sec
     return path;
 }
 
-std::string readText(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::vector<std::string> folderContents(const fs::path& folder)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
+using sondrel::test::folderListing;
+using sondrel::test::readText;
 
 const AnalysisResult kHigh { 19500.0f, 320, QualityRating::high, 0.8225806f,
     ClippingInfo { 3, 441000, 0.99f } };
@@ -132,6 +118,22 @@ protected:
         return makeFile(m_folder.path() / name, bytes);
     }
     [[nodiscard]] std::string dir() const { return m_folder.path().string(); }
+    // Stores each result under its file in a fresh cache, saves, and gives back the saved text.
+    std::string saved(std::initializer_list<std::pair<fs::path, AnalysisResult>> entries) const
+    {
+        auto cache = makeCache();
+        for (const auto& [path, result] : entries)
+            cache->set(path, result);
+        cache->flush();
+        return readText(cacheFile());
+    }
+    // Reads the saved file, lets `edit` change it as another version would, and writes it back.
+    void rewrite(const std::function<void(nlohmann::json&)>& edit) const
+    {
+        nlohmann::json json = nlohmann::json::parse(readText(cacheFile()));
+        edit(json);
+        std::ofstream(cacheFile()) << json.dump();
+    }
 
     TemporaryDirectory m_folder;
     std::shared_ptr<FakeClock> m_clock = std::make_shared<FakeClock>();
@@ -160,31 +162,32 @@ TEST_F(AnalysisCacheTest, KeyJoinsPathShortestModificationTimeAndSize)
     EXPECT_EQ(cache->entryForKey(*AnalysisCache::cacheKey(fractional)), cache->entry(fractional));
     EXPECT_TRUE(cache->entryForKey(*AnalysisCache::cacheKey(fractional)));
     EXPECT_FALSE(cache->entryForKey(*AnalysisCache::cacheKey(whole)));
-}
 
-TEST_F(AnalysisCacheTest, KeyKeepsThePathTextAsGiven)
-{
-    const fs::path plain = file("a.mp3");
+    // The path text as given: the same file spelled another way is another key.
     const fs::path dotted = m_folder.path() / "." / "a.mp3";
-    auto cache = makeCache();
-    cache->set(plain, kHigh);
-    EXPECT_TRUE(cache->has(plain));
+    EXPECT_TRUE(cache->has(fractional));
     EXPECT_FALSE(cache->has(dotted));
     EXPECT_EQ(AnalysisCache::cacheKey(dotted), dotted.string() + "|1712345678.25|5");
 }
 
-TEST_F(AnalysisCacheTest, MissingFileHasNoKeyAndStoresNothing)
+TEST_F(AnalysisCacheTest, AMissingFileOrAnOverrideWithoutEntryStoresAndSavesNothing)
 {
     const fs::path missing = m_folder.path() / "gone.mp3";
+    const fs::path track = file("track.mp3");
     auto cache = makeCache();
     EXPECT_FALSE(AnalysisCache::cacheKey(missing));
     cache->set(missing, kHigh);
     cache->setOverride(missing, kOverride);
+    cache->setOverride(track, kOverride);
+    cache->clearOverride(track);
     EXPECT_EQ(cache->count(), 0u);
     EXPECT_FALSE(cache->get(missing));
     EXPECT_FALSE(cache->has(missing));
     EXPECT_FALSE(cache->getOverride(missing));
+    EXPECT_FALSE(cache->getOverride(track));
     EXPECT_FALSE(cache->isDirty());
+    m_clock->advance(10s);
+    EXPECT_FALSE(fs::exists(cacheFile()));
 }
 
 // --- Entries and overrides ---
@@ -194,10 +197,8 @@ TEST_F(AnalysisCacheTest, EditedFileMissesAndItsStaleEntryIsDropped)
     const fs::path track = file("track.mp3");
     // Shares the prefix "track.mp3|" of the other path's keys.
     const fs::path piped = file("track.mp3|1.0");
+    saved({ { track, kHigh }, { piped, kHigh } });
     auto cache = makeCache();
-    cache->set(track, kHigh);
-    cache->set(piped, kHigh);
-    cache->flush();
     EXPECT_EQ(cache->get(track), kHigh);
 
     setModificationTime(track, 1712349999, 0);
@@ -224,18 +225,6 @@ TEST_F(AnalysisCacheTest, StoringAResultAgainDropsTheOverride)
     cache->flush();
     cache->clearOverride(track);
     EXPECT_TRUE(cache->isDirty());
-}
-
-TEST_F(AnalysisCacheTest, OverrideWithoutEntryChangesNothingAndSavesNothing)
-{
-    const fs::path track = file("track.mp3");
-    auto cache = makeCache();
-    cache->setOverride(track, kOverride);
-    cache->clearOverride(track);
-    EXPECT_FALSE(cache->isDirty());
-    m_clock->advance(10s);
-    EXPECT_FALSE(fs::exists(cacheFile()));
-    EXPECT_FALSE(cache->getOverride(track));
 }
 
 TEST_F(AnalysisCacheTest, NonFiniteValuesAreStoredAsFiniteSoSavesKeepWorking)
@@ -353,7 +342,7 @@ TEST_F(AnalysisCacheTest, ChangesOneSecondApartAreWrittenOnceTwoSecondsAfterTheL
     EXPECT_FALSE(cache->isDirty());
 }
 
-TEST_F(AnalysisCacheTest, FlushWritesAtOnceAndLaterChangesScheduleAgain)
+TEST_F(AnalysisCacheTest, FlushWritesAtOnceLaterChangesScheduleAgainAndADestroyedCacheDropsItsPendingSave)
 {
     const fs::path a = file("a.mp3");
     auto cache = makeCache();
@@ -367,15 +356,11 @@ TEST_F(AnalysisCacheTest, FlushWritesAtOnceAndLaterChangesScheduleAgain)
     EXPECT_EQ(AnalysisCache(cacheFile(), m_clock).count(), 1u);
     m_clock->advance(1ms);
     EXPECT_EQ(AnalysisCache(cacheFile(), m_clock).count(), 2u);
-}
 
-TEST_F(AnalysisCacheTest, DestroyedCacheDropsItsPendingSave)
-{
-    auto cache = makeCache();
-    cache->set(file("a.mp3"), kHigh);
+    cache->set(file("c.mp3"), kPoor);
     cache.reset();
     m_clock->advance(5s);
-    EXPECT_FALSE(fs::exists(cacheFile()));
+    EXPECT_EQ(AnalysisCache(cacheFile(), m_clock).count(), 2u);
 }
 
 TEST_F(AnalysisCacheTest, SystemClockRunsTasksAtTheirDeadlineAndDropsLaterOnes)
@@ -506,7 +491,7 @@ TEST_F(AnalysisCacheTest, SaveKeepsPermissionBitsAndLeavesOnlyTheCacheFile)
     struct stat info { };
     ASSERT_EQ(::stat(cacheFile().c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0640u);
-    EXPECT_EQ(folderContents(cacheFile().parent_path()), std::vector<std::string> { "analysis_cache.json" });
+    EXPECT_EQ(folderListing(cacheFile().parent_path()), std::vector<std::string> { "analysis_cache.json" });
 }
 
 TEST_F(AnalysisCacheTest, FailedSaveIsReportedKeepsChangesAndLeavesNoTemporaryFile)
@@ -523,7 +508,7 @@ TEST_F(AnalysisCacheTest, FailedSaveIsReportedKeepsChangesAndLeavesNoTemporaryFi
     EXPECT_EQ(output.rfind("Failed to save analysis cache: ", 0), 0u) << output;
     EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 1);
     EXPECT_TRUE(cache->isDirty());
-    EXPECT_EQ(folderContents(cacheFile().parent_path()), std::vector<std::string> { "analysis_cache.json" });
+    EXPECT_EQ(folderListing(cacheFile().parent_path()), std::vector<std::string> { "analysis_cache.json" });
     EXPECT_TRUE(fs::exists(cacheFile() / "blocker"));
 
     fs::remove_all(cacheFile());
@@ -614,28 +599,42 @@ TEST_F(AnalysisCacheTest, AFileReplacedByAnotherWriterIsReadBackBeforeSavingEven
     EXPECT_EQ(reread->get(track)->estimatedBitrate, 321);
 }
 
-TEST_F(AnalysisCacheTest, BrickWallEvidenceIsKeptOnlyWhereTheResultHasIt)
+TEST_F(AnalysisCacheTest, OptionalFactsAreWrittenOnlyWhereTheResultHasThemAndEntriesWithoutThemReadAsBefore)
 {
-    const fs::path a = file("a.flac");
-    const fs::path b = file("b.mp3");
+    const fs::path wall = file("wall.flac");
+    const fs::path tagged = file("tagged.mp3");
+    const fs::path untagged = file("untagged.mp3");
+    const fs::path older = file("older.mp3");
     AnalysisResult fake { 20500.0f, 128, QualityRating::suspicious, 0.5f, ClippingInfo { 0, 49152, 0.2f } };
     fake.lossyEvidence = LossyEvidence { 16900.0f, 13.2f, 200.0f };
-    auto cache = makeCache();
-    cache->set(a, fake);
-    cache->set(b, kPoor);
-    cache->flush();
-    const std::string text = readText(cacheFile());
+    AnalysisResult lame = kPoor;
+    lame.encoder = "LAME3.100";
+    lame.encoderLowpass = 17000;
+    const std::string text = saved({ { wall, fake }, { tagged, lame }, { untagged, kPoor } });
     EXPECT_NE(text.find("\"lossyEvidence\":{\"wallFrequency\":16900.0,\"depth\":13.2,\"width\":200.0}"),
         std::string::npos)
         << text;
+    EXPECT_NE(text.find("\"encoder\":\"LAME3.100\",\"encoderLowpass\":17000"), std::string::npos) << text;
     // Written once, for the file that has it: older readers skip a member they do not know.
     EXPECT_EQ(text.find("lossyEvidence"), text.rfind("lossyEvidence"));
+    EXPECT_EQ(text.find("encoderLowpass"), text.rfind("encoderLowpass"));
+
+    // An entry as an earlier version wrote it, beside them.
+    rewrite([&](nlohmann::json& json) {
+        json[*AnalysisCache::cacheKey(older)] = json[*AnalysisCache::cacheKey(untagged)];
+    });
     AnalysisCache reread(cacheFile(), m_clock);
-    EXPECT_EQ(reread.get(a), fake);
-    EXPECT_EQ(reread.get(b), kPoor);
+    EXPECT_EQ(reread.get(wall), fake);
+    EXPECT_EQ(reread.get(tagged), lame);
+    EXPECT_EQ(reread.get(untagged), kPoor);
+    const auto before = reread.get(older);
+    ASSERT_TRUE(before);
+    EXPECT_FALSE(before->encoder);
+    EXPECT_FALSE(before->encoderLowpass);
 }
 
-TEST_F(AnalysisCacheTest, ARoundingFloorAndAnEncodersPruningRoundTripAndAnUnknownKindReadsAsAWall)
+TEST_F(AnalysisCacheTest,
+    ARoundingFloorAndAnEncodersPruningRoundTripAndWhatALaterVersionAddsLeavesTheRestReadable)
 {
     const fs::path floor = file("floor.flac");
     const fs::path pruned = file("pruned.mp3");
@@ -645,57 +644,31 @@ TEST_F(AnalysisCacheTest, ARoundingFloorAndAnEncodersPruningRoundTripAndAnUnknow
     AnalysisResult v0 { 15500.0f, 320, QualityRating::high, 0.5f, ClippingInfo { 0, 49152, 0.2f } };
     v0.encoderPruning = EncoderPruning { 20500.0f, 21300.0f };
     v0.encoder = "LAME3.100";
-    auto cache = makeCache();
-    cache->set(floor, copy);
-    cache->set(pruned, v0);
-    cache->set(later, copy);
-    cache->flush();
-    const std::string text = readText(cacheFile());
+    const std::string text = saved({ { floor, copy }, { pruned, v0 }, { later, copy } });
     EXPECT_NE(text.find("\"depth\":12.4,\"width\":2700.0,\"kind\":\"roundingFloor\"}"), std::string::npos)
         << text;
     EXPECT_NE(text.find("\"encoderPruning\":{\"judgedFrequency\":20500.0,\"loudReach\":21300.0}"),
         std::string::npos)
         << text;
 
-    // A kind a later version might write.
-    nlohmann::json json = nlohmann::json::parse(text);
-    json[*AnalysisCache::cacheKey(later)]["lossyEvidence"]["kind"] = "somethingNew";
-    std::ofstream(cacheFile()) << json.dump();
+    // As a later version might write them: a kind of evidence, members this one does not know, and
+    // tags of a shape it does not expect. An older reader meets "tags" the same way.
+    rewrite([&](nlohmann::json& json) {
+        json[*AnalysisCache::cacheKey(later)]["lossyEvidence"]["kind"] = "somethingNew";
+        json[*AnalysisCache::cacheKey(floor)]["futureFacts"]
+            = { { "list", { 1, 2, { { "deep", nullptr } } } } };
+        json[*AnalysisCache::cacheKey(floor)]["futureCount"] = 7;
+        json[*AnalysisCache::cacheKey(pruned)]["tags"] = { { "title", 12 } };
+    });
     AnalysisCache reread(cacheFile(), m_clock);
+    EXPECT_EQ(reread.count(), 3u);
     EXPECT_EQ(reread.get(floor), copy);
     EXPECT_EQ(reread.get(pruned), v0);
+    EXPECT_FALSE(reread.entry(pruned)->tags);
     ASSERT_TRUE(reread.get(later)->lossyEvidence);
     EXPECT_EQ(reread.get(later)->lossyEvidence->kind, LossyEvidence::Kind::wall);
     EXPECT_EQ(reread.get(later)->judgedCutoff(), 16100.0f);
-}
-
-TEST_F(AnalysisCacheTest, EncoderFactsRoundTripAndEntriesWithoutThemReadAsBefore)
-{
-    const fs::path tagged = file("tagged.mp3");
-    const fs::path untagged = file("untagged.mp3");
-    const fs::path older = file("older.mp3");
-    AnalysisResult lame = kPoor;
-    lame.encoder = "LAME3.100";
-    lame.encoderLowpass = 17000;
-    auto cache = makeCache();
-    cache->set(tagged, lame);
-    cache->set(untagged, kPoor);
-    cache->flush();
-    const std::string text = readText(cacheFile());
-    EXPECT_NE(text.find("\"encoder\":\"LAME3.100\",\"encoderLowpass\":17000"), std::string::npos) << text;
-    EXPECT_EQ(text.find("encoderLowpass"), text.rfind("encoderLowpass"));
-
-    // An entry as an earlier version wrote it, beside them.
-    nlohmann::json file = nlohmann::json::parse(text);
-    file[*AnalysisCache::cacheKey(older)] = file[*AnalysisCache::cacheKey(untagged)];
-    std::ofstream(cacheFile()) << file.dump();
-    AnalysisCache reread(cacheFile(), m_clock);
-    EXPECT_EQ(reread.get(tagged), lame);
-    EXPECT_EQ(reread.get(untagged), kPoor);
-    const auto before = reread.get(older);
-    ASSERT_TRUE(before);
-    EXPECT_FALSE(before->encoder);
-    EXPECT_FALSE(before->encoderLowpass);
+    EXPECT_FALSE(reread.isDirty());
 }
 
 TEST_F(AnalysisCacheTest, TagsAreKeptOnlyForTheFileAsItWasWhenTheyWereRead)
@@ -727,30 +700,6 @@ TEST_F(AnalysisCacheTest, TagsAreKeptOnlyForTheFileAsItWasWhenTheyWereRead)
     EXPECT_EQ(*reread.entry(untagged)->tags, ID3Parser::Metadata::empty);
     EXPECT_FALSE(reread.entry(edited)->tags);
     EXPECT_EQ(reread.get(tagged), kHigh);
-}
-
-TEST_F(AnalysisCacheTest, UnknownOrMalformedOptionalMembersLeaveTheRestOfTheFileReadable)
-{
-    const fs::path a = file("a.mp3");
-    const fs::path b = file("b.mp3");
-    auto cache = makeCache();
-    cache->set(a, kHigh);
-    cache->set(b, kPoor);
-    cache->flush();
-    // As a later version might write them: members this one does not know, and tags of a shape
-    // it does not expect. An older reader meets "tags" the same way.
-    nlohmann::json json = nlohmann::json::parse(readText(cacheFile()));
-    json[*AnalysisCache::cacheKey(a)]["futureFacts"] = { { "list", { 1, 2, { { "deep", nullptr } } } } };
-    json[*AnalysisCache::cacheKey(a)]["futureCount"] = 7;
-    json[*AnalysisCache::cacheKey(b)]["tags"] = { { "title", 12 } };
-    std::ofstream(cacheFile()) << json.dump();
-
-    AnalysisCache reread(cacheFile(), m_clock);
-    EXPECT_EQ(reread.count(), 2u);
-    EXPECT_EQ(reread.get(a), kHigh);
-    EXPECT_EQ(reread.get(b), kPoor);
-    EXPECT_FALSE(reread.entry(b)->tags);
-    EXPECT_FALSE(reread.isDirty());
 }
 
 TEST_F(AnalysisCacheTest, TagsAreAddedUnderTheChangeTimeTheyWereReadAt)

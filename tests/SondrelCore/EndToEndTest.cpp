@@ -58,34 +58,25 @@ TEST_F(EndToEndTest, GenuineLosslessFilesPass)
         EXPECT_EQ(verdict->metrics.sampleCount, 49152) << name;
         EXPECT_EQ(verdict->metrics.frameCount, 21) << name;
     }
-    auto hiRes = judge("stereo-96000-flac-s24-genuine.flac");
-    ASSERT_TRUE(hiRes);
-    EXPECT_EQ(hiRes->result.cutoffFrequency, 32000.0f);
-    EXPECT_EQ(hiRes->result.rating, QualityRating::lossless);
-    EXPECT_EQ(hiRes->result.estimatedBitrate, 4233);
-    EXPECT_FLOAT_EQ(hiRes->result.confidence, 0.95f);
 }
 
 TEST_F(EndToEndTest, LossyFilesAreRatedByTheirEncodersLowPass)
 {
-    auto mp3At320 = judge("stereo-44100-mp3-cbr320-from-lossless.mp3");
-    ASSERT_TRUE(mp3At320);
-    EXPECT_EQ(mp3At320->result.rating, QualityRating::high);
-    EXPECT_TRUE(mp3At320->result.passesThreshold());
-
-    auto mp3At128 = judge("stereo-44100-mp3-cbr128-from-lossless.mp3");
-    ASSERT_TRUE(mp3At128);
-    EXPECT_EQ(mp3At128->result.rating, QualityRating::poor);
-    EXPECT_EQ(mp3At128->result.estimatedBitrate, 128);
-    EXPECT_FALSE(mp3At128->result.passesThreshold());
-
-    // Higher bitrates never rate lower.
+    // Higher bitrates never rate lower: 128 kbps fails, 320 passes as high.
     float previous = 0.0f;
     for (int kbps : { 128, 192, 256, 320 }) {
         auto verdict = judge("stereo-44100-mp3-cbr" + std::to_string(kbps) + "-from-lossless.mp3");
         ASSERT_TRUE(verdict) << kbps;
         EXPECT_GE(verdict->result.cutoffFrequency, previous) << kbps;
         previous = verdict->result.cutoffFrequency;
+        if (kbps == 128) {
+            EXPECT_EQ(verdict->result.rating, QualityRating::poor);
+            EXPECT_EQ(verdict->result.estimatedBitrate, 128);
+            EXPECT_FALSE(verdict->result.passesThreshold());
+        } else if (kbps == 320) {
+            EXPECT_EQ(verdict->result.rating, QualityRating::high);
+            EXPECT_TRUE(verdict->result.passesThreshold());
+        }
     }
     auto aac = judge("stereo-44100-m4a-aac128-from-lossless.m4a");
     ASSERT_TRUE(aac) << aac.error().description;
@@ -161,15 +152,4 @@ TEST_F(EndToEndTest, TruncatedFilesFailWithAClearError)
         ASSERT_FALSE(result) << name;
         EXPECT_EQ(result.error().description, description(AnalyzerError::endedEarly)) << name;
     }
-}
-
-TEST_F(EndToEndTest, QuickScreenAgreesWithTheFullAnalysisOnClearCases)
-{
-    auto analyzer = SpectrumAnalyzer::make();
-    auto genuine = analyzer->quickScreen(path("stereo-44100-flac-s16-genuine.flac"));
-    ASSERT_TRUE(genuine);
-    EXPECT_EQ(genuine->confidence, SpectrumAnalyzer::ScreeningConfidence::clearPass);
-    auto lowRate = analyzer->quickScreen(path("stereo-44100-mp3-cbr128-from-lossless.mp3"));
-    ASSERT_TRUE(lowRate);
-    EXPECT_NE(lowRate->confidence, SpectrumAnalyzer::ScreeningConfidence::clearPass);
 }

@@ -69,17 +69,13 @@ private:
         if (!fx::encoderAvailable(fx::Container::Mp3))
             return {};
         const auto path = m_folder / name;
+        const std::map<std::string, fx::EncodeOptions> encodings = { { "v0.mp3", mp3(0, 0, true) },
+            { "v0-no-xing.mp3", mp3(0, 0, false) }, { "v2.mp3", mp3(0, 2, true) },
+            { "v2-no-xing.mp3", mp3(0, 2, false) }, { "cbr320.mp3", mp3(320, -1, true) },
+            { "damaged.flac", { fx::Container::Flac, fx::SampleFormat::S16, 0, {} } } };
         std::string error;
-        if (name == "v0.mp3")
-            error = fx::writeAudioFile(path, m_dance, mp3(0, 0, true));
-        else if (name == "v0-no-xing.mp3")
-            error = fx::writeAudioFile(path, m_dance, mp3(0, 0, false));
-        else if (name == "v2.mp3")
-            error = fx::writeAudioFile(path, m_dance, mp3(0, 2, true));
-        else if (name == "v2-no-xing.mp3")
-            error = fx::writeAudioFile(path, m_dance, mp3(0, 2, false));
-        else if (name == "cbr320.mp3")
-            error = fx::writeAudioFile(path, m_dance, mp3(320, -1, true));
+        if (const auto encoding = encodings.find(name); encoding != encodings.end())
+            error = fx::writeAudioFile(path, m_dance, encoding->second);
         else if (name == "cbr320-then-128.mp3") {
             // A 320 kbps encode with its Info frame, then a 128 kbps encode of the rest.
             const std::size_t split = 30 * kRate * 2;
@@ -90,9 +86,8 @@ private:
             error = fx::writeAudioFile(m_folder / "head.mp3", head, mp3(320, -1, true));
             if (error.empty())
                 error = fx::writeAudioFile(m_folder / "tail.mp3", tail, mp3(128, -1, false));
-            writeText(path, readText(m_folder / "head.mp3") + withoutLeadingTag(readText(m_folder / "tail.mp3")));
-        } else if (name == "damaged.flac") {
-            error = fx::writeAudioFile(path, m_dance, { fx::Container::Flac, fx::SampleFormat::S16, 0, {} });
+            writeText(
+                path, readText(m_folder / "head.mp3") + withoutLeadingTag(readText(m_folder / "tail.mp3")));
         }
         return error.empty() ? path : std::filesystem::path();
     }
@@ -160,6 +155,19 @@ std::vector<ExcerptRange> positionsFor(std::uint64_t length)
     return positions;
 }
 
+// Every excerpt the analysis would read through `decoder`, and two more, holds the reference's frames.
+void expectExcerptsMatch(AudioDecoder& decoder, const std::vector<float>& reference)
+{
+    AudioBuffer buffer(2, 16384);
+    for (const ExcerptRange& excerpt : positionsFor(decoder.lengthInFrames())) {
+        ASSERT_TRUE(decoder.seek(excerpt.position));
+        ASSERT_TRUE(decoder.read(excerpt.frames, buffer));
+        EXPECT_EQ(mismatches(buffer.channel(0), reference, excerpt.position), 0u)
+            << excerpt.position << " matches at a shift of "
+            << matchingShift(buffer.channel(0), reference, excerpt.position);
+    }
+}
+
 class ExactExcerptTest : public testing::TestWithParam<std::string> { };
 
 } // namespace
@@ -203,21 +211,21 @@ INSTANTIATE_TEST_SUITE_P(DanceTracks, ExactExcerptTest,
 
 namespace {
 
-std::optional<Mp3Frames> framesOf(const std::filesystem::path& path)
+// Reads a copy of `bytes`, as a file's reader would.
+ByteReader memoryReader(std::string bytes)
 {
-    const auto size = std::filesystem::file_size(path);
-    std::string bytes = readText(path);
-    const auto reader = [bytes](std::uint64_t offset, std::span<std::uint8_t> buffer) -> std::size_t {
-        if (offset >= bytes.size())
-            return 0;
-        const std::size_t count = std::min<std::size_t>(buffer.size(), bytes.size() - offset);
+    return [bytes = std::move(bytes)](std::uint64_t offset, std::span<std::uint8_t> buffer) -> std::size_t {
+        const std::size_t count
+            = offset < bytes.size() ? std::min<std::size_t>(buffer.size(), bytes.size() - offset) : 0;
         std::copy_n(bytes.data() + offset, count, reinterpret_cast<char*>(buffer.data()));
         return count;
     };
-    std::uint64_t start = 0;
-    if (bytes.compare(0, 3, "ID3") == 0)
-        start = bytes.size() - withoutLeadingTag(bytes).size();
-    return Mp3Frames::read(reader, start, size);
+}
+
+std::optional<Mp3Frames> framesOf(const std::filesystem::path& path)
+{
+    const std::string bytes = readText(path);
+    return Mp3Frames::read(memoryReader(bytes), bytes.size() - withoutLeadingTag(bytes).size(), bytes.size());
 }
 
 } // namespace
@@ -298,13 +306,7 @@ TEST(Mp3FramesTest, DamageOrJunkEndsTheWalkInsteadOfMiscounting)
     EXPECT_EQ(mismatches(std::span(reference).first(400 * 1152), channelOf(full.signal, 0), 0), 0u);
     auto decoder = openAudioFile(folder / "broken.mp3");
     ASSERT_TRUE(decoder);
-    AudioBuffer buffer(2, 16384);
-    for (const ExcerptRange& excerpt : positionsFor((*decoder)->lengthInFrames())) {
-        ASSERT_TRUE((*decoder)->seek(excerpt.position));
-        ASSERT_TRUE((*decoder)->read(excerpt.frames, buffer));
-        EXPECT_EQ(mismatches(buffer.channel(0), reference, excerpt.position), 0u)
-            << excerpt.position << " matches at a shift of " << matchingShift(buffer.channel(0), reference, excerpt.position);
-    }
+    expectExcerptsMatch(**decoder, reference);
 }
 
 TEST(ExactExcerptTest, FlacWithADamagedFrameKeepsEveryLaterFrameInItsPlace)
@@ -315,11 +317,7 @@ TEST(ExactExcerptTest, FlacWithADamagedFrameKeepsEveryLaterFrameInItsPlace)
         GTEST_SKIP() << "no MP3 encoder";
     FixtureFolder folder;
     std::string bytes = readText(source);
-    const ByteReader reader = [&bytes](std::uint64_t offset, std::span<std::uint8_t> buffer) -> std::size_t {
-        const std::size_t count = offset < bytes.size() ? std::min<std::size_t>(buffer.size(), bytes.size() - offset) : 0;
-        std::copy_n(bytes.data() + offset, count, reinterpret_cast<char*>(buffer.data()));
-        return count;
-    };
+    const ByteReader reader = memoryReader(bytes);
     const auto stream = readFlacStreamInfo(reader, 0, bytes.size());
     ASSERT_TRUE(stream);
     // Scribble over the middle of a frame before the first third.
@@ -343,10 +341,5 @@ TEST(ExactExcerptTest, FlacWithADamagedFrameKeepsEveryLaterFrameInItsPlace)
     auto decoder = openAudioFile(folder / "damaged.flac");
     ASSERT_TRUE(decoder);
     ASSERT_EQ((*decoder)->lengthInFrames(), kFrames);
-    AudioBuffer buffer(2, 16384);
-    for (const ExcerptRange& excerpt : positionsFor(kFrames)) {
-        ASSERT_TRUE((*decoder)->seek(excerpt.position));
-        ASSERT_TRUE((*decoder)->read(excerpt.frames, buffer));
-        EXPECT_EQ(mismatches(buffer.channel(0), reference, excerpt.position), 0u) << excerpt.position;
-    }
+    expectExcerptsMatch(**decoder, reference);
 }

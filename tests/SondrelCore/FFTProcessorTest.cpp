@@ -47,7 +47,7 @@ TEST(FFTProcessorTest, CreationAcceptsOnlyPowersOfTwo)
     EXPECT_FALSE(FastFFTProcessor::make(std::int64_t { 1 } << 40).has_value());
 }
 
-TEST(FFTProcessorTest, FramesAdvanceByHalfAFrame)
+TEST(FFTProcessorTest, FramesAdvanceByHalfAFrameWhateverTheSampleRate)
 {
     auto processor = makeProcessor();
     const auto samples = referenceTone(16384);
@@ -60,9 +60,13 @@ TEST(FFTProcessorTest, FramesAdvanceByHalfAFrame)
         const auto result = processor.analyzeSegment(std::span(samples).first(c.count), kRate);
         EXPECT_EQ(result.frameCount, c.frames) << c.count;
     }
+    // Even a rate that is not finite does not misbehave.
+    for (float rate :
+        { 0.0f, -44100.0f, std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity() })
+        EXPECT_EQ(processor.analyzeSegment(samples, rate).frameCount, 7) << rate;
 }
 
-TEST(FFTProcessorTest, TooFewSamplesOrNullInputsGiveZero)
+TEST(FFTProcessorTest, TooFewSamplesNullInputsOrSilenceGiveZero)
 {
     auto processor = makeProcessor();
     const auto samples = referenceTone();
@@ -80,13 +84,10 @@ TEST(FFTProcessorTest, TooFewSamplesOrNullInputsGiveZero)
     EXPECT_EQ(frames, 0);
     // The frame-count pointer is optional.
     EXPECT_EQ(fft_analyze_segment(processor.processor(), samples.data(), 16384, nullptr, 44100.0f), 14000.0f);
-}
 
-TEST(FFTProcessorTest, SilenceHasNoReferenceAndGivesZeroWithTrueFrameCount)
-{
-    auto processor = makeProcessor();
+    // Silence has no reference: no cutoff, but the true frame count.
     const std::vector<float> silence(16384, 0.0f);
-    const auto result = processor.analyzeSegment(silence, kRate);
+    result = processor.analyzeSegment(silence, kRate);
     EXPECT_EQ(result.cutoff, 0.0f);
     EXPECT_EQ(result.frameCount, 7);
 }
@@ -121,15 +122,12 @@ TEST(FFTProcessorTest, ContentMustBeLessThanThirtyDecibelsBelowTheReference)
     };
     EXPECT_EQ(cutoffWithBandDown(29.9), 20500.0f);
     EXPECT_EQ(cutoffWithBandDown(30.1), 14000.0f);
-}
 
-TEST(FFTProcessorTest, BandsAtTheFloorCountAsContentAgainstAReferenceAtTheFloor)
-{
-    auto processor = makeProcessor();
-    std::vector<float> samples(16384, 0.0f);
-    addBinTone(samples, kReferenceBin, kN, 1e-9);
-    addBinTone(samples, 1900, kN, 1e-9);
-    EXPECT_EQ(processor.analyzeSegment(samples, kRate).cutoff, 20500.0f);
+    // Bands at the floor count as content against a reference at the floor.
+    std::vector<float> floor(16384, 0.0f);
+    addBinTone(floor, kReferenceBin, kN, 1e-9);
+    addBinTone(floor, 1900, kN, 1e-9);
+    EXPECT_EQ(processor.analyzeSegment(floor, kRate).cutoff, 20500.0f);
 }
 
 TEST(FFTProcessorTest, HiResLadderOnlyAboveFortyEightKilohertz)
@@ -151,17 +149,11 @@ TEST(FFTProcessorTest, HiResLadderOnlyAboveFortyEightKilohertz)
     EXPECT_EQ(cutoffFor(48000, { 23000 }), 14000.0f);
 }
 
+// A full-scale sine on a bin reads about -1.8 dB in level form: SpectrogramGeneratorTest's tone.
 TEST(FFTProcessorTest, FramePowerFollowsThePackedScaling)
 {
-    // A full-scale sine on a bin reads about -1.8 dB in level form (10 log10 P - 20 log10 N).
     auto processor = makeProcessor();
-    std::vector<float> samples(kN, 0.0f);
-    addBinTone(samples, 512, kN, 1.0);
     std::vector<float> power(kN / 2);
-    fft_frame_power(processor.processor(), samples.data(), power.data());
-    const double level = 10.0 * std::log10(power[512]) - 20.0 * std::log10(kN);
-    EXPECT_NEAR(level, -1.8, 0.1);
-
     // DC and Nyquist share bin 0: a constant 1.0 gives (2 * 0.8165 * N)^2, and so does the
     // alternating +1, -1 of the Nyquist frequency, which has no DC at all.
     std::vector<float> dc(kN, 1.0f);
@@ -172,15 +164,4 @@ TEST(FFTProcessorTest, FramePowerFollowsThePackedScaling)
         nyquist[i] = i % 2 == 0 ? 1.0f : -1.0f;
     fft_frame_power(processor.processor(), nyquist.data(), power.data());
     EXPECT_NEAR(power[0] / std::pow(2.0 * 0.8165 * kN, 2.0), 1.0, 1e-4);
-}
-
-TEST(FFTProcessorTest, NonFiniteSampleRateDoesNotMisbehave)
-{
-    auto processor = makeProcessor();
-    const auto samples = referenceTone();
-    for (float rate : { 0.0f, -44100.0f, std::numeric_limits<float>::quiet_NaN(),
-             std::numeric_limits<float>::infinity() }) {
-        const auto result = processor.analyzeSegment(samples, rate);
-        EXPECT_EQ(result.frameCount, 7);
-    }
 }

@@ -110,14 +110,6 @@ TEST_F(ID3ParserTest, ReadsOnlyFilesWithMp3ExtensionInAnyCase)
 
 // --- Text frames and encodings ---------------------------------------------------------------
 
-TEST_F(ID3ParserTest, ReadsUtf8TitleArtistAlbumFromVersion23TagWithoutTrailingNul)
-{
-    const Bytes body = frame(3, "TIT2", utf8(std::string("Caf\xC3\xA9\0", 6)))
-        + frame(3, "TPE1", utf8(std::string("DJ \xE2\x9C\x93\0", 7))) + frame(3, "TALB", utf8("Album"));
-    EXPECT_EQ(
-        parseBytes(tag(3, body) + layer3Header(9)), expected("Caf\xC3\xA9", "DJ \xE2\x9C\x93", "Album", 128));
-}
-
 // Which rule each encoding byte reads by; the rules themselves are TextDecodingTest's.
 TEST_F(ID3ParserTest, DecodesLatin1AndBothUtf16Forms)
 {
@@ -187,6 +179,8 @@ TEST_F(ID3ParserTest, LaterFrameWithTheSameIdentifierReplacesTheEarlierOne)
     EXPECT_EQ(parseBytes(tag(3, replaced)).title, "Second");
     const Bytes invalidLater = frame(3, "TIT2", utf8("First")) + frame(3, "TIT2", text(3, { 0xFF }));
     EXPECT_EQ(parseBytes(tag(3, invalidLater)).title, std::nullopt);
+    // Once all three fields are present the walk stops: a later title is never reached.
+    EXPECT_EQ(parseBytes(tag(3, threeTextFramesV23() + frame(3, "TIT2", utf8("Too late")))).title, "Title");
 }
 
 TEST_F(ID3ParserTest, SkipsOtherFramesAndStopsAtPadding)
@@ -197,19 +191,18 @@ TEST_F(ID3ParserTest, SkipsOtherFramesAndStopsAtPadding)
     EXPECT_EQ(parseBytes(tag(3, body) + layer3Header(14)), expected("Title", "Artist", std::nullopt, 320));
 }
 
-TEST_F(ID3ParserTest, StopsWalkingOnceAllThreeFieldsArePresent)
-{
-    const Bytes body = threeTextFramesV23() + frame(3, "TIT2", utf8("Too late"));
-    EXPECT_EQ(parseBytes(tag(3, body)).title, "Title");
-}
-
-TEST_F(ID3ParserTest, ReadsVersion22FramesWithThreeByteIdentifiersAndSizes)
+TEST_F(ID3ParserTest, ReadsVersion22FramesWithThreeByteIdentifiersAndNoFramesFromVersionsZeroAndOne)
 {
     const Bytes body = frame(2, "PIC", Bytes(300, 0xAB)) + frame(2, "TT2", utf8("Title"))
         + frame(2, "TP1", text(0, ascii("Artist"))) + frame(2, "TAL", text(1, { 0xFE, 0xFF, 0, 'A' }));
     EXPECT_EQ(parseBytes(tag(2, body) + layer3Header(11)), expected("Title", "Artist", "A", 192));
     // Four-letter identifiers mean nothing in a version 2.2 tag.
     EXPECT_EQ(parseBytes(tag(2, threeTextFramesV23())).title, std::nullopt);
+    // Major versions 0 and 1 have no frames to read.
+    for (const std::uint8_t version : { std::uint8_t { 0 }, std::uint8_t { 1 } }) {
+        const Metadata metadata = parseBytes(tag(version, threeTextFramesV23()) + layer3Header(9));
+        EXPECT_EQ(metadata, expected(std::nullopt, std::nullopt, std::nullopt, 128)) << int { version };
+    }
 }
 
 TEST_F(ID3ParserTest, ReadsTitleAfterLargePictureFrameInVersion24Tag)
@@ -244,24 +237,9 @@ TEST_F(ID3ParserTest, AnOpenFileReadsLikeItsPath)
     ::close(descriptor);
 }
 
-TEST_F(ID3ParserTest, ReadsFrameSizesOfVersion23TagsAsPlainNumbers)
-{
-    // 256 bytes is 0x00 0x00 0x01 0x00, which a synchsafe reading takes as 128.
-    const Bytes body = frame(3, "APIC", Bytes(256, 0x01)) + threeTextFramesV23();
-    EXPECT_EQ(parseBytes(tag(3, body)), expected("Title", "Artist", "Album", 128));
-}
-
-TEST_F(ID3ParserTest, ReadsNoFramesFromMajorVersionsZeroAndOne)
-{
-    for (const std::uint8_t version : { std::uint8_t { 0 }, std::uint8_t { 1 } }) {
-        const Metadata metadata = parseBytes(tag(version, threeTextFramesV23()) + layer3Header(9));
-        EXPECT_EQ(metadata, expected(std::nullopt, std::nullopt, std::nullopt, 128)) << int { version };
-    }
-}
-
 // --- Tag size ----------------------------------------------------------------------------------
 
-TEST_F(ID3ParserTest, WalksOnlyTheFirst256KiBOfALargeTagAndSeeksAudioBehindTheDeclaredSize)
+TEST_F(ID3ParserTest, SeeksAudioBehindTheDeclaredTagSizeWithItsTopBitsWalkingOnlyTheFirst256KiB)
 {
     constexpr std::uint32_t kDeclared = 300000;
     Bytes body = frame(3, "TIT2", utf8("Title")) + frame(3, "TXXX", Bytes(270000, 0x20))
@@ -272,13 +250,10 @@ TEST_F(ID3ParserTest, WalksOnlyTheFirst256KiBOfALargeTagAndSeeksAudioBehindTheDe
     std::copy(decoy.begin(), decoy.end(), body.begin() + 262144);
     const Bytes file = tagHeader(3, synchsafe(kDeclared)) + body + layer3Header(9);
     EXPECT_EQ(parseBytes(file), expected("Title", std::nullopt, std::nullopt, 128));
-}
 
-TEST_F(ID3ParserTest, KeepsTopBitsOfTagSizeBytes)
-{
     // 0x81 in the last size byte counts as 129, not 1, so the audio header sits at 139.
-    const Bytes body = frame(3, "TIT2", utf8("Title")) + Bytes(129 - 16, 0);
-    EXPECT_EQ(parseBytes(tagHeader(3, { 0, 0, 0, 0x81 }) + body + layer3Header(10)),
+    const Bytes small = frame(3, "TIT2", utf8("Title")) + Bytes(129 - 16, 0);
+    EXPECT_EQ(parseBytes(tagHeader(3, { 0, 0, 0, 0x81 }) + small + layer3Header(10)),
         expected("Title", std::nullopt, std::nullopt, 160));
 }
 
@@ -353,7 +328,7 @@ TEST_F(ID3ParserTest, GivesEmptyMetadataForWhatCannotBeOpenedAsAFile)
     EXPECT_EQ(ID3Parser::parse(fifo), Metadata::empty);
 }
 
-TEST_F(ID3ParserTest, TreatsFilesShorterThanATagHeaderAsUntagged)
+TEST_F(ID3ParserTest, TreatsFilesShorterThanATagHeaderAsUntaggedAndAnEmptyTagAsEmpty)
 {
     const Metadata untagged = expected(std::nullopt, std::nullopt, std::nullopt, 128);
     EXPECT_EQ(parseBytes({}), untagged);
@@ -361,10 +336,7 @@ TEST_F(ID3ParserTest, TreatsFilesShorterThanATagHeaderAsUntagged)
     EXPECT_EQ(parseBytes(tagHeader(3, { 0, 0, 1 })), untagged);
     EXPECT_EQ(
         parseBytes(ascii("ID2") + Bytes { 3, 0, 0, 0, 0, 0, 10 } + frame(3, "TIT2", utf8("T"))), untagged);
-}
-
-TEST_F(ID3ParserTest, GivesNoFieldsAtAllWhenTheTagBodyIsEmptyOrMissing)
-{
+    // A whole header with an empty or missing body: a tag, with no fields at all.
     EXPECT_EQ(parseBytes(tag(3, {})), Metadata::empty);
     EXPECT_EQ(parseBytes(tag(4, {}) + layer3Header(9)), Metadata::empty);
     EXPECT_EQ(parseBytes(tagHeader(3, synchsafe(1000))), Metadata::empty);
@@ -380,7 +352,7 @@ TEST_F(ID3ParserTest, ReadsWhatIsThereWhenTheDeclaredTagSizeRunsPastTheEndOfTheF
         expected("Title", "Artist", "Album", 128));
 }
 
-TEST_F(ID3ParserTest, EndsTheWalkAtFrameSizesPastTheEndOfTheTag)
+TEST_F(ID3ParserTest, EndsTheWalkAtFrameSizesOrHeadersPastTheEndOfTheTag)
 {
     const Bytes huge4 = { 0xFF, 0xFF, 0xFF, 0xFF };
     const Bytes v23
@@ -396,10 +368,7 @@ TEST_F(ID3ParserTest, EndsTheWalkAtFrameSizesPastTheEndOfTheTag)
     const Bytes overByOne
         = frame(3, "TIT2", utf8("Title")) + ascii("TPE1") + bigEndian(8, 4) + Bytes { 0, 0 } + utf8("Artist");
     EXPECT_EQ(parseBytes(tag(3, overByOne)).artist, std::nullopt);
-}
-
-TEST_F(ID3ParserTest, StopsAtFrameHeadersCutOffByTheEndOfTheTag)
-{
+    // A frame header cut off by the end of the tag.
     const Bytes body = frame(3, "TIT2", utf8("Title")) + ascii("TPE1") + Bytes { 0, 0, 0 };
     EXPECT_EQ(parseBytes(tag(3, body)), expected("Title", std::nullopt, std::nullopt, 128));
     // Exactly one header plus content: the smallest body that yields a field.
@@ -421,37 +390,30 @@ std::string writeTaggedMp3(const fs::path& path, const fixtures::Id3Tags& tags)
     return fixtures::writeAudioFile(path, fixtures::makeSilence(8820, 44100, 2), options);
 }
 
-TEST_F(ID3ParserTest, ReadsVersion23TagWrittenByFfmpegMp3Muxer)
+TEST_F(ID3ParserTest, ReadsTagsWrittenByFfmpegMp3Muxer)
 {
     // FFmpeg writes ASCII text as ISO-8859-1 and anything else as UTF-16 with a byte-order mark.
     // The muxer's Info frame comes first behind the tag and claims the stream's 320 kbps.
-    const fs::path path = m_dir / "stereo-44100-mp3-cbr320-id3v23.mp3";
-    const std::string error = writeTaggedMp3(
-        path, { 3, "Caf\xC3\xA9 Noir", "Sondrel Test Artist", "\xE2\x99\xAB Fixtures", {}, {} });
-    ASSERT_EQ(error, "");
-    EXPECT_EQ(ID3Parser::parse(path),
+    const fs::path v23 = m_dir / "stereo-44100-mp3-cbr320-id3v23.mp3";
+    ASSERT_EQ(writeTaggedMp3(
+                  v23, { 3, "Caf\xC3\xA9 Noir", "Sondrel Test Artist", "\xE2\x99\xAB Fixtures", {}, {} }),
+        "");
+    EXPECT_EQ(ID3Parser::parse(v23),
         expected("Caf\xC3\xA9 Noir", "Sondrel Test Artist", "\xE2\x99\xAB Fixtures", 320));
-}
 
-TEST_F(ID3ParserTest, ReadsTitleBehindLongCommentInVersion24TagWrittenByFfmpegMp3Muxer)
-{
-    // The comment frame (far over 127 bytes) stands ahead of the title: only synchsafe frame
-    // sizes lead to the title. The picture comes after all text frames.
-    const fs::path path = m_dir / "stereo-44100-mp3-cbr320-id3v24-long-comment.mp3";
-    const std::string error = writeTaggedMp3(
-        path, { 4, "Titel \xC3\xBC", "Artist", "Album", std::string(600, 'c'), Bytes(20000, 0x42) });
-    ASSERT_EQ(error, "");
-    EXPECT_EQ(ID3Parser::parse(path), expected("Titel \xC3\xBC", "Artist", "Album", 320));
-}
-
-TEST_F(ID3ParserTest, ReadsTitleBehindLargePictureInVersion24TagOfTheFixtureLibrary)
-{
+    // A comment frame far over 127 bytes, or a picture, ahead of the title in a version 2.4 tag:
+    // only synchsafe frame sizes lead to the title.
+    const fs::path comment = m_dir / "stereo-44100-mp3-cbr320-id3v24-long-comment.mp3";
+    ASSERT_EQ(writeTaggedMp3(comment,
+                  { 4, "Titel \xC3\xBC", "Artist", "Album", std::string(600, 'c'), Bytes(20000, 0x42) }),
+        "");
+    EXPECT_EQ(ID3Parser::parse(comment), expected("Titel \xC3\xBC", "Artist", "Album", 320));
     fixtures::Id3Tags tags { 4, "Picture First", "Artist", "Album", std::string(300, 'c'),
         Bytes(20000, 0x42) };
     tags.pictureBeforeText = true;
-    const fs::path path = m_dir / "stereo-44100-mp3-cbr320-id3v24-apic-first.mp3";
-    ASSERT_EQ(writeTaggedMp3(path, tags), "");
-    EXPECT_EQ(ID3Parser::parse(path), expected("Picture First", "Artist", "Album", 320));
+    const fs::path picture = m_dir / "stereo-44100-mp3-cbr320-id3v24-apic-first.mp3";
+    ASSERT_EQ(writeTaggedMp3(picture, tags), "");
+    EXPECT_EQ(ID3Parser::parse(picture), expected("Picture First", "Artist", "Album", 320));
 }
 
 // --- Randomised mutations ----------------------------------------------------------------------
