@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -123,6 +124,14 @@ protected:
         QObject::disconnect(connection);
     }
 
+    // A model over the library with the plain fake analysis, its files listed.
+    ScannerViewModel& discovered()
+    {
+        m_model = std::make_unique<ScannerViewModel>(services(m_analysis));
+        discover(*m_model, m_library);
+        return *m_model;
+    }
+
     std::vector<std::filesystem::path> prefetched()
     {
         std::lock_guard lock(m_prefetchMutex);
@@ -139,6 +148,8 @@ protected:
         m_prefetched.push_back(path);
     } };
     QualityThreshold m_threshold = QualityThreshold::kbps320;
+    FakeAnalysis m_analysis;
+    std::unique_ptr<ScannerViewModel> m_model;
 };
 
 AnalysisResult resultWithCutoff(float cutoff)
@@ -206,9 +217,7 @@ TEST_F(ScannerViewModelTest, CachedResultsAreJudgedAtTheThresholdWithoutAnalysis
     m_cache.set(at19999, resultWithCutoff(19999.0f));
     m_cache.set(at20000, resultWithCutoff(20000.0f));
     m_cache.set(at11000, resultWithCutoff(11000.0f));
-    FakeAnalysis analysis;
-    ScannerViewModel model(services(analysis));
-    discover(model, m_library);
+    ScannerViewModel& model = discovered();
 
     const auto statusOf = [&](const std::filesystem::path& path) {
         for (const AudioFile& file : model.allFiles()) {
@@ -221,7 +230,7 @@ TEST_F(ScannerViewModelTest, CachedResultsAreJudgedAtTheThresholdWithoutAnalysis
     EXPECT_EQ(statusOf(at19999), ScanStatus::Kind::failed);
     EXPECT_EQ(statusOf(at20000), ScanStatus::Kind::passed);
     EXPECT_EQ(statusOf(at11000), ScanStatus::Kind::failed);
-    EXPECT_EQ(analysis.calls(), 0);
+    EXPECT_EQ(m_analysis.calls(), 0);
     m_prefetcher.waitUntilIdle();
     EXPECT_TRUE(prefetched().empty());
     EXPECT_FALSE(model.isScanning());
@@ -244,9 +253,7 @@ TEST_F(ScannerViewModelTest, DiscoveryGivesCachedVerdictsAtOnceAndScanAnalysesOn
     m_cache.setOverride(poor, UserOverride { true, QualityRating::high, std::chrono::system_clock::now() });
     // Saved again by an editor since its analysis: its entry no longer matches.
     makeFile("edited.mp3", "new content, new size");
-    FakeAnalysis analysis;
-    ScannerViewModel model(services(analysis));
-    discover(model, m_library);
+    ScannerViewModel& model = discovered();
 
     const auto fileAt = [&](const std::filesystem::path& path) {
         const auto found = std::find_if(model.allFiles().begin(), model.allFiles().end(),
@@ -265,10 +272,10 @@ TEST_F(ScannerViewModelTest, DiscoveryGivesCachedVerdictsAtOnceAndScanAnalysesOn
     EXPECT_EQ(model.statusMessage(), "4 files - 1 passed - 1 failed - 2 ready to scan");
     const ScannerViewModel::FolderStatus mixed { ScannerViewModel::FolderStatusKind::mixed, 1, 1 };
     EXPECT_EQ(model.folderStatus(m_library / "Set"), mixed);
-    EXPECT_EQ(analysis.calls(), 0);
+    EXPECT_EQ(m_analysis.calls(), 0);
 
     scan(model);
-    EXPECT_EQ(analysis.calls(), 2);
+    EXPECT_EQ(m_analysis.calls(), 2);
     EXPECT_EQ(model.cachedCounts().pending, 0);
 
     // Everything is in the cache now: a refresh brings every verdict back without analysing.
@@ -276,7 +283,7 @@ TEST_F(ScannerViewModelTest, DiscoveryGivesCachedVerdictsAtOnceAndScanAnalysesOn
     discover(model, m_library);
     EXPECT_EQ(model.cachedCounts().pending, 0);
     EXPECT_EQ(fileAt(poor)->status(), ScanStatus::failed());
-    EXPECT_EQ(analysis.calls(), 2);
+    EXPECT_EQ(m_analysis.calls(), 2);
 
     // Judged at the threshold of the moment.
     m_threshold = QualityThreshold::kbps128;
@@ -296,6 +303,8 @@ TEST_F(ScannerViewModelTest, AScanStartedLaterSeesAFileChangedSinceDiscoveryUnle
         s.recordsAreFresh = fresh;
         ScannerViewModel model(s);
         discover(model, m_library);
+        // Without verdicts on discovery every record starts pending, cached or not.
+        EXPECT_EQ(model.cachedCounts().pending, 1) << fresh;
         // Saved again by an editor between the listing and the scan, at the same size.
         const auto stamp = *sondrel::core::AnalysisCache::stampOf(track);
         const timespec later[2] = { { 0, UTIME_OMIT }, { static_cast<time_t>(stamp.seconds + 60), 0 } };
@@ -317,30 +326,15 @@ TEST_F(ScannerViewModelTest, AnAnalysedFileKeepsItsTagsInTheCacheOnlyIfUnchanged
 {
     const auto kept = makeFile("kept.mp3");
     const auto edited = makeFile("edited.mp3");
-    FakeAnalysis analysis;
-    ScannerViewModel model(services(analysis));
-    discover(model, m_library);
+    ScannerViewModel& model = discovered();
     makeFile("edited.mp3", "saved again since, longer");
     scan(model);
-    ASSERT_EQ(analysis.calls(), 2);
+    ASSERT_EQ(m_analysis.calls(), 2);
     const auto entry = m_cache.entry(kept);
     ASSERT_TRUE(entry && entry->tags);
     EXPECT_EQ(*entry->tags, *AudioFile(kept).tags());
     ASSERT_TRUE(m_cache.entry(edited));
     EXPECT_FALSE(m_cache.entry(edited)->tags);
-}
-
-TEST_F(ScannerViewModelTest, WithoutVerdictsOnDiscoveryEveryRecordStartsPending)
-{
-    const auto good = makeFile("good.mp3");
-    m_cache.set(good, resultWithCutoff(20500.0f));
-    FakeAnalysis analysis;
-    ScannerViewModel::Services s = services(analysis);
-    s.verdictsOnDiscovery = false;
-    ScannerViewModel model(s);
-    discover(model, m_library);
-    EXPECT_EQ(model.cachedCounts().pending, 1);
-    EXPECT_EQ(model.statusMessage(), "1 files ready to scan");
 }
 
 TEST_F(ScannerViewModelTest, AnalysesStayWithinTheWindowAndResultsAreCached)
@@ -435,10 +429,7 @@ TEST_F(ScannerViewModelTest, OverridesReturnFromTheCacheAfterARefresh)
     const auto cached = makeFile("cached.mp3");
     makeFile("uncached.mp3");
     m_cache.set(cached, resultWithCutoff(16000.0f));
-    FakeAnalysis analysis;
-    ScannerViewModel::Services s = services(analysis);
-    ScannerViewModel model(s);
-    discover(model, m_library);
+    ScannerViewModel& model = discovered();
     scan(model);
     ASSERT_EQ(model.failedFiles().size(), 1u);
 
@@ -474,9 +465,7 @@ TEST_F(ScannerViewModelTest, OverridesReturnFromTheCacheAfterARefresh)
 TEST_F(ScannerViewModelTest, ARescanThatFailsLeavesAnErrorWithoutResult)
 {
     makeFile("broken-take.mp3");
-    FakeAnalysis analysis;
-    ScannerViewModel model(services(analysis));
-    discover(model, m_library);
+    ScannerViewModel& model = discovered();
     bool finished = false;
     QObject::connect(&model, &ScannerViewModel::rescanFinished, [&] { finished = true; });
     model.rescanFile(model.allFiles().front());
@@ -493,15 +482,13 @@ TEST_F(ScannerViewModelTest, FolderScanAndPrefixMatching)
     makeFile("Live/a.mp3");
     makeFile("Live Sets/b.mp3");
     makeFile("Live Sets/c.mp3");
-    FakeAnalysis analysis;
-    ScannerViewModel model(services(analysis));
-    discover(model, m_library);
+    ScannerViewModel& model = discovered();
     EXPECT_EQ(model.filesInFolder(m_library / "Live").size(), 1u);
     EXPECT_EQ(model.filesInFolder(m_library / "Live/").size(), 1u);
 
     model.setSelectedFolder(FolderNode::create(m_library / "Live", 1, model.rootNode()));
     scan(model);
-    EXPECT_EQ(analysis.calls(), 1);
+    EXPECT_EQ(m_analysis.calls(), 1);
     EXPECT_EQ(model.cachedCounts().pending, 2);
     EXPECT_EQ(
         model.folderStatus(*model.selectedFolder()).kind, ScannerViewModel::FolderStatusKind::allPassed);
@@ -566,9 +553,7 @@ TEST_F(ScannerViewModelTest, ProcessingRunsOffTheGuiThreadAndSynchronisesTheCopi
 {
     makeFile("low-a.mp3");
     makeFile("good-b.mp3");
-    FakeAnalysis analysis;
-    ScannerViewModel model(services(analysis));
-    discover(model, m_library);
+    ScannerViewModel& model = discovered();
     scan(model);
     ASSERT_EQ(model.failedFiles().size(), 1u);
 
@@ -728,9 +713,7 @@ TEST_F(ScannerViewModelTest, AThresholdChangeJudgesTheStoredResultsAgainAtOnce)
     m_cache.set(makeFile("Live/b.mp3"), resultWithCutoff(21000.0f));
     m_cache.set(makeFile("Club/c.mp3"), resultWithCutoff(16000.0f));
     makeFile("Club/new.mp3");
-    FakeAnalysis analysis;
-    ScannerViewModel model(services(analysis));
-    discover(model, m_library);
+    ScannerViewModel& model = discovered();
     ASSERT_EQ(model.cachedCounts(), (FilesStore::StatusCounts { 1, 2, 0, 1, 0 }));
 
     std::vector<std::pair<int, int>> changed;
@@ -751,14 +734,14 @@ TEST_F(ScannerViewModelTest, AThresholdChangeJudgesTheStoredResultsAgainAtOnce)
     EXPECT_EQ(announced, QualityThreshold::kbps192);
     ASSERT_EQ(changed.size(), 1u);
     EXPECT_EQ(model.statusMessage(), "4 files - 2 passed - 1 failed - 1 ready to scan");
-    EXPECT_EQ(analysis.calls(), 0);
+    EXPECT_EQ(m_analysis.calls(), 0);
 
     // Back again, and a file then scanned is judged by the threshold of the moment.
     m_threshold = QualityThreshold::kbps320;
     model.applyThreshold();
     EXPECT_EQ(model.cachedCounts(), (FilesStore::StatusCounts { 1, 2, 0, 1, 0 }));
     scan(model);
-    EXPECT_EQ(analysis.calls(), 1);
+    EXPECT_EQ(m_analysis.calls(), 1);
     EXPECT_EQ(model.cachedCounts(), (FilesStore::StatusCounts { 2, 2, 0, 0, 0 }));
 }
 
@@ -768,9 +751,7 @@ TEST_F(ScannerViewModelTest, EveryVerdictJudgesABrickWalledFileByItsWall)
     AnalysisResult walled = resultWithCutoff(20500.0f);
     walled.lossyEvidence = sondrel::core::LossyEvidence { 16000.0f, 20.0f, 200.0f };
     m_cache.set(makeFile("walled.mp3"), walled);
-    FakeAnalysis analysis;
-    ScannerViewModel model(services(analysis));
-    discover(model, m_library);
+    ScannerViewModel& model = discovered();
     ASSERT_EQ(model.allFiles().size(), 1u);
     EXPECT_EQ(model.allFiles()[0].status().kind(), ScanStatus::Kind::failed);
     m_threshold = QualityThreshold::kbps128;
@@ -778,7 +759,7 @@ TEST_F(ScannerViewModelTest, EveryVerdictJudgesABrickWalledFileByItsWall)
     EXPECT_EQ(model.allFiles()[0].status().kind(), ScanStatus::Kind::passed);
     scan(model);
     EXPECT_EQ(model.allFiles()[0].status().kind(), ScanStatus::Kind::passed);
-    EXPECT_EQ(analysis.calls(), 0);
+    EXPECT_EQ(m_analysis.calls(), 0);
 }
 
 } // namespace
