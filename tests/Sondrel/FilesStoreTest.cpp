@@ -59,34 +59,6 @@ TEST(StatusCountsTest, EachStatusHasItsOwnCounterThatNeverGoesNegative)
     EXPECT_EQ(counts.passed, 0);
 }
 
-TEST(FilesStoreTest, ResettingAPendingRecordKeepsItCountedOnceAndClearsItsResult)
-{
-    FilesStore store;
-    AudioFile file = makeFile();
-    file.setResult(resultWithCutoff(16000.0f));
-    file.setUserOverride(kOverride);
-    store.addFiles({ file });
-
-    store.resetToPending({ file.id() });
-
-    EXPECT_EQ(store.counts(), (StatusCounts { 0, 0, 0, 1, 0 }));
-    EXPECT_FALSE(store.file(file.id())->result());
-    EXPECT_EQ(store.file(file.id())->userOverride(), kOverride);
-}
-
-TEST(FilesStoreTest, AddingARecordAgainUncountsTheOneItReplaces)
-{
-    FilesStore store;
-    const AudioFile file = makeFile();
-    store.addFiles({ file });
-    AudioFile again = file;
-    again.setStatus(ScanStatus::passed());
-    store.addFiles({ again });
-
-    EXPECT_EQ(store.counts(), (StatusCounts { 1, 0, 0, 0, 0 }));
-    EXPECT_EQ(store.snapshot(), std::vector<AudioFile> { again });
-}
-
 TEST(FilesStoreTest, ReplaceFileBuildsANewRecordFromTheNewLocation)
 {
     test::FixtureFolder folder;
@@ -283,12 +255,6 @@ TEST(FilesStoreTest, ConcurrentOperationsOnTheSameRecordsKeepTheCountsEqualToARe
         thread.join();
     EXPECT_EQ(store.counts(), recount(store.snapshot()));
 }
-
-} // namespace
-} // namespace sondrel::app
-
-namespace sondrel::app {
-namespace {
 
 AudioFile fileAt(const std::string& path)
 {
