@@ -105,23 +105,22 @@ protected:
         return s;
     }
 
-    static void discover(ScannerViewModel& model, const std::filesystem::path& library)
+    // Starts a run and waits for the model to say it finished.
+    template <typename Finished> static void runUntil(ScannerViewModel& model, Finished finishedSignal, auto start)
     {
         bool finished = false;
-        auto connection
-            = QObject::connect(&model, &ScannerViewModel::discoveryFinished, [&] { finished = true; });
-        model.setLibrary(library);
+        auto connection = QObject::connect(&model, finishedSignal, [&] { finished = true; });
+        start();
         ASSERT_TRUE(waitUntil([&] { return finished; }));
         QObject::disconnect(connection);
     }
-
+    static void discover(ScannerViewModel& model, const std::filesystem::path& library)
+    {
+        runUntil(model, &ScannerViewModel::discoveryFinished, [&] { model.setLibrary(library); });
+    }
     static void scan(ScannerViewModel& model)
     {
-        bool finished = false;
-        auto connection = QObject::connect(&model, &ScannerViewModel::scanFinished, [&] { finished = true; });
-        model.startScan();
-        ASSERT_TRUE(waitUntil([&] { return finished; }));
-        QObject::disconnect(connection);
+        runUntil(model, &ScannerViewModel::scanFinished, [&] { model.startScan(); });
     }
 
     // A model over the library with the plain fake analysis, its files listed.
@@ -130,6 +129,14 @@ protected:
         m_model = std::make_unique<ScannerViewModel>(services(m_analysis));
         discover(*m_model, m_library);
         return *m_model;
+    }
+
+    // The record of the file at `path` in the model discovered() made.
+    std::optional<AudioFile> fileAt(const std::filesystem::path& path) const
+    {
+        const std::vector<AudioFile>& files = m_model->allFiles();
+        const auto found = std::find_if(files.begin(), files.end(), [&](const AudioFile& f) { return f.url() == path; });
+        return found == files.end() ? std::nullopt : std::optional(*found);
     }
 
     std::vector<std::filesystem::path> prefetched()
@@ -219,17 +226,10 @@ TEST_F(ScannerViewModelTest, CachedResultsAreJudgedAtTheThresholdWithoutAnalysis
     m_cache.set(at11000, resultWithCutoff(11000.0f));
     ScannerViewModel& model = discovered();
 
-    const auto statusOf = [&](const std::filesystem::path& path) {
-        for (const AudioFile& file : model.allFiles()) {
-            if (file.url() == path)
-                return file.status().kind();
-        }
-        return ScanStatus::Kind::pending;
-    };
     scan(model);
-    EXPECT_EQ(statusOf(at19999), ScanStatus::Kind::failed);
-    EXPECT_EQ(statusOf(at20000), ScanStatus::Kind::passed);
-    EXPECT_EQ(statusOf(at11000), ScanStatus::Kind::failed);
+    EXPECT_EQ(fileAt(at19999)->status().kind(), ScanStatus::Kind::failed);
+    EXPECT_EQ(fileAt(at20000)->status().kind(), ScanStatus::Kind::passed);
+    EXPECT_EQ(fileAt(at11000)->status().kind(), ScanStatus::Kind::failed);
     EXPECT_EQ(m_analysis.calls(), 0);
     m_prefetcher.waitUntilIdle();
     EXPECT_TRUE(prefetched().empty());
@@ -237,7 +237,7 @@ TEST_F(ScannerViewModelTest, CachedResultsAreJudgedAtTheThresholdWithoutAnalysis
 
     m_threshold = QualityThreshold::kbps64;
     scan(model);
-    EXPECT_EQ(statusOf(at11000), ScanStatus::Kind::passed);
+    EXPECT_EQ(fileAt(at11000)->status().kind(), ScanStatus::Kind::passed);
     EXPECT_EQ(model.failedFiles().size(), 0u);
 }
 
@@ -255,11 +255,6 @@ TEST_F(ScannerViewModelTest, DiscoveryGivesCachedVerdictsAtOnceAndScanAnalysesOn
     makeFile("edited.mp3", "new content, new size");
     ScannerViewModel& model = discovered();
 
-    const auto fileAt = [&](const std::filesystem::path& path) {
-        const auto found = std::find_if(model.allFiles().begin(), model.allFiles().end(),
-            [&](const AudioFile& file) { return file.url() == path; });
-        return found == model.allFiles().end() ? std::optional<AudioFile>() : std::optional(*found);
-    };
     EXPECT_EQ(fileAt(good)->status(), ScanStatus::passed());
     EXPECT_EQ(fileAt(good)->result(), resultWithCutoff(20500.0f));
     EXPECT_EQ(fileAt(poor)->status(), ScanStatus::failed());
@@ -322,19 +317,33 @@ TEST_F(ScannerViewModelTest, AScanStartedLaterSeesAFileChangedSinceDiscoveryUnle
     }
 }
 
-TEST_F(ScannerViewModelTest, AnAnalysedFileKeepsItsTagsInTheCacheOnlyIfUnchangedSinceDiscovery)
+// The cache keeps tags only for a file unchanged since discovery, and nothing of a file that
+// changed while it was analysed.
+TEST_F(ScannerViewModelTest, TheCacheKeepsNothingOfAFileChangedSinceItWasRead)
 {
     const auto kept = makeFile("kept.mp3");
     const auto edited = makeFile("edited.mp3");
-    ScannerViewModel& model = discovered();
+    const auto changing = makeFile("changing.mp3");
+    FakeAnalysis fake;
+    ScannerViewModel::Services s = services(fake);
+    s.analysis = [&](const std::filesystem::path& url) {
+        if (url == changing)
+            std::ofstream(url, std::ios::binary | std::ios::app) << "more bytes: a new size";
+        return fake.function()(url);
+    };
+    ScannerViewModel model(s);
+    discover(model, m_library);
     makeFile("edited.mp3", "saved again since, longer");
     scan(model);
-    ASSERT_EQ(m_analysis.calls(), 2);
+    ASSERT_EQ(fake.calls(), 3);
+    EXPECT_EQ(model.cachedCounts().passed, 3);
     const auto entry = m_cache.entry(kept);
     ASSERT_TRUE(entry && entry->tags);
     EXPECT_EQ(*entry->tags, *AudioFile(kept).tags());
     ASSERT_TRUE(m_cache.entry(edited));
     EXPECT_FALSE(m_cache.entry(edited)->tags);
+    EXPECT_FALSE(m_cache.has(changing));
+    EXPECT_EQ(m_cache.count(), 2u);
 }
 
 TEST_F(ScannerViewModelTest, AnalysesStayWithinTheWindowAndResultsAreCached)
@@ -466,10 +475,7 @@ TEST_F(ScannerViewModelTest, ARescanThatFailsLeavesAnErrorWithoutResult)
 {
     makeFile("broken-take.mp3");
     ScannerViewModel& model = discovered();
-    bool finished = false;
-    QObject::connect(&model, &ScannerViewModel::rescanFinished, [&] { finished = true; });
-    model.rescanFile(model.allFiles().front());
-    ASSERT_TRUE(waitUntil([&] { return finished; }));
+    runUntil(model, &ScannerViewModel::rescanFinished, [&] { model.rescanFile(model.allFiles().front()); });
     const AudioFile& file = model.allFiles().front();
     EXPECT_EQ(file.status().kind(), ScanStatus::Kind::error);
     EXPECT_EQ(file.status().errorDescription(), "Invalid data found when processing input");
@@ -584,25 +590,6 @@ TEST_F(ScannerViewModelTest, ProcessingRunsOffTheGuiThreadAndSynchronisesTheCopi
     EXPECT_EQ(progress, (std::vector<std::pair<int, int>> { { 1, 2 }, { 2, 2 } }));
     EXPECT_EQ(processing, (std::vector<bool> { true, false }));
     EXPECT_FALSE(model.isProcessing());
-}
-
-TEST_F(ScannerViewModelTest, AFileReplacedWhileItIsAnalysedIsNotCachedUnderItsNewState)
-{
-    const auto path = makeFile("changing.mp3");
-    makeFile("steady.mp3");
-    FakeAnalysis fake;
-    ScannerViewModel::Services s = services(fake);
-    s.analysis = [&](const std::filesystem::path& url) {
-        if (url == path)
-            std::ofstream(url, std::ios::binary | std::ios::app) << "more bytes: a new size";
-        return fake.function()(url);
-    };
-    ScannerViewModel model(s);
-    discover(model, m_library);
-    scan(model);
-    EXPECT_EQ(model.cachedCounts().passed, 2);
-    EXPECT_FALSE(m_cache.has(path));
-    EXPECT_EQ(m_cache.count(), 1u);
 }
 
 TEST_F(ScannerViewModelTest, RowSignalsKeepAMirrorOfTheFilesInStep)
