@@ -139,18 +139,9 @@ protected:
 
     void openLibrary(const std::filesystem::path& folder)
     {
-        bool discovered = false;
-        auto found = QObject::connect(&m_window.viewModel(), &app::ScannerViewModel::discoveryFinished,
-            [&] { discovered = true; });
-        m_window.openLibrary(folder);
-        ASSERT_TRUE(waitUntil([&] { return discovered; }));
-        QObject::disconnect(found);
-        bool scanned = false;
-        auto finished = QObject::connect(
-            &m_window.viewModel(), &app::ScannerViewModel::scanFinished, [&] { scanned = true; });
-        m_window.viewModel().startScan();
-        ASSERT_TRUE(waitUntil([&] { return scanned; }));
-        QObject::disconnect(finished);
+        app::ScannerViewModel& model = m_window.viewModel();
+        runUntil(model, &app::ScannerViewModel::discoveryFinished, [&] { m_window.openLibrary(folder); });
+        runUntil(model, &app::ScannerViewModel::scanFinished, [&] { model.startScan(); });
     }
 
     // Selects the file as a click on its row would; it is loaded into the player.
