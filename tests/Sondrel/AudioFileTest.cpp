@@ -66,7 +66,7 @@ protected:
     const fs::path m_track = m_folder / "track.mp3";
 };
 
-TEST_F(AudioFileTest, TakesFormatSizeAndNameFromTheFile)
+TEST_F(AudioFileTest, TakesFormatSizeNameAndTagsFromTheFile)
 {
     writeBytes(m_folder / "Live Set.AIF", std::vector<std::uint8_t>(1234, 0x55));
 
@@ -78,28 +78,16 @@ TEST_F(AudioFileTest, TakesFormatSizeAndNameFromTheFile)
     EXPECT_EQ(file.status(), ScanStatus::pending());
     EXPECT_FALSE(file.result());
     EXPECT_EQ(AudioFile("/nowhere/notes.txt").format(), core::AudioFormat::mp3);
+
+    // Tags and the claimed bitrate come from the tag reader.
+    const AudioFile tagged(m_track);
+    EXPECT_EQ(tagged.title(), "Windowlicker");
+    EXPECT_EQ(tagged.artist(), "Aphex Twin");
+    EXPECT_EQ(tagged.album(), "Windowlicker EP");
+    EXPECT_EQ(tagged.claimedBitrate(), 320);
 }
 
-TEST_F(AudioFileTest, TakesTagsAndClaimedBitrateFromTheTagReader)
-{
-    const AudioFile file(m_track);
-    EXPECT_EQ(file.title(), "Windowlicker");
-    EXPECT_EQ(file.artist(), "Aphex Twin");
-    EXPECT_EQ(file.album(), "Windowlicker EP");
-    EXPECT_EQ(file.claimedBitrate(), 320);
-}
-
-TEST_F(AudioFileTest, UnreadableItemsGiveSizeZeroAndNoTags)
-{
-    fs::create_directory(m_folder / "Album.mp3");
-    for (const fs::path& path : { m_folder / "missing.mp3", m_folder / "Album.mp3" }) {
-        const AudioFile file(path);
-        EXPECT_EQ(file.fileSize(), 0) << path;
-        EXPECT_FALSE(file.title() || file.artist() || file.album() || file.claimedBitrate()) << path;
-    }
-}
-
-TEST_F(AudioFileTest, ItsStampMakesTheSameCacheKeyAsTheFileOnDisk)
+TEST_F(AudioFileTest, ItsStampKeysItAsTheCacheDoesAndUnreadableItemsHaveNoSizeOrTags)
 {
     writeBytes(m_folder / "track.flac", std::vector<std::uint8_t>(700, 0x22));
     const fs::path link = m_folder / "link.mp3";
@@ -111,10 +99,15 @@ TEST_F(AudioFileTest, ItsStampMakesTheSameCacheKeyAsTheFileOnDisk)
             << path;
     }
     EXPECT_EQ(AudioFile(link).fileSize(), static_cast<std::int64_t>(fs::file_size(m_track)));
-    // A folder has a key like any item, but no size to show.
+    // A folder has a key like any item, but no size to show; neither it nor a missing file has tags.
     fs::create_directory(m_folder / "Album.mp3");
     EXPECT_TRUE(AudioFile(m_folder / "Album.mp3").stamp());
     EXPECT_FALSE(AudioFile(m_folder / "missing.mp3").stamp());
+    for (const fs::path& path : { m_folder / "missing.mp3", m_folder / "Album.mp3" }) {
+        const AudioFile file(path);
+        EXPECT_EQ(file.fileSize(), 0) << path;
+        EXPECT_FALSE(file.title() || file.artist() || file.album() || file.claimedBitrate()) << path;
+    }
 }
 
 TEST_F(AudioFileTest, ANameThatIsNotUtf8KeepsItsBytesInThePath)
