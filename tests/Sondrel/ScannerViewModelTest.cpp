@@ -39,10 +39,8 @@ bool waitUntil(const std::function<bool()>& condition, int milliseconds = 20000)
 // record of how many run at once.
 class FakeAnalysis {
 public:
-    explicit FakeAnalysis(std::chrono::milliseconds delay = {})
-        : m_delay(delay)
-    {
-    }
+    // Before any analysis runs.
+    void setDelay(std::chrono::milliseconds delay) { m_delay = delay; }
 
     ScannerViewModel::Analysis function()
     {
@@ -75,7 +73,7 @@ public:
     }
 
 private:
-    std::chrono::milliseconds m_delay;
+    std::chrono::milliseconds m_delay {};
     std::mutex m_mutex;
     int m_running = 0;
     int m_maxRunning = 0;
@@ -123,9 +121,10 @@ protected:
         runUntil(model, &ScannerViewModel::scanFinished, [&] { model.startScan(); });
     }
 
-    // A model over the library with the plain fake analysis, its files listed.
-    ScannerViewModel& discovered()
+    // A model over the library with the fake analysis taking `delay` per file, its files listed.
+    ScannerViewModel& discovered(std::chrono::milliseconds delay = {})
     {
+        m_analysis.setDelay(delay);
         m_model = std::make_unique<ScannerViewModel>(services(m_analysis));
         discover(*m_model, m_library);
         return *m_model;
@@ -351,9 +350,7 @@ TEST_F(ScannerViewModelTest, AnalysesStayWithinTheWindowAndResultsAreCached)
     for (int i = 0; i < 60; ++i)
         makeFile((i % 3 ? "good-" : "low-") + std::to_string(i) + ".mp3");
     makeFile("broken.mp3");
-    FakeAnalysis analysis(std::chrono::milliseconds(5));
-    ScannerViewModel model(services(analysis, 2));
-    discover(model, m_library);
+    ScannerViewModel& model = discovered(std::chrono::milliseconds(5));
 
     int syncs = 0;
     int maxScanning = 0;
@@ -362,8 +359,8 @@ TEST_F(ScannerViewModelTest, AnalysesStayWithinTheWindowAndResultsAreCached)
         [&] { maxScanning = std::max(maxScanning, model.cachedCounts().scanning); });
     scan(model);
 
-    EXPECT_EQ(analysis.calls(), 61);
-    EXPECT_LE(analysis.maxRunning(), 2);
+    EXPECT_EQ(m_analysis.calls(), 61);
+    EXPECT_LE(m_analysis.maxRunning(), 2);
     EXPECT_LE(maxScanning, 2);
     // Reset, after the 25th and 50th results, and at the end.
     EXPECT_EQ(syncs, 4);
@@ -389,16 +386,14 @@ TEST_F(ScannerViewModelTest, AnalysesStayWithinTheWindowAndResultsAreCached)
 
     // A second scan takes everything but the broken file from the cache.
     scan(model);
-    EXPECT_EQ(analysis.calls(), 62);
+    EXPECT_EQ(m_analysis.calls(), 62);
 }
 
 TEST_F(ScannerViewModelTest, TheGuiThreadKeepsRunningWhileAnalysesAreSlow)
 {
     for (int i = 0; i < 4; ++i)
         makeFile(std::to_string(i) + ".wav");
-    FakeAnalysis analysis(std::chrono::milliseconds(300));
-    ScannerViewModel model(services(analysis, 2));
-    discover(model, m_library);
+    ScannerViewModel& model = discovered(std::chrono::milliseconds(300));
     int ticks = 0;
     QTimer ticker;
     QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
@@ -412,9 +407,7 @@ TEST_F(ScannerViewModelTest, CancellingDiscardsLateResultsAndReturnsFilesToPendi
 {
     for (int i = 0; i < 10; ++i)
         makeFile(std::to_string(i) + ".mp3");
-    FakeAnalysis analysis(std::chrono::milliseconds(150));
-    ScannerViewModel model(services(analysis, 2));
-    discover(model, m_library);
+    ScannerViewModel& model = discovered(std::chrono::milliseconds(150));
 
     bool finished = false;
     QObject::connect(&model, &ScannerViewModel::scanFinished, [&] { finished = true; });
@@ -425,7 +418,7 @@ TEST_F(ScannerViewModelTest, CancellingDiscardsLateResultsAndReturnsFilesToPendi
     const int decided = model.cachedCounts().passed;
     ASSERT_TRUE(waitUntil([&] { return finished; }));
     // Let the analyses that were running end; their results must change nothing.
-    ASSERT_TRUE(waitUntil([&] { return analysis.calls() >= decided + 2; }, 2000));
+    ASSERT_TRUE(waitUntil([&] { return m_analysis.calls() >= decided + 2; }, 2000));
     QThread::msleep(400);
     QCoreApplication::processEvents();
     EXPECT_EQ(model.cachedCounts().passed, decided);
@@ -666,9 +659,7 @@ TEST_F(ScannerViewModelTest, AScanCancelledAndStartedAgainReportsEachScanByItsOw
 {
     for (int i = 0; i < 12; ++i)
         makeFile(std::to_string(i) + ".mp3");
-    FakeAnalysis analysis(std::chrono::milliseconds(60));
-    ScannerViewModel model(services(analysis, 2));
-    discover(model, m_library);
+    ScannerViewModel& model = discovered(std::chrono::milliseconds(60));
 
     std::vector<ScannerViewModel::RunId> finished;
     QObject::connect(&model, &ScannerViewModel::scanFinished, [&](ScannerViewModel::RunId id) {
