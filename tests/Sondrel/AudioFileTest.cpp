@@ -53,72 +53,71 @@ void setModificationTime(const fs::path& path, std::int64_t seconds, std::int64_
     ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
 }
 
-TEST(AudioFileTest, TakesFormatSizeAndNameFromTheFile)
-{
-    FixtureFolder folder;
-    writeBytes(folder / "Live Set.AIF", std::vector<std::uint8_t>(1234, 0x55));
+const core::AnalysisResult kCached { 20500.0f, 320, core::QualityRating::high, 0.8f,
+    core::ClippingInfo { 0, 0, 0.9f } };
 
-    const AudioFile file(folder / "Live Set.AIF");
-    EXPECT_EQ(file.url(), folder / "Live Set.AIF");
+// A folder, a cache in it and a tagged MP3 whose stamp is known.
+class AudioFileTest : public testing::Test {
+protected:
+    AudioFileTest() { writeBytes(m_track, taggedMp3("Windowlicker", "Aphex Twin", "Windowlicker EP")); }
+
+    FixtureFolder m_folder;
+    core::AnalysisCache m_cache { m_folder / "cache" / "analysis_cache.json" };
+    const fs::path m_track = m_folder / "track.mp3";
+};
+
+TEST_F(AudioFileTest, TakesFormatSizeNameAndTagsFromTheFile)
+{
+    writeBytes(m_folder / "Live Set.AIF", std::vector<std::uint8_t>(1234, 0x55));
+
+    const AudioFile file(m_folder / "Live Set.AIF");
+    EXPECT_EQ(file.url(), m_folder / "Live Set.AIF");
     EXPECT_EQ(file.name(), "Live Set.AIF");
     EXPECT_EQ(file.format(), core::AudioFormat::aiff);
     EXPECT_EQ(file.fileSize(), 1234);
     EXPECT_EQ(file.status(), ScanStatus::pending());
     EXPECT_FALSE(file.result());
     EXPECT_EQ(AudioFile("/nowhere/notes.txt").format(), core::AudioFormat::mp3);
+
+    // Tags and the claimed bitrate come from the tag reader.
+    const AudioFile tagged(m_track);
+    EXPECT_EQ(tagged.title(), "Windowlicker");
+    EXPECT_EQ(tagged.artist(), "Aphex Twin");
+    EXPECT_EQ(tagged.album(), "Windowlicker EP");
+    EXPECT_EQ(tagged.claimedBitrate(), 320);
 }
 
-TEST(AudioFileTest, TakesTagsAndClaimedBitrateFromTheTagReader)
+TEST_F(AudioFileTest, ItsStampKeysItAsTheCacheDoesAndUnreadableItemsHaveNoSizeOrTags)
 {
-    FixtureFolder folder;
-    writeBytes(folder / "track.mp3", taggedMp3("Windowlicker", "Aphex Twin", "Windowlicker EP"));
-
-    const AudioFile file(folder / "track.mp3");
-    EXPECT_EQ(file.title(), "Windowlicker");
-    EXPECT_EQ(file.artist(), "Aphex Twin");
-    EXPECT_EQ(file.album(), "Windowlicker EP");
-    EXPECT_EQ(file.claimedBitrate(), 320);
-}
-
-TEST(AudioFileTest, UnreadableItemsGiveSizeZeroAndNoTags)
-{
-    FixtureFolder folder;
-    fs::create_directory(folder / "Album.mp3");
-    for (const fs::path& path : { folder / "missing.mp3", folder / "Album.mp3" }) {
+    writeBytes(m_folder / "track.flac", std::vector<std::uint8_t>(700, 0x22));
+    const fs::path link = m_folder / "link.mp3";
+    fs::create_symlink(m_track, link);
+    for (const fs::path& path : { m_track, m_folder / "track.flac", link }) {
+        const AudioFile file(path);
+        ASSERT_TRUE(file.stamp()) << path;
+        EXPECT_EQ(core::AnalysisCache::cacheKey(path, *file.stamp()), core::AnalysisCache::cacheKey(path))
+            << path;
+    }
+    EXPECT_EQ(AudioFile(link).fileSize(), static_cast<std::int64_t>(fs::file_size(m_track)));
+    // A folder has a key like any item, but no size to show; neither it nor a missing file has tags.
+    fs::create_directory(m_folder / "Album.mp3");
+    EXPECT_TRUE(AudioFile(m_folder / "Album.mp3").stamp());
+    EXPECT_FALSE(AudioFile(m_folder / "missing.mp3").stamp());
+    for (const fs::path& path : { m_folder / "missing.mp3", m_folder / "Album.mp3" }) {
         const AudioFile file(path);
         EXPECT_EQ(file.fileSize(), 0) << path;
         EXPECT_FALSE(file.title() || file.artist() || file.album() || file.claimedBitrate()) << path;
     }
 }
 
-TEST(AudioFileTest, ItsStampMakesTheSameCacheKeyAsTheFileOnDisk)
-{
-    FixtureFolder folder;
-    writeBytes(folder / "track.mp3", std::vector<std::uint8_t>(3000, 0x11));
-    writeBytes(folder / "track.flac", std::vector<std::uint8_t>(700, 0x22));
-    const fs::path link = folder / "link.mp3";
-    fs::create_symlink(folder / "track.mp3", link);
-    for (const fs::path& path : { folder / "track.mp3", folder / "track.flac", link }) {
-        const AudioFile file(path);
-        ASSERT_TRUE(file.stamp()) << path;
-        EXPECT_EQ(core::AnalysisCache::cacheKey(path, *file.stamp()), core::AnalysisCache::cacheKey(path))
-            << path;
-    }
-    EXPECT_EQ(AudioFile(link).fileSize(), 3000);
-    // A folder has a key like any item, but no size to show.
-    fs::create_directory(folder / "Album.mp3");
-    EXPECT_TRUE(AudioFile(folder / "Album.mp3").stamp());
-    EXPECT_FALSE(AudioFile(folder / "missing.mp3").stamp());
-}
-
-TEST(AudioFileTest, ANameThatIsNotUtf8KeepsItsBytesInThePath)
+TEST_F(AudioFileTest, ANameThatIsNotUtf8KeepsItsBytesInThePath)
 {
     const AudioFile file(fs::path("/nowhere/caf\xE9 \xFF.mp3"));
     EXPECT_EQ(file.url().native(), "/nowhere/caf\xE9 \xFF.mp3");
     EXPECT_EQ(file.name(), "caf\xEF\xBF\xBD \xEF\xBF\xBD.mp3");
 }
 
-TEST(AudioFileTest, EveryRecordHasItsOwnIdentifierAndCopiesAreIndependentValues)
+TEST_F(AudioFileTest, EveryRecordHasItsOwnIdentifierAndCopiesAreIndependentValues)
 {
     const AudioFile first("/nowhere/a.mp3");
     EXPECT_FALSE(first.id().isNull());
@@ -131,9 +130,6 @@ TEST(AudioFileTest, EveryRecordHasItsOwnIdentifierAndCopiesAreIndependentValues)
     EXPECT_EQ(first.status(), ScanStatus::pending());
 }
 
-const core::AnalysisResult kCached { 20500.0f, 320, core::QualityRating::high, 0.8f,
-    core::ClippingInfo { 0, 0, 0.9f } };
-
 core::ChangeTime changeTimeOf(const fs::path& path)
 {
     struct stat info { };
@@ -141,20 +137,16 @@ core::ChangeTime changeTimeOf(const fs::path& path)
     return { info.st_ctim.tv_sec, info.st_ctim.tv_nsec };
 }
 
-TEST(AudioFileTest, DiscoveryTakesTagsFromAMatchingEntryAndReadsAFileChangedSinceAgain)
+TEST_F(AudioFileTest, DiscoveryTakesTagsFromAMatchingEntryAndReadsAFileChangedSinceAgain)
 {
-    FixtureFolder folder;
-    core::AnalysisCache cache(folder / "cache" / "analysis_cache.json");
-    const fs::path track = folder / "track.mp3";
-    writeBytes(track, taggedMp3("Windowlicker", "Aphex Twin", "Windowlicker EP"));
-    const core::FileStamp stamp = *core::AnalysisCache::stampOf(track);
+    const core::FileStamp stamp = *core::AnalysisCache::stampOf(m_track);
     // Tags unlike the file's own show where the record's came from.
     const auto cached = std::make_shared<const core::ID3Parser::Metadata>(
         core::ID3Parser::Metadata { "From the cache", std::nullopt, "Cached album", 128 });
-    cache.set(track, kCached);
-    cache.addTags(*core::AnalysisCache::cacheKey(track), cached, changeTimeOf(track));
+    m_cache.set(m_track, kCached);
+    m_cache.addTags(*core::AnalysisCache::cacheKey(m_track), cached, changeTimeOf(m_track));
 
-    const AudioFile::Discovered unchanged = AudioFile::discover(track, cache);
+    const AudioFile::Discovered unchanged = AudioFile::discover(m_track, m_cache);
     EXPECT_EQ(unchanged.file.title(), "From the cache");
     EXPECT_FALSE(unchanged.file.artist());
     EXPECT_EQ(unchanged.file.claimedBitrate(), 128);
@@ -166,13 +158,13 @@ TEST(AudioFileTest, DiscoveryTakesTagsFromAMatchingEntryAndReadsAFileChangedSinc
 
     // Same size, another modification time (the key keeps about a microsecond); then the old
     // time, another size.
-    setModificationTime(track, stamp.seconds, (stamp.nanoseconds + 1'000'000) % 1'000'000'000);
-    const AudioFile::Discovered touched = AudioFile::discover(track, cache);
+    setModificationTime(m_track, stamp.seconds, (stamp.nanoseconds + 1'000'000) % 1'000'000'000);
+    const AudioFile::Discovered touched = AudioFile::discover(m_track, m_cache);
     std::vector<std::uint8_t> longer = taggedMp3("Windowlicker", "Aphex Twin", "Windowlicker EP");
     longer.push_back(0);
-    writeBytes(track, longer);
-    setModificationTime(track, stamp.seconds, stamp.nanoseconds);
-    const AudioFile::Discovered resized = AudioFile::discover(track, cache);
+    writeBytes(m_track, longer);
+    setModificationTime(m_track, stamp.seconds, stamp.nanoseconds);
+    const AudioFile::Discovered resized = AudioFile::discover(m_track, m_cache);
     for (const AudioFile::Discovered* changed : { &touched, &resized }) {
         EXPECT_EQ(changed->file.title(), "Windowlicker");
         EXPECT_EQ(changed->file.artist(), "Aphex Twin");
@@ -184,61 +176,53 @@ TEST(AudioFileTest, DiscoveryTakesTagsFromAMatchingEntryAndReadsAFileChangedSinc
 
 // Tag editors offer to keep a file's modification time; an edit that also keeps its size leaves
 // the cache key as it was, but not the file's change time.
-TEST(AudioFileTest, ATagEditThatKeepsTheSizeAndTheModificationTimeIsReadAgain)
+TEST_F(AudioFileTest, ATagEditThatKeepsTheSizeAndTheModificationTimeIsReadAgain)
 {
-    FixtureFolder folder;
-    core::AnalysisCache cache(folder / "cache" / "analysis_cache.json");
-    const fs::path track = folder / "track.mp3";
-    writeBytes(track, taggedMp3("Windowlicker", "Aphex Twin", "Windowlicker EP"));
-    const core::FileStamp stamp = *core::AnalysisCache::stampOf(track);
-    cache.set(track, kCached);
-    EXPECT_EQ(AudioFile::discover(track, cache).file.title(), "Windowlicker");
-    ASSERT_TRUE(cache.entry(track)->tagsChanged);
+    const core::FileStamp stamp = *core::AnalysisCache::stampOf(m_track);
+    m_cache.set(m_track, kCached);
+    EXPECT_EQ(AudioFile::discover(m_track, m_cache).file.title(), "Windowlicker");
+    ASSERT_TRUE(m_cache.entry(m_track)->tagsChanged);
 
     // The change time moves at the kernel's clock tick, a few milliseconds at most.
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    writeBytes(track, taggedMp3("Windowlicked", "Aphex Twin", "Windowlicker EP"));
-    setModificationTime(track, stamp.seconds, stamp.nanoseconds);
-    ASSERT_EQ(core::AnalysisCache::stampOf(track), stamp);
-    const AudioFile::Discovered edited = AudioFile::discover(track, cache);
+    writeBytes(m_track, taggedMp3("Windowlicked", "Aphex Twin", "Windowlicker EP"));
+    setModificationTime(m_track, stamp.seconds, stamp.nanoseconds);
+    ASSERT_EQ(core::AnalysisCache::stampOf(m_track), stamp);
+    const AudioFile::Discovered edited = AudioFile::discover(m_track, m_cache);
     EXPECT_EQ(edited.file.title(), "Windowlicked");
     ASSERT_TRUE(edited.entry);
     EXPECT_EQ(edited.entry->toAnalysisResult(), kCached);
-    EXPECT_EQ(cache.entry(track)->tags->title, "Windowlicked");
-    EXPECT_EQ(cache.entry(track)->tagsChanged, changeTimeOf(track));
+    EXPECT_EQ(m_cache.entry(m_track)->tags->title, "Windowlicked");
+    EXPECT_EQ(m_cache.entry(m_track)->tagsChanged, changeTimeOf(m_track));
     // And the next listing takes the new tags from the cache.
-    EXPECT_EQ(AudioFile::discover(track, cache).file.tags(), cache.entry(track)->tags);
+    EXPECT_EQ(AudioFile::discover(m_track, m_cache).file.tags(), m_cache.entry(m_track)->tags);
 }
 
-TEST(AudioFileTest, DiscoveryReadsAFileWhoseEntryHasNoTagsAndGivesTheEntryThem)
+TEST_F(AudioFileTest, DiscoveryReadsAFileWhoseEntryHasNoTagsAndGivesTheEntryThem)
 {
-    FixtureFolder folder;
-    core::AnalysisCache cache(folder / "cache" / "analysis_cache.json");
-    const fs::path track = folder / "track.mp3";
-    const fs::path unknown = folder / "unknown.mp3";
-    writeBytes(track, taggedMp3("Windowlicker", "Aphex Twin", "Windowlicker EP"));
+    const fs::path unknown = m_folder / "unknown.mp3";
     writeBytes(unknown, taggedMp3("Flim", "Aphex Twin", "Come to Daddy"));
     // As an older version stored it.
-    cache.set(track, kCached);
-    cache.flush();
+    m_cache.set(m_track, kCached);
+    m_cache.flush();
 
-    const AudioFile::Discovered found = AudioFile::discover(track, cache);
+    const AudioFile::Discovered found = AudioFile::discover(m_track, m_cache);
     EXPECT_EQ(found.file.title(), "Windowlicker");
     EXPECT_EQ(found.file.album(), "Windowlicker EP");
     ASSERT_TRUE(found.entry);
     EXPECT_EQ(found.entry->toAnalysisResult(), kCached);
-    EXPECT_TRUE(cache.isDirty());
-    const auto entry = cache.entry(track);
+    EXPECT_TRUE(m_cache.isDirty());
+    const auto entry = m_cache.entry(m_track);
     ASSERT_TRUE(entry && entry->tags);
     EXPECT_EQ(entry->tags->title, "Windowlicker");
     EXPECT_EQ(entry->tags->bitrate, 320);
     EXPECT_EQ(entry->toAnalysisResult(), kCached);
 
     // Without an entry: read, and the cache gains nothing.
-    const AudioFile::Discovered fresh = AudioFile::discover(unknown, cache);
+    const AudioFile::Discovered fresh = AudioFile::discover(unknown, m_cache);
     EXPECT_EQ(fresh.file.title(), "Flim");
     EXPECT_FALSE(fresh.entry);
-    EXPECT_EQ(cache.count(), 1u);
+    EXPECT_EQ(m_cache.count(), 1u);
 }
 
 } // namespace

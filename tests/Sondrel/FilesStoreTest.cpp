@@ -59,59 +59,6 @@ TEST(StatusCountsTest, EachStatusHasItsOwnCounterThatNeverGoesNegative)
     EXPECT_EQ(counts.passed, 0);
 }
 
-TEST(FilesStoreTest, ResettingAPendingRecordKeepsItCountedOnceAndClearsItsResult)
-{
-    FilesStore store;
-    AudioFile file = makeFile();
-    file.setResult(resultWithCutoff(16000.0f));
-    file.setUserOverride(kOverride);
-    store.addFiles({ file });
-
-    store.resetToPending({ file.id() });
-
-    EXPECT_EQ(store.counts(), (StatusCounts { 0, 0, 0, 1, 0 }));
-    EXPECT_FALSE(store.file(file.id())->result());
-    EXPECT_EQ(store.file(file.id())->userOverride(), kOverride);
-}
-
-TEST(FilesStoreTest, AddingARecordAgainUncountsTheOneItReplaces)
-{
-    FilesStore store;
-    const AudioFile file = makeFile();
-    store.addFiles({ file });
-    AudioFile again = file;
-    again.setStatus(ScanStatus::passed());
-    store.addFiles({ again });
-
-    EXPECT_EQ(store.counts(), (StatusCounts { 1, 0, 0, 0, 0 }));
-    EXPECT_EQ(store.snapshot(), std::vector<AudioFile> { again });
-}
-
-TEST(FilesStoreTest, ReplaceFileBuildsANewRecordFromTheNewLocation)
-{
-    test::FixtureFolder folder;
-    const std::filesystem::path location = folder / "track fake-128.wav";
-    std::ofstream(location, std::ios::binary) << std::string(2048, 'x');
-    FilesStore store;
-    AudioFile old = makeFile(ScanStatus::failed());
-    old.setUserOverride(kOverride);
-    store.addFiles({ old });
-
-    const std::optional<QUuid> id
-        = store.replaceFile(old.id(), location, resultWithCutoff(15500.0f), ScanStatus::passed());
-
-    ASSERT_TRUE(id);
-    EXPECT_FALSE(store.file(old.id()));
-    const AudioFile replacement = *store.file(*id);
-    EXPECT_NE(replacement.id(), old.id());
-    EXPECT_EQ(replacement.url(), location);
-    EXPECT_EQ(replacement.format(), core::AudioFormat::wav);
-    EXPECT_EQ(replacement.fileSize(), 2048);
-    EXPECT_EQ(replacement.result(), resultWithCutoff(15500.0f));
-    EXPECT_FALSE(replacement.userOverride());
-    EXPECT_EQ(store.counts(), (StatusCounts { 1, 0, 0, 0, 0 }));
-}
-
 // Random operations on present and absent identifiers. With a model (a plain map of what the
 // store should hold) each one is mirrored there as the store's contract describes it.
 class RandomOperations {
@@ -284,12 +231,6 @@ TEST(FilesStoreTest, ConcurrentOperationsOnTheSameRecordsKeepTheCountsEqualToARe
     EXPECT_EQ(store.counts(), recount(store.snapshot()));
 }
 
-} // namespace
-} // namespace sondrel::app
-
-namespace sondrel::app {
-namespace {
-
 AudioFile fileAt(const std::string& path)
 {
     return AudioFile(path, core::AudioFormat::mp3, 1000, {});
@@ -303,19 +244,37 @@ std::vector<std::string> paths(const std::vector<AudioFile>& files)
     return result;
 }
 
-TEST(FilesStoreOrderTest, KeepsTheOrderOfAdditionThroughReplacementsAndRemovals)
+// A replacement is a new record built from the new location, in the old one's place; removals
+// keep the order of the rest.
+TEST(FilesStoreOrderTest, AReplacementIsANewRecordOfTheNewLocationInTheOldOnesPlace)
 {
+    test::FixtureFolder folder;
+    const std::filesystem::path location = folder / "track fake-128.wav";
+    std::ofstream(location, std::ios::binary) << std::string(2048, 'x');
     FilesStore store;
     std::vector<AudioFile> files;
     for (const char* name : { "/l/c.mp3", "/l/a.mp3", "/l/d.mp3", "/l/b.mp3" })
         files.push_back(fileAt(name));
+    const AudioFile& old = files[1];
+    files[1].setStatus(ScanStatus::failed());
+    files[1].setUserOverride(kOverride);
     store.addFiles(files);
-    test::FixtureFolder folder;
-    std::ofstream(folder / "renamed.mp3") << "x";
-    ASSERT_TRUE(store.replaceFile(files[1].id(), folder / "renamed.mp3", std::nullopt, ScanStatus::failed()));
+
+    const std::optional<QUuid> id
+        = store.replaceFile(old.id(), location, resultWithCutoff(15500.0f), ScanStatus::passed());
     store.removeFiles({ files[2].id() });
-    EXPECT_EQ(paths(store.snapshot()),
-        (std::vector<std::string> { "/l/c.mp3", (folder / "renamed.mp3").string(), "/l/b.mp3" }));
+
+    ASSERT_TRUE(id);
+    EXPECT_FALSE(store.file(old.id()));
+    const AudioFile replacement = *store.file(*id);
+    EXPECT_NE(replacement.id(), old.id());
+    EXPECT_EQ(replacement.url(), location);
+    EXPECT_EQ(replacement.format(), core::AudioFormat::wav);
+    EXPECT_EQ(replacement.fileSize(), 2048);
+    EXPECT_EQ(replacement.result(), resultWithCutoff(15500.0f));
+    EXPECT_FALSE(replacement.userOverride());
+    EXPECT_EQ(store.counts(), (StatusCounts { 1, 0, 0, 2, 0 }));
+    EXPECT_EQ(paths(store.snapshot()), (std::vector<std::string> { "/l/c.mp3", location.string(), "/l/b.mp3" }));
 }
 
 // Replacing inserts into the index while the old entry is still needed: every size a store goes

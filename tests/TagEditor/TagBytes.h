@@ -57,5 +57,13 @@ inline Bytes tag(Id3Version version, const Bytes& frames, std::size_t padding = 
     return sondrel::test::tag(versionByte(version), frames, padding, flags);
 }
 
+// The header and body of the tag at the start of `bytes`, by its header's size field.
+inline std::uint64_t tagLengthOf(const Bytes& bytes)
+{
+    return 10
+        + (std::uint64_t { bytes[6] } << 21 | std::uint64_t { bytes[7] } << 14 | std::uint64_t { bytes[8] } << 7
+            | bytes[9]);
+}
+
 } // namespace test
 } // namespace sondrel::tags

@@ -31,6 +31,12 @@ Id3Tag commentTag()
     return tag;
 }
 
+TagStatus writeComment(const fs::path& path)
+{
+    Id3Tag tag = commentTag();
+    return TagEditor().write(tag, path);
+}
+
 // Runs `write` in a child process, so that limits and identities set there leave this process
 // alone; the child's exit status is the errno of the write's failure, 0 when it succeeded.
 int errnoOfWriteInChild(const std::function<void()>& prepare, const fs::path& path)
@@ -38,8 +44,7 @@ int errnoOfWriteInChild(const std::function<void()>& prepare, const fs::path& pa
     const pid_t child = ::fork();
     if (child == 0) {
         prepare();
-        Id3Tag tag = commentTag();
-        const TagStatus status = TagEditor().write(tag, path);
+        const TagStatus status = writeComment(path);
         ::_exit(status.ok() ? 0 : status.error().systemError().value() & 0xFF);
     }
     int status = 0;
@@ -104,8 +109,7 @@ TEST_F(TagEditorFailureTest, FilesTheUserMayNotWriteAreRefusedEvenInAWritableFol
 TEST_F(TagEditorFailureTest, FileWithoutAnyWriteBitIsRefusedForRootToo)
 {
     ASSERT_EQ(::chmod(m_path.c_str(), 0444), 0);
-    Id3Tag tag = commentTag();
-    const TagStatus status = TagEditor().write(tag, m_path);
+    const TagStatus status = writeComment(m_path);
     ASSERT_FALSE(status.ok());
     EXPECT_EQ(status.error().systemError(), std::errc::permission_denied);
     expectOriginalIntact();
@@ -116,8 +120,7 @@ TEST_F(TagEditorFailureTest, RewriteKeepsModeOwnerGroupAndExtendedAttributes)
     ASSERT_EQ(::chown(m_path.c_str(), 65534, 65534), 0);
     ASSERT_EQ(::chmod(m_path.c_str(), 0640), 0);
     const bool attributes = ::setxattr(m_path.c_str(), "user.rating", "5", 1, 0) == 0;
-    Id3Tag tag = commentTag();
-    ASSERT_TRUE(TagEditor().write(tag, m_path).ok());
+    ASSERT_TRUE(writeComment(m_path).ok());
 
     struct stat status { };
     ASSERT_EQ(::stat(m_path.c_str(), &status), 0);
@@ -135,8 +138,7 @@ TEST_F(TagEditorFailureTest, HardLinkedFileIsRefusedRatherThanSplit)
 {
     const fs::path other = m_folder / "other name.mp3";
     fs::create_hard_link(m_path, other);
-    Id3Tag tag = commentTag();
-    const TagStatus status = TagEditor().write(tag, m_path);
+    const TagStatus status = writeComment(m_path);
     ASSERT_FALSE(status.ok());
     EXPECT_EQ(status.error().systemError(), std::errc::too_many_links);
     EXPECT_NE(status.error().description().find("hard links"), std::string::npos);
@@ -152,10 +154,8 @@ TEST_F(TagEditorFailureTest, KilledWritesLeaveNoTemporaryFileAndAWholeFile)
     for (int round = 0; round < 10; ++round) {
         const pid_t child = ::fork();
         if (child == 0) {
-            for (;;) {
-                Id3Tag tag = commentTag();
-                (void)TagEditor().write(tag, m_path);
-            }
+            for (;;)
+                (void)writeComment(m_path);
         }
         ::usleep(static_cast<useconds_t>(5000 + round * 7000));
         ::kill(child, SIGKILL);

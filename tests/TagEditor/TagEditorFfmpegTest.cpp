@@ -31,13 +31,6 @@ Bytes coverBytes()
     return bytes;
 }
 
-std::uint64_t tagLength(const Bytes& file)
-{
-    return 10
-        + (std::uint64_t { file[6] } << 21 | std::uint64_t { file[7] } << 14 | std::uint64_t { file[8] } << 7
-            | file[9]);
-}
-
 std::string textOf(const Id3Tag& tag, FrameKind kind)
 {
     const auto found = tag.frames.find(FrameName(kind));
@@ -94,8 +87,8 @@ TEST_P(TagEditorFfmpegTest, CommentRewriteKeepsEveryFrameAndTheAudio)
     const Bytes rewritten = readFile(path);
 
     // The audio after the tag is untouched.
-    const auto oldAudio = original.begin() + static_cast<std::ptrdiff_t>(tagLength(original));
-    const auto newAudio = rewritten.begin() + static_cast<std::ptrdiff_t>(tagLength(rewritten));
+    const auto oldAudio = original.begin() + static_cast<std::ptrdiff_t>(tagLengthOf(original));
+    const auto newAudio = rewritten.begin() + static_cast<std::ptrdiff_t>(tagLengthOf(rewritten));
     EXPECT_EQ(rewritten.end() - newAudio, original.end() - oldAudio);
     EXPECT_TRUE(std::equal(oldAudio, original.end(), newAudio, rewritten.end()));
 

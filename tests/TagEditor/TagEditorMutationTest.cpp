@@ -101,13 +101,6 @@ bool startsWithId3(const Bytes& bytes)
     return bytes.size() >= 3 && bytes[0] == 'I' && bytes[1] == 'D' && bytes[2] == '3';
 }
 
-std::uint64_t tagLengthOf(const Bytes& bytes)
-{
-    return 10
-        + (std::uint64_t { bytes[6] } << 21 | std::uint64_t { bytes[7] } << 14
-            | std::uint64_t { bytes[8] } << 7 | bytes[9]);
-}
-
 TEST(TagEditorMutationTest, DamagedTagsNeitherCrashNorCorruptTheFile)
 {
     const TagEditor editor;

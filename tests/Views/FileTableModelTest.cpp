@@ -104,23 +104,6 @@ TEST_F(FileTableModelTest, ClippingIsGradedByTheShareOfClippedSamples)
     EXPECT_EQ(cell(3, Column::clipping, Qt::ToolTipRole), "Severe clipping detected (10 samples) - may cause distortion");
 }
 
-TEST_F(FileTableModelTest, AThresholdChangeRedrawsTheIssueColumnWithTheNewVerdict)
-{
-    // A cutoff of 19000 Hz falls short of 320 kbps (20000 Hz) and reaches 192 kbps (17500 Hz).
-    auto& settings = *m_settings;
-    add({ record("a.mp3", ScanStatus::failed(), result(19000, 256, QualityRating::high)) });
-    ASSERT_EQ(cell(0, Column::issue), "Below quality threshold");
-
-    bool issueRedrawn = false;
-    QObject::connect(
-        &m_model, &QAbstractItemModel::dataChanged, [&](const QModelIndex& from, const QModelIndex& to) {
-            issueRedrawn = issueRedrawn || (from.column() <= Column::issue && Column::issue <= to.column());
-        });
-    settings.setQualityThreshold(app::QualityThreshold::kbps192);
-    EXPECT_TRUE(issueRedrawn);
-    EXPECT_EQ(cell(0, Column::issue), "-");
-}
-
 // The Issue cell explains every verdict it can: an error's own text, severe clipping that the
 // threshold does not see, and the rule's texts otherwise.
 TEST_F(FileTableModelTest, TheIssueCellNamesTheReason)

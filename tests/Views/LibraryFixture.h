@@ -63,23 +63,23 @@ protected:
         return s;
     }
 
+    // Starts a run and waits until the model says it finished.
+    template <typename Finished>
+    static void runUntil(app::ScannerViewModel& model, Finished finishedSignal, const std::function<void()>& start)
+    {
+        bool finished = false;
+        auto connection = QObject::connect(&model, finishedSignal, [&] { finished = true; });
+        start();
+        ASSERT_TRUE(waitUntil([&] { return finished; }));
+        QObject::disconnect(connection);
+    }
+
     // Discovers the library and, with `scan`, scans it to the end.
     void open(app::ScannerViewModel& model, bool scan = true)
     {
-        bool discovered = false;
-        auto found
-            = QObject::connect(&model, &app::ScannerViewModel::discoveryFinished, [&] { discovered = true; });
-        model.setLibrary(m_library);
-        ASSERT_TRUE(waitUntil([&] { return discovered; }));
-        QObject::disconnect(found);
-        if (!scan)
-            return;
-        bool finished = false;
-        auto scanned
-            = QObject::connect(&model, &app::ScannerViewModel::scanFinished, [&] { finished = true; });
-        model.startScan();
-        ASSERT_TRUE(waitUntil([&] { return finished; }));
-        QObject::disconnect(scanned);
+        runUntil(model, &app::ScannerViewModel::discoveryFinished, [&] { model.setLibrary(m_library); });
+        if (scan)
+            runUntil(model, &app::ScannerViewModel::scanFinished, [&] { model.startScan(); });
     }
 
     FixtureFolder m_folder;

@@ -139,18 +139,9 @@ protected:
 
     void openLibrary(const std::filesystem::path& folder)
     {
-        bool discovered = false;
-        auto found = QObject::connect(&m_window.viewModel(), &app::ScannerViewModel::discoveryFinished,
-            [&] { discovered = true; });
-        m_window.openLibrary(folder);
-        ASSERT_TRUE(waitUntil([&] { return discovered; }));
-        QObject::disconnect(found);
-        bool scanned = false;
-        auto finished = QObject::connect(
-            &m_window.viewModel(), &app::ScannerViewModel::scanFinished, [&] { scanned = true; });
-        m_window.viewModel().startScan();
-        ASSERT_TRUE(waitUntil([&] { return scanned; }));
-        QObject::disconnect(finished);
+        app::ScannerViewModel& model = m_window.viewModel();
+        runUntil(model, &app::ScannerViewModel::discoveryFinished, [&] { m_window.openLibrary(folder); });
+        runUntil(model, &app::ScannerViewModel::scanFinished, [&] { model.startScan(); });
     }
 
     // Selects the file as a click on its row would; it is loaded into the player.
@@ -163,6 +154,14 @@ protected:
         ASSERT_TRUE(waitUntil([&] { return m_window.player().hasPlayer(); }));
     }
 
+    // Shows the window over the library, scanned, with the file selected.
+    void openAndSelect(const std::string& name)
+    {
+        m_window.show();
+        openLibrary(m_library);
+        select(name);
+    }
+
     [[nodiscard]] bool showsTrack()
     {
         return m_window.player().currentFile().has_value() || !m_window.spectrogram()->isHidden();
@@ -171,35 +170,13 @@ protected:
     MainWindow m_window;
 };
 
-// The player's spectrogram button shows and hides the strip.
-TEST_F(LibraryWindowTest, TheSpectrogramButtonTogglesTheStrip)
-{
-    makeTrack("a.wav", test::resultRated(core::QualityRating::high));
-    m_window.show();
-    openLibrary(m_library);
-    select("a.wav");
-    EXPECT_FALSE(m_window.spectrogram()->isHidden());
-    QToolButton* toggle = nullptr;
-    for (auto* button : m_window.playerBar()->findChildren<QToolButton*>()) {
-        if (button->toolTip() == "Toggle spectrogram")
-            toggle = button;
-    }
-    ASSERT_TRUE(toggle);
-    toggle->click();
-    EXPECT_TRUE(m_window.spectrogram()->isHidden());
-    toggle->click();
-    EXPECT_FALSE(m_window.spectrogram()->isHidden());
-}
-
 // Nothing of a library stays on screen or in the player once its file is gone or another
 // library is open.
 TEST_F(LibraryWindowTest, PanelStripAndPlayerLetGoOfFilesThatAreGone)
 {
     makeTrack("low.wav", test::resultRated(core::QualityRating::poor, 15000.0f));
     makeTrack("other.wav", test::resultRated(core::QualityRating::high));
-    m_window.show();
-    openLibrary(m_library);
-    select("low.wav");
+    openAndSelect("low.wav");
     ASSERT_FALSE(m_window.detailPanel()->isHidden());
     ASSERT_TRUE(showsTrack());
     EXPECT_EQ(m_window.action(QStringLiteral("processSelected"))->text(), "Process 1");
@@ -230,9 +207,7 @@ TEST_F(LibraryWindowTest, TheSmallestWindowKeepsSearchAndSidebarUsable)
 {
     makeTrack("Deep House Classics/a.wav", test::resultRated(core::QualityRating::high));
     m_window.resize(1000, 600);
-    m_window.show();
-    openLibrary(m_library);
-    select("a.wav");
+    openAndSelect("a.wav");
     ASSERT_FALSE(m_window.detailPanel()->isHidden());
     auto* search = m_window.fileList()->findChild<QLineEdit*>();
     search->setText(QStringLiteral("house"));
@@ -310,9 +285,7 @@ TEST_F(LibraryWindowTest, ExportListWritesTheShownRowsAndChoosersStartInTheLibra
 TEST_F(LibraryWindowTest, DeleteKeyAsksAndCancelKeepsTheFile)
 {
     const auto path = makeTrack("keep me.wav", test::resultRated(core::QualityRating::poor, 15000.0f));
-    m_window.show();
-    openLibrary(m_library);
-    select("keep me.wav");
+    openAndSelect("keep me.wav");
     QKeyEvent press(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
     QCoreApplication::sendEvent(m_window.fileList()->table(), &press);
     auto* question = m_window.fileList()->findChild<QMessageBox*>();
@@ -326,13 +299,23 @@ TEST_F(LibraryWindowTest, DeleteKeyAsksAndCancelKeepsTheFile)
     EXPECT_EQ(m_window.viewModel().allFiles().size(), 1u);
 }
 
-// The strip's line sits where the player is: it moves with playback and jumps with a seek.
-TEST_F(LibraryWindowTest, ThePlayheadFollowsThePlayersPosition)
+// The player's spectrogram button shows and hides the strip; the strip's line sits where the
+// player is: it moves with playback and jumps with a seek.
+TEST_F(LibraryWindowTest, TheSpectrogramStripTogglesAndItsPlayheadFollowsThePlayer)
 {
     makeTrack("a.wav", test::resultRated(core::QualityRating::high));
-    m_window.show();
-    openLibrary(m_library);
-    select("a.wav");
+    openAndSelect("a.wav");
+    EXPECT_FALSE(m_window.spectrogram()->isHidden());
+    QToolButton* toggle = nullptr;
+    for (auto* button : m_window.playerBar()->findChildren<QToolButton*>()) {
+        if (button->toolTip() == "Toggle spectrogram")
+            toggle = button;
+    }
+    ASSERT_TRUE(toggle);
+    toggle->click();
+    EXPECT_TRUE(m_window.spectrogram()->isHidden());
+    toggle->click();
+    EXPECT_FALSE(m_window.spectrogram()->isHidden());
     EXPECT_FALSE(m_window.spectrogram()->playhead());
     auto& player = m_window.player();
     player.play();
