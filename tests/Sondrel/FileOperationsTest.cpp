@@ -90,8 +90,8 @@ protected:
         writeText(m_source / "Song.mp3", "audio");
         fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec);
         std::optional<MoveStatus> status;
-        const bool binds = runWhereModesBind(
-            m_folder, [&] { status = operations.moveItem(m_source / "Song.mp3", m_destination / "Song.mp3"); });
+        const bool binds = runWhereModesBind(m_folder,
+            [&] { status = operations.moveItem(m_source / "Song.mp3", m_destination / "Song.mp3"); });
         fs::permissions(locked, fs::perms::owner_all);
         return binds ? status : std::nullopt;
     }

@@ -274,7 +274,8 @@ TEST(FilesStoreOrderTest, AReplacementIsANewRecordOfTheNewLocationInTheOldOnesPl
     EXPECT_EQ(replacement.result(), resultWithCutoff(15500.0f));
     EXPECT_FALSE(replacement.userOverride());
     EXPECT_EQ(store.counts(), (StatusCounts { 1, 0, 0, 2, 0 }));
-    EXPECT_EQ(paths(store.snapshot()), (std::vector<std::string> { "/l/c.mp3", location.string(), "/l/b.mp3" }));
+    EXPECT_EQ(
+        paths(store.snapshot()), (std::vector<std::string> { "/l/c.mp3", location.string(), "/l/b.mp3" }));
 }
 
 // Replacing inserts into the index while the old entry is still needed: every size a store goes

@@ -104,7 +104,8 @@ protected:
     }
 
     // Starts a run and waits for the model to say it finished.
-    template <typename Finished> static void runUntil(ScannerViewModel& model, Finished finishedSignal, auto start)
+    template <typename Finished>
+    static void runUntil(ScannerViewModel& model, Finished finishedSignal, auto start)
     {
         bool finished = false;
         auto connection = QObject::connect(&model, finishedSignal, [&] { finished = true; });
@@ -134,7 +135,8 @@ protected:
     std::optional<AudioFile> fileAt(const std::filesystem::path& path) const
     {
         const std::vector<AudioFile>& files = m_model->allFiles();
-        const auto found = std::find_if(files.begin(), files.end(), [&](const AudioFile& f) { return f.url() == path; });
+        const auto found
+            = std::find_if(files.begin(), files.end(), [&](const AudioFile& f) { return f.url() == path; });
         return found == files.end() ? std::nullopt : std::optional(*found);
     }
 

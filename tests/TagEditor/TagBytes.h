@@ -61,8 +61,8 @@ inline Bytes tag(Id3Version version, const Bytes& frames, std::size_t padding = 
 inline std::uint64_t tagLengthOf(const Bytes& bytes)
 {
     return 10
-        + (std::uint64_t { bytes[6] } << 21 | std::uint64_t { bytes[7] } << 14 | std::uint64_t { bytes[8] } << 7
-            | bytes[9]);
+        + (std::uint64_t { bytes[6] } << 21 | std::uint64_t { bytes[7] } << 14
+            | std::uint64_t { bytes[8] } << 7 | bytes[9]);
 }
 
 } // namespace test

@@ -81,7 +81,8 @@ TEST_F(FileListViewTest, FiltersByFolderFailedStatusAndSearchText)
     // A file moved out of the library is not listed under its root, as the root's badge says.
     add({ AudioFile(std::filesystem::path("/rejects/outside.mp3"), core::AudioFormat::mp3, 1000, {}) });
     m_viewModel->setSelectedFolder(app::FolderNode::create("/library", 0));
-    EXPECT_EQ(visibleNames(), (std::vector<std::string> { "one.mp3", "two.mp3", "three  spaces.mp3", "four.mp3" }));
+    EXPECT_EQ(
+        visibleNames(), (std::vector<std::string> { "one.mp3", "two.mp3", "three  spaces.mp3", "four.mp3" }));
 }
 
 TEST_F(FileListViewTest, ContextMenusOfferWhatTheSelectionAllows)

@@ -65,7 +65,8 @@ protected:
 
     // Starts a run and waits until the model says it finished.
     template <typename Finished>
-    static void runUntil(app::ScannerViewModel& model, Finished finishedSignal, const std::function<void()>& start)
+    static void runUntil(
+        app::ScannerViewModel& model, Finished finishedSignal, const std::function<void()>& start)
     {
         bool finished = false;
         auto connection = QObject::connect(&model, finishedSignal, [&] { finished = true; });
